@@ -1,0 +1,46 @@
+#pragma once
+// Per-user settings: the data folders and the remembered share sender, and the
+// per-user store of named string and integer values behind them.
+//
+// The store is an INI file, $XDG_CONFIG_HOME/Tarnwell/Sonabox.ini (by default
+// ~/.config/Tarnwell/Sonabox.ini). Besides "shareName" and "shareEmail" it holds
+// values the program only reads: "ProxyAddr", "ProxyPort" and the service hosts.
+#include <optional>
+#include <string>
+
+namespace sonabox {
+
+// The path of the store, resolved anew on every call so that the environment
+// decides (tests point XDG_CONFIG_HOME at a folder of their own).
+std::string StoreFilePath();
+
+// A string value, or nothing when the value does not exist.
+std::optional<std::string> StoreReadString(const std::string &name);
+
+// An integer value, or nothing when the value is missing or not an integer.
+std::optional<int> StoreReadInt(const std::string &name);
+
+// Writes a string value, creating the store when missing. Throws
+// std::runtime_error when the store cannot be written.
+void StoreWriteString(const std::string &name, const std::string &value);
+
+class TSettings {
+public:
+  // Resolves and creates the data folders, then reads the remembered sender.
+  TSettings();
+
+  const std::string &DataPath() const { return dataPath_; }         // ends in "/"
+  const std::string &PlayListPath() const { return playListPath_; } // DataPath + "playlists/"
+  const std::string &TempPath() const { return tempPath_; }         // DataPath + "temp/"
+  const std::string &ShareName() const { return shareName_; }
+  const std::string &ShareEmail() const { return shareEmail_; }
+
+  // Writes "shareName", then "shareEmail", then takes both in memory. Throws
+  // std::runtime_error, before the values in memory change, when a write fails.
+  void SaveShareDetails(const std::string &name, const std::string &email);
+
+private:
+  std::string dataPath_, playListPath_, tempPath_, shareName_, shareEmail_;
+};
+
+} // namespace sonabox

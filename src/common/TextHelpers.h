@@ -1,0 +1,38 @@
+#pragma once
+// Small pure text functions shared across the program. Every text is a byte
+// string: the bytes hashed, encoded and stored are exactly those of the string.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sonabox {
+
+// SHA-1 of the bytes, as 40 upper-case hexadecimal digits.
+std::string Sha1Hex(std::string_view text);
+
+// Standard base64 (RFC 4648 alphabet, "=" padding), no line breaks.
+std::string Base64Encode(std::string_view text);
+
+// Decodes whole groups of four characters; a trailing partial group is ignored,
+// and a padded group in the middle still yields its one or two bytes.
+std::string Base64Decode(std::string_view text);
+
+// "m:ss" for a decimal number of seconds; text that is not an integer counts as 0.
+std::string SecondsToText(std::string_view seconds);
+
+// Reads a decimal 32-bit signed integer (optional sign, digits only, no blanks).
+// Returns false when the text is not one or does not fit.
+bool TryParseInt32(std::string_view text, int &value);
+
+// Removes every leading and trailing byte of code 32 or below.
+std::string TrimControl(std::string_view text);
+
+// The longest prefix of at most maxBytes bytes that does not split a UTF-8
+// sequence. Bytes that are not valid UTF-8 count as one character each.
+std::string Utf8Cut(std::string_view text, std::size_t maxBytes);
+
+// Splits at CR LF, lone CR and lone LF. A final line break ends the last line
+// without starting an empty one.
+std::vector<std::string> SplitLines(std::string_view text);
+
+} // namespace sonabox
