@@ -100,6 +100,10 @@ public:
 
   TField FieldByName(const std::string &name);
 
+  // The text of a column of the recNo-th visible row, for views that show the
+  // table without moving its current row; empty for null or out of range.
+  std::string DisplayText(int recNo, const std::string &column) const;
+
   // Indexes (in memory only, not stored in the file).
   void AddIndex(const std::string &name, const std::string &column, bool unique);
   const std::string &IndexName() const { return indexName_; }
