@@ -1,0 +1,43 @@
+#pragma once
+// TdShareVideos: the modal dialog that asks where received shared videos go,
+// into an existing playlist or into a new one. It only collects the choice;
+// the caller reads back the modal result, cbAddPlayList and edPlayListName.
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+namespace sonabox {
+
+class TImageButton;
+
+class TdShareVideos : public QDialog {
+  Q_OBJECT
+public:
+  explicit TdShareVideos(QWidget *parent = nullptr);
+  ~TdShareVideos() override;
+
+  QLabel *lbShareNumber;
+  QLabel *lbShareNote;
+  QLabel *Label2;
+  QComboBox *cbAddPlayList;
+  QLabel *lbOrNewPlayList;
+  QLineEdit *edPlayListName;
+  TImageButton *iFindSave; // tag 31; its pictures change through TfMain::SetControlImage
+
+  // The picture handlers of iFindSave.
+  void iFindSaveMouseDown();
+  void iFindSaveMouseUp();
+  void iFindSaveMouseEnter();
+  void iFindSaveMouseLeave();
+
+protected:
+  void paintEvent(QPaintEvent *event) override;
+};
+
+// The instance that exists, or null: set by the constructor, cleared by the
+// destructor of that instance.
+extern TdShareVideos *dShareVideos;
+
+} // namespace sonabox
