@@ -17,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -126,6 +127,19 @@ public:
 
 private:
   friend class TField;
+  [[noreturn]] void Fail(const std::string &message) const; // adds the component name
+  TState &ActiveState() const;                              // fails on a closed table
+  void EndPending();    // posts a pending row when a column was set, drops it otherwise
+  void RebuildView(TState &state, bool keepCurrent) const;
+  void FireChange();
+  bool PassesFilter(const TState &state, std::size_t row) const;
+  std::optional<std::string_view> CurrentValue(int column) const;
+  void SetPendingText(int column, const std::string &value);
+  void SetPendingValue(int column, std::optional<std::string> value);
+
+  std::vector<TFieldDef> defs_;
+  std::string filterColumn_;  // the filter expression taken apart:
+  std::string filterPattern_; // column LIKE 'pattern'
   std::string componentName_;
   std::string fileName_;
   std::string indexName_;

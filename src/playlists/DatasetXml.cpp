@@ -1,0 +1,843 @@
+#include "playlists/DatasetXml.h"
+
+#include "common/TextHelpers.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+namespace sonabox {
+
+int TDatasetContent::AutoIncColumn() const {
+  for (std::size_t i = 0; i < Columns.size(); ++i)
+    if (Columns[i].Def.Type == TFieldType::AutoInc) return static_cast<int>(i);
+  return -1;
+}
+
+TCellRef TDatasetContent::Append(std::string_view text) {
+  TCellRef cell{Bytes.size(), static_cast<std::uint32_t>(text.size()), false};
+  Bytes.append(text);
+  return cell;
+}
+
+// ---------------------------------------------------------------------------
+// Date-time text
+
+namespace {
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// The value of `count` decimal digits at `text`, or -1.
+int Digits(std::string_view text, std::size_t at, std::size_t count) {
+  int value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+void AppendPadded(std::string &out, int value, int width) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%0*d", width, value);
+  out += buffer;
+}
+
+} // namespace
+
+std::string FormatDateTime(const TDateTimeValue &value) {
+  std::string out;
+  AppendPadded(out, value.Year, 4);
+  AppendPadded(out, value.Month, 2);
+  AppendPadded(out, value.Day, 2);
+  if (value.Hour == 0 && value.Minute == 0 && value.Second == 0 && value.Millisecond == 0)
+    return out;
+  out += 'T';
+  AppendPadded(out, value.Hour, 2);
+  out += ':';
+  AppendPadded(out, value.Minute, 2);
+  out += ':';
+  AppendPadded(out, value.Second * 1000 + value.Millisecond, 5);
+  return out;
+}
+
+bool ParseDateTime(std::string_view text, TDateTimeValue &value) {
+  if (text.size() != 8 && text.size() != 20) return false;
+  TDateTimeValue v;
+  v.Year = Digits(text, 0, 4);
+  v.Month = Digits(text, 4, 2);
+  v.Day = Digits(text, 6, 2);
+  if (v.Year < 1 || v.Month < 1 || v.Month > 12 || v.Day < 1 || v.Day > DaysInMonth(v.Year, v.Month))
+    return false;
+  if (text.size() == 20) {
+    if (text[8] != 'T' || text[11] != ':' || text[14] != ':') return false;
+    v.Hour = Digits(text, 9, 2);
+    v.Minute = Digits(text, 12, 2);
+    const int secondsAndMillis = Digits(text, 15, 5);
+    if (v.Hour < 0 || v.Hour > 23 || v.Minute < 0 || v.Minute > 59 || secondsAndMillis < 0 ||
+        secondsAndMillis > 59999)
+      return false;
+    v.Second = secondsAndMillis / 1000;
+    v.Millisecond = secondsAndMillis % 1000;
+  }
+  value = v;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+namespace {
+
+// What each byte is written as inside an attribute value; empty for bytes
+// written unchanged. Exactly nine characters are replaced.
+const std::array<std::string_view, 256> &EscapeTable() {
+  static const std::array<std::string_view, 256> table = [] {
+    std::array<std::string_view, 256> t{};
+    t['<'] = "&lt;";
+    t['>'] = "&gt;";
+    t['&'] = "&amp;";
+    t['\''] = "&apos;";
+    t['"'] = "&quot;";
+    t['\r'] = "&#013;";
+    t['\n'] = "&#010;";
+    t['\t'] = "&#009;";
+    t['\\'] = "&#092;";
+    return t;
+  }();
+  return table;
+}
+
+void AppendEscaped(std::string &out, std::string_view text) {
+  const auto &table = EscapeTable();
+  const char *run = text.data();
+  const char *end = run + text.size();
+  for (const char *p = run; p < end; ++p) {
+    const std::string_view replacement = table[static_cast<unsigned char>(*p)];
+    if (replacement.empty()) continue;
+    out.append(run, p);
+    out.append(replacement);
+    run = p + 1;
+  }
+  out.append(run, end);
+}
+
+template <typename Number> void AppendNumber(std::string &out, Number value) {
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+void AppendAttribute(std::string &out, std::string_view name, std::string_view value) {
+  out += ' ';
+  out.append(name);
+  out += "=\"";
+  AppendEscaped(out, value);
+  out += '"';
+}
+
+const char *FieldTypeText(TFieldType type) {
+  switch (type) {
+  case TFieldType::String: return "string";
+  case TFieldType::Integer:
+  case TFieldType::AutoInc: return "i4";
+  case TFieldType::DateTime: return "dateTime";
+  }
+  return "string";
+}
+
+} // namespace
+
+std::string WriteDatasetXml(const TDatasetContent &content) {
+  const std::size_t columns = content.Columns.size();
+  std::string out;
+  out.reserve(256 + 64 * columns + content.Bytes.size() + content.Bytes.size() / 8 +
+              content.RowCount() * (24 + 4 * columns) + 12 * content.ChangeLog.size());
+  out += "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
+  for (const TColumnDef &column : content.Columns) {
+    out += "<FIELD";
+    AppendAttribute(out, "attrname", column.Def.Name);
+    out += " fieldtype=\"";
+    out += FieldTypeText(column.Def.Type);
+    out += '"';
+    if (column.ReadOnly) out += " readonly=\"true\"";
+    if (column.Def.Type == TFieldType::AutoInc) out += " SUBTYPE=\"Autoinc\"";
+    if (column.Def.Type == TFieldType::String) {
+      out += " WIDTH=\"";
+      AppendNumber(out, column.Def.Width);
+      out += '"';
+    }
+    out += "/>";
+  }
+  out += "</FIELDS><PARAMS";
+  if (!content.ChangeLog.empty()) {
+    out += " CHANGE_LOG=\"";
+    for (std::size_t i = 0; i < content.ChangeLog.size(); ++i) {
+      if (i) out += ' ';
+      AppendNumber(out, content.ChangeLog[i]);
+    }
+    out += '"';
+  }
+  if (content.AutoIncColumn() >= 0) {
+    out += " AUTOINCVALUE=\"";
+    AppendNumber(out, content.AutoIncValue);
+    out += '"';
+  }
+  for (const auto &[name, value] : content.OtherParams) AppendAttribute(out, name, value);
+  if (content.ParamElements.empty()) {
+    out += "/>";
+  } else {
+    out += '>';
+    for (const TAttributes &element : content.ParamElements) {
+      out += "<PARAM";
+      for (const auto &[name, value] : element) AppendAttribute(out, name, value);
+      out += "/>";
+    }
+    out += "</PARAMS>";
+  }
+  out += "</METADATA><ROWDATA>";
+
+  // " Name=\"" for each column, made once.
+  std::vector<std::string> openers;
+  openers.reserve(columns);
+  for (const TColumnDef &column : content.Columns) openers.push_back(' ' + column.Def.Name + "=\"");
+
+  for (std::size_t row = 0; row < content.RowCount(); ++row) {
+    out += "<ROW";
+    if (const std::uint32_t state = content.RowStates[row]; state != 0) {
+      out += " RowState=\"";
+      AppendNumber(out, state);
+      out += '"';
+    }
+    const TCellRef *cells = &content.Cells[row * columns];
+    for (std::size_t column = 0; column < columns; ++column) {
+      if (cells[column].Null) continue;
+      out += openers[column];
+      AppendEscaped(out, content.Text(cells[column]));
+      out += '"';
+    }
+    out += "/>";
+  }
+  out += "</ROWDATA></DATAPACKET>";
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A character code as text. Text is UTF-8 on this platform, so a code above
+// 127 gives its UTF-8 form; codes that are no character give false.
+bool AppendCode(std::uint32_t code, std::string &out) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code >= 0xD800 && code <= 0xDFFF) {
+    return false;
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code <= 0x10FFFF) {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Decodes the reference that starts at the ampersand `amp`; returns how many
+// bytes it takes. "&#digits;" and "&#xhex;" give the character of their code.
+// Otherwise the letter after the ampersand decides: l, g, q, "ap" and any
+// other a give < > " ' and &, and the reference is taken as 4, 4, 6, 6 and 5
+// bytes long whatever those bytes are. Anything else leaves the ampersand.
+std::size_t DecodeReference(const char *amp, const char *end, std::string &out) {
+  const std::size_t left = static_cast<std::size_t>(end - amp);
+  if (left >= 2 && amp[1] == '#') {
+    const char *p = amp + 2;
+    const bool hex = p < end && *p == 'x';
+    if (hex) ++p;
+    const char *digits = p;
+    std::uint32_t code = 0;
+    for (; p < end; ++p) {
+      const int digit = hex ? HexValue(*p) : (*p >= '0' && *p <= '9' ? *p - '0' : -1);
+      if (digit < 0) break;
+      code = std::min<std::uint32_t>(code * (hex ? 16 : 10) + digit, 0x110000); // past any character
+    }
+    if (p > digits && p < end && *p == ';' && AppendCode(code, out))
+      return static_cast<std::size_t>(p + 1 - amp);
+    out += '&';
+    return 1;
+  }
+  char character = '&';
+  std::size_t length = 0;
+  switch (left >= 2 ? amp[1] : '\0') {
+  case 'l': character = '<'; length = 4; break;
+  case 'g': character = '>'; length = 4; break;
+  case 'q': character = '"'; length = 6; break;
+  case 'a':
+    if (left >= 3 && amp[2] == 'p') {
+      character = '\'';
+      length = 6;
+    } else {
+      length = 5;
+    }
+    break;
+  default:
+    out += '&';
+    return 1;
+  }
+  out += character;
+  return std::min(length, left);
+}
+
+void AppendDecoded(std::string &out, std::string_view raw) {
+  const char *p = raw.data();
+  const char *end = p + raw.size();
+  for (;;) {
+    const auto *amp = static_cast<const char *>(std::memchr(p, '&', static_cast<std::size_t>(end - p)));
+    if (!amp) {
+      out.append(p, end);
+      return;
+    }
+    out.append(p, amp);
+    p = amp + DecodeReference(amp, end, out);
+  }
+}
+
+std::string Decoded(std::string_view raw) {
+  std::string out;
+  AppendDecoded(out, raw);
+  return out;
+}
+
+struct TFormatError {
+  std::string Message;
+};
+
+// A pull reader over the document's markup. Text between elements, comments,
+// processing instructions, CDATA sections and declarations are passed over.
+class TDocumentReader {
+public:
+  TDocumentReader(std::string_view document, TDatasetContent &content)
+      : p_(document.data()), end_(document.data() + document.size()), content_(content) {}
+
+  void Read() {
+    SkipSpace();
+    if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) { // UTF-8 byte order mark
+      p_ += 3;
+      SkipSpace();
+    }
+    if (p_ == end_ || *p_ != '<') Fail("the document does not begin with \"<\"");
+    std::string_view name;
+    if (NextTag(name) != TNode::Start) Fail("the document holds no element");
+    if (name == "DATAPACKET") {
+      if (SkipAttributes()) Fail("DATAPACKET holds no METADATA");
+      if (NextTag(name) != TNode::Start || name != "METADATA")
+        Fail("DATAPACKET does not begin with METADATA");
+      ReadMetadata();
+      for (;;) {
+        const TNode node = NextTag(name);
+        if (node == TNode::Finished) Fail("the document ends inside DATAPACKET");
+        if (node == TNode::End) {
+          ExpectEnd(name, "DATAPACKET");
+          break;
+        }
+        if (name == "ROWDATA") ReadRowData();
+        else SkipElement();
+      }
+      if (NextTag(name) != TNode::Finished) Fail("something follows </DATAPACKET>");
+    } else if (name == "METADATA") {
+      ReadMetadata();
+      for (TNode node; (node = NextTag(name)) != TNode::Finished;) {
+        if (node == TNode::End) Fail("an unexpected </" + std::string(name) + ">");
+        if (name == "ROWDATA") ReadRowData();
+        else SkipElement();
+      }
+    } else {
+      Fail("the first element is \"" + std::string(name) + "\", not DATAPACKET or METADATA");
+    }
+    Finish();
+  }
+
+private:
+  enum class TNode { Start, End, Finished };
+
+  [[noreturn]] void Fail(std::string message) { throw TFormatError{std::move(message)}; }
+
+  void ExpectEnd(std::string_view name, std::string_view expected) {
+    if (name != expected)
+      Fail(std::string(expected) + " is closed by </" + std::string(name) + ">");
+  }
+
+  void SkipSpace() {
+    while (p_ < end_ && IsSpace(*p_)) ++p_;
+  }
+
+  bool StartsWith(std::string_view text) const {
+    return static_cast<std::size_t>(end_ - p_) >= text.size() &&
+           std::memcmp(p_, text.data(), text.size()) == 0;
+  }
+
+  // Moves past `terminator`, which must follow.
+  void SkipPast(std::string_view terminator, const char *what) {
+    const char *found = std::search(p_, end_, terminator.begin(), terminator.end());
+    if (found == end_) Fail(std::string("the document ends inside ") + what);
+    p_ = found + terminator.size();
+  }
+
+  std::string_view ReadName() {
+    const char *start = p_;
+    while (p_ < end_ && !IsSpace(*p_) && *p_ != '>' && *p_ != '/') ++p_;
+    if (p_ == start) Fail("a tag without a name");
+    return std::string_view(start, static_cast<std::size_t>(p_ - start));
+  }
+
+  // Finds the next start or end tag. After a start tag the attributes follow
+  // and must be read (ReadAttributes) or skipped.
+  TNode NextTag(std::string_view &name) {
+    for (;;) {
+      const auto *open = static_cast<const char *>(std::memchr(p_, '<', static_cast<std::size_t>(end_ - p_)));
+      if (!open) {
+        p_ = end_;
+        return TNode::Finished;
+      }
+      p_ = open;
+      if (StartsWith("<!--")) {
+        p_ += 4;
+        SkipPast("-->", "a comment");
+      } else if (StartsWith("<![CDATA[")) {
+        p_ += 9;
+        SkipPast("]]>", "a CDATA section");
+      } else if (StartsWith("<?")) {
+        p_ += 2;
+        SkipPast("?>", "a declaration");
+      } else if (StartsWith("<!")) {
+        p_ += 2;
+        SkipDeclaration();
+      } else if (StartsWith("</")) {
+        p_ += 2;
+        name = ReadName();
+        SkipSpace();
+        if (p_ == end_ || *p_ != '>') Fail("a broken end tag </" + std::string(name));
+        ++p_;
+        return TNode::End;
+      } else {
+        ++p_;
+        name = ReadName();
+        return TNode::Start;
+      }
+    }
+  }
+
+  // "<!DOCTYPE ...>", possibly with an internal subset in brackets.
+  void SkipDeclaration() {
+    for (; p_ < end_; ++p_) {
+      if (*p_ == '[') SkipPast("]", "a declaration");
+      if (p_ < end_ && *p_ == '>') {
+        ++p_;
+        return;
+      }
+    }
+    Fail("the document ends inside a declaration");
+  }
+
+  // Reads the attributes of the start tag just found, calling
+  // handler(name, raw value) for each. Returns true for an empty element ("/>").
+  template <typename Handler> bool ReadAttributes(Handler &&handler) {
+    for (;;) {
+      SkipSpace();
+      if (p_ == end_) Fail("the document ends inside a tag");
+      if (*p_ == '/') {
+        if (++p_ == end_ || *p_ != '>') Fail("a broken tag");
+        ++p_;
+        return true;
+      }
+      if (*p_ == '>') {
+        ++p_;
+        return false;
+      }
+      const char *nameStart = p_;
+      while (p_ < end_ && !IsSpace(*p_) && *p_ != '=' && *p_ != '>' && *p_ != '/') ++p_;
+      const std::string_view name(nameStart, static_cast<std::size_t>(p_ - nameStart));
+      if (name.empty()) Fail("a broken attribute");
+      SkipSpace();
+      if (p_ == end_ || *p_ != '=') Fail("the attribute " + std::string(name) + " has no value");
+      ++p_;
+      SkipSpace();
+      if (p_ == end_ || (*p_ != '"' && *p_ != '\'')) Fail("the attribute " + std::string(name) + " has no quoted value");
+      const char quote = *p_++;
+      const auto *close = static_cast<const char *>(std::memchr(p_, quote, static_cast<std::size_t>(end_ - p_)));
+      if (!close) Fail("the document ends inside the value of " + std::string(name));
+      handler(name, std::string_view(p_, static_cast<std::size_t>(close - p_)));
+      p_ = close + 1;
+    }
+  }
+
+  bool SkipAttributes() {
+    return ReadAttributes([](std::string_view, std::string_view) {});
+  }
+
+  // Passes over the content of an element whose start tag was just found.
+  void SkipElement() {
+    if (SkipAttributes()) return;
+    SkipContent();
+  }
+
+  // Passes over the rest of an element whose start tag has been read.
+  void SkipContent() {
+    std::size_t depth = 1;
+    std::string_view name;
+    while (depth > 0) {
+      const TNode node = NextTag(name);
+      if (node == TNode::Finished) Fail("the document ends inside an element");
+      if (node == TNode::End) --depth;
+      else if (!SkipAttributes()) ++depth;
+    }
+  }
+
+  TAttributes ReadAttributeList(bool &empty) {
+    TAttributes list;
+    empty = ReadAttributes([&](std::string_view name, std::string_view raw) {
+      list.emplace_back(std::string(name), Decoded(raw));
+    });
+    return list;
+  }
+
+  void ReadMetadata() {
+    if (SkipAttributes()) Fail("METADATA holds no FIELDS");
+    std::string_view name;
+    if (NextTag(name) != TNode::Start || name != "FIELDS") Fail("METADATA does not begin with FIELDS");
+    if (!SkipAttributes()) {
+      for (;;) {
+        const TNode node = NextTag(name);
+        if (node == TNode::Finished) Fail("the document ends inside FIELDS");
+        if (node == TNode::End) {
+          ExpectEnd(name, "FIELDS");
+          break;
+        }
+        if (name == "FIELD") ReadField();
+        else SkipElement();
+      }
+    }
+    for (;;) {
+      const TNode node = NextTag(name);
+      if (node == TNode::Finished) Fail("the document ends inside METADATA");
+      if (node == TNode::End) {
+        ExpectEnd(name, "METADATA");
+        break;
+      }
+      if (name == "PARAMS") ReadParams();
+      else SkipElement();
+    }
+  }
+
+  void ReadField() {
+    bool empty = false;
+    const TAttributes attributes = ReadAttributeList(empty);
+    if (!empty) SkipContent();
+    const auto find = [&](std::string_view key) -> const std::string * {
+      for (const auto &[name, value] : attributes)
+        if (name == key) return &value;
+      return nullptr;
+    };
+    const std::string *name = find("attrname");
+    if (!name) name = find("tagname");
+    if (!name || name->empty()) Fail("a FIELD names no column");
+    for (const TColumnDef &column : content_.Columns)
+      if (column.Def.Name == *name) Fail("the column " + *name + " is defined twice");
+
+    TColumnDef column;
+    column.Def.Name = *name;
+    const std::string *type = find("fieldtype");
+    const std::string *subtype = find("SUBTYPE");
+    if (type && EqualsNoCase(*type, "string")) {
+      column.Def.Type = TFieldType::String;
+    } else if (type && EqualsNoCase(*type, "i4")) {
+      const bool autoInc = subtype && EqualsNoCase(*subtype, "Autoinc");
+      if (autoInc && content_.AutoIncColumn() >= 0)
+        Fail("the column " + *name + " is a second auto-increment column");
+      column.Def.Type = autoInc ? TFieldType::AutoInc : TFieldType::Integer;
+    } else if (type && EqualsNoCase(*type, "dateTime")) {
+      column.Def.Type = TFieldType::DateTime;
+    } else {
+      Fail("the column " + *name + " has the unknown type \"" + (type ? *type : std::string()) + "\"");
+    }
+    if (column.Def.Type == TFieldType::String) {
+      const std::string *width = find("WIDTH");
+      if (!width || !TryParseInt32(*width, column.Def.Width) || column.Def.Width <= 0)
+        Fail("the text column " + *name + " has no valid WIDTH");
+    }
+    const std::string *readOnly = find("readonly");
+    column.ReadOnly = column.Def.Type == TFieldType::AutoInc || (readOnly && EqualsNoCase(*readOnly, "true"));
+    content_.Columns.push_back(std::move(column));
+  }
+
+  void ReadParams() {
+    const bool hasAutoInc = content_.AutoIncColumn() >= 0;
+    bool empty = false;
+    for (auto &[name, value] : ReadAttributeList(empty)) {
+      if (name == "CHANGE_LOG") {
+        ReadChangeLog(value);
+      } else if (name == "AUTOINCVALUE" && hasAutoInc) {
+        const auto result = std::from_chars(value.data(), value.data() + value.size(), content_.AutoIncValue);
+        if (result.ec != std::errc() || result.ptr != value.data() + value.size())
+          Fail("AUTOINCVALUE \"" + value + "\" is not a number");
+        autoIncValueRead_ = true;
+      } else {
+        content_.OtherParams.emplace_back(std::move(name), std::move(value));
+      }
+    }
+    if (empty) return;
+    std::string_view name;
+    for (;;) {
+      const TNode node = NextTag(name);
+      if (node == TNode::Finished) Fail("the document ends inside PARAMS");
+      if (node == TNode::End) return ExpectEnd(name, "PARAMS");
+      if (name == "PARAM") {
+        content_.ParamElements.push_back(ReadAttributeList(empty));
+        if (!empty) SkipContent();
+      } else {
+        SkipElement();
+      }
+    }
+  }
+
+  void ReadChangeLog(std::string_view text) {
+    const char *p = text.data();
+    const char *end = p + text.size();
+    for (;;) {
+      while (p < end && IsSpace(*p)) ++p;
+      if (p == end) break;
+      std::uint32_t number = 0;
+      const auto result = std::from_chars(p, end, number);
+      if (result.ec != std::errc() || (result.ptr < end && !IsSpace(*result.ptr)))
+        Fail("CHANGE_LOG holds something that is not a number");
+      content_.ChangeLog.push_back(number);
+      p = result.ptr;
+    }
+    if (content_.ChangeLog.size() % 3 != 0) Fail("CHANGE_LOG does not hold whole entries");
+  }
+
+  void ReadRowData() {
+    if (SkipAttributes()) return;
+    std::string_view name;
+    for (;;) {
+      const TNode node = NextTag(name);
+      if (node == TNode::Finished) Fail("the document ends inside ROWDATA");
+      if (node == TNode::End) return ExpectEnd(name, "ROWDATA");
+      if (name.starts_with("ROW")) ReadRow();
+      else SkipElement();
+    }
+  }
+
+  int FindColumn(std::string_view name) {
+    const std::size_t count = content_.Columns.size();
+    // Values are nearly always in column order: try the one after the last.
+    if (nextColumn_ < count && content_.Columns[nextColumn_].Def.Name == name) return static_cast<int>(nextColumn_++);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (content_.Columns[i].Def.Name == name) {
+        nextColumn_ = i + 1;
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+
+  void ReadRow() {
+    const std::size_t row = content_.RowStates.size();
+    const std::size_t columns = content_.Columns.size();
+    content_.RowStates.push_back(0);
+    content_.Cells.resize(content_.Cells.size() + columns);
+    nextColumn_ = 0;
+    const bool empty = ReadAttributes([&](std::string_view name, std::string_view raw) {
+      if (name == "RowState") {
+        const std::string text = Decoded(raw);
+        std::uint32_t state = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), state);
+        if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size())
+          Fail("row " + std::to_string(row + 1) + " has the RowState \"" + text + "\"");
+        content_.RowStates[row] = state;
+        return;
+      }
+      const int column = FindColumn(name);
+      if (column < 0) return;
+      TCellRef &cell = content_.Cells[row * columns + static_cast<std::size_t>(column)];
+      const TFieldDef &def = content_.Columns[static_cast<std::size_t>(column)].Def;
+      if (def.Type == TFieldType::String) {
+        cell.Offset = content_.Bytes.size();
+        AppendDecoded(content_.Bytes, raw);
+        cell.Length = static_cast<std::uint32_t>(content_.Bytes.size() - cell.Offset);
+        cell.Null = false;
+        return;
+      }
+      const std::string text = Decoded(raw);
+      std::string canonical;
+      if (def.Type == TFieldType::DateTime) {
+        TDateTimeValue value;
+        if (!ParseDateTime(text, value))
+          Fail("row " + std::to_string(row + 1) + " holds \"" + text + "\" in the date-time column " + def.Name);
+        canonical = FormatDateTime(value);
+      } else {
+        int value = 0;
+        if (!TryParseInt32(text, value))
+          Fail("row " + std::to_string(row + 1) + " holds \"" + text + "\" in the integer column " + def.Name);
+        canonical = std::to_string(value);
+      }
+      cell = content_.Append(canonical);
+    });
+    if (!empty) SkipContent();
+  }
+
+  // The auto-increment column is read-only once loaded, and its counter never
+  // falls back to a value that a stored row already holds.
+  void Finish() {
+    const int autoInc = content_.AutoIncColumn();
+    if (autoInc < 0) return;
+    std::int64_t next = autoIncValueRead_ ? content_.AutoIncValue : 1;
+    for (std::size_t row = 0; row < content_.RowCount(); ++row) {
+      const TCellRef &cell = content_.Cell(row, static_cast<std::size_t>(autoInc));
+      int id = 0;
+      if (!cell.Null && TryParseInt32(content_.Text(cell), id)) next = std::max<std::int64_t>(next, std::int64_t(id) + 1);
+    }
+    content_.AutoIncValue = next;
+  }
+
+  const char *p_;
+  const char *end_;
+  TDatasetContent &content_;
+  std::size_t nextColumn_ = 0;
+  bool autoIncValueRead_ = false;
+};
+
+} // namespace
+
+bool ReadDatasetXml(std::string_view document, TDatasetContent &content, std::string &error) {
+  content = TDatasetContent{};
+  content.Bytes.reserve(document.size()); // decoding never makes text longer
+  try {
+    TDocumentReader(document, content).Read();
+    return true;
+  } catch (const TFormatError &failure) {
+    error = failure.Message;
+    content = TDatasetContent{};
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+namespace {
+
+[[noreturn]] void ThrowErrno(int error) { throw std::system_error(error, std::generic_category()); }
+
+} // namespace
+
+void WriteFileAtomically(const std::string &path, std::string_view bytes) {
+  static std::atomic<unsigned> counter{0};
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) ThrowErrno(errno);
+
+  const auto fail = [&](int error) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(temporary.c_str());
+    ThrowErrno(error);
+  };
+  const char *p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd, p, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      fail(errno);
+    }
+    p += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  if (::fsync(fd) != 0) fail(errno);
+  const int closed = ::close(fd);
+  fd = -1;
+  if (closed != 0) fail(errno);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) fail(errno);
+}
+
+std::string ReadWholeFile(const std::string &path) {
+  // O_NONBLOCK so that a pipe under the name cannot hang the reader.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) ThrowErrno(errno);
+  struct stat info {};
+  const int error = ::fstat(fd, &info) != 0 ? errno
+                    : S_ISDIR(info.st_mode) ? EISDIR
+                    : !S_ISREG(info.st_mode) ? EINVAL
+                                             : 0;
+  if (error != 0) {
+    ::close(fd);
+    ThrowErrno(error);
+  }
+  // One byte more than the file holds, so that the read that meets its end
+  // needs no growth.
+  std::string bytes;
+  bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
+  std::size_t done = 0;
+  for (;;) {
+    if (done == bytes.size()) bytes.resize(2 * bytes.size()); // the file grew meanwhile
+    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      ThrowErrno(error);
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  bytes.resize(done);
+  return bytes;
+}
+
+} // namespace sonabox
