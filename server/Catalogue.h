@@ -1,0 +1,77 @@
+#pragma once
+// The library catalogue: one row per video file, with a full-text index over
+// titles and descriptions for keyword search ranked by relevance.
+#include "Database.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sonabox::server {
+
+struct TCatalogueVideo {
+  std::string Id;       // the key in every address: short, URL-safe, stable per file
+  std::string RelPath;  // below the library folder, "/"-separated
+  std::string Category; // the first-level folder; empty for files directly in the library
+  std::string Title;
+  std::string Description;
+  int64_t Seconds = 0;
+  int64_t Size = 0;  // file size and modification time (ns) seen by the last scan
+  int64_t MTime = 0;
+  int64_t Views = 0;
+  std::string Rating = "0.00";
+};
+
+struct TFeedPage {
+  int64_t Total = 0; // every match, not only this page
+  std::vector<TCatalogueVideo> Videos;
+};
+
+// What a rescan compares a file with.
+struct TFileStamp {
+  int64_t Size = 0;
+  int64_t MTime = 0;
+  std::string Id;
+};
+
+// The identifier of a library file: the first 11 characters of the base64url
+// form of the SHA-1 of its relative path; `attempt` > 0 derives another one
+// for the rare path whose identifier is taken.
+std::string VideoIdFor(std::string_view relPath, int attempt = 0);
+
+// The full-text query for keywords as typed: each word (a run of letters,
+// digits and non-ASCII bytes) quoted, all of them required. Empty when the
+// keywords hold no word: then everything matches.
+std::string MatchExpression(std::string_view keywords);
+
+class TCatalogue {
+public:
+  explicit TCatalogue(TDatabase &database); // creates the tables when missing
+
+  // One page of videos: those matching the keywords (all of them when there
+  // are no words), in the category when one is given (letter case aside), best
+  // match first; without keywords ordered by title. startIndex counts from 1.
+  TFeedPage Search(std::string_view category, std::string_view keywords, int64_t startIndex,
+                   int64_t maxResults);
+
+  std::optional<TCatalogueVideo> Find(std::string_view id);
+
+  // Counts one more play of the video.
+  void AddView(std::string_view id);
+
+  // Every catalogued file by relative path.
+  std::map<std::string, TFileStamp> Files();
+
+  // Stores new and changed videos (a known path keeps its id and view count;
+  // a new one gets its id here, written back into the record) and drops
+  // removed paths, in one transaction.
+  void Apply(std::vector<TCatalogueVideo> &stored, const std::vector<std::string> &removed);
+
+private:
+  TDatabase &database_;
+};
+
+} // namespace sonabox::server

@@ -1,0 +1,41 @@
+#pragma once
+// The video data feed: reading the query of a feed request and writing the
+// answer, one <entry> per video in the form the program's entry reader expects.
+#include "Catalogue.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sonabox::server {
+
+inline constexpr int64_t kMaxFeedResults = 25;
+
+struct TFeedQuery {
+  std::string Keywords; // percent-decoded
+  int64_t StartIndex = 1;
+  int64_t MaxResults = kMaxFeedResults;
+};
+
+// Reads the query of a raw request target. The keywords are everything
+// between "vq=" and "&orderby=" (up to the next "&" when there is no
+// "&orderby="), because the program sends an ampersand typed among the
+// keywords unescaped. A missing start index is 1 and missing maximum 25; a
+// maximum above 25 is lowered to 25. Nothing when either is not a whole number
+// from 1 to 2^31 - 1.
+std::optional<TFeedQuery> ParseFeedQuery(std::string_view target);
+
+// "%XX" with two hexadecimal digits becomes its byte; everything else,
+// including "+" and a "%" without two digits, stays as it is.
+std::string PercentDecode(std::string_view text);
+
+// Appends the text with &, <, >, ' and " written as entities, and with the
+// control characters that XML 1.0 does not allow left out.
+void AppendXmlEscaped(std::string &out, std::string_view text);
+
+// The feed document: the total count first, then one entry per video of the
+// page. Watch, player and thumbnail addresses name `webHost`.
+std::string WriteFeed(const TFeedPage &page, const TFeedQuery &query, std::string_view webHost);
+
+} // namespace sonabox::server

@@ -1,0 +1,55 @@
+#pragma once
+// Scanning the library folder into the catalogue: metadata through
+// libavformat, thumbnails through libffmpegthumbnailer.
+#include "Catalogue.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace sonabox::server {
+
+// Whether the name ends in one of the video extensions served (any case).
+bool IsVideoFileName(const std::filesystem::path &name);
+
+// The media type answered for a file of that name.
+std::string MediaTypeFor(const std::filesystem::path &name);
+
+struct TMediaInfo {
+  std::string Title;       // empty when the file has none
+  std::string Description; // empty when the file has none
+  int64_t Seconds = 0;
+};
+
+// Reads a video file's metadata; nothing when libavformat cannot open it or it
+// holds no video stream.
+std::optional<TMediaInfo> ProbeMedia(const std::filesystem::path &file);
+
+// Writes a 130x97 JPEG of a frame of the video (through a temporary file, so
+// that a failure leaves no partial picture). False when no frame could be made.
+bool MakeThumbnail(const std::filesystem::path &video, const std::filesystem::path &jpeg);
+
+// Receives one line of text (no line break) to log.
+using TLogLine = std::function<void(const std::string &)>;
+
+struct TScanReport {
+  int Added = 0;
+  int Changed = 0;
+  int Removed = 0;
+  int Unchanged = 0;
+  int Skipped = 0; // video-named files that could not be read
+};
+
+// Brings the catalogue in line with the library folder: new and changed files
+// (by size and modification time) are read, removed ones dropped, the rest
+// left alone. Thumbnails go to `thumbnails` as ID.jpg. Hidden files and
+// symbolic links are not followed. A library folder that cannot be read
+// throws and changes nothing, so that an unmounted disk never empties the
+// catalogue. One line per new, changed, skipped or removed file goes to `log`
+// when it is set.
+TScanReport ScanLibrary(TCatalogue &catalogue, const std::filesystem::path &library,
+                        const std::filesystem::path &thumbnails, const TLogLine &log);
+
+} // namespace sonabox::server

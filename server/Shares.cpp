@@ -1,0 +1,290 @@
+#include "Shares.h"
+
+#include "common/TextHelpers.h"
+
+#include <openssl/rand.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <stdexcept>
+
+namespace sonabox::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS shares(
+  code TEXT PRIMARY KEY,
+  created INTEGER NOT NULL,
+  title TEXT NOT NULL,
+  note TEXT NOT NULL,
+  payload TEXT NOT NULL,
+  receipt TEXT NOT NULL,
+  from_name TEXT NOT NULL,
+  from_email TEXT NOT NULL,
+  to_name TEXT NOT NULL,
+  to_email TEXT NOT NULL);
+)sql";
+
+constexpr char kCodeAlphabet[] = "23456789ABCDEFGHJKLMNPQRSTUVWXYZ";
+static_assert(sizeof(kCodeAlphabet) - 1 == 32);
+constexpr std::size_t kCodeLength = 10;
+
+// Limits of the decoded fields; the payload is bounded by the request size.
+constexpr std::size_t kMaxName = 200;
+constexpr std::size_t kMaxEmail = 254;
+constexpr std::size_t kMaxTitle = 1000;
+constexpr std::size_t kMaxNote = 4000;
+constexpr std::size_t kMaxReceipt = 4000;
+
+bool IsHex(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return out;
+}
+
+std::string OneLine(std::string_view text) {
+  std::string out(text);
+  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  return out;
+}
+
+// A header value: control characters and the given specials left out.
+std::string HeaderSafe(std::string_view text, std::string_view specials) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127 || specials.find(c) != std::string_view::npos) continue;
+    out += c;
+  }
+  return out;
+}
+
+// Plain ASCII as it is; anything else as one RFC 2047 encoded word.
+std::string HeaderWord(std::string_view text) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](unsigned char c) { return c < 0x80; });
+  if (ascii) return std::string(text);
+  return "=?UTF-8?B?" + Base64Encode(text) + "?=";
+}
+
+std::string Mailbox(std::string_view name, std::string_view email) {
+  const std::string address = HeaderSafe(email, " <>\"(),;:\\[]");
+  const std::string display = HeaderSafe(name, "\"\\");
+  if (display.empty()) return "<" + address + ">";
+  const bool ascii = std::all_of(display.begin(), display.end(),
+                                 [](unsigned char c) { return c < 0x80; });
+  return (ascii ? "\"" + display + "\"" : HeaderWord(display)) + " <" + address + ">";
+}
+
+int CountEntries(std::string_view payload) {
+  const std::string upper = Upper(payload);
+  int count = 0;
+  for (std::size_t at = upper.find("<ENTRY>"); at != std::string::npos;
+       at = upper.find("<ENTRY>", at + 1))
+    ++count;
+  return count;
+}
+
+// Lines of a body in CR LF form.
+std::string MailLines(std::string_view text) {
+  std::string out;
+  for (const std::string &line : SplitLines(text)) out += line + "\r\n";
+  return out;
+}
+
+} // namespace
+
+bool IsStrictBase64(std::string_view text) {
+  if (text.size() % 4 != 0) return false;
+  std::size_t padding = 0;
+  while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=')
+    ++padding;
+  for (std::size_t i = 0; i + padding < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!std::isalnum(c) && c != '+' && c != '/') return false;
+  }
+  return true;
+}
+
+std::string ShareRequestHash(const TShare &share) {
+  return Sha1Hex(share.Token + share.Payload + share.FromEmail + share.ToEmail + "QWWQ") +
+         Sha1Hex(share.Token + share.FromName + share.ToName + "GHHG") +
+         Sha1Hex(share.Token + share.Title + share.Note + "UYYU");
+}
+
+TShareReading ReadShare(
+    const std::function<std::optional<std::string>(std::string_view)> &field) {
+  TShareReading reading;
+  struct TPlain {
+    const char *Name;
+    std::string TShare::*Member;
+    std::size_t Limit;
+  };
+  const std::array<TPlain, 4> plain{{{"toName", &TShare::ToName, kMaxName},
+                                     {"toEmail", &TShare::ToEmail, kMaxEmail},
+                                     {"fromName", &TShare::FromName, kMaxName},
+                                     {"fromEmail", &TShare::FromEmail, kMaxEmail}}};
+  const std::array<TPlain, 4> encoded{{{"receipt", &TShare::Receipt, kMaxReceipt},
+                                       {"payload", &TShare::Payload, std::string::npos},
+                                       {"note", &TShare::Note, kMaxNote},
+                                       {"title", &TShare::Title, kMaxTitle}}};
+  auto refuse = [&](TShareVerdict verdict, std::string reason) {
+    reading.Verdict = verdict;
+    reading.Reason = std::move(reason);
+    return reading;
+  };
+
+  const std::optional<std::string> hash = field("hash");
+  const std::optional<std::string> token = field("token");
+  if (!hash || hash->size() != 120 || !IsHex(*hash))
+    return refuse(TShareVerdict::Malformed, "hash is not 120 hexadecimal digits");
+  if (!token || token->size() != 20 || !IsHex(*token))
+    return refuse(TShareVerdict::Malformed, "token is not 20 hexadecimal digits");
+  reading.Share.Hash = Upper(*hash);
+  reading.Share.Token = *token;
+
+  for (const TPlain &item : plain) {
+    const std::optional<std::string> value = field(item.Name);
+    if (!value) return refuse(TShareVerdict::Malformed, std::string(item.Name) + " is missing");
+    if (value->size() > item.Limit)
+      return refuse(TShareVerdict::TooLong, std::string(item.Name) + " is too long");
+    reading.Share.*item.Member = *value;
+  }
+  for (const TPlain &item : encoded) {
+    const std::optional<std::string> value = field(item.Name);
+    if (!value) return refuse(TShareVerdict::Malformed, std::string(item.Name) + " is missing");
+    if (!IsStrictBase64(*value))
+      return refuse(TShareVerdict::Malformed, std::string(item.Name) + " is not base64");
+    if (item.Limit != std::string::npos && value->size() / 4 * 3 > item.Limit + 2)
+      return refuse(TShareVerdict::TooLong, std::string(item.Name) + " is too long");
+    reading.Share.*item.Member = Base64Decode(*value);
+    if ((reading.Share.*item.Member).size() > item.Limit)
+      return refuse(TShareVerdict::TooLong, std::string(item.Name) + " is too long");
+  }
+
+  if (ShareRequestHash(reading.Share) != reading.Share.Hash)
+    return refuse(TShareVerdict::HashMismatch, "the request hash does not match the fields");
+  reading.Verdict = TShareVerdict::Accepted;
+  return reading;
+}
+
+std::string NewShareCode() {
+  std::array<unsigned char, kCodeLength> random{};
+  if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1)
+    throw std::runtime_error("the random generator failed");
+  std::string code;
+  for (const unsigned char byte : random) code += kCodeAlphabet[byte & 31];
+  return code;
+}
+
+std::string ShareAnswerText(const TShare &share) {
+  return OneLine(share.Title) + "\r\n" + OneLine(share.Note) + "\r\n" + share.Payload;
+}
+
+fs::path WriteShareMail(const fs::path &outbox, const TShare &share, std::string_view code) {
+  fs::create_directories(outbox);
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char date[64], stamp[32];
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S %z", &local);
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+
+  const int videos = CountEntries(share.Payload);
+  const std::string sender = share.FromName.empty() ? share.FromEmail : share.FromName;
+  std::string mail;
+  mail += "From: " + Mailbox(share.FromName, share.FromEmail) + "\r\n";
+  mail += "To: " + Mailbox(share.ToName, share.ToEmail) + "\r\n";
+  mail += "Subject: " +
+          HeaderWord(HeaderSafe(sender + " shared videos with you: " + OneLine(share.Title), "")) +
+          "\r\n";
+  mail += std::string("Date: ") + date + "\r\n";
+  mail += "MIME-Version: 1.0\r\n";
+  mail += "Content-Type: text/plain; charset=UTF-8\r\n";
+  mail += "Content-Transfer-Encoding: 8bit\r\n\r\n";
+  std::string body;
+  body += "Hello " + share.ToName + ",\n\n";
+  body += sender + " shared " + std::to_string(videos) + (videos == 1 ? " video" : " videos") +
+          " with you: \"" + OneLine(share.Title) + "\".\n\n";
+  if (!share.Note.empty()) body += share.Note + "\n\n";
+  body += "To save them into a playlist, open Sonabox, go to the Share page and enter the "
+          "share code\n\n    " +
+          std::string(code) + "\n";
+  mail += MailLines(body);
+
+  const fs::path file = outbox / (std::string(stamp) + "-" + std::string(code) + ".eml");
+  const fs::path partial = outbox / ("." + file.filename().string() + ".partial");
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << mail;
+    out.flush();
+    if (!out) throw std::runtime_error("cannot write " + partial.string());
+  }
+  fs::rename(partial, file);
+  return file;
+}
+
+TShareStore::TShareStore(TDatabase &database) : database_(database) {
+  database_.Acquire()->Execute(kSchema);
+}
+
+std::string TShareStore::Store(const TShare &share) {
+  auto connection = database_.Acquire();
+  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  // A drawn code that is taken already (one chance in 2^50 per stored share)
+  // is simply drawn again.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const std::string code = NewShareCode();
+    connection
+        ->Prepare("INSERT OR IGNORE INTO shares(code, created, title, note, payload, receipt, "
+                  "from_name, from_email, to_name, to_email) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)")
+        .Bind(1, code)
+        .Bind(2, now)
+        .Bind(3, share.Title)
+        .Bind(4, share.Note)
+        .Bind(5, share.Payload)
+        .Bind(6, share.Receipt)
+        .Bind(7, share.FromName)
+        .Bind(8, share.FromEmail)
+        .Bind(9, share.ToName)
+        .Bind(10, share.ToEmail)
+        .Run();
+    if (connection->Changes() == 1) return code;
+  }
+  throw std::runtime_error("no free share code could be drawn");
+}
+
+std::optional<TShare> TShareStore::Find(std::string_view code) {
+  auto connection = database_.Acquire();
+  auto row = connection->Prepare("SELECT title, note, payload, receipt, from_name, from_email, "
+                                 "to_name, to_email FROM shares WHERE code = ?1");
+  row.Bind(1, Upper(TrimControl(code)));
+  if (!row.Step()) return std::nullopt;
+  TShare share;
+  share.Title = row.Text(0);
+  share.Note = row.Text(1);
+  share.Payload = row.Text(2);
+  share.Receipt = row.Text(3);
+  share.FromName = row.Text(4);
+  share.FromEmail = row.Text(5);
+  share.ToName = row.Text(6);
+  share.ToEmail = row.Text(7);
+  return share;
+}
+
+} // namespace sonabox::server
