@@ -1,0 +1,75 @@
+#include "search/TubeSearch.h"
+
+#include "common/TextHelpers.h"
+#include "search/PerlRegEx.h"
+#include "web/ServiceHosts.h"
+#include "web/WebStuff.h"
+
+#include <exception>
+
+namespace sonabox {
+
+namespace {
+std::string SpacesEscaped(const std::string &keywords) {
+  std::string out;
+  out.reserve(keywords.size());
+  for (char c : keywords) {
+    if (c == ' ') out += "%20";
+    else out += c;
+  }
+  return out;
+}
+} // namespace
+
+TTubeSearch::TTubeSearch(const std::string &keywords, const std::string &category)
+    : keywords_(SpacesEscaped(keywords)), category_(category) {
+  connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+std::string TTubeSearch::FeedUrl() const {
+  std::string url = "http://" + VideoDataHost() + "/feeds/api/videos";
+  if (category_ != "Any") url += "/-/" + category_;
+  url += "?vq=" + keywords_ + "&orderby=relevance&start-index=" + std::to_string(startIndex_) +
+         "&max-results=25";
+  return url;
+}
+
+void TTubeSearch::SetOnTerminate(QObject *context, std::function<void(TTubeSearch &)> handler) {
+  context_ = context;
+  onTerminate_ = std::move(handler);
+}
+
+void TTubeSearch::run() {
+  try {
+    Search();
+  } catch (const std::exception &) {
+    // A search that cannot run ends without records, like a failed request.
+    totalResults_ = 0;
+    videos_.clear();
+  }
+  // The handler runs on this object's own thread (the creator's), where the
+  // context lives too, so checking it there cannot race with its destruction.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (context_ && onTerminate_) onTerminate_(*this);
+      },
+      Qt::BlockingQueuedConnection);
+}
+
+void TTubeSearch::Search() {
+  std::string text;
+  {
+    TWebStuff web;
+    text = web.GetText(FeedUrl());
+  }
+  int32_t total = 0;
+  if (!TryParseInt32(RegExFirstMatch("totalResults>([0-9]{1,})<", text, 1), total)) return;
+  totalResults_ = total;
+  std::vector<std::string> entries;
+  RegExAllMatches("<entry>(.*?)</entry>", text, 1, entries);
+  videos_.resize(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) ParseVideoEntry(entries[i], videos_[i]);
+}
+
+} // namespace sonabox
