@@ -45,7 +45,6 @@ class TBusyIndicator;
 class TDataTable;
 class TDataTableModel;
 class TImageButton;
-class TPageControl;
 class TSettings;
 class TShareGridModel;
 class TTubeSearch;
@@ -62,7 +61,7 @@ public:
   // ----------------------------------------------------------------- window
   QLabel *Image1;      // banner
   QLabel *imgTopText;  // title artwork, top right of the banner
-  TPageControl *pMain; // pages pPlay, pFind, pShare with picture tabs
+  QTabWidget *pMain;   // pages pPlay, pFind, pShare with picture tabs
   QWidget *pPlay, *pFind, *pShare;
   QWidget *pBottom;    // status strip
   QPlainTextEdit *mLog; // the log, hidden; newest line first
