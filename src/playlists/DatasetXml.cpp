@@ -381,7 +381,7 @@ public:
           break;
         }
         if (name == "ROWDATA") ReadRowData();
-        else SkipElement();
+        else SkipElement(name);
       }
       if (NextTag(name) != TNode::Finished) Fail("something follows </DATAPACKET>");
     } else if (name == "METADATA") {
@@ -389,7 +389,7 @@ public:
       for (TNode node; (node = NextTag(name)) != TNode::Finished;) {
         if (node == TNode::End) Fail("an unexpected </" + std::string(name) + ">");
         if (name == "ROWDATA") ReadRowData();
-        else SkipElement();
+        else SkipElement(name);
       }
     } else {
       Fail("the first element is \"" + std::string(name) + "\", not DATAPACKET or METADATA");
@@ -499,10 +499,12 @@ private:
       const std::string_view name(nameStart, static_cast<std::size_t>(p_ - nameStart));
       if (name.empty()) Fail("a broken attribute");
       SkipSpace();
-      if (p_ == end_ || *p_ != '=') Fail("the attribute " + std::string(name) + " has no value");
+      if (p_ == end_) Fail("the document ends inside a tag");
+      if (*p_ != '=') Fail("the attribute " + std::string(name) + " has no value");
       ++p_;
       SkipSpace();
-      if (p_ == end_ || (*p_ != '"' && *p_ != '\'')) Fail("the attribute " + std::string(name) + " has no quoted value");
+      if (p_ == end_) Fail("the document ends inside a tag");
+      if (*p_ != '"' && *p_ != '\'') Fail("the attribute " + std::string(name) + " has no quoted value");
       const char quote = *p_++;
       const auto *close = static_cast<const char *>(std::memchr(p_, quote, static_cast<std::size_t>(end_ - p_)));
       if (!close) Fail("the document ends inside the value of " + std::string(name));
@@ -515,21 +517,27 @@ private:
     return ReadAttributes([](std::string_view, std::string_view) {});
   }
 
-  // Passes over the content of an element whose start tag was just found.
-  void SkipElement() {
+  // Passes over an element whose start tag `name` was just found.
+  void SkipElement(std::string_view name) {
     if (SkipAttributes()) return;
-    SkipContent();
+    SkipContent(name);
   }
 
-  // Passes over the rest of an element whose start tag has been read.
-  void SkipContent() {
-    std::size_t depth = 1;
-    std::string_view name;
-    while (depth > 0) {
-      const TNode node = NextTag(name);
-      if (node == TNode::Finished) Fail("the document ends inside an element");
-      if (node == TNode::End) --depth;
-      else if (!SkipAttributes()) ++depth;
+  // Passes over the rest of the element `name` whose start tag has been read.
+  // Nesting is followed on a list, not by recursion, so that no depth of
+  // elements can exhaust the stack.
+  void SkipContent(std::string_view name) {
+    std::vector<std::string_view> open{name};
+    while (!open.empty()) {
+      std::string_view tag;
+      const TNode node = NextTag(tag);
+      if (node == TNode::Finished) Fail("the document ends inside " + std::string(open.back()));
+      if (node == TNode::End) {
+        ExpectEnd(tag, open.back());
+        open.pop_back();
+      } else if (!SkipAttributes()) {
+        open.push_back(tag);
+      }
     }
   }
 
@@ -554,7 +562,7 @@ private:
           break;
         }
         if (name == "FIELD") ReadField();
-        else SkipElement();
+        else SkipElement(name);
       }
     }
     for (;;) {
@@ -565,14 +573,14 @@ private:
         break;
       }
       if (name == "PARAMS") ReadParams();
-      else SkipElement();
+      else SkipElement(name);
     }
   }
 
   void ReadField() {
     bool empty = false;
     const TAttributes attributes = ReadAttributeList(empty);
-    if (!empty) SkipContent();
+    if (!empty) SkipContent("FIELD");
     const auto find = [&](std::string_view key) -> const std::string * {
       for (const auto &[name, value] : attributes)
         if (name == key) return &value;
@@ -633,9 +641,9 @@ private:
       if (node == TNode::End) return ExpectEnd(name, "PARAMS");
       if (name == "PARAM") {
         content_.ParamElements.push_back(ReadAttributeList(empty));
-        if (!empty) SkipContent();
+        if (!empty) SkipContent(name);
       } else {
-        SkipElement();
+        SkipElement(name);
       }
     }
   }
@@ -663,8 +671,8 @@ private:
       const TNode node = NextTag(name);
       if (node == TNode::Finished) Fail("the document ends inside ROWDATA");
       if (node == TNode::End) return ExpectEnd(name, "ROWDATA");
-      if (name.starts_with("ROW")) ReadRow();
-      else SkipElement();
+      if (name.starts_with("ROW")) ReadRow(name);
+      else SkipElement(name);
     }
   }
 
@@ -681,7 +689,7 @@ private:
     return -1;
   }
 
-  void ReadRow() {
+  void ReadRow(std::string_view rowName) {
     const std::size_t row = content_.RowStates.size();
     const std::size_t columns = content_.Columns.size();
     content_.RowStates.push_back(0);
@@ -723,7 +731,7 @@ private:
       }
       cell = content_.Append(canonical);
     });
-    if (!empty) SkipContent();
+    if (!empty) SkipContent(rowName);
   }
 
   // The auto-increment column is read-only once loaded, and its counter never
