@@ -1,0 +1,232 @@
+// The video data feed over real HTTP, on a catalogue filled directly (no
+// video files are needed to search).
+#include "ServerFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace sonabox::test {
+namespace {
+
+server::TCatalogueVideo Synthetic(std::string category, std::string title,
+                                  std::string description = {}, int64_t seconds = 10) {
+  server::TCatalogueVideo video;
+  video.RelPath = (category.empty() ? "" : category + "/") + title + ".webm";
+  video.Category = std::move(category);
+  video.Title = std::move(title);
+  video.Description = std::move(description);
+  video.Seconds = seconds;
+  video.Size = 1;
+  return video;
+}
+
+class FeedTest : public ::testing::Test {
+protected:
+  void Add(std::vector<server::TCatalogueVideo> videos) {
+    running.Server().Catalogue().Apply(videos, {});
+  }
+
+  // GET of a target on the feed host; the answer read as the program reads it.
+  TFeedAnswer Get(const std::string &target, int expectedStatus = 200) {
+    const auto result = running.Feed().Get(target.c_str());
+    EXPECT_TRUE(result) << target;
+    if (!result) return {};
+    EXPECT_EQ(result->status, expectedStatus) << target;
+    last = result->body;
+    return ReadFeed(result->body, running.Server().WebHost());
+  }
+
+  static std::vector<std::string> Titles(const TFeedAnswer &answer) {
+    std::vector<std::string> titles;
+    for (const TVideo &video : answer.Videos) titles.push_back(video.Title);
+    return titles;
+  }
+
+  TRunningServer running;
+  std::string last;
+};
+
+TEST_F(FeedTest, PagesOfTwentyFiveThroughThirtyVideos) {
+  std::vector<server::TCatalogueVideo> videos;
+  for (int i = 30; i >= 1; --i) {
+    char title[16];
+    std::snprintf(title, sizeof title, "Clip %02d", i);
+    videos.push_back(Synthetic("Music", title, "a test clip"));
+  }
+  Add(videos);
+
+  for (const std::string keywords : {"clip", ""}) {
+    SCOPED_TRACE("keywords: " + keywords);
+    const std::string base = "/feeds/api/videos/-/Music?vq=" + keywords +
+                             "&orderby=relevance&start-index=";
+    const TFeedAnswer first = Get(base + "1&max-results=25");
+    const TFeedAnswer second = Get(base + "26&max-results=25");
+    const TFeedAnswer past = Get(base + "31&max-results=25");
+    EXPECT_EQ(first.Total, "30");
+    EXPECT_EQ(second.Total, "30");
+    EXPECT_EQ(past.Total, "30");
+    ASSERT_EQ(first.Videos.size(), 25u);
+    ASSERT_EQ(second.Videos.size(), 5u);
+    EXPECT_TRUE(past.Videos.empty());
+
+    std::set<std::string> ids;
+    for (const auto *page : {&first, &second})
+      for (const TVideo &video : page->Videos) ids.insert(video.Url);
+    EXPECT_EQ(ids.size(), 30u) << "the two pages overlap or miss videos";
+  }
+  // Browsing without keywords goes by title.
+  const TFeedAnswer browse =
+      Get("/feeds/api/videos/-/Music?vq=&orderby=relevance&start-index=1&max-results=25");
+  ASSERT_FALSE(browse.Videos.empty());
+  EXPECT_EQ(browse.Videos.front().Title, "Clip 01");
+  EXPECT_EQ(browse.Videos.back().Title, "Clip 25");
+}
+
+TEST_F(FeedTest, EntryCarriesEveryFieldTheProgramReads) {
+  Add({Synthetic("Music", "Blue Sky", "Line one\nline two\twith a tab", 185)});
+  const std::string id = running.Server().Catalogue().Search("", "", 1, 1).Videos.at(0).Id;
+  running.Server().Catalogue().AddView(id);
+  running.Server().Catalogue().AddView(id);
+
+  const TFeedAnswer answer =
+      Get("/feeds/api/videos/-/Music?vq=blue%20sky&orderby=relevance&start-index=1&max-results=25");
+  ASSERT_EQ(answer.Videos.size(), 1u);
+  const TVideo &video = answer.Videos[0];
+  EXPECT_EQ(video.Title, "Blue Sky");
+  EXPECT_EQ(video.Url, id);
+  EXPECT_LE(video.Url.size(), 16u) << "the playlist's Url column is 16 wide";
+  EXPECT_EQ(video.Description, "Line oneline twowith a tab");
+  EXPECT_EQ(video.ViewCount, "2");
+  EXPECT_EQ(video.Rating, "0.00");
+  EXPECT_EQ(video.Thumbnail, "http://" + running.Server().WebHost() + "/t/" + id + ".jpg");
+  EXPECT_LE(video.Thumbnail.size(), 50u) << "the playlist's Thumbnail column is 50 wide";
+  EXPECT_EQ(video.DurationSeconds, 185);
+  EXPECT_EQ(video.Duration, "3:05");
+}
+
+TEST_F(FeedTest, CategoryPieceFiltersLetterCaseAside) {
+  Add({Synthetic("Music", "Song One"), Synthetic("Music", "Song Two"),
+       Synthetic("Comedy", "Song Three"), Synthetic("", "Song Four")});
+  struct TCase {
+    std::string Category;
+    std::string Total;
+  };
+  for (const TCase &c : std::vector<TCase>{
+           {"", "4"}, {"/-/Music", "2"}, {"/-/music", "2"}, {"/-/Comedy", "1"}, {"/-/Travel", "0"}}) {
+    for (const std::string keywords : {"song", ""}) {
+      SCOPED_TRACE(c.Category + " " + keywords);
+      const TFeedAnswer answer = Get("/feeds/api/videos" + c.Category + "?vq=" + keywords +
+                                     "&orderby=relevance&start-index=1&max-results=25");
+      EXPECT_EQ(answer.Total, c.Total);
+      EXPECT_EQ(std::to_string(answer.Videos.size()), c.Total);
+    }
+  }
+}
+
+TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
+  Add({Synthetic("Music", "Rock & Roll Night"), Synthetic("Music", "Rolling Stones Cover"),
+       Synthetic("Music", "Cafe Blues"), Synthetic("Music", "Café Society"),
+       Synthetic("Animals", "Dog Park", "a dog in a park"),
+       Synthetic("Animals", "Quiet Evening", "nothing to see")});
+  struct TCase {
+    std::string Keywords; // as the program puts them after "vq="
+    std::string Total;
+  };
+  const std::vector<TCase> cases{
+      {"rock%20&%20roll", "1"}, // the ampersand arrives raw
+      {"ROCK", "1"},
+      {"%20%20%20", "6"},       // blanks only: browsing
+      {"&", "6"},               // no word at all
+      {"caf%C3%A9", "2"},       // percent-decoded, accents aside
+      {"cafe", "2"},
+      {"dogs", "1"},            // word stems
+      {"dog%20park", "1"},
+      {"dog%20cat", "0"},       // every word is needed
+      {"NOT", "0"},             // words of the query language are plain words
+      {"%22", "6"},
+      {"roll*", "2"},           // "rolling" too: the same stem
+      {"(rock", "1"},
+      {"%zz", "0"},             // a broken escape stays as typed
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Keywords);
+    const TFeedAnswer answer =
+        Get("/feeds/api/videos?vq=" + c.Keywords + "&orderby=relevance&start-index=1&max-results=25");
+    EXPECT_EQ(answer.Total, c.Total);
+    EXPECT_EQ(std::to_string(answer.Videos.size()), c.Total);
+  }
+}
+
+TEST_F(FeedTest, TitleMatchesComeBeforeDescriptionMatches) {
+  Add({Synthetic("", "Beach Walk", "a sunset over the beach and more words here"),
+       Synthetic("", "Harbour Lights", "boats at sunset"),
+       Synthetic("", "Ocean Sunset", "waves"),
+       Synthetic("", "Sunset Strip", "sunset, sunset and a sunset"),
+       // Other videos, so that the word is not common to most of the catalogue.
+       Synthetic("", "Morning Rain"), Synthetic("", "City Traffic"), Synthetic("", "Forest Birds"),
+       Synthetic("", "Desert Wind"), Synthetic("", "Snow Day")});
+  const TFeedAnswer answer =
+      Get("/feeds/api/videos?vq=sunset&orderby=relevance&start-index=1&max-results=25");
+  const std::vector<std::string> titles = Titles(answer);
+  ASSERT_EQ(titles.size(), 4u);
+  EXPECT_EQ(std::set<std::string>(titles.begin(), titles.begin() + 2),
+            (std::set<std::string>{"Sunset Strip", "Ocean Sunset"}));
+  EXPECT_EQ(std::set<std::string>(titles.begin() + 2, titles.end()),
+            (std::set<std::string>{"Beach Walk", "Harbour Lights"}));
+}
+
+TEST_F(FeedTest, MarkupInTitlesAndDescriptionsIsEscaped) {
+  Add({Synthetic("", "Tom & Jerry <live> 'it's' \"on\" </media:title>",
+                 "ends early </media:description></entry><entry> & more")});
+  const TFeedAnswer answer =
+      Get("/feeds/api/videos?vq=jerry&orderby=relevance&start-index=1&max-results=25");
+  ASSERT_EQ(answer.Videos.size(), 1u) << last;
+  EXPECT_EQ(answer.Videos[0].Title, "Tom &amp; Jerry &lt;live&gt; &apos;it&apos;s&apos; "
+                                    "&quot;on&quot; &lt;/media:title&gt;");
+  EXPECT_EQ(answer.Videos[0].Description,
+            "ends early &lt;/media:description&gt;&lt;/entry&gt;&lt;entry&gt; &amp; more");
+  EXPECT_FALSE(answer.Videos[0].Url.empty());
+}
+
+TEST_F(FeedTest, MalformedQueriesAreRefusedOrAnsweredEmpty) {
+  Add({Synthetic("", "Alpha"), Synthetic("", "Beta"), Synthetic("", "Gamma")});
+  struct TCase {
+    std::string Query;
+    int Status;
+    std::size_t Entries;
+  };
+  const std::vector<TCase> cases{
+      {"?vq=&orderby=relevance&start-index=abc&max-results=25", 400, 0},
+      {"?vq=&orderby=relevance&start-index=-1&max-results=25", 400, 0},
+      {"?vq=&orderby=relevance&start-index=0&max-results=25", 400, 0},
+      {"?vq=&orderby=relevance&start-index=&max-results=25", 400, 0},
+      {"?vq=&orderby=relevance&start-index=99999999999999999999999&max-results=25", 400, 0},
+      {"?vq=&orderby=relevance&start-index=2147483648&max-results=25", 400, 0},
+      {"?vq=&orderby=relevance&start-index=1&max-results=0", 400, 0},
+      {"?vq=&orderby=relevance&start-index=2147483647&max-results=25", 200, 0},
+      {"?vq=&orderby=relevance&start-index=1&max-results=2", 200, 2},
+      {"?vq=&orderby=relevance&start-index=3&max-results=1000", 200, 1},
+      {"", 200, 3},
+      {"?vq=%&orderby=relevance", 200, 3},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Query);
+    const TFeedAnswer answer = Get("/feeds/api/videos" + c.Query, c.Status);
+    EXPECT_EQ(answer.Videos.size(), c.Entries);
+    if (c.Status == 200) {
+      EXPECT_FALSE(answer.Total.empty()) << "no count: " << last;
+    }
+  }
+  for (const std::string target : {"/feeds/api/videos/-/", "/feeds/api/videos/-/Music/more",
+                                   "/feeds/api/other"})
+    Get(target, 404);
+  EXPECT_EQ(Get("/feeds/api/videos?vq=beta&orderby=relevance&start-index=1&max-results=25")
+                .Videos.size(),
+            1u)
+      << "the server still answers";
+}
+
+} // namespace
+} // namespace sonabox::test

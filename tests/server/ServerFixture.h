@@ -1,0 +1,79 @@
+#pragma once
+// A sonabox-server on ephemeral loopback ports over private folders, with an
+// HTTP client for each of its three hosts.
+#include "SonaboxServer.h"
+#include "search/PerlRegEx.h"
+#include "search/Video.h"
+#include "support/TestFolders.h"
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace sonabox::test {
+
+namespace fs = std::filesystem;
+
+class TRunningServer {
+public:
+  // The options start with the library, data and assets folders inside the
+  // test's own folder and every port 0; `adjust` may change them before start.
+  template <typename Adjust>
+  explicit TRunningServer(Adjust adjust) {
+    server::TServerOptions options;
+    options.Library = Root() / "library";
+    options.Data = Root() / "data";
+    options.Assets = Root() / "assets";
+    options.FeedPort = options.WebPort = options.ServicePort = 0;
+    fs::create_directories(options.Library);
+    fs::create_directories(options.Assets);
+    adjust(options);
+    server_ = std::make_unique<server::TSonaboxServer>(std::move(options));
+    server_->Start();
+    feed_ = MakeClient(server_->FeedPort());
+    web_ = MakeClient(server_->WebPort());
+    service_ = MakeClient(server_->ServicePort());
+  }
+  TRunningServer() : TRunningServer([](server::TServerOptions &) {}) {}
+
+  ~TRunningServer() { server_->Stop(); }
+
+  fs::path Root() const { return folders_.Root(); }
+  server::TSonaboxServer &Server() { return *server_; }
+  httplib::Client &Feed() { return *feed_; }
+  httplib::Client &Web() { return *web_; }
+  httplib::Client &Service() { return *service_; }
+
+private:
+  static std::unique_ptr<httplib::Client> MakeClient(int port) {
+    auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+    client->set_tcp_nodelay(true);
+    client->set_read_timeout(10, 0);
+    return client;
+  }
+
+  TestFolders folders_;
+  std::unique_ptr<server::TSonaboxServer> server_;
+  std::unique_ptr<httplib::Client> feed_, web_, service_;
+};
+
+struct TFeedAnswer {
+  std::string Total; // the digits after "totalResults>", empty when missing
+  TVideos Videos;
+};
+
+// Reads a feed answer with the program's own patterns and entry reader.
+inline TFeedAnswer ReadFeed(const std::string &text, const std::string &webHost) {
+  TFeedAnswer answer;
+  answer.Total = RegExFirstMatch("totalResults>([0-9]{1,})<", text, 1);
+  std::vector<std::string> entries;
+  RegExAllMatches("<entry>(.*?)</entry>", text, 1, entries);
+  answer.Videos.resize(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    ParseVideoEntry(entries[i], answer.Videos[i], webHost);
+  return answer;
+}
+
+} // namespace sonabox::test
