@@ -292,25 +292,28 @@ void TfMain::CreatePlayPage() {
   iControlPlay = new TImageButton(2, {27, 25}, "Play Video", pPlayerControls);
   iControlStop = new TImageButton(3, {27, 25}, "Stop Video", pPlayerControls);
   iControlNext = new TImageButton(4, {27, 25}, "Next Video", pPlayerControls);
+  auto *controls = new QHBoxLayout(pPlayerControls);
+  controls->setContentsMargins(8, 5, 8, 5);
+  controls->setSpacing(6); // buttons at x 8, 41, 74 and 107
   const char *names[] = {"iControlPrev", "iControlPlay", "iControlStop", "iControlNext"};
-  int x = 8;
   int i = 0;
   for (TImageButton *b : {iControlPrev, iControlPlay, iControlStop, iControlNext}) {
     b->setObjectName(names[i++]);
     b->setToolTip(b->accessibleName());
-    b->move(x, 5);
-    x += 33;
+    controls->addWidget(b);
   }
+  controls->addSpacing(138);
   lbCountDown = Label("lbCountDown", "Timer: 0:00", pPlayerControls);
-  lbCountDown->setGeometry(251, 9, 64, 17);
   lbCountDown->hide();
+  controls->addWidget(lbCountDown);
+  controls->addStretch();
   lbExpand = Label("lbExpand", "", pPlayerControls);
   lbExpand->setText(QStringLiteral("<a href=\"expand\" style=\"color:#ffb34a; text-decoration:none\">"
                                    "[ Expand Video]</a>"));
   lbExpand->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   lbExpand->setCursor(Qt::PointingHandCursor);
   lbExpand->setAccessibleName("Expand Video");
-  lbExpand->setGeometry(321, 9, 110, 17);
+  controls->addWidget(lbExpand);
   btnPrevious = CarrierButton("btnPrevious", aControlsPrev, pPlayerControls);
   btnPlay = CarrierButton("btnPlay", aControlsPlay, pPlayerControls);
   btnStop = CarrierButton("btnStop", aControlsStop, pPlayerControls);
@@ -462,6 +465,7 @@ void TfMain::CreateFindPage() {
   save->addWidget(edPlayListName, 1, 1);
   save->addWidget(iFindSave, 0, 2, 2, 1, Qt::AlignVCenter);
   save->setColumnStretch(3, 1);
+  save->setRowStretch(2, 1);
   save->addWidget(btnMore, 0, 4, 2, 1, Qt::AlignVCenter | Qt::AlignRight);
   page->addWidget(pFindBottom);
 }
