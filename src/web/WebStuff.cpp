@@ -60,6 +60,16 @@ std::string NormaliseLines(std::string_view body) {
   return out;
 }
 
+// Collects a text answer; a text over 32 MiB breaks the transfer off (the cap
+// must be kept here: the transport's own size limit lets chunked bodies pass).
+std::function<bool(const char *, std::size_t)> TextSink(std::string &body) {
+  return [&body](const char *data, std::size_t size) {
+    if (body.size() + size > kTextLimit) return false;
+    body.append(data, size);
+    return true;
+  };
+}
+
 std::string TrimmedOrError(std::string_view text) {
   std::string trimmed = TrimControl(text);
   return trimmed.empty() ? kError : trimmed;
@@ -87,23 +97,13 @@ void TWebStuff::AddField(const std::string &name, const std::string &value) {
 std::string TWebStuff::GetText(const std::string &url) {
   handleRedirects_ = true;
   std::string body;
-  const TSink sink = [&body](const char *data, std::size_t size) {
-    if (body.size() + size > kTextLimit) return false;
-    body.append(data, size);
-    return true;
-  };
-  if (!Perform(url, TMethod::Get, sink)) return kError;
+  if (!Perform(url, TMethod::Get, TextSink(body))) return kError;
   return TrimmedOrError(NormaliseLines(body));
 }
 
 std::string TWebStuff::PostForm(const std::string &url) {
   std::string body;
-  const TSink sink = [&body](const char *data, std::size_t size) {
-    if (body.size() + size > kTextLimit) return false;
-    body.append(data, size);
-    return true;
-  };
-  if (!Perform(url, TMethod::Post, sink)) return kError;
+  if (!Perform(url, TMethod::Post, TextSink(body))) return kError;
   return TrimmedOrError(body);
 }
 
