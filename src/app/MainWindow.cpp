@@ -5,8 +5,11 @@
 #include "app/ShareGridModel.h"
 #include "app/ShellWidgets.h"
 #include "common/Random.h"
+#include "playback/HtmlView.h"
+#include "playback/VideoDetails.h"
 #include "playlists/DataTable.h"
 #include "playlists/DataTableModel.h"
+#include "search/WebImage.h"
 #include "sharing/ShareVideosDialog.h"
 
 #include <QAbstractEventDispatcher>
@@ -147,6 +150,7 @@ TfMain::TfMain() {
   CreateFindPage();
   CreateSharePage();
   ConnectEvents();
+  ConnectSearch();
 
   resize(769, 556);
   if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -279,10 +283,10 @@ void TfMain::CreatePlayPage() {
   titleRow->addWidget(lbNowPlayingTitle);
   video->addWidget(pPlayingTitle);
 
-  wbPlayer = Panel("wbPlayer", pMainVideoArea);
+  wbPlayer = new THtmlView(pMainVideoArea);
+  wbPlayer->setObjectName("wbPlayer");
   wbPlayer->setAccessibleName("Player");
   wbPlayer->setMinimumSize(160, 120);
-  Paint(wbPlayer, Qt::black);
   video->addWidget(wbPlayer, 1);
 
   pPlayerControls = Panel("pPlayerControls", pMainVideoArea);
@@ -541,7 +545,8 @@ void TfMain::CreateSharePage() {
     sgShareVideos->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Fixed);
     sgShareVideos->setColumnWidth(0, 40);
     sgShareVideos->setColumnWidth(2, 64);
-    wbShareImage = Label("wbShareImage", "", tsShare2);
+    wbShareImage = new TWebImage(tsShare2);
+    wbShareImage->setObjectName("wbShareImage");
     wbShareImage->setFixedSize(148, 105);
     wbShareImage->setAccessibleName("Video picture");
     btnSelectAll = LinkedButton("btnSelectAll", aSelectAll, tsShare2);
@@ -664,12 +669,15 @@ void TfMain::FormCreate() {
   SeedRandom();
   mLog->clear();
   AddLogLine(kLogHeader);
+  CurrentVideo = std::make_unique<TVideoDetails>();
+  PreviousVideo = std::make_unique<TVideoDetails>();
   pMain->setCurrentWidget(pPlay);
   pcShareWizard->tabBar()->hide();
   pcShareWizard->setCurrentIndex(0);
   cbCategory->setCurrentIndex(cbCategory->findText("Music"));
   QGuiApplication::setApplicationDisplayName(kTitle);
   setWindowTitle(QGuiApplication::applicationDisplayName());
+  wbPlayer->Navigate("about:blank");
 }
 
 void TfMain::closeEvent(QCloseEvent *event) {
@@ -679,6 +687,7 @@ void TfMain::closeEvent(QCloseEvent *event) {
 
 void TfMain::FormCloseQuery() {
   tShuffle->stop();
+  wbPlayer->Navigate("about:blank"); // unloads the video and silences it
   // Give the player about a tenth of a second to unload before the window goes.
   for (int i = 0; i < 11; ++i) {
     QThread::msleep(10);
@@ -687,8 +696,11 @@ void TfMain::FormCloseQuery() {
 }
 
 void TfMain::FormDestroy() {
+  ClearResults();
   delete Settings;
   Settings = nullptr;
+  CurrentVideo.reset();
+  PreviousVideo.reset();
 }
 
 void TfMain::aShowLogExecute() { mLog->setVisible(mLog->isHidden()); }
@@ -791,14 +803,14 @@ void TfMain::aDeletePlayListUpdate() {
 }
 
 void TfMain::aControlsPrevUpdate() {
-  const bool enabled = !PreviousVideoUrl.empty();
+  const bool enabled = !PreviousVideo->Url.empty();
   aControlsPrev->setEnabled(enabled);
   EnableControlImage(iControlPrev, enabled);
 }
 
 void TfMain::aControlsPlayUpdate() {
   const bool enabled =
-      !CurrentVideoUrl.empty() || (cdsPlayList->Active() && cdsPlayList->RecordCount() > 0);
+      !CurrentVideo->Url.empty() || (cdsPlayList->Active() && cdsPlayList->RecordCount() > 0);
   aControlsPlay->setEnabled(enabled);
   EnableControlImage(iControlPlay, enabled);
 }

@@ -44,11 +44,14 @@ namespace sonabox {
 class TBusyIndicator;
 class TDataTable;
 class TDataTableModel;
+class THtmlView;
 class TImageButton;
 class TSettings;
 class TShareGridModel;
 class TTubeSearch;
+class TVideoDetails;
 class TVisualResult;
+class TWebImage;
 
 class TfMain : public QMainWindow {
   Q_OBJECT
@@ -114,6 +117,19 @@ public:
 
   void aSearchUpdate();
 
+  // search/SearchHandlers.cpp
+  std::string SearchKeywords, SearchCategory; // of the last search started; "More" repeats them
+  void ConnectSearch();
+  void aSearchExecute();
+  void aAddMoreExecute();
+  bool edTubeSearchKeyPress(int key); // true: the key is consumed
+  void OnTubeSearchTerminate(TTubeSearch &search);
+  void ClearResults();
+  void ModifySongSelection(int index); // the panel's index in VisualResults
+  void sbResultsMouseWheelDown();      // one notch, on the Find page
+  void sbResultsMouseWheelUp();
+  void sbResultsResize();
+
   // ----------------------------------------------------------- playlist pane
   QWidget *pRight;
   QSplitter *asMain;
@@ -144,7 +160,7 @@ public:
   QWidget *pMainVideoArea;
   QWidget *pPlayingTitle;
   QLabel *lbNowPlayingTitle;
-  QWidget *wbPlayer;
+  THtmlView *wbPlayer; // about:blank at start
   QWidget *pPlayerControls;
   QLabel *lbCountDown; // hidden
   QLabel *lbExpand;    // "[ Expand Video]", emits linkActivated when clicked
@@ -153,7 +169,8 @@ public:
   QAction *aControlsPrev, *aControlsPlay, *aControlsStop, *aControlsNext;
   QTimer *tShuffle; // 1000 ms, stopped
 
-  std::string CurrentVideoUrl, PreviousVideoUrl; // the videos' identifiers; empty: none
+  std::unique_ptr<TVideoDetails> CurrentVideo;  // the video on show or about to be
+  std::unique_ptr<TVideoDetails> PreviousVideo; // the one before it; an empty Url: none
 
   void aControlsPrevUpdate();
   void aControlsPlayUpdate();
@@ -177,7 +194,7 @@ public:
   QComboBox *cbShareTitle; // editable, no items
   QLabel *Label3;
   QTableView *sgShareVideos; // columns Share (check boxes), Title, Duration
-  QLabel *wbShareImage;
+  TWebImage *wbShareImage; // 148 x 105
   QToolButton *btnSelectAll, *btnSelectNone;
   QLabel *lbShareCount;
   // tsShare3

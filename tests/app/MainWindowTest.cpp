@@ -4,6 +4,8 @@
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "app/ShareGridModel.h"
+#include "playback/HtmlView.h"
+#include "playback/VideoDetails.h"
 #include "playlists/DataTable.h"
 #include "sharing/ShareVideosDialog.h"
 #include "support/TestFolders.h"
@@ -92,6 +94,11 @@ TEST_F(MainWindowTest, FreshStart) {
   EXPECT_FALSE(window->tShuffle->isActive());
   EXPECT_EQ(window->tShuffle->interval(), 1000);
   EXPECT_TRUE(window->lbNowPlayingTitle->text().isEmpty());
+  ASSERT_NE(window->wbPlayer->Document(), nullptr) << "the player view holds a blank page";
+  EXPECT_EQ(window->wbPlayer->Document()->Text(), "");
+  EXPECT_EQ(window->wbPlayer->Player(), nullptr) << "nothing plays";
+  EXPECT_TRUE(window->CurrentVideo->Url.empty());
+  EXPECT_TRUE(window->PreviousVideo->Url.empty());
   EXPECT_FALSE(window->mLog->isVisible());
   EXPECT_FALSE(window->btnMore->isVisible());
   EXPECT_FALSE(window->pcShareWizard->tabBar()->isVisible());
@@ -169,11 +176,11 @@ TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
   EXPECT_FALSE(w.aControlsPlay->isEnabled());
   EXPECT_TRUE(w.aDeletePlayList->isEnabled());
   // ...but a known current video can still be played again.
-  w.CurrentVideoUrl = "id1";
+  w.CurrentVideo->Url = "id1";
   RunUntilIdle();
   EXPECT_TRUE(w.aControlsPlay->isEnabled());
   EXPECT_FALSE(w.aControlsPrev->isEnabled());
-  w.PreviousVideoUrl = "id2";
+  w.PreviousVideo->Url = "id2";
   RunUntilIdle();
   EXPECT_TRUE(w.aControlsPrev->isEnabled());
   EXPECT_EQ(w.iControlPrev->PictureName(), "PREV");
@@ -336,9 +343,12 @@ TEST_F(MainWindowTest, ImageButtonPictureLookUp) {
 TEST_F(MainWindowTest, ClosingIsNeverRefusedAndStopsPlayback) {
   ShowAndActivate();
   window->tShuffle->start();
+  LoadDocumentText(*window->wbPlayer, "<embed src=\"http://127.0.0.1:1/v/x\">");
+  ASSERT_FALSE(window->wbPlayer->Document()->Text().empty());
   EXPECT_TRUE(window->close());
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(window->tShuffle->isActive());
+  EXPECT_EQ(window->wbPlayer->Document()->Text(), "") << "the player view was blanked";
 }
 
 TEST(ShareGridModel, CheckBoxesAreCellsOfTheGrid) {
