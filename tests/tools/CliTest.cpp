@@ -1,0 +1,144 @@
+// sonabox-cli, run as a program in a private data folder.
+#include "playlists/DataTable.h"
+#include "playlists/PlayListManager.h"
+#include "support/TestFolders.h"
+
+#include <QProcess>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+using namespace sonabox;
+using namespace sonabox::test;
+
+namespace {
+
+struct TResult {
+  int Code = -1;
+  std::string Out, Err;
+};
+
+const std::string kHost = "127.0.0.1:8472"; // the default video web host
+
+std::string Entry(const std::string &id, const std::string &title, int seconds) {
+  return "<entry><media:title type='plain'>" + title + "</media:title>"
+         "<media:player url='http://" + kHost + "/watch?v=" + id + "'/>"
+         "<media:description type='plain'>About " + id + "</media:description>"
+         "<media:thumbnail url='http://" + kHost + "/t/" + id + ".jpg'/>"
+         "<yt:duration seconds='" + std::to_string(seconds) + "'/>"
+         "<gd:rating average='4.5'/><yt:statistics viewCount='77'/></entry>\n";
+}
+
+class Cli : public ::testing::Test {
+protected:
+  TResult Run(const QStringList &args, const std::string &input = {}) {
+    QProcess process;
+    process.start(QStringLiteral(SONABOX_CLI), args);
+    EXPECT_TRUE(process.waitForStarted());
+    process.write(input.data(), static_cast<qint64>(input.size()));
+    process.closeWriteChannel();
+    EXPECT_TRUE(process.waitForFinished(60000));
+    TResult result;
+    result.Code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.Out = process.readAllStandardOutput().toStdString();
+    result.Err = process.readAllStandardError().toStdString();
+    return result;
+  }
+  std::string Index() const { return ReadFileBytes(folders_.DataPath() + "playlists.xml"); }
+  std::string PlayListFile(const std::string &name) {
+    TPlayListManager store(folders_.DataPath(), folders_.DataPath() + "playlists/");
+    TDataTable table;
+    return store.OpenPlayList(table, name) ? table.FileName() : std::string();
+  }
+  // Every file of the data folder with its bytes.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(folders_.DataPath()))
+      if (entry.is_regular_file()) files[entry.path().string()] = ReadFileBytes(entry.path().string());
+    return files;
+  }
+  // A failing command: one line on stderr, exit 1, and no file changed.
+  void ExpectFailure(const QStringList &args, const std::string &message, const std::string &input = {}) {
+    const auto before = Snapshot();
+    const TResult result = Run(args, input);
+    EXPECT_EQ(result.Code, 1) << args.join(' ').toStdString();
+    EXPECT_EQ(result.Out, "") << args.join(' ').toStdString();
+    EXPECT_NE(result.Err.find(message), std::string::npos) << result.Err;
+    EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1) << result.Err;
+    EXPECT_EQ(Snapshot(), before) << args.join(' ').toStdString();
+  }
+  TestFolders folders_;
+};
+
+} // namespace
+
+TEST_F(Cli, CreateListAndDelete) {
+  EXPECT_EQ(Run({"list"}).Out, "");
+  for (const char *name : {"Rock", "b", "rock"}) EXPECT_EQ(Run({"create", name}).Code, 0) << name;
+  EXPECT_EQ(Run({"list"}).Out, "b\nRock\nrock\n");
+  ExpectFailure({"create", "Rock"}, "sonabox-cli: Key violation: \"Rock\" is already in index nameidx");
+
+  const std::string rockFile = PlayListFile("Rock");
+  ASSERT_TRUE(fs::exists(rockFile));
+  EXPECT_EQ(Run({"delete", "Rock"}).Code, 0);
+  EXPECT_FALSE(fs::exists(rockFile));
+  EXPECT_EQ(Run({"list"}).Out, "b\nrock\n");
+  ExpectFailure({"delete", "Rock"}, "sonabox-cli: no playlist named \"Rock\"");
+}
+
+TEST_F(Cli, AddShowAndRemove) {
+  ASSERT_EQ(Run({"create", "Mix"}).Code, 0);
+  const std::string feed = "<feed><openSearch:totalResults>3</openSearch:totalResults>" +
+                           Entry("aaa", "First\tSong", 65) + Entry("bbb", "Second", 5) +
+                           Entry("ccc", "Third", 3600) + "</feed>";
+  const TResult added = Run({"add", "Mix"}, feed);
+  EXPECT_EQ(added.Code, 0) << added.Err;
+  EXPECT_EQ(added.Out, "3 videos added to \"Mix\"\n");
+  const std::string base = "http://" + kHost + "/t/";
+  EXPECT_EQ(Run({"show", "Mix"}).Out, "First Song\t1:05\t65\taaa\t4.5\t" + base + "aaa.jpg\n"
+                                      "Second\t0:05\t5\tbbb\t4.5\t" + base + "bbb.jpg\n"
+                                      "Third\t60:00\t3600\tccc\t4.5\t" + base + "ccc.jpg\n");
+  EXPECT_EQ(Run({"add", "Mix"}, "no entries here").Out, "0 videos added to \"Mix\"\n");
+
+  EXPECT_EQ(Run({"remove", "Mix", "2"}).Code, 0);
+  EXPECT_EQ(Run({"show", "Mix"}).Out.find("Second"), std::string::npos);
+  // The removed row stays in the file, marked deleted.
+  EXPECT_NE(ReadFileBytes(PlayListFile("Mix")).find("RowState=\"6\""), std::string::npos);
+  ExpectFailure({"remove", "Mix", "3"}, "sonabox-cli: playlist \"Mix\" has no row 3");
+  ExpectFailure({"remove", "Mix", "0"}, "has no row 0");
+  ExpectFailure({"add", "Nothing"}, "sonabox-cli: no playlist named \"Nothing\"", feed);
+  ExpectFailure({"show", "Nothing"}, "sonabox-cli: no playlist named \"Nothing\"");
+  ExpectFailure({"remove", "Nothing", "1"}, "sonabox-cli: no playlist named \"Nothing\"");
+}
+
+TEST_F(Cli, ABrokenPlayListIsLeftAlone) {
+  ASSERT_EQ(Run({"create", "Broken"}).Code, 0);
+  const std::string file = PlayListFile("Broken");
+  const std::string broken = "<?xml version=\"1.0\"?><DATAPACKET><METADATA><FIELDS>";
+  WriteFileBytes(file, broken);
+  const std::string error = "sonabox-cli: File \"" + file + "\" is not a valid dataset";
+  ExpectFailure({"show", "Broken"}, error);
+  ExpectFailure({"add", "Broken"}, error, Entry("aaa", "A", 1));
+  ExpectFailure({"remove", "Broken", "1"}, error);
+  EXPECT_EQ(ReadFileBytes(file), broken);
+  // A damaged index stops every command and stays as it was.
+  WriteFileBytes(folders_.DataPath() + "playlists.xml", "garbage");
+  ExpectFailure({"list"}, "sonabox-cli: File \"" + folders_.DataPath() + "playlists.xml\" is not a valid dataset");
+  EXPECT_EQ(Index(), "garbage");
+}
+
+TEST_F(Cli, BadArgumentsPrintTheUsage) {
+  const QStringList cases[] = {{}, {"play"}, {"list", "x"}, {"show"}, {"create", "a", "b"}, {"remove", "a"},
+                               {"remove", "a", "two"}};
+  for (const QStringList &args : cases) {
+    const TResult result = Run(args);
+    EXPECT_EQ(result.Code, 2) << args.join(' ').toStdString();
+    EXPECT_EQ(result.Err.rfind("usage: sonabox-cli list | show NAME", 0), 0u) << result.Err;
+  }
+  EXPECT_FALSE(fs::exists(folders_.DataPath() + "playlists.xml")); // nothing was touched
+}

@@ -1,0 +1,141 @@
+// sonabox-cli: the user's playlists from the command line, in the same data
+// folder as the program.
+//
+//   sonabox-cli list              every playlist name, one a line
+//   sonabox-cli show NAME         the visible rows, tab-separated: Title, Duration,
+//                                 DurationSeconds, Url, Rating, Thumbnail
+//   sonabox-cli create NAME       a new, empty playlist
+//   sonabox-cli delete NAME       removes the playlist
+//   sonabox-cli add NAME          stores every <entry> of the feed text on stdin
+//   sonabox-cli remove NAME N     deletes the N-th visible row (from 1)
+//
+// A failure prints one line on stderr and exits 1, and nothing is written;
+// bad arguments print the usage line and exit 2.
+#include "app/Settings.h"
+#include "common/TextHelpers.h"
+#include "playlists/DataTable.h"
+#include "playlists/PlayListManager.h"
+#include "search/PerlRegEx.h"
+#include "search/Video.h"
+
+#include <QCoreApplication>
+
+#include <clocale>
+#include <iostream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace sonabox;
+
+namespace {
+
+const char kUsage[] =
+    "usage: sonabox-cli list | show NAME | create NAME | delete NAME | add NAME < FEED | remove NAME N";
+
+struct EUsage {};
+
+class ECommandFailed : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string NoPlayList(const std::string &name) { return "no playlist named \"" + name + "\""; }
+
+// A field for one tab-separated line: tabs and line breaks become spaces.
+std::string OneLine(std::string text) {
+  for (char &c : text)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+void Show(TPlayListManager &store, const std::string &name) {
+  TDataTable table;
+  if (!store.OpenPlayList(table, name)) throw ECommandFailed(NoPlayList(name));
+  std::string out;
+  for (table.First(); !table.Eof(); table.Next()) {
+    const char *separator = "";
+    for (const char *column : {"Title", "Duration", "DurationSeconds", "Url", "Rating", "Thumbnail"}) {
+      out += separator;
+      out += OneLine(table.FieldByName(column).AsString());
+      separator = "\t";
+    }
+    out += '\n';
+  }
+  std::cout << out;
+}
+
+void Add(TPlayListManager &store, const std::string &name) {
+  TDataTable table;
+  if (!store.OpenPlayList(table, name)) throw ECommandFailed(NoPlayList(name));
+  const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  std::vector<std::string> entries;
+  RegExAllMatches("<entry>(.*?)</entry>", input, 1, entries);
+  for (const std::string &entry : entries) {
+    TVideo video;
+    ParseVideoEntry(entry, video);
+    table.Insert();
+    StoreVideoInRow(video, table);
+    table.Post();
+  }
+  if (!entries.empty()) table.SaveToFile();
+  std::cout << entries.size() << " videos added to \"" << name << "\"\n";
+}
+
+void Remove(TPlayListManager &store, const std::string &name, int row) {
+  TDataTable table;
+  if (!store.OpenPlayList(table, name)) throw ECommandFailed(NoPlayList(name));
+  if (row < 1 || row > table.RecordCount())
+    throw ECommandFailed("playlist \"" + name + "\" has no row " + std::to_string(row));
+  table.SetRecNo(row);
+  table.Delete();
+  table.SaveToFile();
+}
+
+int Run(const std::vector<std::string> &args) {
+  if (args.empty()) throw EUsage{};
+  const std::string &command = args[0];
+  const std::size_t expected = command == "list" ? 1 : command == "remove" ? 3 : 2;
+  if (args.size() != expected) throw EUsage{};
+  if (command != "list" && command != "show" && command != "create" && command != "delete" &&
+      command != "add" && command != "remove")
+    throw EUsage{};
+  int row = 0;
+  if (command == "remove" && !TryParseInt32(args[2], row)) throw EUsage{};
+
+  const TSettings settings;
+  TPlayListManager store(settings.DataPath(), settings.PlayListPath());
+  if (command == "list") {
+    for (const std::string &name : store.PlayListNames()) std::cout << name << '\n';
+  } else if (command == "show") {
+    Show(store, args[1]);
+  } else if (command == "create") {
+    TDataTable table;
+    store.CreatePlayList(table, args[1]);
+  } else if (command == "delete") {
+    if (!store.HasPlayList(args[1])) throw ECommandFailed(NoPlayList(args[1]));
+    store.DeletePlayList(args[1]);
+  } else if (command == "add") {
+    Add(store, args[1]);
+  } else {
+    Remove(store, args[1], row);
+  }
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  QCoreApplication app(argc, argv); // the settings store is read through Qt
+  std::setlocale(LC_NUMERIC, "C");
+  try {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const EUsage &) {
+    std::cerr << kUsage << '\n';
+    return 2;
+  } catch (const std::exception &error) {
+    std::cerr << "sonabox-cli: " << error.what() << '\n';
+    return 1;
+  }
+}
