@@ -151,6 +151,7 @@ TfMain::TfMain() {
   CreateSharePage();
   ConnectEvents();
   ConnectSearch();
+  ConnectPlayback();
 
   resize(769, 556);
   if (const QScreen *screen = QGuiApplication::primaryScreen())

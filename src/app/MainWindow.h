@@ -19,6 +19,7 @@
 //   has been emptied while the window is visible, enabled and not behind a
 //   modal window; nothing needs to trigger them.
 #include <QMainWindow>
+#include <QPointer>
 
 #include <memory>
 #include <string>
@@ -42,6 +43,7 @@ class QToolButton;
 namespace sonabox {
 
 class TBusyIndicator;
+class TdExpandedVideo;
 class TDataTable;
 class TDataTableModel;
 class THtmlView;
@@ -171,6 +173,24 @@ public:
 
   std::unique_ptr<TVideoDetails> CurrentVideo;  // the video on show or about to be
   std::unique_ptr<TVideoDetails> PreviousVideo; // the one before it; an empty Url: none
+
+  // playback/PlaybackHandlers.cpp: the sequencer
+  int PlayPhase = 0;       // at the end of the count-down: 0 lead-in over, 4 video over,
+                           // 1 lead-out over, 2 next video, 3 restart
+  int CountDownLength = 0; // seconds of the running count-down
+  int TickCount = 0;       // seconds counted since it began
+  QPointer<TdExpandedVideo> dExpandedVideo; // the expanded video window while it exists
+  void ConnectPlayback();
+  void Advance();                     // the step of the current PlayPhase
+  void ShowCurrentVideo(bool forced); // in the expanded window's view when it exists
+  void aControlsNextExecute();
+  void aControlsPlayExecute();
+  void aControlsPrevExecute();
+  void aControlsStopExecute();
+  void tShuffleTimer();
+  void sgPlayListDblClickCell(int row, int column); // row 0 is the header row
+  void lbExpandClick();
+  void PickNextRow(); // moves cdsPlayList to a random visible row, avoiding PreviousVideo
 
   void aControlsPrevUpdate();
   void aControlsPlayUpdate();
