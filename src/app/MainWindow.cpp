@@ -9,6 +9,7 @@
 #include "playback/VideoDetails.h"
 #include "playlists/DataTable.h"
 #include "playlists/DataTableModel.h"
+#include "playlists/PlayListManager.h"
 #include "search/WebImage.h"
 #include "sharing/ShareVideosDialog.h"
 
@@ -151,6 +152,7 @@ TfMain::TfMain() {
   CreateSharePage();
   ConnectEvents();
   ConnectSearch();
+  ConnectPlayListPane();
   ConnectPlayback();
 
   resize(769, 556);
@@ -670,8 +672,10 @@ void TfMain::FormCreate() {
   SeedRandom();
   mLog->clear();
   AddLogLine(kLogHeader);
+  CreatePlayListStore();
   CurrentVideo = std::make_unique<TVideoDetails>();
   PreviousVideo = std::make_unique<TVideoDetails>();
+  RefreshPlayListCombos(false);
   pMain->setCurrentWidget(pPlay);
   pcShareWizard->tabBar()->hide();
   pcShareWizard->setCurrentIndex(0);
@@ -700,6 +704,7 @@ void TfMain::FormDestroy() {
   ClearResults();
   delete Settings;
   Settings = nullptr;
+  PlayListManager.reset();
   CurrentVideo.reset();
   PreviousVideo.reset();
 }

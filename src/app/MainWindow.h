@@ -48,6 +48,7 @@ class TDataTable;
 class TDataTableModel;
 class THtmlView;
 class TImageButton;
+class TPlayListManager;
 class TSettings;
 class TShareGridModel;
 class TTubeSearch;
@@ -157,6 +158,22 @@ public:
 
   void aSaveVideosUpdate();
   void aDeletePlayListUpdate(); // also the rule of aDeleteVideo
+
+  // playlists/PlayListPane.cpp
+  std::unique_ptr<TPlayListManager> PlayListManager; // the playlist store
+  void CreatePlayListStore(); // a damaged index is kept aside and a new one started
+  void ConnectPlayListPane();
+  // Fills the box with the playlist names; with `keep`, selects the name
+  // chosen in cbAddPlayList.
+  void FillPlayListCombo(QComboBox *box, bool keep);
+  void RefreshPlayListCombos(bool keep); // cbAddPlayList, cbPlayLists, cbSharePlayList
+  void cbPlayListsChange();
+  void edSearchChange();
+  void aDeleteVideoExecute();
+  void aDeletePlayListExecute();
+  void aSaveVideosExecute();
+  void cbAddPlayListChange();    // also the change handler of cbCategory
+  void edPlayListNameKeyPress(); // a character typed into edPlayListName
 
   // ---------------------------------------------------------------- playback
   QWidget *pMainVideoArea;
