@@ -265,7 +265,7 @@ void TDataTable::LoadFromFile(const std::string &path) {
   }
   auto state = std::make_unique<TState>();
   std::string problem;
-  if (!ReadDatasetXml(document, state->Data, problem))
+  if (!ReadDatasetXml(std::move(document), state->Data, problem))
     Fail("File \"" + source + "\" is not a valid dataset: " + problem);
   RebuildView(*state, false);
   defs_.clear();
@@ -617,6 +617,7 @@ void TDataTable::RebuildView(TState &state, bool keepCurrent) const {
   const std::uint32_t current = hadRow ? state.View[state.Cursor] : 0;
 
   state.View.clear();
+  state.View.reserve(state.Data.RowCount());
   for (std::size_t row = 0; row < state.Data.RowCount(); ++row)
     if (!(state.Data.RowStates[row] & kRowDeleted) && PassesFilter(state, row))
       state.View.push_back(static_cast<std::uint32_t>(row));

@@ -104,52 +104,95 @@ bool ParseDateTime(std::string_view text, TDateTimeValue &value) {
 
 namespace {
 
-// What each byte is written as inside an attribute value; empty for bytes
-// written unchanged. Exactly nine characters are replaced.
-const std::array<std::string_view, 256> &EscapeTable() {
-  static const std::array<std::string_view, 256> table = [] {
-    std::array<std::string_view, 256> t{};
-    t['<'] = "&lt;";
-    t['>'] = "&gt;";
-    t['&'] = "&amp;";
-    t['\''] = "&apos;";
-    t['"'] = "&quot;";
-    t['\r'] = "&#013;";
-    t['\n'] = "&#010;";
-    t['\t'] = "&#009;";
-    t['\\'] = "&#092;";
+// What each byte is written as inside an attribute value: itself, or for
+// exactly nine characters a reference. Eight bytes per entry so that every
+// byte is written with one fixed-size copy.
+struct TEscape {
+  char Text[7];
+  std::uint8_t Length;
+};
+
+static_assert(sizeof(TEscape) == 8);
+
+const std::array<TEscape, 256> &EscapeTable() {
+  static const std::array<TEscape, 256> table = [] {
+    std::array<TEscape, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = TEscape{{static_cast<char>(c)}, 1};
+    const auto set = [&](unsigned char c, std::string_view text) {
+      std::memcpy(t[c].Text, text.data(), text.size());
+      t[c].Length = static_cast<std::uint8_t>(text.size());
+    };
+    set('<', "&lt;");
+    set('>', "&gt;");
+    set('&', "&amp;");
+    set('\'', "&apos;");
+    set('"', "&quot;");
+    set('\r', "&#013;");
+    set('\n', "&#010;");
+    set('\t', "&#009;");
+    set('\\', "&#092;");
     return t;
   }();
   return table;
 }
 
-void AppendEscaped(std::string &out, std::string_view text) {
-  const auto &table = EscapeTable();
-  const char *run = text.data();
-  const char *end = run + text.size();
-  for (const char *p = run; p < end; ++p) {
-    const std::string_view replacement = table[static_cast<unsigned char>(*p)];
-    if (replacement.empty()) continue;
-    out.append(run, p);
-    out.append(replacement);
-    run = p + 1;
+// The document under construction: a buffer written through a pointer and
+// grown when a piece might not fit.
+class TDocumentWriter {
+public:
+  explicit TDocumentWriter(std::size_t estimate) { Grow(estimate); }
+
+  void Put(std::string_view text) {
+    Reserve(text.size());
+    std::memcpy(write_, text.data(), text.size());
+    write_ += text.size();
   }
-  out.append(run, end);
-}
 
-template <typename Number> void AppendNumber(std::string &out, Number value) {
-  char buffer[24];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
-}
+  void PutEscaped(std::string_view text) {
+    Reserve(6 * text.size() + sizeof(TEscape));
+    const auto &table = EscapeTable();
+    char *w = write_;
+    for (const char c : text) {
+      const TEscape &escape = table[static_cast<unsigned char>(c)];
+      std::memcpy(w, &escape, sizeof escape);
+      w += escape.Length;
+    }
+    write_ = w;
+  }
 
-void AppendAttribute(std::string &out, std::string_view name, std::string_view value) {
-  out += ' ';
-  out.append(name);
-  out += "=\"";
-  AppendEscaped(out, value);
-  out += '"';
-}
+  template <typename Number> void PutNumber(Number value) {
+    Reserve(24);
+    write_ = std::to_chars(write_, write_ + 24, value).ptr;
+  }
+
+  void PutAttribute(std::string_view name, std::string_view value) {
+    Put(" ");
+    Put(name);
+    Put("=\"");
+    PutEscaped(value);
+    Put("\"");
+  }
+
+  std::string Take() {
+    buffer_.resize(static_cast<std::size_t>(write_ - buffer_.data()));
+    return std::move(buffer_);
+  }
+
+private:
+  void Reserve(std::size_t bytes) {
+    if (static_cast<std::size_t>(limit_ - write_) < bytes) Grow(bytes);
+  }
+  void Grow(std::size_t bytes) {
+    const std::size_t used = buffer_.empty() ? 0 : static_cast<std::size_t>(write_ - buffer_.data());
+    buffer_.resize(std::max(2 * buffer_.size(), used + bytes + 64));
+    write_ = buffer_.data() + used;
+    limit_ = buffer_.data() + buffer_.size();
+  }
+
+  std::string buffer_;
+  char *write_ = nullptr;
+  char *limit_ = nullptr;
+};
 
 const char *FieldTypeText(TFieldType type) {
   switch (type) {
@@ -165,52 +208,53 @@ const char *FieldTypeText(TFieldType type) {
 
 std::string WriteDatasetXml(const TDatasetContent &content) {
   const std::size_t columns = content.Columns.size();
-  std::string out;
-  out.reserve(256 + 64 * columns + content.Bytes.size() + content.Bytes.size() / 8 +
-              content.RowCount() * (24 + 4 * columns) + 12 * content.ChangeLog.size());
-  out += "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>";
+  std::size_t perRow = 32;
+  for (const TColumnDef &column : content.Columns) perRow += column.Def.Name.size() + 4;
+  TDocumentWriter out(512 + 64 * columns + content.Bytes.size() + content.Bytes.size() / 4 +
+                      content.RowCount() * perRow + 12 * content.ChangeLog.size());
+  out.Put("<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>");
   for (const TColumnDef &column : content.Columns) {
-    out += "<FIELD";
-    AppendAttribute(out, "attrname", column.Def.Name);
-    out += " fieldtype=\"";
-    out += FieldTypeText(column.Def.Type);
-    out += '"';
-    if (column.ReadOnly) out += " readonly=\"true\"";
-    if (column.Def.Type == TFieldType::AutoInc) out += " SUBTYPE=\"Autoinc\"";
+    out.Put("<FIELD");
+    out.PutAttribute("attrname", column.Def.Name);
+    out.Put(" fieldtype=\"");
+    out.Put(FieldTypeText(column.Def.Type));
+    out.Put("\"");
+    if (column.ReadOnly) out.Put(" readonly=\"true\"");
+    if (column.Def.Type == TFieldType::AutoInc) out.Put(" SUBTYPE=\"Autoinc\"");
     if (column.Def.Type == TFieldType::String) {
-      out += " WIDTH=\"";
-      AppendNumber(out, column.Def.Width);
-      out += '"';
+      out.Put(" WIDTH=\"");
+      out.PutNumber(column.Def.Width);
+      out.Put("\"");
     }
-    out += "/>";
+    out.Put("/>");
   }
-  out += "</FIELDS><PARAMS";
+  out.Put("</FIELDS><PARAMS");
   if (!content.ChangeLog.empty()) {
-    out += " CHANGE_LOG=\"";
+    out.Put(" CHANGE_LOG=\"");
     for (std::size_t i = 0; i < content.ChangeLog.size(); ++i) {
-      if (i) out += ' ';
-      AppendNumber(out, content.ChangeLog[i]);
+      if (i) out.Put(" ");
+      out.PutNumber(content.ChangeLog[i]);
     }
-    out += '"';
+    out.Put("\"");
   }
   if (content.AutoIncColumn() >= 0) {
-    out += " AUTOINCVALUE=\"";
-    AppendNumber(out, content.AutoIncValue);
-    out += '"';
+    out.Put(" AUTOINCVALUE=\"");
+    out.PutNumber(content.AutoIncValue);
+    out.Put("\"");
   }
-  for (const auto &[name, value] : content.OtherParams) AppendAttribute(out, name, value);
+  for (const auto &[name, value] : content.OtherParams) out.PutAttribute(name, value);
   if (content.ParamElements.empty()) {
-    out += "/>";
+    out.Put("/>");
   } else {
-    out += '>';
+    out.Put(">");
     for (const TAttributes &element : content.ParamElements) {
-      out += "<PARAM";
-      for (const auto &[name, value] : element) AppendAttribute(out, name, value);
-      out += "/>";
+      out.Put("<PARAM");
+      for (const auto &[name, value] : element) out.PutAttribute(name, value);
+      out.Put("/>");
     }
-    out += "</PARAMS>";
+    out.Put("</PARAMS>");
   }
-  out += "</METADATA><ROWDATA>";
+  out.Put("</METADATA><ROWDATA>");
 
   // " Name=\"" for each column, made once.
   std::vector<std::string> openers;
@@ -218,23 +262,23 @@ std::string WriteDatasetXml(const TDatasetContent &content) {
   for (const TColumnDef &column : content.Columns) openers.push_back(' ' + column.Def.Name + "=\"");
 
   for (std::size_t row = 0; row < content.RowCount(); ++row) {
-    out += "<ROW";
+    out.Put("<ROW");
     if (const std::uint32_t state = content.RowStates[row]; state != 0) {
-      out += " RowState=\"";
-      AppendNumber(out, state);
-      out += '"';
+      out.Put(" RowState=\"");
+      out.PutNumber(state);
+      out.Put("\"");
     }
     const TCellRef *cells = &content.Cells[row * columns];
     for (std::size_t column = 0; column < columns; ++column) {
       if (cells[column].Null) continue;
-      out += openers[column];
-      AppendEscaped(out, content.Text(cells[column]));
-      out += '"';
+      out.Put(openers[column]);
+      out.PutEscaped(content.Text(cells[column]));
+      out.Put("\"");
     }
-    out += "/>";
+    out.Put("/>");
   }
-  out += "</ROWDATA></DATAPACKET>";
-  return out;
+  out.Put("</ROWDATA></DATAPACKET>");
+  return out.Take();
 }
 
 // ---------------------------------------------------------------------------
@@ -258,38 +302,45 @@ int HexValue(char c) {
   return -1;
 }
 
-// A character code as text. Text is UTF-8 on this platform, so a code above
-// 127 gives its UTF-8 form; codes that are no character give false.
-bool AppendCode(std::uint32_t code, std::string &out) {
+// Writes a character code as text and returns the bytes written (0 for a code
+// that is no character). Text is UTF-8 on this platform, so a code above 127
+// gives its UTF-8 form.
+std::size_t PutCode(std::uint32_t code, char *out) {
   if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code >= 0xD800 && code <= 0xDFFF) {
-    return false;
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code <= 0x10FFFF) {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    return false;
+    out[0] = static_cast<char>(code);
+    return 1;
   }
-  return true;
+  if (code < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (code >> 6));
+    out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    return 2;
+  }
+  if (code >= 0xD800 && code <= 0xDFFF) return 0;
+  if (code < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (code >> 12));
+    out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code & 0x3F));
+    return 3;
+  }
+  if (code > 0x10FFFF) return 0;
+  out[0] = static_cast<char>(0xF0 | (code >> 18));
+  out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (code & 0x3F));
+  return 4;
 }
 
-// Decodes the reference that starts at the ampersand `amp`; returns how many
-// bytes it takes. "&#digits;" and "&#xhex;" give the character of their code.
-// Otherwise the letter after the ampersand decides: l, g, q, "ap" and any
-// other a give < > " ' and &, and the reference is taken as 4, 4, 6, 6 and 5
-// bytes long whatever those bytes are. Anything else leaves the ampersand.
-std::size_t DecodeReference(const char *amp, const char *end, std::string &out) {
+// Decodes the reference that starts at the ampersand `amp`, writing its text
+// at `out`; returns how many bytes of input it takes and sets `written`.
+// "&#digits;" and "&#xhex;" give the character of their code. Otherwise the
+// letter after the ampersand decides: l, g, q, "ap" and any other a give
+// < > " ' and &, and the reference is taken as 4, 4, 6, 6 and 5 bytes long
+// whatever those bytes are. Anything else leaves the ampersand as it is.
+// The text is never longer than the reference, so `out` may lie at or before
+// `amp` in the same buffer.
+std::size_t DecodeReference(const char *amp, const char *end, char *out, std::size_t &written) {
   const std::size_t left = static_cast<std::size_t>(end - amp);
+  written = 1;
   if (left >= 2 && amp[1] == '#') {
     const char *p = amp + 2;
     const bool hex = p < end && *p == 'x';
@@ -301,51 +352,54 @@ std::size_t DecodeReference(const char *amp, const char *end, std::string &out) 
       if (digit < 0) break;
       code = std::min<std::uint32_t>(code * (hex ? 16 : 10) + digit, 0x110000); // past any character
     }
-    if (p > digits && p < end && *p == ';' && AppendCode(code, out))
-      return static_cast<std::size_t>(p + 1 - amp);
-    out += '&';
+    if (p > digits && p < end && *p == ';') {
+      char text[4];
+      if (const std::size_t length = PutCode(code, text)) {
+        std::memcpy(out, text, length);
+        written = length;
+        return static_cast<std::size_t>(p + 1 - amp);
+      }
+    }
+    *out = '&';
     return 1;
   }
+  std::size_t length = 1;
   char character = '&';
-  std::size_t length = 0;
   switch (left >= 2 ? amp[1] : '\0') {
   case 'l': character = '<'; length = 4; break;
   case 'g': character = '>'; length = 4; break;
   case 'q': character = '"'; length = 6; break;
   case 'a':
-    if (left >= 3 && amp[2] == 'p') {
-      character = '\'';
-      length = 6;
-    } else {
-      length = 5;
-    }
+    character = left >= 3 && amp[2] == 'p' ? '\'' : '&';
+    length = character == '\'' ? 6 : 5;
     break;
-  default:
-    out += '&';
-    return 1;
+  default: break;
   }
-  out += character;
+  *out = character;
   return std::min(length, left);
 }
 
-void AppendDecoded(std::string &out, std::string_view raw) {
-  const char *p = raw.data();
-  const char *end = p + raw.size();
+// Decodes the references of a value in its own place; returns the new length.
+std::size_t DecodeInPlace(char *begin, std::size_t size) {
+  char *read = begin;
+  char *write = begin;
+  char *const end = begin + size;
   for (;;) {
-    const auto *amp = static_cast<const char *>(std::memchr(p, '&', static_cast<std::size_t>(end - p)));
-    if (!amp) {
-      out.append(p, end);
-      return;
-    }
-    out.append(p, amp);
-    p = amp + DecodeReference(amp, end, out);
+    auto *amp = static_cast<char *>(std::memchr(read, '&', static_cast<std::size_t>(end - read)));
+    const std::size_t run = static_cast<std::size_t>((amp ? amp : end) - read);
+    if (write != read) std::memmove(write, read, run);
+    write += run;
+    if (!amp) return static_cast<std::size_t>(write - begin);
+    std::size_t written = 0;
+    read = amp + DecodeReference(amp, end, write, written);
+    write += written;
   }
 }
 
 std::string Decoded(std::string_view raw) {
-  std::string out;
-  AppendDecoded(out, raw);
-  return out;
+  std::string text(raw);
+  text.resize(DecodeInPlace(text.data(), text.size()));
+  return text;
 }
 
 struct TFormatError {
@@ -356,8 +410,9 @@ struct TFormatError {
 // processing instructions, CDATA sections and declarations are passed over.
 class TDocumentReader {
 public:
-  TDocumentReader(std::string_view document, TDatasetContent &content)
-      : p_(document.data()), end_(document.data() + document.size()), content_(content) {}
+  // Reads the document held in content.Bytes.
+  explicit TDocumentReader(TDatasetContent &content)
+      : p_(content.Bytes.data()), end_(content.Bytes.data() + content.Bytes.size()), content_(content) {}
 
   void Read() {
     SkipSpace();
@@ -651,6 +706,7 @@ private:
   void ReadChangeLog(std::string_view text) {
     const char *p = text.data();
     const char *end = p + text.size();
+    content_.ChangeLog.reserve(text.size() / 2); // each number takes at least two bytes with its space
     for (;;) {
       while (p < end && IsSpace(*p)) ++p;
       if (p == end) break;
@@ -709,27 +765,24 @@ private:
       if (column < 0) return;
       TCellRef &cell = content_.Cells[row * columns + static_cast<std::size_t>(column)];
       const TFieldDef &def = content_.Columns[static_cast<std::size_t>(column)].Def;
-      if (def.Type == TFieldType::String) {
-        cell.Offset = content_.Bytes.size();
-        AppendDecoded(content_.Bytes, raw);
-        cell.Length = static_cast<std::uint32_t>(content_.Bytes.size() - cell.Offset);
-        cell.Null = false;
-        return;
-      }
-      const std::string text = Decoded(raw);
-      std::string canonical;
+      // The value is decoded where it stands: the document is the store of values.
+      char *value = content_.Bytes.data() + (raw.data() - content_.Bytes.data());
+      std::size_t length = DecodeInPlace(value, raw.size());
+      const std::string_view text(value, length);
       if (def.Type == TFieldType::DateTime) {
-        TDateTimeValue value;
-        if (!ParseDateTime(text, value))
-          Fail("row " + std::to_string(row + 1) + " holds \"" + text + "\" in the date-time column " + def.Name);
-        canonical = FormatDateTime(value);
-      } else {
-        int value = 0;
-        if (!TryParseInt32(text, value))
-          Fail("row " + std::to_string(row + 1) + " holds \"" + text + "\" in the integer column " + def.Name);
-        canonical = std::to_string(value);
+        TDateTimeValue dateTime;
+        if (!ParseDateTime(text, dateTime))
+          Fail("row " + std::to_string(row + 1) + " holds \"" + std::string(text) + "\" in the date-time column " + def.Name);
+        const std::string canonical = FormatDateTime(dateTime); // never longer than the text read
+        std::memcpy(value, canonical.data(), canonical.size());
+        length = canonical.size();
+      } else if (def.Type != TFieldType::String) {
+        int number = 0;
+        if (!TryParseInt32(text, number))
+          Fail("row " + std::to_string(row + 1) + " holds \"" + std::string(text) + "\" in the integer column " + def.Name);
+        length = static_cast<std::size_t>(std::to_chars(value, value + length, number).ptr - value);
       }
-      cell = content_.Append(canonical);
+      cell = TCellRef{static_cast<std::size_t>(value - content_.Bytes.data()), static_cast<std::uint32_t>(length), false};
     });
     if (!empty) SkipContent(rowName);
   }
@@ -757,11 +810,11 @@ private:
 
 } // namespace
 
-bool ReadDatasetXml(std::string_view document, TDatasetContent &content, std::string &error) {
+bool ReadDatasetXml(std::string document, TDatasetContent &content, std::string &error) {
   content = TDatasetContent{};
-  content.Bytes.reserve(document.size()); // decoding never makes text longer
+  content.Bytes = std::move(document);
   try {
-    TDocumentReader(document, content).Read();
+    TDocumentReader(content).Read();
     return true;
   } catch (const TFormatError &failure) {
     error = failure.Message;

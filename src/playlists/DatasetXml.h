@@ -40,7 +40,7 @@ struct TDatasetContent {
   std::vector<TColumnDef> Columns;
   std::vector<std::uint32_t> RowStates; // one per stored row, in row-number order
   std::vector<TCellRef> Cells;          // RowStates.size() x Columns.size(), row by row
-  std::string Bytes;                    // the text of every value
+  std::string Bytes;                    // the text of every value (and, after loading, the document)
   std::vector<std::uint32_t> ChangeLog; // triples: row number, second row number, kind
   std::int64_t AutoIncValue = 1;        // the next auto-increment value
   TAttributes OtherParams;              // other PARAMS attributes, in file order
@@ -64,9 +64,10 @@ constexpr std::uint32_t kRowInserted = 4;
 // The whole document, byte for byte.
 std::string WriteDatasetXml(const TDatasetContent &content);
 
-// Reads a document into `content` (replacing it). Returns false with a
-// description of the problem when the document is refused.
-bool ReadDatasetXml(std::string_view document, TDatasetContent &content, std::string &error);
+// Reads a document into `content` (replacing it). The document becomes the
+// store of the values, which are decoded where they stand. Returns false with
+// a description of the problem when the document is refused.
+bool ReadDatasetXml(std::string document, TDatasetContent &content, std::string &error);
 
 // Date-time text: "YYYYMMDD" at midnight, else "YYYYMMDDTHH:MM:SSmmm" with
 // seconds and milliseconds as one five-digit number.
