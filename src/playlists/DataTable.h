@@ -105,7 +105,10 @@ public:
   // table without moving its current row; empty for null or out of range.
   std::string DisplayText(int recNo, const std::string &column) const;
 
-  // Indexes (in memory only, not stored in the file).
+  // Indexes (in memory only, not stored in the file; closing the table drops
+  // them). FindKey compares exactly, letter case included, and finds only
+  // visible rows; a text key is first cut and stripped as the column would
+  // store it.
   void AddIndex(const std::string &name, const std::string &column, bool unique);
   const std::string &IndexName() const { return indexName_; }
   void SetIndexName(const std::string &name);
