@@ -11,6 +11,7 @@
 #include "playlists/DataTableModel.h"
 #include "playlists/PlayListManager.h"
 #include "search/WebImage.h"
+#include "sharing/Share.h"
 #include "sharing/ShareVideosDialog.h"
 
 #include <QAbstractEventDispatcher>
@@ -154,6 +155,7 @@ TfMain::TfMain() {
   ConnectSearch();
   ConnectPlayListPane();
   ConnectPlayback();
+  ConnectShareWizard();
 
   resize(769, 556);
   if (const QScreen *screen = QGuiApplication::primaryScreen())

@@ -50,11 +50,13 @@ class THtmlView;
 class TImageButton;
 class TPlayListManager;
 class TSettings;
+class TShare;
 class TShareGridModel;
 class TTubeSearch;
 class TVideoDetails;
 class TVisualResult;
 class TWebImage;
+struct TVideo;
 
 class TfMain : public QMainWindow {
   Q_OBJECT
@@ -254,6 +256,25 @@ public:
   void aShareStep1Update();
   void aSharePreviousUpdate();
   void aShareStep4Update();
+
+  // sharing/ShareWizard.cpp
+  std::unique_ptr<TShare> Share; // the share client of the last exchange, if any
+  void ConnectShareWizard();
+  void aShareStep1Execute(); // a typed share code takes the receive road
+  void aShareStep2Execute();
+  void aShareStep3Execute(); // runs step 4 itself
+  void aShareStep4Execute();
+  void aShareStep5Execute(); // "Restart"
+  void aSharePreviousExecute();
+  void aShareSelection(const QAction *sender); // tag 1 ticks every row, any other clears them
+  void sgShareVideosClickCell(int column, int row); // grid rows: 0 is the header
+  void UpdateShareCount();
+  bool IsCellTicked(const QTableView *grid, int column, int row) const;
+  // The receive road: fetches the share of edShareCode, asks where its videos
+  // go and saves them there.
+  void ReceiveShare();
+  void SaveSharedVideos(const std::vector<TVideo> &videos, const std::string &existing,
+                        const std::string &newName);
 
 protected:
   void closeEvent(QCloseEvent *event) override;

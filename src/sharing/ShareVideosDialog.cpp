@@ -4,8 +4,11 @@
 #include "app/MainWindow.h"
 
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 
 namespace sonabox {
@@ -48,6 +51,9 @@ TdShareVideos::TdShareVideos(QWidget *parent)
   iFindSave = new TImageButton(31, {48, 48}, "Save", this);
   iFindSave->setObjectName("iFindSave");
   iFindSave->move(310, 136);
+  connect(cbAddPlayList, &QComboBox::currentTextChanged, this, &TdShareVideos::cbAddPlayListChange);
+  edPlayListName->installEventFilter(this);
+  connect(iFindSave, &TImageButton::clicked, this, &TdShareVideos::iFindSaveClick);
   connect(iFindSave, &TImageButton::MouseDown, this, &TdShareVideos::iFindSaveMouseDown);
   connect(iFindSave, &TImageButton::MouseUp, this, &TdShareVideos::iFindSaveMouseUp);
   connect(iFindSave, &TImageButton::MouseEnter, this, &TdShareVideos::iFindSaveMouseEnter);
@@ -58,6 +64,25 @@ TdShareVideos::TdShareVideos(QWidget *parent)
 
 TdShareVideos::~TdShareVideos() {
   if (dShareVideos == this) dShareVideos = nullptr;
+}
+
+void TdShareVideos::cbAddPlayListChange() { edPlayListName->clear(); }
+
+void TdShareVideos::edPlayListNameKeyPress() { cbAddPlayList->setCurrentIndex(-1); }
+
+bool TdShareVideos::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == edPlayListName && event->type() == QEvent::KeyPress &&
+      !static_cast<QKeyEvent *>(event)->text().isEmpty())
+    edPlayListNameKeyPress();
+  return QDialog::eventFilter(watched, event);
+}
+
+void TdShareVideos::iFindSaveClick() {
+  if (cbAddPlayList->currentIndex() >= 0 || !edPlayListName->text().isEmpty()) {
+    accept();
+    return;
+  }
+  QMessageBox::critical(this, QGuiApplication::applicationDisplayName(), "Please enter a play list name");
 }
 
 void TdShareVideos::iFindSaveMouseDown() {

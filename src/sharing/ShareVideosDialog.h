@@ -2,6 +2,8 @@
 // TdShareVideos: the modal dialog that asks where received shared videos go,
 // into an existing playlist or into a new one. It only collects the choice;
 // the caller reads back the modal result, cbAddPlayList and edPlayListName.
+// The two inputs exclude each other: choosing a playlist empties the name,
+// typing a name clears the choice.
 #include <QDialog>
 
 class QComboBox;
@@ -26,6 +28,12 @@ public:
   QLineEdit *edPlayListName;
   TImageButton *iFindSave; // tag 31; its pictures change through TfMain::SetControlImage
 
+  void cbAddPlayListChange();    // empties edPlayListName
+  void edPlayListNameKeyPress(); // clears the choice of cbAddPlayList; the key then lands
+  // Confirms with OK when a playlist is chosen or a name is given, else
+  // tells the user that a name is needed.
+  void iFindSaveClick();
+
   // The picture handlers of iFindSave.
   void iFindSaveMouseDown();
   void iFindSaveMouseUp();
@@ -33,6 +41,7 @@ public:
   void iFindSaveMouseLeave();
 
 protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
   void paintEvent(QPaintEvent *event) override;
 };
 
