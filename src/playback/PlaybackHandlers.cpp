@@ -109,6 +109,7 @@ void TfMain::Advance() {
   case 2: // next video
     PreviousVideo->AssignFrom(*CurrentVideo);
     PickNextRow();
+    sgPlayList->setCurrentIndex(ds->index(cdsPlayList->RecNo() - 1, 0)); // the grid shows it
     CurrentVideo->LoadFromRow(*cdsPlayList);
     ShowCurrentVideo(true);
     PlayPhase = 0;
