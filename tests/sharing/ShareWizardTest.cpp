@@ -536,3 +536,38 @@ TEST_F(ShareWizardTest, AnUnknownCodeIsRefused) {
   EXPECT_EQ(Page(), 0);
   EXPECT_EQ(dShareVideos, startupDialog) << "no dialog was made";
 }
+
+TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
+  // Ann sends two videos of her playlist...
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  ClickCell(2, 1);
+  ClickCell(3, 1);
+  window->cbShareTitle->setEditText("From Ann with love");
+  Next();
+  FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
+  window->edEmailNote->setText(QString::fromUtf8("Enjoy — Ann"));
+  Next();
+  const QString code = window->edNewShareCode->text();
+  ASSERT_FALSE(code.isEmpty());
+  window.reset();
+
+  // ...and Bob, with his own settings and playlists, receives them by the code.
+  test::TestFolders bob;
+  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(server->Server().ServicePort()));
+  StoreWriteString("VideoWebHost", server->Server().WebHost());
+  StartProgram();
+  EXPECT_TRUE(window->cbSharePlayList->findText("Road Trip") < 0) << "Bob has playlists of his own";
+  window->edShareCode->setText(" " + code.toLower() + " ");
+  DialogAnswerer answer([](TdShareVideos &dialog) {
+    EXPECT_EQ(dialog.lbShareNote->text(), QString::fromUtf8("Note: Enjoy — Ann"));
+    dialog.iFindSave->click();
+  });
+  Next();
+  ASSERT_TRUE(answer.Shown());
+  ASSERT_FALSE(boxes.Boxes().empty());
+  EXPECT_EQ(boxes.Boxes().back().Text, "New files have been added to \"From Ann with love\"");
+  EXPECT_EQ(PlayListTitles("From Ann with love"), std::vector<std::string>({"Desert Rain", "Neon Diner"}));
+  window.reset();
+}
