@@ -61,6 +61,8 @@ void TfMain::ConnectPlayback() {
   connect(iControlStop, &TImageButton::clicked, this, execute(&TfMain::aControlsStopExecute));
   connect(iControlNext, &TImageButton::clicked, this, execute(&TfMain::aControlsNextExecute));
   connect(tShuffle, &QTimer::timeout, this, execute(&TfMain::tShuffleTimer));
+  // A title is the feed's or a sharer's text: shown as it is, never as markup.
+  lbNowPlayingTitle->setTextFormat(Qt::PlainText);
   connect(lbExpand, &QLabel::linkActivated, this, execute(&TfMain::lbExpandClick));
   // Grid row 0 is the header row; the rows of the playlist follow from 1.
   connect(sgPlayList, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {

@@ -104,11 +104,12 @@ protected:
 };
 
 TEST_F(SequencerTest, PhasesOfA200SecondVideo) {
-  OpenPlayList({{"Long song", "long", 200}});
+  OpenPlayList({{"Long <b>song</b>", "long", 200}});
   window->aControlsNextExecute();
   EXPECT_EQ(TopLogLine(), "Next - 5 long");
   EXPECT_EQ(Page(*window->wbPlayer), PageFor("long"));
-  EXPECT_EQ(Text(window->lbNowPlayingTitle->text()), "Now playing: Long song");
+  EXPECT_EQ(Text(window->lbNowPlayingTitle->text()), "Now playing: Long <b>song</b>");
+  EXPECT_EQ(window->lbNowPlayingTitle->textFormat(), Qt::PlainText); // a title is no markup
 
   Tick(1);
   EXPECT_EQ(Text(window->lbCountDown->text()), "Timer: 0:04");
