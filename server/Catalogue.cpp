@@ -2,6 +2,9 @@
 
 #include "common/TextHelpers.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace sonabox::server {
 
 namespace {
@@ -39,14 +42,17 @@ CREATE TRIGGER IF NOT EXISTS videos_fts_update AFTER UPDATE OF title, descriptio
 END;
 )sql";
 
+// Ranked lists kept for repeated searches and the pages after the first: at
+// most this many lists, holding at most this many ids together (32 MB).
+constexpr std::size_t kRankedCacheLists = 4096;
+constexpr std::size_t kRankedCacheIds = 4'000'000;
+
+// The most videos one page holds.
+constexpr int64_t kMaxPage = 25;
+
 const std::string kColumns =
     "v.vid, v.relpath, v.category, v.title, v.description, v.seconds, v.size, v.mtime, "
     "v.views, v.rating";
-
-// Relevance: a word in the title weighs ten times one in the description.
-const std::string kMatches =
-    "(SELECT rowid, bm25(videos_fts, 10.0, 1.0) AS score FROM videos_fts "
-    "WHERE videos_fts MATCH ?1) AS f JOIN videos v ON v.id = f.rowid";
 
 TCatalogueVideo ReadVideo(const TStatement &row) {
   TCatalogueVideo video;
@@ -108,38 +114,97 @@ TCatalogue::TCatalogue(TDatabase &database) : database_(database) {
 
 TFeedPage TCatalogue::Search(std::string_view category, std::string_view keywords,
                              int64_t startIndex, int64_t maxResults) {
-  const std::string match = MatchExpression(keywords);
-  const bool byWords = !match.empty();
-  const bool inCategory = !category.empty();
-
-  // ?1 the match expression, ?2 the category, ?3 limit, ?4 offset
-  std::string from, where, order;
-  if (byWords) {
-    from = kMatches;
-    order = "f.score, v.id";
-  } else {
-    from = "videos v";
-    order = inCategory ? "v.category COLLATE NOCASE, v.title COLLATE NOCASE, v.id"
-                       : "v.title COLLATE NOCASE, v.id";
-  }
-  if (inCategory) where = " WHERE v.category = ?2 COLLATE NOCASE";
-
   auto connection = database_.Acquire();
+  const std::shared_ptr<const std::vector<int64_t>> ranked =
+      RankedIds(*connection, MatchExpression(keywords), category);
   TFeedPage page;
-  {
-    auto count = connection->Prepare("SELECT count(*) FROM " + from + where);
-    if (byWords) count.Bind(1, match);
-    if (inCategory) count.Bind(2, category);
-    if (count.Step()) page.Total = count.Int(0);
+  page.Total = static_cast<int64_t>(ranked->size());
+  const int64_t first = startIndex - 1;
+  const int64_t end = std::min(page.Total, first + std::min(maxResults, kMaxPage));
+  if (first >= end) return page;
+
+  // One statement (and so one read transaction) for the whole page.
+  static const std::string kPageQuery = [] {
+    std::string sql = "SELECT " + kColumns + ", v.id FROM videos v WHERE v.id IN (?1";
+    for (int i = 2; i <= kMaxPage; ++i) sql += ", ?" + std::to_string(i);
+    return sql + ")";
+  }();
+  auto rows = connection->Prepare(kPageQuery);
+  for (int64_t i = first; i < end; ++i)
+    rows.Bind(static_cast<int>(i - first + 1), (*ranked)[static_cast<std::size_t>(i)]);
+  std::unordered_map<int64_t, TCatalogueVideo> found;
+  while (rows.Step()) found.emplace(rows.Int(10), ReadVideo(rows));
+  for (int64_t i = first; i < end; ++i) {
+    const auto video = found.find((*ranked)[static_cast<std::size_t>(i)]);
+    if (video != found.end()) page.Videos.push_back(std::move(video->second));
   }
-  if (startIndex > page.Total || maxResults <= 0) return page;
-  auto rows = connection->Prepare("SELECT " + kColumns + " FROM " + from + where +
-                                  " ORDER BY " + order + " LIMIT ?3 OFFSET ?4");
-  if (byWords) rows.Bind(1, match);
-  if (inCategory) rows.Bind(2, category);
-  rows.Bind(3, maxResults).Bind(4, startIndex - 1);
-  while (rows.Step()) page.Videos.push_back(ReadVideo(rows));
   return page;
+}
+
+std::shared_ptr<const std::vector<int64_t>>
+TCatalogue::RankedIds(TConnection &connection, const std::string &match,
+                      std::string_view category) {
+  std::string key = match + '\0';
+  for (const char c : category) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // Read before the query: a list made while the catalogue changes is stored
+  // under the old generation and so never served.
+  const uint64_t generation = generation_.load();
+  {
+    std::lock_guard lock(cacheMutex_);
+    const auto found = cache_.find(key);
+    if (found != cache_.end() && found->second.Generation == generation) {
+      found->second.LastUse = ++useClock_;
+      return found->second.Ids;
+    }
+  }
+
+  auto ids = std::make_shared<std::vector<int64_t>>();
+  if (match.empty()) {
+    // Browsing: everything (in the category) by title.
+    auto rows = connection.Prepare(
+        category.empty() ? "SELECT id FROM videos ORDER BY title COLLATE NOCASE, id"
+                         : "SELECT id FROM videos WHERE category = ?2 COLLATE NOCASE "
+                           "ORDER BY category COLLATE NOCASE, title COLLATE NOCASE, id");
+    if (!category.empty()) rows.Bind(2, category);
+    while (rows.Step()) ids->push_back(rows.Int(0));
+  } else if (category.empty()) {
+    auto rows = connection.Prepare(
+        "SELECT rowid FROM videos_fts WHERE videos_fts MATCH ?1 "
+        "ORDER BY bm25(videos_fts, 10.0, 1.0), rowid");
+    rows.Bind(1, match);
+    while (rows.Step()) ids->push_back(rows.Int(0));
+  } else {
+    // CROSS JOIN keeps the full-text match as the outer loop.
+    auto rows = connection.Prepare(
+        "SELECT f.rowid FROM (SELECT rowid, bm25(videos_fts, 10.0, 1.0) AS score FROM videos_fts "
+        "WHERE videos_fts MATCH ?1) AS f CROSS JOIN videos v ON v.id = f.rowid "
+        "WHERE v.category = ?2 COLLATE NOCASE ORDER BY f.score, f.rowid");
+    rows.Bind(1, match).Bind(2, category);
+    while (rows.Step()) ids->push_back(rows.Int(0));
+  }
+
+  std::lock_guard lock(cacheMutex_);
+  if (const auto old = cache_.find(key); old != cache_.end()) {
+    cachedIds_ -= old->second.Ids->size();
+    cache_.erase(old);
+  }
+  // Lists of an older generation go first, then the least recently used.
+  while (!cache_.empty() && (cache_.size() >= kRankedCacheLists ||
+                             cachedIds_ + ids->size() > kRankedCacheIds)) {
+    auto victim = cache_.begin();
+    for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+      const bool itStale = it->second.Generation != generation;
+      const bool victimStale = victim->second.Generation != generation;
+      if (itStale != victimStale ? itStale : it->second.LastUse < victim->second.LastUse)
+        victim = it;
+    }
+    cachedIds_ -= victim->second.Ids->size();
+    cache_.erase(victim);
+  }
+  if (ids->size() > kRankedCacheIds) return ids;
+  cachedIds_ += ids->size();
+  cache_[key] = TRanked{generation, ++useClock_, ids};
+  return ids;
 }
 
 std::optional<TCatalogueVideo> TCatalogue::Find(std::string_view id) {
@@ -205,6 +270,7 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
         .Run();
   }
   transaction.Commit();
+  ++generation_;
 }
 
 } // namespace sonabox::server

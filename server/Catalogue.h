@@ -3,7 +3,11 @@
 // titles and descriptions for keyword search ranked by relevance.
 #include "Database.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,9 +55,10 @@ class TCatalogue {
 public:
   explicit TCatalogue(TDatabase &database); // creates the tables when missing
 
-  // One page of videos: those matching the keywords (all of them when there
-  // are no words), in the category when one is given (letter case aside), best
-  // match first; without keywords ordered by title. startIndex counts from 1.
+  // One page of at most 25 videos: those matching the keywords (all of them
+  // when there are no words), in the category when one is given (letter case
+  // aside), best match first; without keywords ordered by title. startIndex
+  // counts from 1.
   TFeedPage Search(std::string_view category, std::string_view keywords, int64_t startIndex,
                    int64_t maxResults);
 
@@ -71,7 +76,26 @@ public:
   void Apply(std::vector<TCatalogueVideo> &stored, const std::vector<std::string> &removed);
 
 private:
+  // The ids of every match in page order: best first (a word in the title
+  // weighs ten times one in the description), or by title when browsing. Made
+  // once per catalogue generation and kept for the pages that follow and for
+  // repeated searches.
+  std::shared_ptr<const std::vector<int64_t>> RankedIds(TConnection &connection,
+                                                        const std::string &match,
+                                                        std::string_view category);
+
+  struct TRanked {
+    uint64_t Generation = 0;
+    uint64_t LastUse = 0;
+    std::shared_ptr<const std::vector<int64_t>> Ids;
+  };
+
   TDatabase &database_;
+  std::atomic<uint64_t> generation_{0}; // grows with every change of the catalogue
+  std::mutex cacheMutex_;
+  std::unordered_map<std::string, TRanked> cache_;
+  uint64_t useClock_ = 0;
+  std::size_t cachedIds_ = 0;
 };
 
 } // namespace sonabox::server

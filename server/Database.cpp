@@ -71,7 +71,9 @@ TConnection::TConnection(const std::string &path) {
     throw TDatabaseError(message);
   }
   sqlite3_busy_timeout(db_, 10000);
-  Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+  // Reads through a memory map cost no system call per page.
+  Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
+          "PRAGMA mmap_size=1073741824;");
 }
 
 TConnection::~TConnection() {

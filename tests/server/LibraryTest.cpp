@@ -140,6 +140,15 @@ TEST_F(LibraryTest, RescanPicksUpAddedChangedAndRemovedFiles) {
   const std::string goneId = before.at("Comedy/gone.mp4").Id;
   const std::string staysId = before.at("Comedy/stays.mp4").Id;
   running.Server().Catalogue().AddView(toneId);
+  const std::string host = running.Server().WebHost();
+  auto search = [&](const std::string &keywords) {
+    const auto result = running.Feed().Get(
+        ("/feeds/api/videos?vq=" + keywords + "&orderby=relevance&start-index=1&max-results=25")
+            .c_str());
+    return result ? ReadFeed(result->body, host) : TFeedAnswer{};
+  };
+  EXPECT_EQ(search("tone").Total, "1");
+  EXPECT_EQ(search("longer%20one").Total, "0");
   const auto staysThumbnailTime = fs::last_write_time(Thumbnail(staysId));
 
   fs::remove(Library() / "Comedy" / "gone.mp4");
@@ -169,13 +178,6 @@ TEST_F(LibraryTest, RescanPicksUpAddedChangedAndRemovedFiles) {
       << "an unchanged file is not read again";
 
   // The search sees the change: the old title is gone, the new one found.
-  const std::string host = running.Server().WebHost();
-  auto search = [&](const std::string &keywords) {
-    const auto result = running.Feed().Get(
-        ("/feeds/api/videos?vq=" + keywords + "&orderby=relevance&start-index=1&max-results=25")
-            .c_str());
-    return result ? ReadFeed(result->body, host) : TFeedAnswer{};
-  };
   EXPECT_EQ(search("tone").Total, "0");
   EXPECT_EQ(search("longer%20one").Total, "2");
 
