@@ -8,6 +8,7 @@
 #include "playback/VideoDetails.h"
 #include "playlists/DataTable.h"
 #include "sharing/ShareVideosDialog.h"
+#include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
 
 #include <QAbstractEventDispatcher>
@@ -62,6 +63,7 @@ protected:
     window = std::make_unique<TfMain>();
   }
   void TearDown() override {
+    for (const auto &box : boxes.Boxes()) ADD_FAILURE() << "unexpected message: " << box.Text.toStdString();
     window.reset();
     EXPECT_EQ(Settings, nullptr) << "the main window frees the settings";
   }
@@ -72,6 +74,7 @@ protected:
   }
 
   test::TestFolders folders;
+  test::ModalWatcher boxes;
   std::unique_ptr<TfMain> window;
 };
 
@@ -246,21 +249,21 @@ TEST_F(MainWindowTest, ImageButtonPictureTable) {
     const char *picture;
   };
   const Case cases[] = {
-      {Normal, Enter, "PLAY_HOVER"},      {Normal, Leave, "PLAY"},
-      {Normal, Press, "PLAY_CLICK"},      {Normal, Release, "PLAY"},
-      {Normal, Disable, "PLAY_DISABLED"}, {Normal, Enable, "PLAY"},
-      {Hover, Enter, "PLAY_HOVER"},       {Hover, Leave, "PLAY"},
-      {Hover, Press, "PLAY_CLICK"},       {Hover, Release, "PLAY"},
-      {Hover, Disable, "PLAY_DISABLED"},  {Hover, Enable, "PLAY_HOVER"},
-      {Click, Enter, "PLAY_HOVER"},       {Click, Leave, "PLAY"},
-      {Click, Press, "PLAY_CLICK"},       {Click, Release, "PLAY"},
-      {Click, Disable, "PLAY_DISABLED"},  {Click, Enable, "PLAY_CLICK"},
-      {Disabled, Enter, "PLAY_DISABLED"}, {Disabled, Leave, "PLAY_DISABLED"},
-      {Disabled, Press, "PLAY_DISABLED"}, {Disabled, Release, "PLAY_DISABLED"},
-      {Disabled, Disable, "PLAY_DISABLED"}, {Disabled, Enable, "PLAY"},
+      {Normal, Enter, "STOP_HOVER"},      {Normal, Leave, "STOP"},
+      {Normal, Press, "STOP_CLICK"},      {Normal, Release, "STOP"},
+      {Normal, Disable, "STOP_DISABLED"}, {Normal, Enable, "STOP"},
+      {Hover, Enter, "STOP_HOVER"},       {Hover, Leave, "STOP"},
+      {Hover, Press, "STOP_CLICK"},       {Hover, Release, "STOP"},
+      {Hover, Disable, "STOP_DISABLED"},  {Hover, Enable, "STOP_HOVER"},
+      {Click, Enter, "STOP_HOVER"},       {Click, Leave, "STOP"},
+      {Click, Press, "STOP_CLICK"},       {Click, Release, "STOP"},
+      {Click, Disable, "STOP_DISABLED"},  {Click, Enable, "STOP_CLICK"},
+      {Disabled, Enter, "STOP_DISABLED"}, {Disabled, Leave, "STOP_DISABLED"},
+      {Disabled, Press, "STOP_DISABLED"}, {Disabled, Release, "STOP_DISABLED"},
+      {Disabled, Disable, "STOP_DISABLED"}, {Disabled, Enable, "STOP"},
   };
   // The window stays hidden: no enable rule runs behind the test's back.
-  TImageButton *b = window->iControlPlay;
+  TImageButton *b = window->iControlStop;
   int clicks = 0;
   QObject::connect(b, &QAbstractButton::clicked, [&] { ++clicks; });
   const QPoint centre = b->rect().center();
