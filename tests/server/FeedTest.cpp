@@ -149,6 +149,8 @@ TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
       {"roll*", "2"},           // "rolling" too: the same stem
       {"(rock", "1"},
       {"%zz", "0"},             // a broken escape stays as typed
+      {"%E2%80%94", "0"},       // a dash only: nothing to find, and no failure
+      {"%FF%FE", "0"},          // bytes that are no UTF-8
   };
   for (const TCase &c : cases) {
     SCOPED_TRACE(c.Keywords);

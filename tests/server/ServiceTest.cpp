@@ -2,7 +2,10 @@
 // HTTP client and with the program's own web client), refused shares, and the
 // signed update answer.
 #include "ServerFixture.h"
+#include "app/Settings.h"
 #include "common/TextHelpers.h"
+#include "playback/VideoDetails.h"
+#include "sharing/Share.h"
 #include "web/WebStuff.h"
 
 #include <openssl/evp.h>
@@ -162,6 +165,61 @@ TEST_F(ServiceTest, ProgramsWebClientSharesAndFetches) {
   TWebStuff stranger;
   stranger.AddField("share_key", "23456789AB");
   EXPECT_EQ(stranger.PostForm(service + "/interface/getshare.php?1"), "ERROR");
+}
+
+TEST_F(ServiceTest, ProgramsShareClientRoundTrip) {
+  // The program reaches this server as its configured hosts.
+  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(running.Server().ServicePort()));
+  StoreWriteString("VideoWebHost", running.Server().WebHost());
+
+  std::vector<TVideoDetails> videos(2);
+  videos[0].Title = "Blue Sky Bars";
+  videos[0].Url = "SFqtIImJswe";
+  videos[0].Description = "Colour bars & a hum";
+  videos[0].Rating = "0.00";
+  videos[0].DurationSeconds = 12;
+  videos[0].Thumbnail = "http://" + running.Server().WebHost() + "/t/SFqtIImJswe.jpg";
+  videos[1].Title = "Knock Knock";
+  videos[1].Url = "-mxgoizkX5k";
+  videos[1].DurationSeconds = 200;
+
+  TShare sender;
+  sender.SetReceipt("");
+  sender.SetFrom("Ann", "ann@example.org");
+  sender.SetNote("Enjoy");
+  sender.SetTitle("Test cards");
+  sender.SetTo("Bob", "bob@example.org");
+  for (TVideoDetails &video : videos) sender.AddEntry(video.ToShareEntry(nullptr));
+  const std::string code = sender.SendShare();
+  ASSERT_TRUE(std::regex_match(code, kCodePattern)) << "[" << code << "]";
+
+  TShare receiver;
+  ASSERT_TRUE(receiver.FetchShare(" " + code + " "));
+  EXPECT_EQ(receiver.ShareTitle(), "Test cards");
+  EXPECT_EQ(receiver.ShareNote(), "Enjoy");
+  ASSERT_EQ(receiver.VideoCount(), 2);
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    const TVideo &got = receiver.SharedVideos()[static_cast<std::size_t>(i)];
+    EXPECT_EQ(got.Title, videos[static_cast<std::size_t>(i)].Title);
+    EXPECT_EQ(got.Url, videos[static_cast<std::size_t>(i)].Url);
+    EXPECT_EQ(got.Description, videos[static_cast<std::size_t>(i)].Description);
+    EXPECT_EQ(got.Rating, videos[static_cast<std::size_t>(i)].Rating);
+    EXPECT_EQ(got.Thumbnail, videos[static_cast<std::size_t>(i)].Thumbnail);
+    EXPECT_EQ(got.DurationSeconds, videos[static_cast<std::size_t>(i)].DurationSeconds);
+    EXPECT_EQ(got.ViewCount, "");
+  }
+
+  // A share without any video is still stored; fetching it brings nothing.
+  TShare empty;
+  empty.SetTitle("Nothing");
+  const std::string emptyCode = empty.SendShare();
+  ASSERT_FALSE(emptyCode.empty());
+  TShare nothing;
+  EXPECT_FALSE(nothing.FetchShare(emptyCode));
+
+  TShare stranger;
+  EXPECT_FALSE(stranger.FetchShare("23456789AB"));
 }
 
 TEST_F(ServiceTest, ShareThatDoesNotHoldTogetherIsRefused) {
