@@ -49,6 +49,10 @@ int main(int argc, char **argv) {
               << "/  (written into entries as " << server.WebHost() << ")\n"
               << "share and update: http://" << bind << ":" << server.ServicePort()
               << "/interface/" << std::endl;
+    if (used.WebHost.empty() && (used.Bind == "0.0.0.0" || used.Bind == "::"))
+      std::cout << "note: entries name the web host " << server.WebHost()
+                << ", which no other machine reaches; give --web-host as the program reaches "
+                   "this machine" << std::endl;
 
     for (;;) {
       const timespec wait{kRescanSeconds, 0};

@@ -222,6 +222,28 @@ TEST_F(ServiceTest, ProgramsShareClientRoundTrip) {
   EXPECT_FALSE(stranger.FetchShare("23456789AB"));
 }
 
+TEST_F(ServiceTest, NotificationHeadersCannotBeInjected) {
+  TShareInput share;
+  share.ToName = "Bob\r\nBcc: eve@example.org";
+  share.ToEmail = "bob@example.org>\r\nBcc: <eve@example.org";
+  share.FromName = "Ann\"\r\nX-Evil: 1";
+  share.Title = "Hi\r\nBcc: eve@example.org";
+  const auto posted = Post(ShareFields(share));
+  ASSERT_TRUE(posted);
+  ASSERT_EQ(posted->status, 200);
+  const std::vector<fs::path> mails = Outbox();
+  ASSERT_EQ(mails.size(), 1u);
+  const std::string mail = ReadFileBytes(mails[0].string());
+  const std::string headers = mail.substr(0, mail.find("\r\n\r\n") + 2);
+  EXPECT_EQ(headers.find("\r\nBcc:"), std::string::npos) << headers;
+  EXPECT_EQ(headers.find("\r\nX-Evil:"), std::string::npos) << headers;
+  int lines = 0;
+  for (std::size_t at = headers.find("\r\n"); at != std::string::npos;
+       at = headers.find("\r\n", at + 2))
+    ++lines;
+  EXPECT_EQ(lines, 7) << "From, To, Subject, Date and the three MIME lines: " << headers;
+}
+
 TEST_F(ServiceTest, ShareThatDoesNotHoldTogetherIsRefused) {
   TShareInput good;
   good.Payload = ShareEntry(running.Server().WebHost(), "A", "aaaaaaaaaaa", 1);
