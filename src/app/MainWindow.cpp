@@ -316,11 +316,8 @@ void TfMain::CreatePlayPage() {
   lbCountDown->hide();
   controls->addWidget(lbCountDown);
   controls->addStretch();
-  lbExpand = Label("lbExpand", "", pPlayerControls);
-  lbExpand->setText(QStringLiteral("<a href=\"expand\" style=\"color:#ffb34a; text-decoration:none\">"
-                                   "[ Expand Video]</a>"));
-  lbExpand->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-  lbExpand->setCursor(Qt::PointingHandCursor);
+  lbExpand = new TLinkLabel("[ Expand Video]", "expand", QColor(255, 179, 74), pPlayerControls);
+  lbExpand->setObjectName("lbExpand");
   lbExpand->setAccessibleName("Expand Video");
   controls->addWidget(lbExpand);
   btnPrevious = CarrierButton("btnPrevious", aControlsPrev, pPlayerControls);

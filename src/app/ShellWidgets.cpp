@@ -1,5 +1,7 @@
 #include "app/ShellWidgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QStyleOptionTab>
@@ -72,6 +74,39 @@ void TPictureTabBar::paintEvent(QPaintEvent *) {
 
 TPageControl::TPageControl(QSize tabSize, QWidget *parent) : QTabWidget(parent) {
   setTabBar(new TPictureTabBar(tabSize, this));
+}
+
+namespace {
+
+class TLinkAccessible : public QAccessibleWidget {
+public:
+  explicit TLinkAccessible(TLinkLabel *label) : QAccessibleWidget(label, QAccessible::Link) {}
+
+  QStringList actionNames() const override { return {pressAction()}; }
+  void doAction(const QString &name) override {
+    auto *label = static_cast<TLinkLabel *>(widget());
+    if (name == pressAction() && label->isEnabled()) emit label->linkActivated(label->Address());
+  }
+  QStringList keyBindingsForAction(const QString &) const override { return {}; }
+};
+
+QAccessibleInterface *LinkAccessibleFactory(const QString &className, QObject *object) {
+  if (className == QLatin1String(TLinkLabel::staticMetaObject.className()) && object->isWidgetType())
+    return new TLinkAccessible(static_cast<TLinkLabel *>(object));
+  return nullptr;
+}
+
+} // namespace
+
+TLinkLabel::TLinkLabel(const QString &caption, const QString &address, const QColor &colour, QWidget *parent)
+    : QLabel(parent), address_(address) {
+  static const bool installed = (QAccessible::installFactory(LinkAccessibleFactory), true);
+  (void)installed;
+  setText(QStringLiteral("<a href=\"%1\" style=\"color:%2; text-decoration:none\">%3</a>")
+              .arg(address.toHtmlEscaped(), colour.name(), caption.toHtmlEscaped()));
+  setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  setCursor(Qt::PointingHandCursor);
+  setAccessibleName(caption);
 }
 
 TBusyIndicator::TBusyIndicator(int stepIntervalMs, QWidget *parent) : QWidget(parent) {

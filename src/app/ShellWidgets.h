@@ -1,6 +1,7 @@
 #pragma once
 // Small controls of the windows beyond Qt's own: the picture tabs of the main
 // page control and the circular busy indicator.
+#include <QLabel>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -30,6 +31,20 @@ class TPageControl : public QTabWidget {
   Q_OBJECT
 public:
   TPageControl(QSize tabSize, QWidget *parent = nullptr);
+};
+
+// A label that reads as a link: hand cursor, one link that emits
+// linkActivated(address) when clicked or activated from the keyboard. To
+// assistive technology it is a link named by its accessible name, with a
+// press action.
+class TLinkLabel : public QLabel {
+  Q_OBJECT
+public:
+  TLinkLabel(const QString &caption, const QString &address, const QColor &colour, QWidget *parent = nullptr);
+  const QString &Address() const { return address_; }
+
+private:
+  QString address_;
 };
 
 // A ring of dots, one of which lights up per step while running.

@@ -125,6 +125,12 @@ def inner(program):
         for hint in ("Previous Video", "Play Video", "Stop Video", "Next Video"):
             wait_for("the button " + hint, lambda: find(window, pyatspi.ROLE_PUSH_BUTTON, hint))
 
+        # The link under the player opens the expanded video window.
+        link = wait_for("the Expand Video link", lambda: find(window, pyatspi.ROLE_LINK, "Expand Video"))
+        link.queryAction().doAction(0)
+        wait_for("the expanded video window", lambda: any(
+            top.name == "Currently Playing:: " for application in desktop if application for top in application))
+
         # Go to the Find page the way a screen reader does: the tab's action.
         tab = find(window, pyatspi.ROLE_PAGE_TAB, "Find")
         action = tab.queryAction()
