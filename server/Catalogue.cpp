@@ -141,11 +141,12 @@ TFeedPage TCatalogue::Search(std::string_view category, std::string_view keyword
   return page;
 }
 
-std::shared_ptr<const std::vector<int64_t>>
-TCatalogue::RankedIds(TConnection &connection, const std::string &match,
-                      std::string_view category) {
+std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &connection,
+                                                                  const std::string &match,
+                                                                  std::string_view category) {
   std::string key = match + '\0';
-  for (const char c : category) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char c : category)
+    key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // Read before the query: a list made while the catalogue changes is stored
   // under the old generation and so never served.
   const uint64_t generation = generation_.load();
@@ -168,9 +169,8 @@ TCatalogue::RankedIds(TConnection &connection, const std::string &match,
     if (!category.empty()) rows.Bind(2, category);
     while (rows.Step()) ids->push_back(rows.Int(0));
   } else if (category.empty()) {
-    auto rows = connection.Prepare(
-        "SELECT rowid FROM videos_fts WHERE videos_fts MATCH ?1 "
-        "ORDER BY bm25(videos_fts, 10.0, 1.0), rowid");
+    auto rows = connection.Prepare("SELECT rowid FROM videos_fts WHERE videos_fts MATCH ?1 "
+                                   "ORDER BY bm25(videos_fts, 10.0, 1.0), rowid");
     rows.Bind(1, match);
     while (rows.Step()) ids->push_back(rows.Int(0));
   } else {
@@ -189,8 +189,8 @@ TCatalogue::RankedIds(TConnection &connection, const std::string &match,
     cache_.erase(old);
   }
   // Lists of an older generation go first, then the least recently used.
-  while (!cache_.empty() && (cache_.size() >= kRankedCacheLists ||
-                             cachedIds_ + ids->size() > kRankedCacheIds)) {
+  while (!cache_.empty() &&
+         (cache_.size() >= kRankedCacheLists || cachedIds_ + ids->size() > kRankedCacheIds)) {
     auto victim = cache_.begin();
     for (auto it = cache_.begin(); it != cache_.end(); ++it) {
       const bool itStale = it->second.Generation != generation;

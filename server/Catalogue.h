@@ -5,13 +5,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace sonabox::server {
@@ -23,7 +23,7 @@ struct TCatalogueVideo {
   std::string Title;
   std::string Description;
   int64_t Seconds = 0;
-  int64_t Size = 0;  // file size and modification time (ns) seen by the last scan
+  int64_t Size = 0; // file size and modification time (ns) seen by the last scan
   int64_t MTime = 0;
   int64_t Views = 0;
   std::string Rating = "0.00";
@@ -80,9 +80,8 @@ private:
   // weighs ten times one in the description), or by title when browsing. Made
   // once per catalogue generation and kept for the pages that follow and for
   // repeated searches.
-  std::shared_ptr<const std::vector<int64_t>> RankedIds(TConnection &connection,
-                                                        const std::string &match,
-                                                        std::string_view category);
+  std::shared_ptr<const std::vector<int64_t>>
+  RankedIds(TConnection &connection, const std::string &match, std::string_view category);
 
   struct TRanked {
     uint64_t Generation = 0;

@@ -60,13 +60,12 @@ std::string TStatement::Text(int column) const {
 int64_t TStatement::Int(int column) const { return sqlite3_column_int64(statement_, column); }
 
 TConnection::TConnection(const std::string &path) {
-  const int rc = sqlite3_open_v2(path.c_str(), &db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                     SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    std::string message = "cannot open database " + path + ": " +
-                          (db_ ? sqlite3_errmsg(db_) : "out of memory");
+    std::string message =
+        "cannot open database " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
     sqlite3_close(db_);
     throw TDatabaseError(message);
   }

@@ -115,8 +115,8 @@ std::optional<TMediaInfo> ProbeMedia(const fs::path &file) {
       info.emplace();
       info->Title = CleanText(MetadataValue(context->metadata, {"title"}), false, kMaxTitleBytes);
       info->Description =
-          CleanText(MetadataValue(context->metadata, {"description", "comment", "synopsis"}),
-                    true, kMaxDescriptionBytes);
+          CleanText(MetadataValue(context->metadata, {"description", "comment", "synopsis"}), true,
+                    kMaxDescriptionBytes);
       if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
         info->Seconds = (context->duration + AV_TIME_BASE / 2) / AV_TIME_BASE;
     }
@@ -143,8 +143,8 @@ bool MakeThumbnail(const fs::path &video, const fs::path &jpeg) {
   }
 }
 
-TScanReport ScanLibrary(TCatalogue &catalogue, const fs::path &library,
-                        const fs::path &thumbnails, const TLogLine &log) {
+TScanReport ScanLibrary(TCatalogue &catalogue, const fs::path &library, const fs::path &thumbnails,
+                        const TLogLine &log) {
   std::error_code error;
   if (!fs::is_directory(library, error))
     throw std::runtime_error("the library folder " + library.string() + " cannot be read");
@@ -182,8 +182,7 @@ TScanReport ScanLibrary(TCatalogue &catalogue, const fs::path &library,
       if (entry.is_directory(error)) walk.disable_recursion_pending();
       continue;
     }
-    if (entry.is_symlink(error) || !entry.is_regular_file(error) ||
-        !IsVideoFileName(entry.path()))
+    if (entry.is_symlink(error) || !entry.is_regular_file(error) || !IsVideoFileName(entry.path()))
       continue;
 
     const fs::path relative = entry.path().lexically_relative(library);

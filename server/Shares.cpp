@@ -56,7 +56,8 @@ std::string Upper(std::string_view text) {
 
 std::string OneLine(std::string_view text) {
   std::string out(text);
-  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::replace_if(
+      out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   return out;
 }
 
@@ -73,8 +74,8 @@ std::string HeaderSafe(std::string_view text, std::string_view specials) {
 
 // Plain ASCII as it is; anything else as one RFC 2047 encoded word.
 std::string HeaderWord(std::string_view text) {
-  const bool ascii = std::all_of(text.begin(), text.end(),
-                                 [](unsigned char c) { return c < 0x80; });
+  const bool ascii =
+      std::all_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x80; });
   if (ascii) return std::string(text);
   return "=?UTF-8?B?" + Base64Encode(text) + "?=";
 }
@@ -83,8 +84,8 @@ std::string Mailbox(std::string_view name, std::string_view email) {
   const std::string address = HeaderSafe(email, " <>\"(),;:\\[]");
   const std::string display = HeaderSafe(name, "\"\\");
   if (display.empty()) return "<" + address + ">";
-  const bool ascii = std::all_of(display.begin(), display.end(),
-                                 [](unsigned char c) { return c < 0x80; });
+  const bool ascii =
+      std::all_of(display.begin(), display.end(), [](unsigned char c) { return c < 0x80; });
   return (ascii ? "\"" + display + "\"" : HeaderWord(display)) + " <" + address + ">";
 }
 
@@ -109,8 +110,7 @@ std::string MailLines(std::string_view text) {
 bool IsStrictBase64(std::string_view text) {
   if (text.size() % 4 != 0) return false;
   std::size_t padding = 0;
-  while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=')
-    ++padding;
+  while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') ++padding;
   for (std::size_t i = 0; i + padding < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (!std::isalnum(c) && c != '+' && c != '/') return false;
@@ -124,8 +124,7 @@ std::string ShareRequestHash(const TShare &share) {
          Sha1Hex(share.Token + share.Title + share.Note + "UYYU");
 }
 
-TShareReading ReadShare(
-    const std::function<std::optional<std::string>(std::string_view)> &field) {
+TShareReading ReadShare(const std::function<std::optional<std::string>(std::string_view)> &field) {
   TShareReading reading;
   struct TPlain {
     const char *Name;

@@ -138,8 +138,8 @@ int64_t ServeFile(const httplib::Request &req, httplib::Response &res, const fs:
       return -1;
     }
     res.status = 206;
-    res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
-                                        std::to_string(last) + "/" + std::to_string(size));
+    res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) +
+                                        "/" + std::to_string(size));
   }
   const int64_t length = last - first + 1;
   if (length <= 0) {
@@ -150,9 +150,8 @@ int64_t ServeFile(const httplib::Request &req, httplib::Response &res, const fs:
       static_cast<std::size_t>(length), mediaType,
       [handle, first](std::size_t offset, std::size_t want, httplib::DataSink &sink) {
         char buffer[1 << 16];
-        const ssize_t got =
-            ::pread(handle->Get(), buffer, std::min(want, sizeof buffer),
-                    static_cast<off_t>(first + static_cast<int64_t>(offset)));
+        const ssize_t got = ::pread(handle->Get(), buffer, std::min(want, sizeof buffer),
+                                    static_cast<off_t>(first + static_cast<int64_t>(offset)));
         if (got <= 0) return false; // the file shrank: end the answer
         return sink.write(buffer, static_cast<std::size_t>(got));
       });
@@ -298,20 +297,18 @@ void TSonaboxServer::Configure(httplib::Server &server, const char *role) {
 }
 
 void TSonaboxServer::RouteFeed(httplib::Server &server) {
-  server.Get(R"(/feeds/api/videos(?:/-/([^/]+))?)",
-             [this](const httplib::Request &req, httplib::Response &res) {
-               const std::optional<TFeedQuery> query = ParseFeedQuery(req.target);
-               if (!query) {
-                 res.status = 400;
-                 res.set_content("start-index and max-results are whole numbers from 1\n",
-                                 "text/plain");
-                 return;
-               }
-               const TFeedPage page = catalogue_.Search(req.matches[1].str(), query->Keywords,
-                                                        query->StartIndex, query->MaxResults);
-               res.set_content(WriteFeed(page, *query, webHost_),
-                               "application/atom+xml; charset=UTF-8");
-             });
+  server.Get(R"(/feeds/api/videos(?:/-/([^/]+))?)", [this](const httplib::Request &req,
+                                                           httplib::Response &res) {
+    const std::optional<TFeedQuery> query = ParseFeedQuery(req.target);
+    if (!query) {
+      res.status = 400;
+      res.set_content("start-index and max-results are whole numbers from 1\n", "text/plain");
+      return;
+    }
+    const TFeedPage page = catalogue_.Search(req.matches[1].str(), query->Keywords,
+                                             query->StartIndex, query->MaxResults);
+    res.set_content(WriteFeed(page, *query, webHost_), "application/atom+xml; charset=UTF-8");
+  });
 }
 
 void TSonaboxServer::RouteWeb(httplib::Server &server) {
@@ -373,29 +370,29 @@ void TSonaboxServer::RouteService(httplib::Server &server) {
     };
   };
 
-  server.Post("/interface/share.php",
-              [this, field](const httplib::Request &req, httplib::Response &res) {
-                const TShareReading reading = ReadShare(field(req));
-                switch (reading.Verdict) {
-                case TShareVerdict::Accepted: break;
-                case TShareVerdict::TooLong: Refuse(res, 413); break;
-                case TShareVerdict::HashMismatch: Refuse(res, 403); break;
-                case TShareVerdict::Malformed: Refuse(res, 400); break;
-                }
-                if (reading.Verdict != TShareVerdict::Accepted) {
-                  Log("service refused a share: " + reading.Reason);
-                  return;
-                }
-                const std::string code = shares_.Store(reading.Share);
-                try {
-                  const fs::path mail = WriteShareMail(options_.Data / "outbox", reading.Share, code);
-                  Log("service stored share " + code + ", notification " + mail.string());
-                } catch (const std::exception &e) {
-                  // The share is kept: the code still reaches the sender.
-                  Log("service stored share " + code + " but wrote no notification: " + e.what());
-                }
-                res.set_content(code, "text/plain");
-              });
+  server.Post(
+      "/interface/share.php", [this, field](const httplib::Request &req, httplib::Response &res) {
+        const TShareReading reading = ReadShare(field(req));
+        switch (reading.Verdict) {
+        case TShareVerdict::Accepted: break;
+        case TShareVerdict::TooLong: Refuse(res, 413); break;
+        case TShareVerdict::HashMismatch: Refuse(res, 403); break;
+        case TShareVerdict::Malformed: Refuse(res, 400); break;
+        }
+        if (reading.Verdict != TShareVerdict::Accepted) {
+          Log("service refused a share: " + reading.Reason);
+          return;
+        }
+        const std::string code = shares_.Store(reading.Share);
+        try {
+          const fs::path mail = WriteShareMail(options_.Data / "outbox", reading.Share, code);
+          Log("service stored share " + code + ", notification " + mail.string());
+        } catch (const std::exception &e) {
+          // The share is kept: the code still reaches the sender.
+          Log("service stored share " + code + " but wrote no notification: " + e.what());
+        }
+        res.set_content(code, "text/plain");
+      });
 
   server.Post("/interface/getshare.php",
               [this, field](const httplib::Request &req, httplib::Response &res) {
@@ -424,7 +421,8 @@ void TSonaboxServer::RouteService(httplib::Server &server) {
       Refuse(res, 404);
       return;
     }
-    ServeFile(req, res, file, IsVideoFileName(file) ? MediaTypeFor(file) : "application/octet-stream");
+    ServeFile(req, res, file,
+              IsVideoFileName(file) ? MediaTypeFor(file) : "application/octet-stream");
   });
 }
 
@@ -436,10 +434,10 @@ void TSonaboxServer::Start() {
     const char *Name;
     void (TSonaboxServer::*Route)(httplib::Server &);
   };
-  TRole roles[] = {{feed_, options_.FeedPort, feedPort_, "feed", &TSonaboxServer::RouteFeed},
-                   {web_, options_.WebPort, webPort_, "web", &TSonaboxServer::RouteWeb},
-                   {service_, options_.ServicePort, servicePort_, "service",
-                    &TSonaboxServer::RouteService}};
+  TRole roles[] = {
+      {feed_, options_.FeedPort, feedPort_, "feed", &TSonaboxServer::RouteFeed},
+      {web_, options_.WebPort, webPort_, "web", &TSonaboxServer::RouteWeb},
+      {service_, options_.ServicePort, servicePort_, "service", &TSonaboxServer::RouteService}};
   for (TRole &role : roles) {
     role.Server = std::make_unique<httplib::Server>();
     Configure(*role.Server, role.Name);

@@ -8,13 +8,13 @@
 #include "Shares.h"
 #include "Updates.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -37,8 +37,8 @@ struct TServerOptions {
   int WebPort = 8472;
   int ServicePort = 8473;
   std::string Bind = "127.0.0.1";
-  std::string WebHost;          // empty: Bind and the web port
-  TLogLine Log; // when set: one line per request and per scanned file
+  std::string WebHost; // empty: Bind and the web port
+  TLogLine Log;        // when set: one line per request and per scanned file
 };
 
 // The per-user data folder: $XDG_DATA_HOME (or ~/.local/share) + Tarnwell/sonabox-server.

@@ -20,7 +20,7 @@ std::string Sha256FileHex(const fs::path &file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + file.string());
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                   EVP_MD_CTX_free);
+                                                                  EVP_MD_CTX_free);
   if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
     throw std::runtime_error("SHA-256 is not available");
   std::vector<char> buffer(1 << 16);
@@ -59,7 +59,7 @@ TUpdateSigner::~TUpdateSigner() { EVP_PKEY_free(key_); }
 
 std::string TUpdateSigner::Sign(std::string_view message) const {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                   EVP_MD_CTX_free);
+                                                                  EVP_MD_CTX_free);
   // Ed25519 signs the message itself: no digest is named.
   std::size_t size = 0;
   const auto *bytes = reinterpret_cast<const unsigned char *>(message.data());

@@ -41,18 +41,19 @@ int main(int argc, char **argv) {
               << report.Removed << " removed, " << report.Unchanged << " unchanged, "
               << report.Skipped << " skipped" << std::endl;
     server.Start();
-    const std::string bind = used.Bind.find(':') != std::string::npos ? "[" + used.Bind + "]"
-                                                                      : used.Bind;
+    const std::string bind =
+        used.Bind.find(':') != std::string::npos ? "[" + used.Bind + "]" : used.Bind;
     std::cout << "video data feed:  http://" << bind << ":" << server.FeedPort()
               << "/feeds/api/videos\n"
               << "video web host:   http://" << bind << ":" << server.WebPort()
               << "/  (written into entries as " << server.WebHost() << ")\n"
-              << "share and update: http://" << bind << ":" << server.ServicePort()
-              << "/interface/" << std::endl;
+              << "share and update: http://" << bind << ":" << server.ServicePort() << "/interface/"
+              << std::endl;
     if (used.WebHost.empty() && (used.Bind == "0.0.0.0" || used.Bind == "::"))
       std::cout << "note: entries name the web host " << server.WebHost()
                 << ", which no other machine reaches; give --web-host as the program reaches "
-                   "this machine" << std::endl;
+                   "this machine"
+                << std::endl;
 
     for (;;) {
       const timespec wait{kRescanSeconds, 0};

@@ -25,13 +25,13 @@ namespace {
 
 constexpr int kVideos = 100000;
 constexpr int kWords = 5000;
-constexpr int kQueries = 400;      // distinct feed addresses, asked round robin
+constexpr int kQueries = 400; // distinct feed addresses, asked round robin
 constexpr int kClientThreads = 2;
 constexpr int kRequestsPerThread = 3000;
 
-const char *kCategories[] = {"Animals", "Autos",  "Comedy", "Education", "Film",   "Games",
-                             "Howto",   "Music",  "News",   "Nonprofit", "People", "Shortmov",
-                             "Sports",  "Tech",   "Travel", "Videoblog"};
+const char *kCategories[] = {"Animals", "Autos", "Comedy", "Education", "Film",   "Games",
+                             "Howto",   "Music", "News",   "Nonprofit", "People", "Shortmov",
+                             "Sports",  "Tech",  "Travel", "Videoblog"};
 
 std::string Word(int index) {
   static const char *kSyllables[] = {"ka", "lo", "mi", "ne", "su", "ta", "ri", "vo",
@@ -78,16 +78,25 @@ std::vector<std::string> FeedTargets() {
   for (int i = 0; i < kQueries; ++i) {
     std::string category, keywords;
     switch (i % 10) {
-    case 0: case 1: case 2: case 3: keywords = Words(random, 1); break;
-    case 4: case 5: case 6: keywords = Words(random, 2); break;
-    case 7: case 8: category = kCategories[i % 16]; break;
-    case 9: category = kCategories[i % 16]; keywords = Words(random, 1); break;
+    case 0:
+    case 1:
+    case 2:
+    case 3: keywords = Words(random, 1); break;
+    case 4:
+    case 5:
+    case 6: keywords = Words(random, 2); break;
+    case 7:
+    case 8: category = kCategories[i % 16]; break;
+    case 9:
+      category = kCategories[i % 16];
+      keywords = Words(random, 1);
+      break;
     }
     std::string escaped;
     for (char c : keywords) escaped += c == ' ' ? std::string("%20") : std::string(1, c);
-    targets.push_back("/feeds/api/videos" + (category.empty() ? "" : "/-/" + category) +
-                      "?vq=" + escaped + "&orderby=relevance&start-index=" +
-                      (i % 3 == 2 ? "26" : "1") + "&max-results=25");
+    targets.push_back(
+        "/feeds/api/videos" + (category.empty() ? "" : "/-/" + category) + "?vq=" + escaped +
+        "&orderby=relevance&start-index=" + (i % 3 == 2 ? "26" : "1") + "&max-results=25");
   }
   return targets;
 }
@@ -160,7 +169,8 @@ int main() {
     for (const std::string &target : targets) {
       const auto before = Clock::now();
       const auto result = client.Get(target.c_str());
-      firstTimes.push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());
+      firstTimes.push_back(
+          std::chrono::duration<double, std::micro>(Clock::now() - before).count());
       if (!result || result->status != 200) {
         std::fprintf(stderr, "the feed did not answer %s\n", target.c_str());
         return 1;
@@ -176,8 +186,7 @@ int main() {
   std::printf("%zu distinct queries, %.1f entries per answer on average\n", targets.size(),
               static_cast<double>(entries) / targets.size());
   std::printf("first asking, one client: %.0f queries/s, median %.0f us, slowest %.0f us\n",
-              targets.size() / firstSeconds, firstTimes[firstTimes.size() / 2],
-              firstTimes.back());
+              targets.size() / firstSeconds, firstTimes[firstTimes.size() / 2], firstTimes.back());
 
   httplib::Server floor;
   floor.set_tcp_nodelay(true);

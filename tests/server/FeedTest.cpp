@@ -59,8 +59,8 @@ TEST_F(FeedTest, PagesOfTwentyFiveThroughThirtyVideos) {
 
   for (const std::string keywords : {"clip", ""}) {
     SCOPED_TRACE("keywords: " + keywords);
-    const std::string base = "/feeds/api/videos/-/Music?vq=" + keywords +
-                             "&orderby=relevance&start-index=";
+    const std::string base =
+        "/feeds/api/videos/-/Music?vq=" + keywords + "&orderby=relevance&start-index=";
     const TFeedAnswer first = Get(base + "1&max-results=25");
     const TFeedAnswer second = Get(base + "26&max-results=25");
     const TFeedAnswer past = Get(base + "31&max-results=25");
@@ -113,8 +113,11 @@ TEST_F(FeedTest, CategoryPieceFiltersLetterCaseAside) {
     std::string Category;
     std::string Total;
   };
-  for (const TCase &c : std::vector<TCase>{
-           {"", "4"}, {"/-/Music", "2"}, {"/-/music", "2"}, {"/-/Comedy", "1"}, {"/-/Travel", "0"}}) {
+  for (const TCase &c : std::vector<TCase>{{"", "4"},
+                                           {"/-/Music", "2"},
+                                           {"/-/music", "2"},
+                                           {"/-/Comedy", "1"},
+                                           {"/-/Travel", "0"}}) {
     for (const std::string keywords : {"song", ""}) {
       SCOPED_TRACE(c.Category + " " + keywords);
       const TFeedAnswer answer = Get("/feeds/api/videos" + c.Category + "?vq=" + keywords +
@@ -137,25 +140,25 @@ TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
   const std::vector<TCase> cases{
       {"rock%20&%20roll", "1"}, // the ampersand arrives raw
       {"ROCK", "1"},
-      {"%20%20%20", "6"},       // blanks only: browsing
-      {"&", "6"},               // no word at all
-      {"caf%C3%A9", "2"},       // percent-decoded, accents aside
+      {"%20%20%20", "6"}, // blanks only: browsing
+      {"&", "6"},         // no word at all
+      {"caf%C3%A9", "2"}, // percent-decoded, accents aside
       {"cafe", "2"},
-      {"dogs", "1"},            // word stems
+      {"dogs", "1"}, // word stems
       {"dog%20park", "1"},
-      {"dog%20cat", "0"},       // every word is needed
-      {"NOT", "0"},             // words of the query language are plain words
+      {"dog%20cat", "0"}, // every word is needed
+      {"NOT", "0"},       // words of the query language are plain words
       {"%22", "6"},
-      {"roll*", "2"},           // "rolling" too: the same stem
+      {"roll*", "2"}, // "rolling" too: the same stem
       {"(rock", "1"},
-      {"%zz", "0"},             // a broken escape stays as typed
-      {"%E2%80%94", "0"},       // a dash only: nothing to find, and no failure
-      {"%FF%FE", "0"},          // bytes that are no UTF-8
+      {"%zz", "0"},       // a broken escape stays as typed
+      {"%E2%80%94", "0"}, // a dash only: nothing to find, and no failure
+      {"%FF%FE", "0"},    // bytes that are no UTF-8
   };
   for (const TCase &c : cases) {
     SCOPED_TRACE(c.Keywords);
-    const TFeedAnswer answer =
-        Get("/feeds/api/videos?vq=" + c.Keywords + "&orderby=relevance&start-index=1&max-results=25");
+    const TFeedAnswer answer = Get("/feeds/api/videos?vq=" + c.Keywords +
+                                   "&orderby=relevance&start-index=1&max-results=25");
     EXPECT_EQ(answer.Total, c.Total);
     EXPECT_EQ(std::to_string(answer.Videos.size()), c.Total);
   }
@@ -163,8 +166,7 @@ TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
 
 TEST_F(FeedTest, TitleMatchesComeBeforeDescriptionMatches) {
   Add({Synthetic("", "Beach Walk", "a sunset over the beach and more words here"),
-       Synthetic("", "Harbour Lights", "boats at sunset"),
-       Synthetic("", "Ocean Sunset", "waves"),
+       Synthetic("", "Harbour Lights", "boats at sunset"), Synthetic("", "Ocean Sunset", "waves"),
        Synthetic("", "Sunset Strip", "sunset, sunset and a sunset"),
        // Other videos, so that the word is not common to most of the catalogue.
        Synthetic("", "Morning Rain"), Synthetic("", "City Traffic"), Synthetic("", "Forest Birds"),
@@ -221,12 +223,12 @@ TEST_F(FeedTest, MalformedQueriesAreRefusedOrAnsweredEmpty) {
       EXPECT_FALSE(answer.Total.empty()) << "no count: " << last;
     }
   }
-  for (const std::string target : {"/feeds/api/videos/-/", "/feeds/api/videos/-/Music/more",
-                                   "/feeds/api/other"})
+  for (const std::string target :
+       {"/feeds/api/videos/-/", "/feeds/api/videos/-/Music/more", "/feeds/api/other"})
     Get(target, 404);
-  EXPECT_EQ(Get("/feeds/api/videos?vq=beta&orderby=relevance&start-index=1&max-results=25")
-                .Videos.size(),
-            1u)
+  EXPECT_EQ(
+      Get("/feeds/api/videos?vq=beta&orderby=relevance&start-index=1&max-results=25").Videos.size(),
+      1u)
       << "the server still answers";
 }
 

@@ -21,8 +21,8 @@ fs::path Clip(const std::string &name) { return fs::path(clips->path().toStdStri
 void MakeClip(const std::string &name, const std::string &source, int seconds,
               const std::string &metadata) {
   const std::string command = "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i " +
-                              source + " -t " + std::to_string(seconds) +
-                              " -pix_fmt yuv420p " + metadata + " '" + Clip(name).string() + "'";
+                              source + " -t " + std::to_string(seconds) + " -pix_fmt yuv420p " +
+                              metadata + " '" + Clip(name).string() + "'";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
@@ -39,7 +39,8 @@ std::pair<int, int> JpegSize(const std::string &bytes) {
                                static_cast<unsigned char>(bytes[at + 3]);
     if (marker >= 0xC0 && marker <= 0xC2) {
       auto word = [&](std::size_t i) {
-        return (static_cast<unsigned char>(bytes[i]) << 8) | static_cast<unsigned char>(bytes[i + 1]);
+        return (static_cast<unsigned char>(bytes[i]) << 8) |
+               static_cast<unsigned char>(bytes[i + 1]);
       };
       return {word(at + 7), word(at + 5)};
     }

@@ -20,8 +20,7 @@ class TRunningServer {
 public:
   // The options start with the library, data and assets folders inside the
   // test's own folder and every port 0; `adjust` may change them before start.
-  template <typename Adjust>
-  explicit TRunningServer(Adjust adjust) {
+  template <typename Adjust> explicit TRunningServer(Adjust adjust) {
     server::TServerOptions options;
     options.Library = Root() / "library";
     options.Data = Root() / "data";

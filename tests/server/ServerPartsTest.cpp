@@ -95,8 +95,8 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
 
   const auto all = server::ParseCommandLine(
       {"--library=/v", "--data", "/d", "--assets=/a", "--update-key", "/k.pem", "--latest-build",
-       "41", "--feed-port", "0", "--web-port=9000", "--service-port", "65535", "--bind",
-       "0.0.0.0", "--web-host", "media.local:9000"});
+       "41", "--feed-port", "0", "--web-port=9000", "--service-port", "65535", "--bind", "0.0.0.0",
+       "--web-host", "media.local:9000"});
   ASSERT_TRUE(all.Options) << all.Message;
   EXPECT_EQ(all.Options->Library, "/v");
   EXPECT_EQ(all.Options->Data, "/d");
@@ -114,14 +114,14 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
   EXPECT_TRUE(help.Help);
   EXPECT_NE(help.Message.find("--web-host"), std::string::npos);
 
-  for (const std::vector<std::string> &wrong : std::vector<std::vector<std::string>>{
-           {},
-           {"--library"},
-           {"--library", "/v", "--feed-port", "65536"},
-           {"--library", "/v", "--web-port", "http"},
-           {"--library", "/v", "--latest-build", "-1"},
-           {"--library", "/v", "--colour", "blue"},
-           {"/v"}}) {
+  for (const std::vector<std::string> &wrong :
+       std::vector<std::vector<std::string>>{{},
+                                             {"--library"},
+                                             {"--library", "/v", "--feed-port", "65536"},
+                                             {"--library", "/v", "--web-port", "http"},
+                                             {"--library", "/v", "--latest-build", "-1"},
+                                             {"--library", "/v", "--colour", "blue"},
+                                             {"/v"}}) {
     const auto result = server::ParseCommandLine(wrong);
     EXPECT_FALSE(result.Options);
     EXPECT_FALSE(result.Help);

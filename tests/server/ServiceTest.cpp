@@ -53,18 +53,21 @@ std::vector<std::pair<std::string, std::string>> ShareFields(const TShareInput &
 }
 
 // One share entry as the program writes it.
-std::string ShareEntry(const std::string &webHost, const std::string &title,
-                       const std::string &id, int seconds) {
-  return "<entry><media:title type='plain'>" + title +
-         "</media:title><media:player url='http://" + webHost + "/watch?v=" + id +
+std::string ShareEntry(const std::string &webHost, const std::string &title, const std::string &id,
+                       int seconds) {
+  return "<entry><media:title type='plain'>" + title + "</media:title><media:player url='http://" +
+         webHost + "/watch?v=" + id +
          "'/></media:player url><media:description type='plain'>About " + title +
          "</media:description><yt:statistics viewCount=''></yt><gd:rating average='4.5'></gd>"
-         "<media:thumbnail url='http://" + webHost + "/t/" + id + ".jpg' end/></media>"
-         "<yt:duration seconds='" + std::to_string(seconds) + "'></yt></entry>";
+         "<media:thumbnail url='http://" +
+         webHost + "/t/" + id +
+         ".jpg' end/></media>"
+         "<yt:duration seconds='" +
+         std::to_string(seconds) + "'></yt></entry>";
 }
 
-httplib::MultipartFormDataItems Multipart(
-    const std::vector<std::pair<std::string, std::string>> &fields) {
+httplib::MultipartFormDataItems
+Multipart(const std::vector<std::pair<std::string, std::string>> &fields) {
   httplib::MultipartFormDataItems items;
   for (const auto &[name, value] : fields) items.push_back({name, value, "", ""});
   return items;
@@ -76,8 +79,7 @@ protected:
     return running.Service().Post("/interface/share.php?1234", Multipart(fields));
   }
   httplib::Result Fetch(const std::string &code) {
-    return running.Service().Post("/interface/getshare.php?4321",
-                                  Multipart({{"share_key", code}}));
+    return running.Service().Post("/interface/getshare.php?4321", Multipart({{"share_key", code}}));
   }
   std::vector<fs::path> Outbox() const {
     std::vector<fs::path> mails;
@@ -116,8 +118,7 @@ TEST_F(ServiceTest, ShareIsStoredAnsweredWithACodeAndFetchedBack) {
     const auto fetched = Fetch(asked);
     ASSERT_TRUE(fetched);
     ASSERT_EQ(fetched->status, 200);
-    EXPECT_EQ(Base64Decode(fetched->body),
-              "Summer Mix\r\nTwo lines  of note\r\n" + share.Payload);
+    EXPECT_EQ(Base64Decode(fetched->body), "Summer Mix\r\nTwo lines  of note\r\n" + share.Payload);
   }
 
   // The entries come back as the program reads them.
@@ -322,8 +323,8 @@ TEST_F(ServiceTest, UnknownOrMissingCodeIsRefusedShortly) {
     EXPECT_EQ(result->status, 404);
     EXPECT_EQ(result->body, "ERROR");
   }
-  const auto missing = running.Service().Post("/interface/getshare.php?1",
-                                              Multipart({{"code", "23456789AB"}}));
+  const auto missing =
+      running.Service().Post("/interface/getshare.php?1", Multipart({{"code", "23456789AB"}}));
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->status, 400);
 }
@@ -340,8 +341,7 @@ TEST_F(ServiceTest, ConcurrentSharesLoseNothing) {
         TShareInput share;
         share.Title = "Share " + std::to_string(t) + "-" + std::to_string(i);
         share.Payload = ShareEntry(running.Server().WebHost(), share.Title, "aaaaaaaaaaa", i);
-        const auto result =
-            client.Post("/interface/share.php?1", Multipart(ShareFields(share)));
+        const auto result = client.Post("/interface/share.php?1", Multipart(ShareFields(share)));
         if (!result || result->status != 200)
           ++failures;
         else
@@ -385,8 +385,7 @@ struct TKeyPair {
     const bool good =
         EVP_DigestVerifyInit(context, nullptr, nullptr, nullptr, Public) == 1 &&
         EVP_DigestVerify(context, reinterpret_cast<const unsigned char *>(signature.data()),
-                         signature.size(),
-                         reinterpret_cast<const unsigned char *>(message.data()),
+                         signature.size(), reinterpret_cast<const unsigned char *>(message.data()),
                          message.size()) == 1;
     EVP_MD_CTX_free(context);
     return good;
@@ -423,8 +422,7 @@ TEST(UpdateServiceTest, AnswerNamesTheBuildAndSignsTheInstaller) {
     options.UpdateKey = keyFile;
     options.LatestBuild = 41;
   });
-  EXPECT_EQ(UpdateLines(running.Service()),
-            (std::vector<std::string>{"41", "no installer"}));
+  EXPECT_EQ(UpdateLines(running.Service()), (std::vector<std::string>{"41", "no installer"}));
 
   std::string installer = "#!/bin/sh\necho installing\n";
   WriteFileBytes((running.Root() / "assets" / "Sonabox.run").string(), installer);
