@@ -61,7 +61,6 @@ TEllipsisLabel::TEllipsisLabel(const QString &text, TCut cut, QWidget *parent)
     : QLabel(parent), full_(text), cut_(cut) {
   setTextFormat(Qt::PlainText);
   setToolTip(text);
-  Fit();
 }
 
 void TEllipsisLabel::resizeEvent(QResizeEvent *event) {
@@ -71,23 +70,21 @@ void TEllipsisLabel::resizeEvent(QResizeEvent *event) {
 
 void TEllipsisLabel::Fit() {
   const QFontMetrics metrics(font());
-  const int room = width();
-  if (metrics.horizontalAdvance(full_) <= room) {
-    setText(full_);
+  const QString cut = metrics.elidedText(full_, Qt::ElideRight, width());
+  // Qt ends a cut with an ellipsis character, or three dots where the font
+  // has none.
+  const QString ellipsis = cut.endsWith(kEllipsis) ? kEllipsis : QStringLiteral("...");
+  if (cut == full_ || cut_ == CutAnywhere || !cut.endsWith(ellipsis)) {
+    setText(cut);
     return;
   }
-  if (cut_ == CutAfterWord) {
-    // The longest run of whole words that fits with the ellipsis behind it.
-    for (qsizetype space = full_.lastIndexOf(' '); space > 0;
-         space = full_.lastIndexOf(' ', space - 1)) {
-      const QString words = full_.left(space).trimmed();
-      if (!words.isEmpty() && metrics.horizontalAdvance(words + kEllipsis) <= room) {
-        setText(words + kEllipsis);
-        return;
-      }
-    }
-  }
-  setText(metrics.elidedText(full_, Qt::ElideRight, room));
+  // The longest run of whole words within what fits: the cut, back to the
+  // last space in it (the ellipsis then takes no more room than it did).
+  const QString fits = cut.chopped(ellipsis.size());
+  const bool wordEnds = full_.size() > fits.size() && full_[fits.size()] == ' ';
+  const qsizetype space = wordEnds ? fits.size() : fits.lastIndexOf(' ');
+  const QString words = space > 0 ? full_.left(space).trimmed() : QString();
+  setText(words.isEmpty() ? cut : words + ellipsis);
 }
 
 // ------------------------------------------------------------- result panel
@@ -122,7 +119,13 @@ TVisualResult::TVisualResult(const TVideo &video, QWidget *area) : Video(video) 
 
   ThumbnailImage = new TWebImage(Panel);
   ThumbnailImage->setGeometry(8, 5, 130, 97);
-  ThumbnailImage->WebPicture().LoadFromURL(Video.Thumbnail);
+  // The fetch starts as soon as the window has built the page's panels, so
+  // that building them does not compete with 25 fetches for the processor. A
+  // panel freed before then never starts its fetch.
+  QMetaObject::invokeMethod(
+      ThumbnailImage,
+      [image = ThumbnailImage, url = Video.Thumbnail] { image->WebPicture().LoadFromURL(url); },
+      Qt::QueuedConnection);
 
   for (QWidget *w : std::initializer_list<QWidget *>{SelectImage, DescriptionLabel, DurationLabel,
                                                      TitleLabel, ViewsLabel, RatingLabel,

@@ -68,7 +68,8 @@ class TVisualResult {
 public:
   // Copies the record, builds the panel in `area` (left 0; the window sets
   // its top and width, the description width and the selection picture's
-  // place and picture) and starts fetching the thumbnail.
+  // place and picture) and has the thumbnail fetched: the fetch starts when
+  // the event loop next turns.
   TVisualResult(const TVideo &video, QWidget *area);
   ~TVisualResult(); // frees the panel and its controls
   TVisualResult(const TVisualResult &) = delete;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <semaphore>
 #include <stdexcept>
 
 namespace sonabox {
@@ -45,6 +46,13 @@ constexpr long BlockBytes = 4096;
 constexpr long TimeOutSeconds = 15;
 
 std::atomic<int> runningFetches{0};
+
+// At most this many pictures are fetched at once; the others wait their turn.
+// A page of results asks for 25 at the same moment, and a server's queue of
+// connections waiting to be accepted can be as short as 5: past it, a
+// connection attempt is dropped and retried only a second later.
+constexpr int MaxParallelFetches = 4;
+std::counting_semaphore<MaxParallelFetches> fetchTurns(MaxParallelFetches);
 
 bool StartsWithNoCase(const std::string &text, std::string_view prefix) {
   if (text.size() < prefix.size())
@@ -189,6 +197,8 @@ TFetchResult Fetch(TFetchLink &link, const std::string &url, bool checkContentLe
         p.OnDownLoadError(&p, message);
     });
   };
+  if (link.Detached()) // freed while waiting for its turn
+    return result;
   CURL *curl = curl_easy_init();
   if (!curl) {
     report("Cannot open internet session");
@@ -350,7 +360,9 @@ TDownLoadThread::~TDownLoadThread() { --runningFetches; }
 int TDownLoadThread::Running() { return runningFetches; }
 
 void TDownLoadThread::run() {
+  fetchTurns.acquire();
   TFetchResult result = Fetch(*link_, url_, checkContentLength_);
+  fetchTurns.release();
   // The picture is handed over on the UI thread, where this object lives; a
   // detached picture gets nothing.
   QMetaObject::invokeMethod(

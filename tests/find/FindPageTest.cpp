@@ -23,6 +23,7 @@
 #include <QWheelEvent>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace sonabox;
@@ -227,7 +228,13 @@ TEST_F(FindPageTest, ThumbnailsArriveInTheBackground) {
   feed.Set(6, 6);
   Search("rock");
   ASSERT_EQ(window->VisualResults.size(), 6u);
-  ASSERT_TRUE(WaitUntil([] { return TDownLoadThread::Running() == 0; }));
+  // Every fetch has started (its address taken) and ended.
+  ASSERT_TRUE(WaitUntil([&] {
+    return std::all_of(window->VisualResults.begin(), window->VisualResults.end(), [](auto *r) {
+      const TWebPicture &p = r->ThumbnailImage->WebPicture();
+      return p.URL() == r->Video.Thumbnail && !p.Busy();
+    });
+  }));
   for (int i = 0; i < 6; ++i) {
     const TWebPicture &picture = window->VisualResults[i]->ThumbnailImage->WebPicture();
     const bool bad = i + 1 == 3 || i + 1 == 4; // a 404 and a web page

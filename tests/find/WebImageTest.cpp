@@ -156,7 +156,10 @@ protected:
     // Answers once the test opens the gate.
     s.Get("/gate.jpg", [this](const httplib::Request &, httplib::Response &res) {
       std::unique_lock lock(mutex_);
+      ++atGate_;
+      mostAtGate_ = std::max(mostAtGate_, atGate_);
       changed_.wait(lock, [this] { return gateOpen_; });
+      --atGate_;
       res.set_content(blue_.toStdString(), "image/jpeg");
     });
     // Trickles bytes until the client hangs up or the test ends.
@@ -207,6 +210,7 @@ protected:
   std::mutex mutex_;
   std::condition_variable changed_;
   bool gateOpen_ = false, stopping_ = false;
+  int atGate_ = 0, mostAtGate_ = 0; // requests waiting at the gate: now, at most
   test::TestHttpServer server_;
 };
 
@@ -361,6 +365,25 @@ TEST_F(WebImageTest, AnAddressGivenWhileBusyIsIgnored) {
   control.WebPicture().LoadFromURL(server_.Url("/red.jpg"));
   ASSERT_TRUE(Settle(control.WebPicture()));
   EXPECT_EQ(control.WebPicture().Bytes(), red_);
+}
+
+TEST_F(WebImageTest, ManyPicturesAtOnceComeAFewAtATime) {
+  std::vector<std::unique_ptr<TWebImage>> controls;
+  for (int i = 0; i < 30; ++i) {
+    controls.push_back(std::make_unique<TWebImage>());
+    controls.back()->WebPicture().LoadFromURL(server_.Url("/gate.jpg"));
+  }
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard lock(mutex_);
+    return atGate_ == 4;
+  }));
+  OpenGate();
+  for (auto &control : controls)
+    ASSERT_TRUE(Settle(control->WebPicture()));
+  for (auto &control : controls)
+    EXPECT_EQ(control->WebPicture().Bytes(), blue_);
+  std::lock_guard lock(mutex_);
+  EXPECT_EQ(mostAtGate_, 4);
 }
 
 TEST_F(WebImageTest, UndecodableAnswerEmptiesThePictureAndTheNextAddressWorks) {
