@@ -18,6 +18,8 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMovie>
+#include <QScrollArea>
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
@@ -124,6 +126,20 @@ TEST_F(MainWindowTest, CtrlAltLTogglesTheLog) {
   EXPECT_EQ(window->mLog->toPlainText(), "*** Sonabox log ***");
   QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier | Qt::AltModifier);
   EXPECT_FALSE(window->mLog->isVisible());
+}
+
+TEST_F(MainWindowTest, TheBusyPictureRunsWhileTheResultAreaIsHidden) {
+  ShowAndActivate();
+  window->pMain->setCurrentWidget(window->pFind);
+  ASSERT_TRUE(window->imgProgressMovie->isValid());
+  EXPECT_GT(window->imgProgressMovie->frameCount(), 1) << "an animation";
+  EXPECT_NE(window->imgProgressMovie->state(), QMovie::Running);
+  window->sbResults->hide(); // as while a search runs
+  EXPECT_EQ(window->imgProgressMovie->state(), QMovie::Running);
+  EXPECT_TRUE(window->imgProgress->isVisible());
+  EXPECT_EQ(window->imgProgress->size(), QSize(32, 32));
+  window->sbResults->show();
+  EXPECT_NE(window->imgProgressMovie->state(), QMovie::Running);
 }
 
 TEST_F(MainWindowTest, LogLinesGoOnTop) {
