@@ -82,8 +82,9 @@ private:
   std::shared_ptr<TFetchLink> link_; // set while busy
 };
 
-// One background fetch of a picture. It frees itself when it has finished and
-// handed its outcome to the picture on the UI thread.
+// One background fetch of a picture. At most four fetches run at once; the
+// others wait for their turn. It frees itself when it has finished and handed
+// its outcome to the picture on the UI thread.
 class TDownLoadThread : public QThread {
   Q_OBJECT
 public:
