@@ -30,9 +30,9 @@ void AppendEntry(std::string &out, const TCatalogueVideo &video, std::string_vie
   out += "'>";
   AppendXmlEscaped(out, video.Category);
   out += "</media:category><media:title type='plain'>";
-  AppendXmlEscaped(out, video.Title);
+  AppendEntryText(out, video.Title);
   out += "</media:title><media:description type='plain'>";
-  AppendXmlEscaped(out, video.Description);
+  AppendEntryText(out, video.Description);
   out += "</media:description><media:player url='http://";
   out += webHost;
   out += "/watch?v=";
@@ -124,6 +124,13 @@ void AppendXmlEscaped(std::string &out, std::string_view text) {
     default:
       if (static_cast<unsigned char>(c) >= 32 || c == '\t' || c == '\n' || c == '\r') out += c;
     }
+  }
+}
+
+void AppendEntryText(std::string &out, std::string_view text) {
+  for (const char c : text) {
+    if (c == '<') out += "&lt;";
+    else if (static_cast<unsigned char>(c) >= 32 || c == '\t' || c == '\n' || c == '\r') out += c;
   }
 }
 

