@@ -21,10 +21,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMovie>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -709,6 +711,11 @@ void TfMain::FormDestroy() {
 }
 
 void TfMain::aShowLogExecute() { mLog->setVisible(mLog->isHidden()); }
+
+void TfMain::ShowError(const std::string &message) {
+  QMessageBox::critical(this, QGuiApplication::applicationDisplayName(),
+                        QString::fromStdString(message));
+}
 
 void TfMain::AddLogLine(const std::string &line) {
   const QString text = QString::fromStdString(line);

@@ -21,6 +21,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <exception>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +84,22 @@ public:
 
   // Inserts a line at the top of the log.
   void AddLogLine(const std::string &line);
+
+  // Runs a handler; an error it raises (from a table, say) ends it and is
+  // shown in the standard error box, and the program goes on.
+  template <typename Handler> void RunGuarded(Handler &&handler) {
+    try {
+      handler();
+    } catch (const std::exception &error) {
+      ShowError(error.what());
+    }
+  }
+  // A slot that runs the member handler through RunGuarded.
+  auto Guarded(void (TfMain::*handler)()) {
+    return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
+  }
+  // The standard error box over this window.
+  void ShowError(const std::string &message);
 
   // ---------------------------------------------------------- image buttons
   TImageButton *iControlPrev, *iControlPlay, *iControlStop, *iControlNext; // tags 1-4

@@ -35,41 +35,27 @@ namespace {
 // find another one: after this many draws the row last drawn is taken.
 constexpr int kMaxDraws = 100;
 
-// Runs a handler; an error from a table ends it and is shown in the standard
-// error box, and the program goes on.
-template <typename Handler> void Guarded(QWidget *window, Handler handler) {
-  try {
-    handler();
-  } catch (const std::exception &error) {
-    QMessageBox::critical(window, QGuiApplication::applicationDisplayName(),
-                          QString::fromStdString(error.what()));
-  }
-}
-
 } // namespace
 
 void TfMain::ConnectPlayback() {
-  const auto execute = [this](void (TfMain::*handler)()) {
-    return [this, handler] { Guarded(this, [this, handler] { (this->*handler)(); }); };
-  };
-  connect(aControlsPrev, &QAction::triggered, this, execute(&TfMain::aControlsPrevExecute));
-  connect(aControlsPlay, &QAction::triggered, this, execute(&TfMain::aControlsPlayExecute));
-  connect(aControlsStop, &QAction::triggered, this, execute(&TfMain::aControlsStopExecute));
-  connect(aControlsNext, &QAction::triggered, this, execute(&TfMain::aControlsNextExecute));
-  connect(iControlPrev, &TImageButton::clicked, this, execute(&TfMain::aControlsPrevExecute));
-  connect(iControlPlay, &TImageButton::clicked, this, execute(&TfMain::aControlsPlayExecute));
-  connect(iControlStop, &TImageButton::clicked, this, execute(&TfMain::aControlsStopExecute));
-  connect(iControlNext, &TImageButton::clicked, this, execute(&TfMain::aControlsNextExecute));
-  connect(tShuffle, &QTimer::timeout, this, execute(&TfMain::tShuffleTimer));
+  connect(aControlsPrev, &QAction::triggered, this, Guarded(&TfMain::aControlsPrevExecute));
+  connect(aControlsPlay, &QAction::triggered, this, Guarded(&TfMain::aControlsPlayExecute));
+  connect(aControlsStop, &QAction::triggered, this, Guarded(&TfMain::aControlsStopExecute));
+  connect(aControlsNext, &QAction::triggered, this, Guarded(&TfMain::aControlsNextExecute));
+  connect(iControlPrev, &TImageButton::clicked, this, Guarded(&TfMain::aControlsPrevExecute));
+  connect(iControlPlay, &TImageButton::clicked, this, Guarded(&TfMain::aControlsPlayExecute));
+  connect(iControlStop, &TImageButton::clicked, this, Guarded(&TfMain::aControlsStopExecute));
+  connect(iControlNext, &TImageButton::clicked, this, Guarded(&TfMain::aControlsNextExecute));
+  connect(tShuffle, &QTimer::timeout, this, Guarded(&TfMain::tShuffleTimer));
   // A title is the feed's or a sharer's text: shown as it is, never as markup.
   lbNowPlayingTitle->setTextFormat(Qt::PlainText);
-  connect(lbExpand, &QLabel::linkActivated, this, execute(&TfMain::lbExpandClick));
+  connect(lbExpand, &QLabel::linkActivated, this, Guarded(&TfMain::lbExpandClick));
   // Grid row 0 is the header row; the rows of the playlist follow from 1.
   connect(sgPlayList, &QTableView::doubleClicked, this, [this](const QModelIndex &index) {
-    Guarded(this, [&] { sgPlayListDblClickCell(index.row() + 1, index.column()); });
+    RunGuarded([&] { sgPlayListDblClickCell(index.row() + 1, index.column()); });
   });
   connect(sgPlayList->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this,
-          [this](int column) { Guarded(this, [&] { sgPlayListDblClickCell(0, column); }); });
+          [this](int column) { RunGuarded([&] { sgPlayListDblClickCell(0, column); }); });
 }
 
 void TfMain::aControlsNextExecute() {

@@ -27,16 +27,6 @@ namespace {
 
 QString Caption() { return QGuiApplication::applicationDisplayName(); }
 
-// Runs a handler; an error (from a table, say) ends it and is shown in the
-// standard error box, and the program goes on.
-template <typename Handler> void Guarded(QWidget *window, Handler handler) {
-  try {
-    handler();
-  } catch (const std::exception &error) {
-    QMessageBox::critical(window, Caption(), QString::fromStdString(error.what()));
-  }
-}
-
 // A typed character clears the choice of a playlist before it lands in the
 // new-playlist name.
 class TNameKeys : public QObject {
@@ -86,15 +76,12 @@ void TfMain::CreatePlayListStore() {
 }
 
 void TfMain::ConnectPlayListPane() {
-  const auto guarded = [this](void (TfMain::*handler)()) {
-    return [this, handler] { Guarded(this, [this, handler] { (this->*handler)(); }); };
-  };
-  connect(cbPlayLists, &QComboBox::currentTextChanged, this, guarded(&TfMain::cbPlayListsChange));
-  connect(edSearch, &QLineEdit::textChanged, this, guarded(&TfMain::edSearchChange));
-  connect(aDeleteVideo, &QAction::triggered, this, guarded(&TfMain::aDeleteVideoExecute));
-  connect(aDeletePlayList, &QAction::triggered, this, guarded(&TfMain::aDeletePlayListExecute));
-  connect(aSaveVideos, &QAction::triggered, this, guarded(&TfMain::aSaveVideosExecute));
-  connect(iFindSave, &TImageButton::clicked, this, guarded(&TfMain::aSaveVideosExecute));
+  connect(cbPlayLists, &QComboBox::currentTextChanged, this, Guarded(&TfMain::cbPlayListsChange));
+  connect(edSearch, &QLineEdit::textChanged, this, Guarded(&TfMain::edSearchChange));
+  connect(aDeleteVideo, &QAction::triggered, this, Guarded(&TfMain::aDeleteVideoExecute));
+  connect(aDeletePlayList, &QAction::triggered, this, Guarded(&TfMain::aDeletePlayListExecute));
+  connect(aSaveVideos, &QAction::triggered, this, Guarded(&TfMain::aSaveVideosExecute));
+  connect(iFindSave, &TImageButton::clicked, this, Guarded(&TfMain::aSaveVideosExecute));
   connect(cbAddPlayList, &QComboBox::currentTextChanged, this, &TfMain::cbAddPlayListChange);
   connect(cbCategory, &QComboBox::currentTextChanged, this, &TfMain::cbAddPlayListChange);
   edPlayListName->installEventFilter(new TNameKeys(*this));

@@ -35,28 +35,15 @@ QString Caption() { return QGuiApplication::applicationDisplayName(); }
 
 QString Text(const std::string &bytes) { return QString::fromStdString(bytes); }
 
-// Runs a handler; an error (from a table, say) ends it and is shown in the
-// standard error box, and the program goes on.
-template <typename Handler> void Guarded(QWidget *window, Handler handler) {
-  try {
-    handler();
-  } catch (const std::exception &error) {
-    QMessageBox::critical(window, Caption(), QString::fromStdString(error.what()));
-  }
-}
-
 } // namespace
 
 void TfMain::ConnectShareWizard() {
-  const auto guarded = [this](void (TfMain::*handler)()) {
-    return [this, handler] { Guarded(this, [this, handler] { (this->*handler)(); }); };
-  };
-  connect(aShareStep1, &QAction::triggered, this, guarded(&TfMain::aShareStep1Execute));
-  connect(aShareStep2, &QAction::triggered, this, guarded(&TfMain::aShareStep2Execute));
-  connect(aShareStep3, &QAction::triggered, this, guarded(&TfMain::aShareStep3Execute));
-  connect(aShareStep4, &QAction::triggered, this, guarded(&TfMain::aShareStep4Execute));
-  connect(aShareStep5, &QAction::triggered, this, guarded(&TfMain::aShareStep5Execute));
-  connect(aSharePrevious, &QAction::triggered, this, guarded(&TfMain::aSharePreviousExecute));
+  connect(aShareStep1, &QAction::triggered, this, Guarded(&TfMain::aShareStep1Execute));
+  connect(aShareStep2, &QAction::triggered, this, Guarded(&TfMain::aShareStep2Execute));
+  connect(aShareStep3, &QAction::triggered, this, Guarded(&TfMain::aShareStep3Execute));
+  connect(aShareStep4, &QAction::triggered, this, Guarded(&TfMain::aShareStep4Execute));
+  connect(aShareStep5, &QAction::triggered, this, Guarded(&TfMain::aShareStep5Execute));
+  connect(aSharePrevious, &QAction::triggered, this, Guarded(&TfMain::aSharePreviousExecute));
   connect(aSelectAll, &QAction::triggered, this, [this] { aShareSelection(aSelectAll); });
   connect(aSelectNone, &QAction::triggered, this, [this] { aShareSelection(aSelectNone); });
   connect(sgShareVideos, &QTableView::clicked, this, [this](const QModelIndex &cell) {
