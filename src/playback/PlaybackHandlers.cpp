@@ -17,14 +17,11 @@
 #include "playlists/DataTableModel.h"
 
 #include <QAction>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QTableView>
 #include <QTimer>
 
-#include <exception>
 #include <string>
 
 namespace sonabox {
