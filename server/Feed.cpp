@@ -139,7 +139,7 @@ std::string WriteFeed(const TFeedPage &page, const TFeedQuery &query, std::strin
   out.reserve(600 + page.Videos.size() * 900);
   out += "<?xml version='1.0' encoding='UTF-8'?>\n"
          "<feed xmlns='http://www.w3.org/2005/Atom' "
-         "xmlns:openSearch='http://a9.com/-/spec/opensearch/1.1/' "
+         "xmlns:openSearch='urn:sonabox:opensearch' "
          "xmlns:media='http://search.yahoo.com/mrss/' "
          "xmlns:gd='urn:sonabox:gd' xmlns:yt='urn:sonabox:yt'>\n<openSearch:totalResults>";
   out += std::to_string(page.Total);
