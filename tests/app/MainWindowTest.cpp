@@ -9,6 +9,7 @@
 #include "playlists/DataTable.h"
 #include "sharing/ShareVideosDialog.h"
 #include "support/ModalWatcher.h"
+#include "support/EventLoop.h"
 #include "support/TestFolders.h"
 
 #include <QAbstractEventDispatcher>
@@ -32,17 +33,10 @@
 #include <memory>
 
 using namespace sonabox;
+using sonabox::test::RunUntilIdle;
 
 namespace {
 
-// Runs the event loop until it has emptied its queue once (the moment the
-// window runs its enable rules), with no timer and no sleep.
-void RunUntilIdle() {
-  QEventLoop loop;
-  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                   &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 void FillPlayList(TDataTable &table, int rows) {
   table.DefineColumns({{"Title", TFieldType::String, 100},

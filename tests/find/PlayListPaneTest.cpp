@@ -8,6 +8,7 @@
 #include "search/ResultPanels.h"
 #include "search/WebImage.h"
 #include "support/ModalWatcher.h"
+#include "support/EventLoop.h"
 #include "support/TestFolders.h"
 #include "FeedServer.h"
 
@@ -24,19 +25,12 @@
 #include <memory>
 
 using namespace sonabox;
+using sonabox::test::RunUntilIdle;
 using sonabox::test::WaitUntil;
 namespace fs = std::filesystem;
 
 namespace {
 
-// Runs the event loop until its queue has been emptied once: the moment the
-// window runs its enable rules.
-void RunUntilIdle() {
-  QEventLoop loop;
-  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                   &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 QStringList Items(const QComboBox *box) {
   QStringList items;

@@ -12,6 +12,7 @@
 #include "playlists/PlayListManager.h"
 #include "search/Video.h"
 #include "support/ModalWatcher.h"
+#include "support/EventLoop.h"
 #include "support/TestFolders.h"
 
 #include <QAbstractEventDispatcher>
@@ -31,6 +32,7 @@
 #include <vector>
 
 using namespace sonabox;
+using sonabox::test::RunUntilIdle;
 
 namespace {
 
@@ -39,14 +41,6 @@ struct Row {
   int Seconds;
 };
 
-// Runs the event loop until it has emptied its queue once: the window's enable
-// rules run at that moment.
-void RunUntilIdle() {
-  QEventLoop loop;
-  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                   &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 std::string Text(const QString &text) { return text.toStdString(); }
 

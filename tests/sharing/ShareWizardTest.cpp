@@ -13,7 +13,7 @@
 #include "sharing/Share.h"
 #include "sharing/ShareVideosDialog.h"
 #include "support/ModalWatcher.h"
-#include "web/EventLoopWait.h"
+#include "support/EventLoop.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -33,17 +33,10 @@
 #include <functional>
 
 using namespace sonabox;
+using sonabox::test::RunUntilIdle;
 
 namespace {
 
-// Runs the event loop until it has emptied its queue once (the moment the
-// window runs its enable rules).
-void RunUntilIdle() {
-  QEventLoop loop;
-  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                   &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 // Acts on the save-shared-videos dialog once it shows modally, as the user
 // would.

@@ -9,7 +9,7 @@
 #include "update/SoftwareUpdateDialog.h"
 #include "update/TestKeys.h"
 #include "update/Updaters.h"
-#include "web/EventLoopWait.h"
+#include "support/EventLoop.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -2,7 +2,7 @@
 
 #include "common/TextHelpers.h"
 #include "support/TestFolders.h"
-#include "web/EventLoopWait.h"
+#include "support/EventLoop.h"
 #include "web/LocalHttpServer.h"
 
 #include <gtest/gtest.h>
