@@ -17,6 +17,7 @@
 #include "playlists/PlayListManager.h"
 #include "search/PerlRegEx.h"
 #include "search/Video.h"
+#include "web/ServiceHosts.h"
 
 #include <QCoreApplication>
 
@@ -72,9 +73,10 @@ void Add(TPlayListManager &store, const std::string &name) {
   const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
   std::vector<std::string> entries;
   RegExAllMatches("<entry>(.*?)</entry>", input, 1, entries);
+  const std::string webHost = VideoWebHost();
   for (const std::string &entry : entries) {
     TVideo video;
-    ParseVideoEntry(entry, video);
+    ParseVideoEntry(entry, video, webHost);
     table.Insert();
     StoreVideoInRow(video, table);
     table.Post();

@@ -69,7 +69,8 @@ void TTubeSearch::Search() {
   std::vector<std::string> entries;
   RegExAllMatches("<entry>(.*?)</entry>", text, 1, entries);
   videos_.resize(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) ParseVideoEntry(entries[i], videos_[i]);
+  const std::string webHost = VideoWebHost();
+  for (std::size_t i = 0; i < entries.size(); ++i) ParseVideoEntry(entries[i], videos_[i], webHost);
 }
 
 } // namespace sonabox

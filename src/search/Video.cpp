@@ -3,7 +3,6 @@
 #include "common/TextHelpers.h"
 #include "playlists/DataTable.h"
 #include "search/PerlRegEx.h"
-#include "web/ServiceHosts.h"
 
 #include <algorithm>
 
@@ -22,10 +21,6 @@ std::string EscapeDots(std::string_view host) {
   return out;
 }
 } // namespace
-
-void ParseVideoEntry(std::string_view entry, TVideo &video) {
-  ParseVideoEntry(entry, video, VideoWebHost());
-}
 
 void ParseVideoEntry(std::string_view entry, TVideo &video, std::string_view webHost) {
   video.Title = RegExFirstMatch("<media:title type='plain'>(.*?)</media:title>", entry, 1);

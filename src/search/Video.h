@@ -25,10 +25,7 @@ using TVideos = std::vector<TVideo>;
 
 // Fills every field of `video` from the text of one <entry> element (feed or
 // share entry). Never fails: what is not found stays empty. The watch address
-// is matched on the configured video web host.
-void ParseVideoEntry(std::string_view entry, TVideo &video);
-
-// The same, with the web host given.
+// is matched on `webHost` (callers read VideoWebHost() once for a whole page).
 void ParseVideoEntry(std::string_view entry, TVideo &video, std::string_view webHost);
 
 // Sets "Title", "Description", "Url", "Rating", "Duration", "DurationSeconds"

@@ -97,7 +97,9 @@ bool TShare::FetchShare(const std::string &code) {
   std::vector<std::string> entries;
   RegExAllMatches("<entry>(.*?)</entry>", text, 1, entries);
   sharedVideos_.assign(entries.size(), TVideo{});
-  for (std::size_t i = 0; i < entries.size(); ++i) ParseVideoEntry(entries[i], sharedVideos_[i]);
+  const std::string webHost = VideoWebHost();
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    ParseVideoEntry(entries[i], sharedVideos_[i], webHost);
   return !sharedVideos_.empty();
 }
 

@@ -3,6 +3,7 @@
 #include "playlists/DataTable.h"
 #include "playlists/PlayListManager.h"
 #include "support/TestFolders.h"
+#include "web/ServiceHosts.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ TEST(ParseVideoEntry, AFullEntry) {
   // The default host is the configured video web host.
   sonabox::test::TestFolders folders;
   TVideo byDefault;
-  ParseVideoEntry(Entry(""), byDefault);
+  ParseVideoEntry(Entry(""), byDefault, VideoWebHost());
   EXPECT_EQ(byDefault.Url, "abc123&feature=feed");
 }
 

@@ -4,6 +4,7 @@
 #include "playlists/DataTable.h"
 #include "search/Video.h"
 #include "support/TestFolders.h"
+#include "web/ServiceHosts.h"
 
 #include <gtest/gtest.h>
 
@@ -106,7 +107,7 @@ TEST(TVideoDetails, AnEntryFromAPlaylistRowReadsBack) {
   EXPECT_NE(entry.find("<yt:statistics viewCount=''></yt>"), std::string::npos);
 
   TVideo video;
-  ParseVideoEntry(entry, video);
+  ParseVideoEntry(entry, video, VideoWebHost());
   EXPECT_EQ(video.Title, sample.Title);
   EXPECT_EQ(video.Url, sample.Url);
   EXPECT_EQ(video.Description, sample.Description);
