@@ -8,6 +8,7 @@
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
 #include "FeedServer.h"
+#include "support/EventLoop.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,7 +28,7 @@
 #include <memory>
 
 using namespace sonabox;
-using sonabox::test::WaitUntil;
+using sonabox::test::ProcessEventsUntil;
 using sonabox::test::kLongDescription;
 
 namespace {
@@ -46,19 +47,19 @@ protected:
   void TearDown() override {
     window.reset();
     // Thumbnail fetches of freed panels end by themselves.
-    EXPECT_TRUE(WaitUntil([] { return TDownLoadThread::Running() == 0; }));
+    EXPECT_TRUE(ProcessEventsUntil([] { return TDownLoadThread::Running() == 0; }));
   }
 
   // Types the keywords and presses Enter, then waits for the panels.
   void Search(const std::string &keywords) {
     window->edTubeSearch->setText(QString::fromStdString(keywords));
     QTest::keyClick(window->edTubeSearch, Qt::Key_Return);
-    ASSERT_TRUE(WaitUntil([&] { return window->TubeSearch == nullptr; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
   }
   void PressMore() {
     ASSERT_TRUE(window->btnMore->isVisible());
     QTest::mouseClick(window->btnMore, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return window->TubeSearch == nullptr; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
   }
   std::string LastRequest() {
     const auto requests = feed.Requests();
@@ -196,14 +197,14 @@ TEST_F(FindPageTest, NothingStartsWhileASearchRuns) {
   EXPECT_TRUE(window->imgProgress->isVisible());
   EXPECT_EQ(window->imgProgressMovie->state(), QMovie::Running);
 
-  ASSERT_TRUE(WaitUntil([&] { return feed.Requests().size() == 2; }));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return feed.Requests().size() == 2; }));
   window->aSearchExecute();
   window->aAddMoreExecute();
   QTest::keyClick(window->edTubeSearch, Qt::Key_Return);
   window->aSearchUpdate();
   EXPECT_FALSE(window->aSearch->isEnabled());
   feed.OpenGate();
-  ASSERT_TRUE(WaitUntil([&] { return window->TubeSearch == nullptr; }));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
   EXPECT_EQ(feed.Requests().size(), 2u);
   EXPECT_EQ(window->VisualResults.size(), 25u);
   EXPECT_EQ(window->imgProgressMovie->state(), QMovie::NotRunning);
@@ -218,7 +219,7 @@ TEST_F(FindPageTest, EnterIsConsumedAndSearchesOnlyWithKeywords) {
     EXPECT_EQ(window->edTubeSearch->text().toStdString(), keywords);
   }
   // Nothing was asked for the empty edit; the spaces were searched.
-  ASSERT_TRUE(WaitUntil([&] { return window->TubeSearch == nullptr; }));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
   EXPECT_EQ(feed.Requests(),
             std::vector<std::string>{
                 "/feeds/api/videos/-/Music?vq=%20%20%20&orderby=relevance&start-index=1&max-results=25"});
@@ -229,7 +230,7 @@ TEST_F(FindPageTest, ThumbnailsArriveInTheBackground) {
   Search("rock");
   ASSERT_EQ(window->VisualResults.size(), 6u);
   // Every fetch has started (its address taken) and ended.
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(ProcessEventsUntil([&] {
     return std::all_of(window->VisualResults.begin(), window->VisualResults.end(), [](auto *r) {
       const TWebPicture &p = r->ThumbnailImage->WebPicture();
       return p.URL() == r->Video.Thumbnail && !p.Busy();
@@ -339,7 +340,7 @@ TEST_F(FindPageTest, WideningTheWindowWidensThePanels) {
   const int before = AreaWidth();
   const int descriptionWidth = window->VisualResults[0]->DescriptionLabel->width();
   window->resize(window->width() + 150, window->height());
-  ASSERT_TRUE(WaitUntil([&] { return AreaWidth() == before + 150; }));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return AreaWidth() == before + 150; }));
   for (TVisualResult *r : window->VisualResults) {
     EXPECT_EQ(r->Panel->width(), before + 150 - 20);
     EXPECT_EQ(r->SelectImage->x(), before + 150 - 77 - 25);

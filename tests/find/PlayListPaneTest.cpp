@@ -26,7 +26,7 @@
 
 using namespace sonabox;
 using sonabox::test::RunUntilIdle;
-using sonabox::test::WaitUntil;
+using sonabox::test::ProcessEventsUntil;
 namespace fs = std::filesystem;
 
 namespace {
@@ -65,7 +65,7 @@ protected:
   }
   void TearDown() override {
     window.reset();
-    EXPECT_TRUE(WaitUntil([] { return TDownLoadThread::Running() == 0; }));
+    EXPECT_TRUE(ProcessEventsUntil([] { return TDownLoadThread::Running() == 0; }));
   }
 
   // A playlist made through the store, with rows of these titles.
@@ -87,7 +87,7 @@ protected:
     window->pMain->setCurrentWidget(window->pFind);
     window->edTubeSearch->setText("rock");
     window->aSearchExecute();
-    ASSERT_TRUE(WaitUntil([&] { return window->TubeSearch == nullptr; }));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
     ASSERT_EQ(window->VisualResults.size(), static_cast<size_t>(results));
     for (int index : ticked)
       window->ModifySongSelection(index);

@@ -1,9 +1,7 @@
 #pragma once
 // A real HTTP server on 127.0.0.1 for one test (an ephemeral port, answers
-// without Nagle delays), and a wait that keeps the Qt event loop turning.
+// without Nagle delays).
 #include <httplib.h>
-
-#include <QCoreApplication>
 
 #include <chrono>
 #include <csignal>
@@ -40,17 +38,5 @@ private:
   std::thread thread_;
 };
 
-// Turns the event loop until `done` holds or `limit` has passed; returns `done`.
-inline bool WaitUntil(const std::function<bool()> &done,
-                      std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end)
-      return false;
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 } // namespace sonabox::test

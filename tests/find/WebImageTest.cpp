@@ -1,6 +1,7 @@
 #include "search/WebImage.h"
 #include "support/TestFolders.h"
 #include "TestHttp.h"
+#include "support/EventLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@
 #include <vector>
 
 using namespace sonabox;
-using sonabox::test::WaitUntil;
+using sonabox::test::ProcessEventsUntil;
 namespace fs = std::filesystem;
 
 namespace {
@@ -193,7 +194,7 @@ protected:
   }
 
   static bool Settle(TWebPicture &picture) {
-    return WaitUntil([&] { return !picture.Busy(); });
+    return ProcessEventsUntil([&] { return !picture.Busy(); });
   }
 
   // A control that already shows the blue picture.
@@ -373,7 +374,7 @@ TEST_F(WebImageTest, ManyPicturesAtOnceComeAFewAtATime) {
     controls.push_back(std::make_unique<TWebImage>());
     controls.back()->WebPicture().LoadFromURL(server_.Url("/gate.jpg"));
   }
-  ASSERT_TRUE(WaitUntil([&] {
+  ASSERT_TRUE(ProcessEventsUntil([&] {
     std::lock_guard lock(mutex_);
     return atGate_ == 4;
   }));
@@ -545,7 +546,7 @@ TEST_F(WebImageTest, FreeingTheControlMidFetchIsSafe) {
     };
     control->WebPicture().LoadFromURL(server_.Url("/slow.jpg"));
     if (round % 2 == 1) { // while bytes flow; else before the request is out
-      ASSERT_TRUE(WaitUntil([&] { return arrived->load(); }));
+      ASSERT_TRUE(ProcessEventsUntil([&] { return arrived->load(); }));
     }
     control.reset();
   }
@@ -555,8 +556,8 @@ TEST_F(WebImageTest, FreeingTheControlMidFetchIsSafe) {
   OpenGate();
   gated.reset();
 
-  EXPECT_TRUE(WaitUntil([] { return TDownLoadThread::Running() == 0; }));
-  EXPECT_TRUE(WaitUntil([&] { return slowClientGone_ == slowStarted_; }));
+  EXPECT_TRUE(ProcessEventsUntil([] { return TDownLoadThread::Running() == 0; }));
+  EXPECT_TRUE(ProcessEventsUntil([&] { return slowClientGone_ == slowStarted_; }));
   EXPECT_GE(slowStarted_, 12);
 }
 

@@ -10,20 +10,6 @@
 using namespace sonabox;
 using namespace sonabox::test;
 
-namespace {
-
-// The message of the EDataTableError that `action` raises, or "" when none.
-std::string ErrorOf(const std::function<void()> &action) {
-  try {
-    action();
-  } catch (const EDataTableError &error) {
-    return error.what();
-  }
-  return "";
-}
-
-} // namespace
-
 TEST(DataTable, TextIsCutToWidthAndTrailingSpacesStripped) {
   const struct {
     std::string in, stored;

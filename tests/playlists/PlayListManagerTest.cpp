@@ -23,15 +23,6 @@ const std::string kEmptyIndex =
     "<FIELD attrname=\"FileName\" fieldtype=\"string\" WIDTH=\"50\"/>"
     "</FIELDS><PARAMS AUTOINCVALUE=\"1\"/></METADATA><ROWDATA></ROWDATA></DATAPACKET>";
 
-std::string ErrorOf(const std::function<void()> &action) {
-  try {
-    action();
-  } catch (const EDataTableError &error) {
-    return error.what();
-  }
-  return "";
-}
-
 class PlayListStore : public ::testing::Test {
 protected:
   PlayListStore() {

@@ -2,6 +2,7 @@
 // The two kinds of table the program stores: the playlist index and a playlist.
 #include "playlists/DataTable.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,16 @@ inline std::vector<TFieldDef> PlayListColumns() {
           {"DurationSeconds", TFieldType::Integer, 0}, {"Description", TFieldType::String, 210},
           {"Rating", TFieldType::String, 5},         {"Thumbnail", TFieldType::String, 50},
           {"Title", TFieldType::String, 100},        {"Url", TFieldType::String, 16}};
+}
+
+// The message of the EDataTableError that `action` raises, or "" when none.
+inline std::string ErrorOf(const std::function<void()> &action) {
+  try {
+    action();
+  } catch (const EDataTableError &error) {
+    return error.what();
+  }
+  return "";
 }
 
 inline void CreateTable(TDataTable &table, const std::vector<TFieldDef> &columns) {
