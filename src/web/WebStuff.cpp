@@ -77,9 +77,6 @@ std::string TrimmedOrError(std::string_view text) {
 } // namespace
 
 TWebStuff::TWebStuff() {
-  InitCurlOnce();
-  curl_ = curl_easy_init();
-  if (!curl_) throw std::runtime_error("Cannot create the HTTP transport");
   const std::optional<std::string> host = StoreReadString("ProxyAddr");
   const std::optional<int> port = StoreReadInt("ProxyPort");
   if (host && port) {
@@ -88,7 +85,9 @@ TWebStuff::TWebStuff() {
   }
 }
 
-TWebStuff::~TWebStuff() { curl_easy_cleanup(curl_); }
+TWebStuff::~TWebStuff() {
+  if (curl_) curl_easy_cleanup(curl_);
+}
 
 void TWebStuff::AddField(const std::string &name, const std::string &value) {
   form_.AddField(name, value);
@@ -126,6 +125,13 @@ void TWebStuff::Disconnect() {
 }
 
 bool TWebStuff::Perform(const std::string &url, TMethod method, const TSink &sink) {
+  // The transport is made on the first request, on the thread that makes it:
+  // a client that is created but never used costs no network set-up.
+  if (!curl_) {
+    InitCurlOnce();
+    curl_ = curl_easy_init();
+    if (!curl_) throw std::runtime_error("Cannot create the HTTP transport");
+  }
   CURL *curl = curl_;
   curl_easy_reset(curl);
 
