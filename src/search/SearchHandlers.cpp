@@ -87,12 +87,14 @@ void TfMain::ConnectSearch() {
 void TfMain::aSearchExecute() {
   if (TubeSearch)
     return;
-  ClearResults();
   auto *search = new TTubeSearch(edTubeSearch->text().toStdString(),
                                  cbCategory->currentText().toStdString());
   search->SetOnTerminate(this, [this](TTubeSearch &s) { OnTubeSearchTerminate(s); });
   TubeSearch = search;
   search->start();
+  // The old panels go while the request is under way; its results can only
+  // arrive on this thread, after them.
+  ClearResults();
   SearchKeywords = edTubeSearch->text().toStdString();
   SearchCategory = cbCategory->currentText().toStdString();
   sbResults->hide();

@@ -5,6 +5,7 @@
 #include "search/PerlRegEx.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace sonabox {
 
@@ -20,18 +21,48 @@ std::string EscapeDots(std::string_view host) {
   }
   return out;
 }
+
+// The patterns of an entry's fields. Compiling them costs more than matching
+// them on one entry, so each thread keeps them compiled for the web host whose
+// entries it last read (a page of results is read with one host).
+struct TEntryPatterns {
+  explicit TEntryPatterns(std::string_view webHost) : Host(webHost) {
+    Title.SetRegEx("<media:title type='plain'>(.*?)</media:title>");
+    Url.SetRegEx("<media:player url='http://" + EscapeDots(webHost) + "/watch\\?v=(.*?)'/>");
+    Description.SetRegEx("<media:description type='plain'>(.*?)</media:description>");
+    ViewCount.SetRegEx("<yt:statistics viewCount='([0-9]{1,})");
+    Rating.SetRegEx("<gd:rating.*?average='(.*?)'");
+    Thumbnail.SetRegEx("<media:thumbnail url='(.*?)'.*?/>");
+    Seconds.SetRegEx("<yt:duration seconds='([0-9]{1,})");
+    for (TPerlRegEx *regex : {&Title, &Url, &Description, &ViewCount, &Rating, &Thumbnail, &Seconds})
+      regex->SetOptions(TPerlRegEx::preCaseLess | TPerlRegEx::preSingleLine);
+  }
+
+  const std::string Host;
+  TPerlRegEx Title, Url, Description, ViewCount, Rating, Thumbnail, Seconds;
+};
+
+TEntryPatterns &EntryPatterns(std::string_view webHost) {
+  thread_local std::unique_ptr<TEntryPatterns> patterns;
+  if (!patterns || patterns->Host != webHost) patterns = std::make_unique<TEntryPatterns>(webHost);
+  return *patterns;
+}
+
+std::string FirstGroup(TPerlRegEx &regex, std::string_view subject) {
+  regex.SetSubject(subject);
+  return regex.Match() ? regex.Group(1) : std::string();
+}
 } // namespace
 
 void ParseVideoEntry(std::string_view entry, TVideo &video, std::string_view webHost) {
-  video.Title = RegExFirstMatch("<media:title type='plain'>(.*?)</media:title>", entry, 1);
-  video.Url = RegExFirstMatch(
-      "<media:player url='http://" + EscapeDots(webHost) + "/watch\\?v=(.*?)'/>", entry, 1);
-  video.Description =
-      RegExFirstMatch("<media:description type='plain'>(.*?)</media:description>", entry, 1);
-  video.ViewCount = RegExFirstMatch("<yt:statistics viewCount='([0-9]{1,})", entry, 1);
-  video.Rating = RegExFirstMatch("<gd:rating.*?average='(.*?)'", entry, 1);
-  video.Thumbnail = RegExFirstMatch("<media:thumbnail url='(.*?)'.*?/>", entry, 1);
-  const std::string seconds = RegExFirstMatch("<yt:duration seconds='([0-9]{1,})", entry, 1);
+  TEntryPatterns &patterns = EntryPatterns(webHost);
+  video.Title = FirstGroup(patterns.Title, entry);
+  video.Url = FirstGroup(patterns.Url, entry);
+  video.Description = FirstGroup(patterns.Description, entry);
+  video.ViewCount = FirstGroup(patterns.ViewCount, entry);
+  video.Rating = FirstGroup(patterns.Rating, entry);
+  video.Thumbnail = FirstGroup(patterns.Thumbnail, entry);
+  const std::string seconds = FirstGroup(patterns.Seconds, entry);
 
   int32_t value = 0;
   video.DurationSeconds = TryParseInt32(seconds, value) ? value : 0;
