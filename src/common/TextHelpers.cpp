@@ -1,6 +1,6 @@
 #include "common/TextHelpers.h"
 
-#include <openssl/sha.h>
+#include <QCryptographicHash>
 
 #include <array>
 #include <charconv>
@@ -24,16 +24,9 @@ unsigned Base64Value(unsigned char c) {
 } // namespace
 
 std::string Sha1Hex(std::string_view text) {
-  std::array<unsigned char, SHA_DIGEST_LENGTH> digest{};
-  SHA1(reinterpret_cast<const unsigned char *>(text.data()), text.size(), digest.data());
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(2 * digest.size());
-  for (unsigned char byte : digest) {
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0x0F];
-  }
-  return out;
+  const QByteArray digest = QCryptographicHash::hash(
+      QByteArrayView(text.data(), static_cast<qsizetype>(text.size())), QCryptographicHash::Sha1);
+  return digest.toHex().toUpper().toStdString();
 }
 
 std::string Base64Encode(std::string_view text) {

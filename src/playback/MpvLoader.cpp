@@ -7,68 +7,46 @@
 // real counterpart once and forwards to it. Without the library, mpv_create
 // answers null (the player then plays nothing) and nothing else is reached.
 // A libmpv function newly used by the player needs its line here.
+#include "common/LazyLibrary.h"
+
 #include <mpv/client.h>
 #include <mpv/render.h>
 
-#include <cstdio>
-#include <dlfcn.h>
 #include <string>
 
 namespace {
-
-void *Library() {
-  static void *const handle = [] {
-    const std::string name = "libmpv.so." + std::to_string(MPV_CLIENT_API_VERSION >> 16);
-    void *h = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!h) std::fprintf(stderr, "sonabox: cannot load %s: %s\n", name.c_str(), dlerror());
-    return h;
-  }();
+void *MpvLibrary() {
+  static void *const handle =
+      sonabox::OpenLibrary(("libmpv.so." + std::to_string(MPV_CLIENT_API_VERSION >> 16)).c_str());
   return handle;
 }
-
-template <typename Function> Function *Real(const char *name) {
-  void *library = Library();
-  return library ? reinterpret_cast<Function *>(dlsym(library, name)) : nullptr;
-}
-
 } // namespace
 
-// Forwards a function that answers a value (`fallback` without the library).
-#define SONABOX_MPV_FORWARD(result, name, parameters, arguments, fallback)                         \
-  extern "C" result name parameters {                                                            \
-    static auto *const real = Real<result parameters>(#name);                                    \
-    return real ? real arguments : fallback;                                                     \
-  }
-// Forwards a function without a result.
-#define SONABOX_MPV_FORWARD_VOID(name, parameters, arguments)                                     \
-  extern "C" void name parameters {                                                              \
-    static auto *const real = Real<void parameters>(#name);                                      \
-    if (real) real arguments;                                                                    \
-  }
-
-SONABOX_MPV_FORWARD(mpv_handle *, mpv_create, (void), (), nullptr)
-SONABOX_MPV_FORWARD(int, mpv_initialize, (mpv_handle * ctx), (ctx), MPV_ERROR_UNINITIALIZED)
-SONABOX_MPV_FORWARD_VOID(mpv_terminate_destroy, (mpv_handle * ctx), (ctx))
-SONABOX_MPV_FORWARD_VOID(mpv_free, (void *data), (data))
-SONABOX_MPV_FORWARD(int, mpv_set_option_string, (mpv_handle * ctx, const char *name, const char *data),
-                    (ctx, name, data), MPV_ERROR_UNINITIALIZED)
-SONABOX_MPV_FORWARD(int, mpv_command, (mpv_handle * ctx, const char **args), (ctx, args),
-                    MPV_ERROR_UNINITIALIZED)
-SONABOX_MPV_FORWARD(int, mpv_get_property,
-                    (mpv_handle * ctx, const char *name, mpv_format format, void *data),
-                    (ctx, name, format, data), MPV_ERROR_UNINITIALIZED)
-SONABOX_MPV_FORWARD(char *, mpv_get_property_string, (mpv_handle * ctx, const char *name), (ctx, name),
-                    nullptr)
-SONABOX_MPV_FORWARD(mpv_event *, mpv_wait_event, (mpv_handle * ctx, double timeout), (ctx, timeout),
-                    nullptr)
-SONABOX_MPV_FORWARD_VOID(mpv_set_wakeup_callback, (mpv_handle * ctx, void (*cb)(void *d), void *d),
-                         (ctx, cb, d))
-SONABOX_MPV_FORWARD(int, mpv_render_context_create,
-                    (mpv_render_context * *res, mpv_handle *mpv, mpv_render_param *params),
-                    (res, mpv, params), MPV_ERROR_UNINITIALIZED)
-SONABOX_MPV_FORWARD_VOID(mpv_render_context_set_update_callback,
-                         (mpv_render_context * ctx, mpv_render_update_fn callback, void *callback_ctx),
-                         (ctx, callback, callback_ctx))
-SONABOX_MPV_FORWARD(int, mpv_render_context_render, (mpv_render_context * ctx, mpv_render_param *params),
-                    (ctx, params), MPV_ERROR_UNINITIALIZED)
-SONABOX_MPV_FORWARD_VOID(mpv_render_context_free, (mpv_render_context * ctx), (ctx))
+SONABOX_FORWARD(MpvLibrary, mpv_handle *, mpv_create, (void), (), nullptr)
+SONABOX_FORWARD(MpvLibrary, int, mpv_initialize, (mpv_handle * ctx), (ctx), MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD_VOID(MpvLibrary, mpv_terminate_destroy, (mpv_handle * ctx), (ctx))
+SONABOX_FORWARD_VOID(MpvLibrary, mpv_free, (void *data), (data))
+SONABOX_FORWARD(MpvLibrary, int, mpv_set_option_string,
+                (mpv_handle * ctx, const char *name, const char *data), (ctx, name, data),
+                MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD(MpvLibrary, int, mpv_command, (mpv_handle * ctx, const char **args), (ctx, args),
+                MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD(MpvLibrary, int, mpv_get_property,
+                (mpv_handle * ctx, const char *name, mpv_format format, void *data),
+                (ctx, name, format, data), MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD(MpvLibrary, char *, mpv_get_property_string, (mpv_handle * ctx, const char *name),
+                (ctx, name), nullptr)
+SONABOX_FORWARD(MpvLibrary, mpv_event *, mpv_wait_event, (mpv_handle * ctx, double timeout),
+                (ctx, timeout), nullptr)
+SONABOX_FORWARD_VOID(MpvLibrary, mpv_set_wakeup_callback,
+                     (mpv_handle * ctx, void (*cb)(void *d), void *d), (ctx, cb, d))
+SONABOX_FORWARD(MpvLibrary, int, mpv_render_context_create,
+                (mpv_render_context * *res, mpv_handle *mpv, mpv_render_param *params),
+                (res, mpv, params), MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD_VOID(MpvLibrary, mpv_render_context_set_update_callback,
+                     (mpv_render_context * ctx, mpv_render_update_fn callback, void *callback_ctx),
+                     (ctx, callback, callback_ctx))
+SONABOX_FORWARD(MpvLibrary, int, mpv_render_context_render,
+                (mpv_render_context * ctx, mpv_render_param *params), (ctx, params),
+                MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD_VOID(MpvLibrary, mpv_render_context_free, (mpv_render_context * ctx), (ctx))

@@ -3,6 +3,8 @@
 #include "common/TextHelpers.h"
 #include "update/UpdatePublicKey.h" // generated at build time from the configured key file
 
+#include <QCryptographicHash>
+
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -54,26 +56,14 @@ bool ParseUpdateSignature(std::string_view line, TUpdateSignature &out) {
 std::string Sha256FileHex(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
-  std::unique_ptr<EVP_MD_CTX, TFreeDigestContext> context(EVP_MD_CTX_new());
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return {};
+  QCryptographicHash hash(QCryptographicHash::Sha256);
   std::array<char, 64 * 1024> buffer;
   while (in) {
     in.read(buffer.data(), buffer.size());
-    const auto got = static_cast<std::size_t>(in.gcount());
-    if (got > 0 && EVP_DigestUpdate(context.get(), buffer.data(), got) != 1) return {};
+    hash.addData(QByteArrayView(buffer.data(), static_cast<qsizetype>(in.gcount())));
   }
   if (in.bad()) return {};
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned size = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest.data(), &size) != 1) return {};
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(size * 2);
-  for (unsigned i = 0; i < size; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
+  return hash.result().toHex().toStdString();
 }
 
 bool VerifyEd25519(const std::string &publicKeyPem, std::string_view message,

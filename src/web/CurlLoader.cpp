@@ -8,57 +8,38 @@
 // counterpart once and forwards to it. Without the library, the functions
 // answer as libcurl does when it cannot start (no handle, CURLE_FAILED_INIT).
 // A libcurl function newly used by the program needs its line here.
+#include "common/LazyLibrary.h"
+
 #include <curl/curl.h>
 
 #include <cstdarg>
-#include <cstdio>
-#include <dlfcn.h>
 
 namespace {
-
-void *Library() {
-  static void *const handle = [] {
-    void *h = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-    if (!h) std::fprintf(stderr, "sonabox: cannot load libcurl.so.4: %s\n", dlerror());
-    return h;
-  }();
+void *CurlLibrary() {
+  static void *const handle = sonabox::OpenLibrary("libcurl.so.4");
   return handle;
 }
 
 template <typename Function> Function *Real(const char *name) {
-  void *library = Library();
-  return library ? reinterpret_cast<Function *>(dlsym(library, name)) : nullptr;
+  return reinterpret_cast<Function *>(sonabox::LibraryFunction(CurlLibrary(), name));
 }
-
 } // namespace
 
-// Forwards a function that answers a value (`fallback` without the library).
-#define SONABOX_CURL_FORWARD(result, name, parameters, arguments, fallback)                        \
-  extern "C" result name parameters {                                                            \
-    static auto *const real = Real<result parameters>(#name);                                    \
-    return real ? real arguments : fallback;                                                     \
-  }
-// Forwards a function without a result.
-#define SONABOX_CURL_FORWARD_VOID(name, parameters, arguments)                                    \
-  extern "C" void name parameters {                                                              \
-    static auto *const real = Real<void parameters>(#name);                                      \
-    if (real) real arguments;                                                                    \
-  }
-
-SONABOX_CURL_FORWARD(CURLcode, curl_global_init, (long flags), (flags), CURLE_FAILED_INIT)
-SONABOX_CURL_FORWARD(CURL *, curl_easy_init, (void), (), nullptr)
-SONABOX_CURL_FORWARD_VOID(curl_easy_cleanup, (CURL * curl), (curl))
-SONABOX_CURL_FORWARD_VOID(curl_easy_reset, (CURL * curl), (curl))
-SONABOX_CURL_FORWARD(CURLcode, curl_easy_perform, (CURL * curl), (curl), CURLE_FAILED_INIT)
-SONABOX_CURL_FORWARD(curl_slist *, curl_slist_append, (curl_slist * list, const char *text),
-                     (list, text), nullptr)
-SONABOX_CURL_FORWARD_VOID(curl_slist_free_all, (curl_slist * list), (list))
+SONABOX_FORWARD(CurlLibrary, CURLcode, curl_global_init, (long flags), (flags), CURLE_FAILED_INIT)
+SONABOX_FORWARD(CurlLibrary, CURL *, curl_easy_init, (void), (), nullptr)
+SONABOX_FORWARD_VOID(CurlLibrary, curl_easy_cleanup, (CURL * curl), (curl))
+SONABOX_FORWARD_VOID(CurlLibrary, curl_easy_reset, (CURL * curl), (curl))
+SONABOX_FORWARD(CurlLibrary, CURLcode, curl_easy_perform, (CURL * curl), (curl), CURLE_FAILED_INIT)
+SONABOX_FORWARD(CurlLibrary, curl_slist *, curl_slist_append, (curl_slist * list, const char *text),
+                (list, text), nullptr)
+SONABOX_FORWARD_VOID(CurlLibrary, curl_slist_free_all, (curl_slist * list), (list))
 
 // The option's value is read the way libcurl reads it: its type follows from
 // the option's number range.
 extern "C" CURLcode curl_easy_setopt(CURL *curl, CURLoption option, ...) {
   static auto *const real = Real<CURLcode(CURL *, CURLoption, ...)>("curl_easy_setopt");
-  if (!real) return CURLE_FAILED_INIT;
+  if (!real)
+    return CURLE_FAILED_INIT;
   va_list args;
   va_start(args, option);
   CURLcode result;
@@ -77,7 +58,8 @@ extern "C" CURLcode curl_easy_setopt(CURL *curl, CURLoption option, ...) {
 // Every piece of information is answered through one pointer.
 extern "C" CURLcode curl_easy_getinfo(CURL *curl, CURLINFO info, ...) {
   static auto *const real = Real<CURLcode(CURL *, CURLINFO, ...)>("curl_easy_getinfo");
-  if (!real) return CURLE_FAILED_INIT;
+  if (!real)
+    return CURLE_FAILED_INIT;
   va_list args;
   va_start(args, info);
   void *answer = va_arg(args, void *);
