@@ -10,19 +10,29 @@
 namespace sonabox {
 
 namespace {
-std::string SpacesEscaped(const std::string &keywords) {
+// The keywords as they go into the feed address. A space is sent as "%20". A
+// "#" would end the address (what follows it is never sent), a second "?"
+// makes the request unreadable and a "%" would begin an escape of its own:
+// these three are percent-encoded too. An ampersand stays as typed: the feed
+// reads the keywords up to "&orderby=".
+std::string KeywordsForAddress(const std::string &keywords) {
   std::string out;
   out.reserve(keywords.size());
   for (char c : keywords) {
-    if (c == ' ') out += "%20";
-    else out += c;
+    switch (c) {
+    case ' ': out += "%20"; break;
+    case '#': out += "%23"; break;
+    case '%': out += "%25"; break;
+    case '?': out += "%3F"; break;
+    default: out += c;
+    }
   }
   return out;
 }
 } // namespace
 
 TTubeSearch::TTubeSearch(const std::string &keywords, const std::string &category)
-    : keywords_(SpacesEscaped(keywords)), category_(category) {
+    : keywords_(KeywordsForAddress(keywords)), category_(category) {
   connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 

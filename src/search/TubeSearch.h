@@ -17,7 +17,9 @@ class TTubeSearch : public QThread {
   Q_OBJECT
 public:
   // Created suspended: nothing runs until start(). Every space of the keywords
-  // becomes "%20"; no other character changes. The object releases itself once
+  // becomes "%20", and "%", "?" and "#" are percent-encoded as well (typed as
+  // they are, they would change the address itself); every other character,
+  // the ampersand too, stays as typed. The object releases itself once
   // its work and its completion handler are over, so it is always made with
   // new and never deleted by its starter.
   TTubeSearch(const std::string &keywords, const std::string &category);

@@ -55,6 +55,9 @@ TEST_F(TubeSearchTest, FeedAddress) {
       {"rock & roll", "any", 51,
        start + "/-/any?vq=rock%20&%20roll&orderby=relevance&start-index=51&max-results=25"},
       {"   ", "Music", 1, start + "/-/Music?vq=%20%20%20&orderby=relevance&start-index=1&max-results=25"},
+      // The characters that would change the address are percent-encoded.
+      {"c# 100%? yes", "Music", 1,
+       start + "/-/Music?vq=c%23%20100%25%3F%20yes&orderby=relevance&start-index=1&max-results=25"},
   };
   for (const auto &c : cases) {
     TTubeSearch search(c.keywords, c.category);

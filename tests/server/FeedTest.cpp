@@ -1,6 +1,9 @@
 // The video data feed over real HTTP, on a catalogue filled directly (no
 // video files are needed to search).
 #include "ServerFixture.h"
+#include "app/Settings.h"
+#include "search/TubeSearch.h"
+#include "web/WebStuff.h"
 
 #include <gtest/gtest.h>
 
@@ -161,6 +164,29 @@ TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
                                    "&orderby=relevance&start-index=1&max-results=25");
     EXPECT_EQ(answer.Total, c.Total);
     EXPECT_EQ(std::to_string(answer.Videos.size()), c.Total);
+  }
+}
+
+// What a user types, sent by the program's own search address and web client.
+TEST_F(FeedTest, TypedKeywordsFindTheirVideos) {
+  Add({Synthetic("Music", "Why Not?"), Synthetic("Music", "C# Etudes"),
+       Synthetic("Music", "C Minor"), Synthetic("Music", "100% Pure Love"),
+       Synthetic("Music", "Rock & Roll Night"), Synthetic("Music", "Café Society")});
+  StoreWriteString("VideoDataHost", "127.0.0.1:" + std::to_string(running.Server().FeedPort()));
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"why not?", "Why Not?"},
+      {"c# etudes", "C# Etudes"}, // not "C Minor": the words after "#" count
+      {"100% love", "100% Pure Love"},
+      {"rock & roll", "Rock & Roll Night"},
+      {"café", "Café Society"},
+  };
+  for (const auto &[keywords, title] : cases) {
+    SCOPED_TRACE(keywords);
+    TWebStuff web;
+    const TFeedAnswer answer =
+        ReadFeed(web.GetText(TTubeSearch(keywords, "Music").FeedUrl()), running.Server().WebHost());
+    EXPECT_EQ(answer.Total, "1");
+    EXPECT_EQ(Titles(answer), std::vector<std::string>{title});
   }
 }
 
