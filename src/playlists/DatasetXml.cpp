@@ -268,7 +268,7 @@ std::string WriteDatasetXml(const TDatasetContent &content) {
       out.PutNumber(state);
       out.Put("\"");
     }
-    const TCellRef *cells = &content.Cells[row * columns];
+    const TCellRef *cells = content.Cells.data() + row * columns; // no cells without columns
     for (std::size_t column = 0; column < columns; ++column) {
       if (cells[column].Null) continue;
       out.Put(openers[column]);

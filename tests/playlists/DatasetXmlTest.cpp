@@ -208,6 +208,17 @@ TEST_F(DatasetXmlTest, ReaderLeniency) {
   }
 }
 
+// Found by fuzzing (the writer reached past an empty cell store): a table
+// without columns still keeps and writes its rows.
+TEST_F(DatasetXmlTest, ATableWithoutColumnsKeepsItsRows) {
+  TDataTable table;
+  Load(table, "<METADATA><FIELDS><FIELDX attrname=\"x\"/></FIELDS></METADATA>"
+              "<ROWDATA><ROW/><ROW RowState=\"4\" x=\"1\"/></ROWDATA>");
+  EXPECT_EQ(Save(table), kPrologue + "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS></FIELDS><PARAMS/>"
+                                     "</METADATA><ROWDATA><ROW/><ROW RowState=\"4\"/></ROWDATA>"
+                                     "</DATAPACKET>");
+}
+
 TEST_F(DatasetXmlTest, ReadOnlyParamsAndCounterAreKept) {
   TDataTable table;
   Load(table, "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
