@@ -1,15 +1,11 @@
 // The network and signature libraries are loaded when they are first used,
 // not with the program: until then they are not even mapped.
 #include "support/TestFolders.h"
+#include "support/UnusedPort.h"
 #include "update/UpdateVerifier.h"
 #include "web/WebStuff.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -22,19 +18,6 @@ bool Mapped(const std::string &library) {
   for (std::string line; std::getline(maps, line);)
     if (line.find(library) != std::string::npos) return true;
   return false;
-}
-
-// A port on 127.0.0.1 where nothing listens.
-int UnusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
 }
 
 std::string FromHex(const std::string &hex) {
@@ -68,7 +51,7 @@ TEST(LazyLibraries, EachIsLoadedByItsFirstUse) {
   ASSERT_FALSE(Mapped("libcurl.so"));
   TWebStuff web;
   EXPECT_FALSE(Mapped("libcurl.so"));
-  EXPECT_EQ(web.GetText("http://127.0.0.1:" + std::to_string(UnusedPort()) + "/"), "ERROR");
+  EXPECT_EQ(web.GetText("http://127.0.0.1:" + std::to_string(test::UnusedPort()) + "/"), "ERROR");
   EXPECT_TRUE(Mapped("libcurl.so"));
 }
 

@@ -2,12 +2,9 @@
 // A real HTTP server on 127.0.0.1 for the tests of the web client and its
 // users: cpp-httplib on a thread, on a port the system picks, TCP_NODELAY on.
 // Register the handlers on Http(), then Start(); the destructor stops it.
-#include <httplib.h>
+#include "support/UnusedPort.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <httplib.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -74,21 +71,5 @@ inline FormFields ReadFormFields(const httplib::ContentReader &read) {
   return fields;
 }
 
-// A port on 127.0.0.1 where nothing listens: the system picks it for a socket
-// that is closed again at once.
-inline int UnusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-    if (fd >= 0) ::close(fd);
-    throw std::runtime_error("no free port");
-  }
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 } // namespace sonabox::test
