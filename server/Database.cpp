@@ -47,8 +47,7 @@ bool TStatement::Step() {
 }
 
 void TStatement::Run() {
-  while (Step()) {
-  }
+  while (Step()) {}
 }
 
 std::string TStatement::Text(int column) const {

@@ -129,8 +129,10 @@ void AppendXmlEscaped(std::string &out, std::string_view text) {
 
 void AppendEntryText(std::string &out, std::string_view text) {
   for (const char c : text) {
-    if (c == '<') out += "&lt;";
-    else if (static_cast<unsigned char>(c) >= 32 || c == '\t' || c == '\n' || c == '\r') out += c;
+    if (c == '<')
+      out += "&lt;";
+    else if (static_cast<unsigned char>(c) >= 32 || c == '\t' || c == '\n' || c == '\r')
+      out += c;
   }
 }
 

@@ -281,8 +281,7 @@ void TSonaboxServer::Configure(httplib::Server &server, const char *role) {
           std::rethrow_exception(error);
         } catch (const std::exception &e) {
           what = e.what();
-        } catch (...) {
-        }
+        } catch (...) {}
         Log(std::string(role) + " error on " + Printable(req.target) + ": " + what);
         res.status = 500;
         res.set_content("ERROR", "text/plain");

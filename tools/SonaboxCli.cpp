@@ -32,8 +32,8 @@ using namespace sonabox;
 
 namespace {
 
-const char kUsage[] =
-    "usage: sonabox-cli list | show NAME | create NAME | delete NAME | add NAME < FEED | remove NAME N";
+const char kUsage[] = "usage: sonabox-cli list | show NAME | create NAME | delete NAME | add NAME "
+                      "< FEED | remove NAME N";
 
 struct EUsage {};
 
@@ -57,7 +57,8 @@ void Show(TPlayListManager &store, const std::string &name) {
   std::string out;
   for (table.First(); !table.Eof(); table.Next()) {
     const char *separator = "";
-    for (const char *column : {"Title", "Duration", "DurationSeconds", "Url", "Rating", "Thumbnail"}) {
+    for (const char *column :
+         {"Title", "Duration", "DurationSeconds", "Url", "Rating", "Thumbnail"}) {
       out += separator;
       out += OneLine(table.FieldByName(column).AsString());
       separator = "\t";
@@ -70,7 +71,8 @@ void Show(TPlayListManager &store, const std::string &name) {
 void Add(TPlayListManager &store, const std::string &name) {
   TDataTable table;
   if (!store.OpenPlayList(table, name)) throw ECommandFailed(NoPlayList(name));
-  const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  const std::string input((std::istreambuf_iterator<char>(std::cin)),
+                          std::istreambuf_iterator<char>());
   std::vector<std::string> entries;
   RegExAllMatches("<entry>(.*?)</entry>", input, 1, entries);
   const std::string webHost = VideoWebHost();

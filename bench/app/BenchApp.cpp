@@ -57,7 +57,8 @@ Sample RunOnce(const std::string &program) {
     std::fprintf(stderr, "%s reported no paint\n", program.c_str());
     std::exit(1);
   }
-  return {std::chrono::duration<double, std::milli>(end - start).count(), std::atof(line.c_str()) / 1024.0};
+  return {std::chrono::duration<double, std::milli>(end - start).count(),
+          std::atof(line.c_str()) / 1024.0};
 }
 
 double Median(std::vector<double> values) {
@@ -73,7 +74,8 @@ int main(int argc, char **argv) {
   const std::string sonabox = (here / "bench_app_probe_sonabox").string();
   const std::string bare = (here / "bench_app_probe_bare").string();
 
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::printf("no display: using Qt's offscreen platform\n");
   }

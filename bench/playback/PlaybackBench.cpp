@@ -58,14 +58,15 @@ double MpvCommandFirstFrame(const QString &address) {
   clock.start();
   QProcess mpv;
   mpv.setProcessChannelMode(QProcess::MergedChannels);
-  mpv.start("mpv", {"--no-config", "--load-scripts=no", "--ytdl=no", "--osc=no", "--vo=null",
-                    "--ao=null", "--hwdec=auto-safe", "--frames=1",
-                    "--msg-level=all=no,cplayer=v", address});
+  mpv.start("mpv",
+            {"--no-config", "--load-scripts=no", "--ytdl=no", "--osc=no", "--vo=null", "--ao=null",
+             "--hwdec=auto-safe", "--frames=1", "--msg-level=all=no,cplayer=v", address});
   QByteArray output;
   double elapsed = -1;
   while (elapsed < 0 && mpv.waitForReadyRead(20000)) {
     output += mpv.readAll();
-    if (output.contains("first video frame after restart shown")) elapsed = clock.nsecsElapsed() / 1e6;
+    if (output.contains("first video frame after restart shown"))
+      elapsed = clock.nsecsElapsed() / 1e6;
   }
   mpv.waitForFinished(20000);
   return elapsed;

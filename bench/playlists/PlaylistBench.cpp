@@ -43,7 +43,8 @@ struct TTimes {
 double Milliseconds(const std::function<void()> &run) {
   const auto start = std::chrono::steady_clock::now();
   run();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 double Median(std::vector<double> times) {
@@ -63,8 +64,9 @@ TTimes Measure(const std::function<void()> &figure, const std::function<void()> 
 }
 
 std::string Words(std::mt19937 &random, std::size_t bytes) {
-  static const char *const kWords[] = {"love", "rock", "&", "\"live\"", "night", "caf\xC3\xA9", "M\xC3\xBCller",
-                                       "\xE2\x99\xAA", "dance", "it's", "<remix>", "summer", "blue", "a\\b"};
+  static const char *const kWords[] = {
+      "love",         "rock",  "&",    "\"live\"", "night",  "caf\xC3\xA9", "M\xC3\xBCller",
+      "\xE2\x99\xAA", "dance", "it's", "<remix>",  "summer", "blue",        "a\\b"};
   std::string text;
   while (text.size() < bytes) {
     if (!text.empty()) text += ' ';
@@ -84,10 +86,13 @@ void BuildPlayList(const std::string &path, int rows) {
     table.FieldByName("Title").SetAsString(Words(random, 20 + random() % 70));
     table.FieldByName("Description").SetAsString(Words(random, 80 + random() % 130));
     table.FieldByName("Url").SetAsString(Sha1Hex(std::to_string(i)).substr(0, 11));
-    table.FieldByName("Rating").SetAsString(std::to_string(1 + random() % 4) + "." + std::to_string(random() % 100));
+    table.FieldByName("Rating").SetAsString(std::to_string(1 + random() % 4) + "." +
+                                            std::to_string(random() % 100));
     table.FieldByName("Duration").SetAsString(SecondsToText(std::to_string(seconds)));
     table.FieldByName("DurationSeconds").SetAsInteger(seconds);
-    table.FieldByName("Thumbnail").SetAsString("http://127.0.0.1:8472/t/" + Sha1Hex(std::to_string(i)).substr(0, 11) + "/1.jpg");
+    table.FieldByName("Thumbnail")
+        .SetAsString("http://127.0.0.1:8472/t/" + Sha1Hex(std::to_string(i)).substr(0, 11) +
+                     "/1.jpg");
     table.Post();
   }
   // Some rows deleted, as a playlist in use has them.
@@ -100,11 +105,14 @@ void BuildPlayList(const std::string &path, int rows) {
 
 void BuildIndex(const std::string &path, int rows) {
   TDataTable table;
-  table.DefineColumns({{"id", TFieldType::AutoInc, 0}, {"Name", TFieldType::String, 70}, {"FileName", TFieldType::String, 50}});
+  table.DefineColumns({{"id", TFieldType::AutoInc, 0},
+                       {"Name", TFieldType::String, 70},
+                       {"FileName", TFieldType::String, 50}});
   table.CreateEmpty();
   for (int i = 0; i < rows; ++i) {
     table.Insert();
-    table.FieldByName("Name").SetAsString("Playlist number " + std::to_string(i) + (i % 3 ? " & friends" : ""));
+    table.FieldByName("Name").SetAsString("Playlist number " + std::to_string(i) +
+                                          (i % 3 ? " & friends" : ""));
     table.FieldByName("FileName").SetAsString(Sha1Hex(std::to_string(i)) + ".xml");
     table.Post();
   }
@@ -116,45 +124,53 @@ void BuildIndex(const std::string &path, int rows) {
 }
 
 void Line(const char *what, TTimes times, const char *floorName, const char *target) {
-  std::printf("  %-5s %9.2f ms   floor %9.2f ms (%s)   ratio %5.2f%s\n", what, times.Figure, times.Floor, floorName,
-              times.Figure / times.Floor, target);
+  std::printf("  %-5s %9.2f ms   floor %9.2f ms (%s)   ratio %5.2f%s\n", what, times.Figure,
+              times.Floor, floorName, times.Figure / times.Floor, target);
 }
 
-void Report(const std::string &title, const std::string &path, const std::vector<std::string> &columns) {
+void Report(const std::string &title, const std::string &path,
+            const std::vector<std::string> &columns) {
   TDataTable table;
   table.LoadFromFile(path);
   table.SaveToFile(path); // as the program keeps it once loaded
   const std::string bytes = ReadWholeFile(path);
-  std::printf("%s: %d visible rows, %.2f MB\n", title.c_str(), table.RecordCount(), bytes.size() / 1e6);
+  std::printf("%s: %d visible rows, %.2f MB\n", title.c_str(), table.RecordCount(),
+              bytes.size() / 1e6);
 
-  Line("load", Measure([&] { table.LoadFromFile(path); },
-                       [&] {
-                         const std::string document = ReadWholeFile(path);
-                         pugi::xml_document tree;
-                         if (!tree.load_buffer(document.data(), document.size())) std::abort();
-                       }),
+  Line("load",
+       Measure([&] { table.LoadFromFile(path); },
+               [&] {
+                 const std::string document = ReadWholeFile(path);
+                 pugi::xml_document tree;
+                 if (!tree.load_buffer(document.data(), document.size())) std::abort();
+               }),
        "read + pugixml parse", "   target <= 2");
 
   pugi::xml_document tree;
   tree.load_buffer(bytes.data(), bytes.size());
   const pugi::xml_node rowData = tree.child("DATAPACKET").child("ROWDATA");
   std::size_t checksum = 0;
-  Line("walk", Measure([&] {
-                         for (table.First(); !table.Eof(); table.Next())
-                           for (const std::string &column : columns)
-                             checksum += table.FieldByName(column).AsString().size();
-                       },
-                       [&] {
-                         for (pugi::xml_node row : rowData.children())
-                           for (const std::string &column : columns)
-                             checksum += std::string(row.attribute(column.c_str()).value()).size();
-                       }),
+  Line("walk",
+       Measure(
+           [&] {
+             for (table.First(); !table.Eof(); table.Next())
+               for (const std::string &column : columns)
+                 checksum += table.FieldByName(column).AsString().size();
+           },
+           [&] {
+             for (pugi::xml_node row : rowData.children())
+               for (const std::string &column : columns)
+                 checksum += std::string(row.attribute(column.c_str()).value()).size();
+           }),
        "pugixml tree", "");
 
   const std::string saved = path + ".saved";
-  Line("save", Measure([&] { table.SaveToFile(saved); }, [&] { WriteFileAtomically(saved + ".floor", bytes); }),
+  Line("save",
+       Measure([&] { table.SaveToFile(saved); },
+               [&] { WriteFileAtomically(saved + ".floor", bytes); }),
        "temp + fsync + rename", "   target <= 2");
-  if (ReadWholeFile(saved) != bytes) std::printf("  ERROR: the saved file differs from the loaded one\n");
+  if (ReadWholeFile(saved) != bytes)
+    std::printf("  ERROR: the saved file differs from the loaded one\n");
   std::printf("  (checksum %zu)\n", checksum);
 }
 
@@ -206,16 +222,18 @@ int main(int argc, char **argv) {
   BuildIndex(index, 2000);
 
   Report("playlist", playList,
-         {"Added", "Duration", "DurationSeconds", "Description", "Rating", "Thumbnail", "Title", "Url"});
+         {"Added", "Duration", "DurationSeconds", "Description", "Rating", "Thumbnail", "Title",
+          "Url"});
   Report("index", index, {"id", "Name", "FileName"});
 
   const long bare = ChildPeakKb("/proc/self/exe", "bare", playList);
   const long table = ChildPeakKb("/proc/self/exe", "table", playList);
   const long tree = ChildPeakKb("/proc/self/exe", "pugixml", playList);
-  std::printf("peak RSS, fresh process loading the playlist: %.1f MB   pugixml parse of it: %.1f MB   "
-              "program doing nothing: %.1f MB   ratio over the bare program %.2f\n",
-              table / 1024.0, tree / 1024.0, bare / 1024.0,
-              static_cast<double>(table - bare) / static_cast<double>(tree - bare));
+  std::printf(
+      "peak RSS, fresh process loading the playlist: %.1f MB   pugixml parse of it: %.1f MB   "
+      "program doing nothing: %.1f MB   ratio over the bare program %.2f\n",
+      table / 1024.0, tree / 1024.0, bare / 1024.0,
+      static_cast<double>(table - bare) / static_cast<double>(tree - bare));
 
   if (argc != 2) std::filesystem::remove_all(folder);
   return 0;

@@ -93,7 +93,8 @@ void FillLibrary(server::TSonaboxServer &server) {
   fs::create_directories(thumbnails);
   for (const auto &video : videos) {
     const QByteArray jpeg = Thumbnail(random);
-    std::ofstream(thumbnails / (video.Id + ".jpg"), std::ios::binary).write(jpeg.data(), jpeg.size());
+    std::ofstream(thumbnails / (video.Id + ".jpg"), std::ios::binary)
+        .write(jpeg.data(), jpeg.size());
   }
 }
 
@@ -132,8 +133,7 @@ void CurlGetAll(const std::vector<std::string> &urls) {
   int running = 1;
   while (running) {
     curl_multi_perform(multi, &running);
-    if (running)
-      curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+    if (running) curl_multi_poll(multi, nullptr, 0, 100, nullptr);
   }
   for (CURL *curl : handles) {
     curl_multi_remove_handle(multi, curl);
@@ -155,15 +155,13 @@ std::vector<std::string> ThumbnailUrls(const std::string &feed) {
 
 // Serves the event loop, sleeping until something arrives, until `done`.
 void Turn(const std::function<bool()> &done) {
-  while (!done())
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   std::setlocale(LC_NUMERIC, "C");
   curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -227,8 +225,7 @@ int main(int argc, char **argv) {
     CurlGetAll(ThumbnailUrls(page));
     const auto floorDone = Clock::now();
 
-    if (round == 0)
-      continue; // warming up
+    if (round == 0) continue; // warming up
     panels.push_back(Ms(start, shown));
     pictures.push_back(Ms(start, decoded));
     feedFloor.push_back(Ms(floorStart, pageDone));
@@ -239,9 +236,11 @@ int main(int argc, char **argv) {
   const double p = Median(panels), pf = Median(feedFloor);
   const double t = Median(pictures), tf = Median(allFloor);
   std::printf("search of %d-video catalogue, 25 results, median of %d rounds\n", kVideos, kRounds);
-  std::printf("  Enter to 25 panels shown:      %8.2f ms   floor (feed fetch):            %8.2f ms   ratio %.2f\n",
+  std::printf("  Enter to 25 panels shown:      %8.2f ms   floor (feed fetch):            %8.2f ms "
+              "  ratio %.2f\n",
               p, pf, p / pf);
-  std::printf("  Enter to 25 thumbnails shown:  %8.2f ms   floor (feed + 25 thumbnails):  %8.2f ms   ratio %.2f\n",
+  std::printf("  Enter to 25 thumbnails shown:  %8.2f ms   floor (feed + 25 thumbnails):  %8.2f ms "
+              "  ratio %.2f\n",
               t, tf, t / tf);
   std::printf("  target: ratio <= 1.5\n");
 

@@ -485,7 +485,8 @@ void TfMain::CreateSharePage() {
 
   pShareTop = Panel("pShareTop", pShare);
   pShareTop->setFixedHeight(47);
-  lbShareTitle = Label("lbShareTitle", "Share videos with your family and friends", pShareTop, true);
+  lbShareTitle =
+      Label("lbShareTitle", "Share videos with your family and friends", pShareTop, true);
   auto *top = new QHBoxLayout(pShareTop);
   top->setContentsMargins(12, 0, 12, 0);
   top->addWidget(lbShareTitle);
@@ -618,11 +619,13 @@ void TfMain::CreateSharePage() {
   {
     auto *form = new QVBoxLayout(tsShare5);
     form->setContentsMargins(16, 10, 16, 10);
-    lbShareConfirm = Label("lbShareConfirm", "Congrats, the songs have been sent off to ", tsShare5, true);
-    lbMoreShare = Label("lbMoreShare",
-                        "Want to share these with someone else? It's easy! Just give them the share "
-                        "code below to use:",
-                        tsShare5);
+    lbShareConfirm =
+        Label("lbShareConfirm", "Congrats, the songs have been sent off to ", tsShare5, true);
+    lbMoreShare =
+        Label("lbMoreShare",
+              "Want to share these with someone else? It's easy! Just give them the share "
+              "code below to use:",
+              tsShare5);
     lbMoreShare->setWordWrap(true);
     Label10 = Label("Label10", "Share code:", tsShare5);
     edNewShareCode = Edit("edNewShareCode", tsShare5);
@@ -654,7 +657,8 @@ void TfMain::CreateSharePage() {
 
 void TfMain::ConnectEvents() {
   connect(aShowLog, &QAction::triggered, this, &TfMain::aShowLogExecute);
-  for (TImageButton *b : {iControlPrev, iControlPlay, iControlStop, iControlNext, iFindSearch, iFindSave}) {
+  for (TImageButton *b :
+       {iControlPrev, iControlPlay, iControlStop, iControlNext, iFindSearch, iFindSave}) {
     connect(b, &TImageButton::MouseDown, this, &TfMain::iControlMouseDown);
     connect(b, &TImageButton::MouseUp, this, &TfMain::iControlMouseUp);
     connect(b, &TImageButton::MouseEnter, this, &TfMain::iControlMouseEnter);
@@ -731,8 +735,10 @@ void TfMain::AddLogLine(const std::string &line) {
 
 bool TfMain::eventFilter(QObject *watched, QEvent *event) {
   if (watched == sbResults) {
-    if (event->type() == QEvent::Hide) imgProgressMovie->start();
-    else if (event->type() == QEvent::Show) imgProgressMovie->stop();
+    if (event->type() == QEvent::Hide)
+      imgProgressMovie->start();
+    else if (event->type() == QEvent::Show)
+      imgProgressMovie->stop();
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -802,8 +808,8 @@ void TfMain::aSearchUpdate() {
 }
 
 void TfMain::aSaveVideosUpdate() {
-  const bool enabled = !VisualResults.empty() &&
-                       (!cbAddPlayList->currentText().isEmpty() || !edPlayListName->text().isEmpty());
+  const bool enabled = !VisualResults.empty() && (!cbAddPlayList->currentText().isEmpty() ||
+                                                  !edPlayListName->text().isEmpty());
   aSaveVideos->setEnabled(enabled);
   EnableControlImage(iFindSave, enabled);
 }

@@ -69,13 +69,13 @@ public:
   ~TfMain() override;
 
   // ----------------------------------------------------------------- window
-  QLabel *Image1;      // banner
-  QLabel *imgTopText;  // title artwork, top right of the banner
-  QTabWidget *pMain;   // pages pPlay, pFind, pShare with picture tabs
+  QLabel *Image1;     // banner
+  QLabel *imgTopText; // title artwork, top right of the banner
+  QTabWidget *pMain;  // pages pPlay, pFind, pShare with picture tabs
   QWidget *pPlay, *pFind, *pShare;
-  QWidget *pBottom;    // status strip
+  QWidget *pBottom;     // status strip
   QPlainTextEdit *mLog; // the log, hidden; newest line first
-  QAction *aShowLog;   // Ctrl+Alt+L
+  QAction *aShowLog;    // Ctrl+Alt+L
 
   void FormCreate();
   void FormCloseQuery();
@@ -103,8 +103,8 @@ public:
 
   // ---------------------------------------------------------- image buttons
   TImageButton *iControlPrev, *iControlPlay, *iControlStop, *iControlNext; // tags 1-4
-  TImageButton *iFindSearch; // tag 11
-  TImageButton *iFindSave;   // tag 12
+  TImageButton *iFindSearch;                                               // tag 11
+  TImageButton *iFindSave;                                                 // tag 12
 
   // Shows the picture of the tag's base name followed by the suffix ("",
   // "_hover", "_click", "_disabled") in the button that the tag names (tag
@@ -126,16 +126,16 @@ public:
   QLineEdit *edTubeSearch;
   QLabel *lbCategory;
   QComboBox *cbCategory;
-  QToolButton *btnStartSearch; // hidden carrier of aSearch
+  QToolButton *btnStartSearch;    // hidden carrier of aSearch
   QLabel *iFindAdd, *iFindRemove; // hidden; the "ADD" and "REMOVE" pictures
-  QScrollArea *sbResults;  // panels go on sbResults->widget(); set its minimum height to fit them
-  QLabel *imgProgress;     // busy picture behind sbResults: seen while sbResults is hidden
+  QScrollArea *sbResults; // panels go on sbResults->widget(); set its minimum height to fit them
+  QLabel *imgProgress;    // busy picture behind sbResults: seen while sbResults is hidden
   QMovie *imgProgressMovie;
-  QToolButton *btnMore;    // aAddMore, hidden at start
+  QToolButton *btnMore; // aAddMore, hidden at start
   QActionGroup *alFind;
   QAction *aSearch, *aSaveVideos, *aAddMore;
 
-  TTubeSearch *TubeSearch = nullptr;         // the running search, if any
+  TTubeSearch *TubeSearch = nullptr;          // the running search, if any
   std::vector<TVisualResult *> VisualResults; // the result panels, owned
 
   void aSearchUpdate();
@@ -164,7 +164,7 @@ public:
   QTableView *sgPlayList; // columns Title (stretches, no header text), Duration "Time"
   QWidget *pBottomPlayList;
   QToolButton *btnDeleteVideo, *btnDeletePlayList;
-  QWidget *pFindBottom;   // save bar of the Find page
+  QWidget *pFindBottom; // save bar of the Find page
   QLabel *Label1;
   QComboBox *cbAddPlayList;
   QLabel *lbOrNewPlayList;
@@ -251,7 +251,7 @@ public:
   QComboBox *cbShareTitle; // editable, no items
   QLabel *Label3;
   QTableView *sgShareVideos; // columns Share (check boxes), Title, Duration
-  TWebImage *wbShareImage; // 148 x 105
+  TWebImage *wbShareImage;   // 148 x 105
   QToolButton *btnSelectAll, *btnSelectNone;
   QLabel *lbShareCount;
   // tsShare3
@@ -284,7 +284,7 @@ public:
   void aShareStep4Execute();
   void aShareStep5Execute(); // "Restart"
   void aSharePreviousExecute();
-  void aShareSelection(const QAction *sender); // tag 1 ticks every row, any other clears them
+  void aShareSelection(const QAction *sender);      // tag 1 ticks every row, any other clears them
   void sgShareVideosClickCell(int column, int row); // grid rows: 0 is the header
   void UpdateShareCount();
   bool IsCellTicked(const QTableView *grid, int column, int row) const;

@@ -42,7 +42,9 @@ void CreateFolder(const std::string &path) {
   fs::create_directories(path, ignored);
 }
 
-QSettings OpenStore() { return QSettings(QString::fromStdString(StoreFilePath()), QSettings::IniFormat); }
+QSettings OpenStore() {
+  return QSettings(QString::fromStdString(StoreFilePath()), QSettings::IniFormat);
+}
 
 } // namespace
 

@@ -13,7 +13,8 @@ TShareGridModel::TShareGridModel(TDataTableModel &source, QObject *parent)
   });
   connect(&source_, &QAbstractItemModel::dataChanged, this,
           [this](const QModelIndex &from, const QModelIndex &to) {
-            emit dataChanged(index(from.row(), from.column() + 1), index(to.row(), to.column() + 1));
+            emit dataChanged(index(from.row(), from.column() + 1),
+                             index(to.row(), to.column() + 1));
           });
   ResetBoxes();
 }
@@ -48,7 +49,8 @@ QVariant TShareGridModel::headerData(int section, Qt::Orientation orientation, i
 
 void TShareGridModel::AddCheckBoxes() {
   std::fill(boxes_.begin(), boxes_.end(), TBox::Unticked);
-  if (!boxes_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+  if (!boxes_.empty())
+    emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
 }
 
 bool TShareGridModel::HasCheckBox(int row) const {
@@ -67,7 +69,8 @@ void TShareGridModel::SetTicked(int row, bool ticked) {
 
 void TShareGridModel::SetAllTicked(bool ticked) {
   std::fill(boxes_.begin(), boxes_.end(), ticked ? TBox::Ticked : TBox::Unticked);
-  if (!boxes_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
+  if (!boxes_.empty())
+    emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::CheckStateRole});
 }
 
 int TShareGridModel::TickedCount() const {

@@ -19,14 +19,15 @@ public:
   int rowCount(const QModelIndex &parent = {}) const override;
   int columnCount(const QModelIndex &parent = {}) const override;
   QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
 
   // Rows are counted from 0 here (the grid's first data row).
-  void AddCheckBoxes();                   // every row gets a box, not ticked
+  void AddCheckBoxes(); // every row gets a box, not ticked
   bool HasCheckBox(int row) const;
-  bool IsTicked(int row) const;           // false without a box
-  void SetTicked(int row, bool ticked);   // gives the row a box when it has none
-  void SetAllTicked(bool ticked);         // every row, in one change of the view
+  bool IsTicked(int row) const;         // false without a box
+  void SetTicked(int row, bool ticked); // gives the row a box when it has none
+  void SetAllTicked(bool ticked);       // every row, in one change of the view
   int TickedCount() const;
 
 private:

@@ -19,7 +19,8 @@ const QColor kTabLine(255, 255, 255, 18);
 const int kDots = 12;
 } // namespace
 
-TPictureTabBar::TPictureTabBar(QSize tabSize, QWidget *parent) : QTabBar(parent), tabSize_(tabSize) {
+TPictureTabBar::TPictureTabBar(QSize tabSize, QWidget *parent)
+    : QTabBar(parent), tabSize_(tabSize) {
   setExpanding(false);
   setMovable(false);
   setDrawBase(false);
@@ -61,7 +62,8 @@ void TPictureTabBar::paintEvent(QPaintEvent *) {
     f.setBold(true);
     painter.setFont(f);
     painter.setPen(selected ? QColor(30, 20, 10) : kTabText);
-    const QRect text(r.left(), r.top() + 12 + icon.height() + 2, r.width(), r.bottom() - r.top() - icon.height() - 14);
+    const QRect text(r.left(), r.top() + 12 + icon.height() + 2, r.width(),
+                     r.bottom() - r.top() - icon.height() - 14);
     painter.drawText(text, Qt::AlignHCenter | Qt::AlignTop, tabText(i));
     if (selected && hasFocus()) {
       QStyleOptionFocusRect option;
@@ -91,14 +93,16 @@ public:
 };
 
 QAccessibleInterface *LinkAccessibleFactory(const QString &className, QObject *object) {
-  if (className == QLatin1String(TLinkLabel::staticMetaObject.className()) && object->isWidgetType())
+  if (className == QLatin1String(TLinkLabel::staticMetaObject.className()) &&
+      object->isWidgetType())
     return new TLinkAccessible(static_cast<TLinkLabel *>(object));
   return nullptr;
 }
 
 } // namespace
 
-TLinkLabel::TLinkLabel(const QString &caption, const QString &address, const QColor &colour, QWidget *parent)
+TLinkLabel::TLinkLabel(const QString &caption, const QString &address, const QColor &colour,
+                       QWidget *parent)
     : QLabel(parent), address_(address) {
   static const bool installed = (QAccessible::installFactory(LinkAccessibleFactory), true);
   (void)installed;

@@ -40,7 +40,8 @@ public:
 class TLinkLabel : public QLabel {
   Q_OBJECT
 public:
-  TLinkLabel(const QString &caption, const QString &address, const QColor &colour, QWidget *parent = nullptr);
+  TLinkLabel(const QString &caption, const QString &address, const QColor &colour,
+             QWidget *parent = nullptr);
   const QString &Address() const { return address_; }
 
 private:

@@ -35,6 +35,5 @@ void *LibraryFunction(void *library, const char *name);
   extern "C" void name parameters {                                                                \
     static auto *const real =                                                                      \
         reinterpret_cast<void(*) parameters>(sonabox::LibraryFunction(library(), #name));          \
-    if (real)                                                                                      \
-      real arguments;                                                                              \
+    if (real) real arguments;                                                                      \
   }

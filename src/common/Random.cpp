@@ -17,8 +17,8 @@ std::mt19937 &Generator() {
 
 void SeedRandom() {
   const std::lock_guard lock(generatorMutex);
-  Generator().seed(static_cast<unsigned>(
-      std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+  Generator().seed(
+      static_cast<unsigned>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
 }
 
 int RandomInt(int range) {

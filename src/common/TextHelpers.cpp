@@ -111,9 +111,12 @@ std::string Utf8Cut(std::string_view text, std::size_t maxBytes) {
   while (pos < text.size()) {
     const auto lead = static_cast<unsigned char>(text[pos]);
     std::size_t length = 1;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    if (lead >= 0xC2 && lead <= 0xDF)
+      length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+      length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+      length = 4;
     // A sequence with missing continuation bytes counts byte by byte.
     for (std::size_t k = 1; k < length; ++k) {
       if (pos + k >= text.size() || (static_cast<unsigned char>(text[pos + k]) & 0xC0) != 0x80) {

@@ -100,7 +100,8 @@ TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
   const bool nullOutput = QGuiApplication::platformName() == QLatin1String("offscreen");
   SetOption(mpv_, "vo", nullOutput ? "null" : "libmpv");
   if (nullOutput) SetOption(mpv_, "ao", "null");
-  SetOption(mpv_, "audio-fallback-to-null", "yes"); // no sound device: keep the clock, show the video
+  SetOption(mpv_, "audio-fallback-to-null",
+            "yes"); // no sound device: keep the clock, show the video
   SetOption(mpv_, "keep-open", "no");
   SetOption(mpv_, "idle", "yes");
   SetOption(mpv_, "hwdec", "auto-safe");
@@ -120,13 +121,15 @@ TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
       [](void *player) {
         // Called on a core thread: hand the events to the UI thread.
         auto *self = static_cast<TMpvPlayer *>(player);
-        QMetaObject::invokeMethod(self, [self] { self->HandleEvents(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            self, [self] { self->HandleEvents(); }, Qt::QueuedConnection);
       },
       this);
   if (nullOutput) {
     renderReady_ = true;
   } else {
-    video_ = new TMpvVideoWidget(mpv_, [this] { RenderReady(); }, videoParent);
+    video_ = new TMpvVideoWidget(
+        mpv_, [this] { RenderReady(); }, videoParent);
     video_->hide();
   }
 }
@@ -141,8 +144,10 @@ TMpvPlayer::~TMpvPlayer() {
 void TMpvPlayer::Play(const std::string &address) {
   if (!mpv_) return;
   if (video_) video_->show();
-  if (renderReady_) Load(address);
-  else pending_ = address;
+  if (renderReady_)
+    Load(address);
+  else
+    pending_ = address;
 }
 
 void TMpvPlayer::Stop() {
@@ -194,9 +199,7 @@ void TMpvPlayer::HandleEvents() {
     const mpv_event *event = mpv_wait_event(mpv_, 0);
     if (event->event_id == MPV_EVENT_NONE) break;
     switch (event->event_id) {
-    case MPV_EVENT_START_FILE:
-      awaitingStart_ = true;
-      break;
+    case MPV_EVENT_START_FILE: awaitingStart_ = true; break;
     case MPV_EVENT_PLAYBACK_RESTART:
       if (awaitingStart_) started = true;
       awaitingStart_ = false;
@@ -205,8 +208,7 @@ void TMpvPlayer::HandleEvents() {
       // A stream that cannot be opened or decoded ends here; the player stays idle.
       awaitingStart_ = false;
       break;
-    default:
-      break;
+    default: break;
     }
   }
   // Last, because a receiver may delete the player.

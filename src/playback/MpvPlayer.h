@@ -39,9 +39,9 @@ public:
   // Stops at once and hides the video widget; the core goes idle.
   void Stop();
 
-  QWidget *VideoWidget() const;                // none with null outputs
-  std::string Path() const;                    // the address loaded; empty when idle
-  std::optional<double> TimePosition() const;  // seconds into the video; none when nothing plays
+  QWidget *VideoWidget() const;               // none with null outputs
+  std::string Path() const;                   // the address loaded; empty when idle
+  std::optional<double> TimePosition() const; // seconds into the video; none when nothing plays
   bool Idle() const;
 
 signals:
@@ -56,7 +56,7 @@ private:
   mpv_handle *mpv_ = nullptr;
   QPointer<TMpvVideoWidget> video_;
   bool renderReady_ = false;
-  std::string pending_;      // waits for the render context
+  std::string pending_;        // waits for the render context
   bool awaitingStart_ = false; // a file has started loading and has not yet shown a frame
 };
 

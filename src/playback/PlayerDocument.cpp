@@ -29,7 +29,7 @@ bool IsNameChar(char c) {
 }
 
 struct TTag {
-  std::string name; // lower case
+  std::string name;                                            // lower case
   std::vector<std::pair<std::string, std::string>> attributes; // names in lower case
 
   const std::string *Attribute(std::string_view attributeName) const {
@@ -87,10 +87,14 @@ std::string PlayerPage(const std::string &id, const std::string &webHost) {
   const std::string address = "http://" + webHost + "/v/" + id + "&autoplay=1";
   return "<html><head><style>body {margin: 0px}</style></head><body>"
          "<object width=\"100%\" height=\"100%\">  "
-         "<param name=\"movie\" value=\"" + address + "\"></param>"
+         "<param name=\"movie\" value=\"" +
+         address +
+         "\"></param>"
          "  <param name=\"wmode\" value=\"transparent\"></param>"
          "  <param name=\"allowFullScreen\" value=\"true\">"
-         "<embed src=\"" + address + "\" type=\"application/x-shockwave-flash\" "
+         "<embed src=\"" +
+         address +
+         "\" type=\"application/x-shockwave-flash\" "
          "wmode=\"transparent\" width=\"100%\" height=\"100%\"></embed></object>"
          "</body></html>";
 }
@@ -135,9 +139,12 @@ bool IsPlayableMovieAddress(const std::string &address, const std::string &webHo
     if (static_cast<unsigned char>(c) <= 32 || c == 127) return false;
   const std::string lower = LowerCase(address);
   std::size_t start;
-  if (lower.starts_with("http://")) start = 7;
-  else if (lower.starts_with("https://")) start = 8;
-  else return false;
+  if (lower.starts_with("http://"))
+    start = 7;
+  else if (lower.starts_with("https://"))
+    start = 8;
+  else
+    return false;
   std::size_t end = lower.find_first_of("/?#", start);
   if (end == std::string::npos) end = lower.size();
   return lower.compare(start, end - start, LowerCase(webHost)) == 0;

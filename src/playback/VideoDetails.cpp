@@ -30,14 +30,27 @@ std::string TVideoDetails::ToShareEntry(TDataTable *table) {
   // The closing pieces are written exactly so: the entry is not XML, and the
   // reader's patterns need only the opening pieces and the quotes.
   return "<entry>"
-         "<media:title type='plain'>" + Title + "</media:title>"
-         "<media:player url='http://" + VideoWebHost() + "/watch?v=" + Url +
+         "<media:title type='plain'>" +
+         Title +
+         "</media:title>"
+         "<media:player url='http://" +
+         VideoWebHost() + "/watch?v=" + Url +
          "'/></media:player url>"
-         "<media:description type='plain'>" + Description + "</media:description>"
-         "<yt:statistics viewCount='" + ViewCount + "'></yt>"
-         "<gd:rating average='" + Rating + "'></gd>"
-         "<media:thumbnail url='" + Thumbnail + "' end/></media>"
-         "<yt:duration seconds='" + std::to_string(DurationSeconds) + "'></yt>"
+         "<media:description type='plain'>" +
+         Description +
+         "</media:description>"
+         "<yt:statistics viewCount='" +
+         ViewCount +
+         "'></yt>"
+         "<gd:rating average='" +
+         Rating +
+         "'></gd>"
+         "<media:thumbnail url='" +
+         Thumbnail +
+         "' end/></media>"
+         "<yt:duration seconds='" +
+         std::to_string(DurationSeconds) +
+         "'></yt>"
          "</entry>";
 }
 

@@ -86,10 +86,14 @@ std::u32string Characters(std::string_view text, bool fold) {
     const auto lead = static_cast<unsigned char>(text[pos]);
     std::size_t length = 1;
     char32_t code = lead;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2, code = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, code = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, code = lead & 0x07;
-    else if (lead >= 0x80) code = 0xDC00 | lead;
+    if (lead >= 0xC2 && lead <= 0xDF)
+      length = 2, code = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+      length = 3, code = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+      length = 4, code = lead & 0x07;
+    else if (lead >= 0x80)
+      code = 0xDC00 | lead;
     for (std::size_t k = 1; k < length; ++k) {
       const auto next = pos + k < text.size() ? static_cast<unsigned char>(text[pos + k]) : 0;
       if ((next & 0xC0) != 0x80) {
@@ -140,7 +144,8 @@ bool ParseLikeFilter(std::string_view expression, std::string &column, std::stri
   column.clear();
   pattern.clear();
   if (i == expression.size()) return true;
-  while (i < expression.size() && (std::isalnum(static_cast<unsigned char>(expression[i])) || expression[i] == '_'))
+  while (i < expression.size() &&
+         (std::isalnum(static_cast<unsigned char>(expression[i])) || expression[i] == '_'))
     column += expression[i++];
   const std::size_t beforeBlanks = i;
   skipBlanks();
@@ -194,7 +199,8 @@ void TField::SetAsInteger(int value) {
   const TDataTable::TState &state = table_->ActiveState();
   if (column_ < static_cast<int>(state.Data.Columns.size()) &&
       state.Data.Columns[column_].Def.Type == TFieldType::DateTime)
-    table_->Fail("Field '" + state.Data.Columns[column_].Def.Name + "' cannot be set from an integer");
+    table_->Fail("Field '" + state.Data.Columns[column_].Def.Name +
+                 "' cannot be set from an integer");
   table_->SetPendingText(column_, std::to_string(value));
 }
 
@@ -230,7 +236,8 @@ void TDataTable::CreateEmpty() {
   auto state = std::make_unique<TState>();
   for (const TFieldDef &def : defs_) {
     if (def.Name.empty()) Fail("A column has no name");
-    if (def.Type == TFieldType::String && def.Width <= 0) Fail("Field '" + def.Name + "' has no width");
+    if (def.Type == TFieldType::String && def.Width <= 0)
+      Fail("Field '" + def.Name + "' has no width");
     if (state->ColumnOf(def.Name) >= 0) Fail("Duplicate field name '" + def.Name + "'");
     if (def.Type == TFieldType::AutoInc && state->Data.AutoIncColumn() >= 0)
       Fail("Field '" + def.Name + "' is a second auto-increment column");
@@ -308,8 +315,10 @@ void TDataTable::Cancel() {
 
 void TDataTable::EndPending() {
   if (!state_ || !state_->Pending) return;
-  if (state_->PendingSet) Post();
-  else state_->Pending = false;
+  if (state_->PendingSet)
+    Post();
+  else
+    state_->Pending = false;
 }
 
 void TDataTable::Post() {
@@ -344,7 +353,8 @@ void TDataTable::Post() {
     data.Cells.push_back(value ? data.Append(*value) : TCellRef{});
   }
   if (autoInc >= 0) ++data.AutoIncValue;
-  data.ChangeLog.insert(data.ChangeLog.end(), {static_cast<std::uint32_t>(row + 1), 0u, kRowInserted});
+  data.ChangeLog.insert(data.ChangeLog.end(),
+                        {static_cast<std::uint32_t>(row + 1), 0u, kRowInserted});
   state.Pending = false;
 
   if (PassesFilter(state, row)) {
@@ -396,8 +406,10 @@ void TDataTable::First() {
 void TDataTable::Next() {
   TState &state = ActiveState();
   EndPending();
-  if (state.Cursor + 1 < state.View.size()) ++state.Cursor;
-  else state.AtEof = true;
+  if (state.Cursor + 1 < state.View.size())
+    ++state.Cursor;
+  else
+    state.AtEof = true;
 }
 
 bool TDataTable::Eof() const { return !state_ || state_->AtEof || state_->View.empty(); }
@@ -441,8 +453,7 @@ void TDataTable::SetPendingText(int column, const std::string &value) {
     Fail("Field number " + std::to_string(column) + " not found");
   const TFieldDef &def = state.Data.Columns[static_cast<std::size_t>(column)].Def;
   switch (def.Type) {
-  case TFieldType::String:
-    return SetPendingValue(column, FitText(value, def.Width));
+  case TFieldType::String: return SetPendingValue(column, FitText(value, def.Width));
   case TFieldType::Integer:
   case TFieldType::AutoInc: {
     if (value.empty()) return SetPendingValue(column, std::nullopt);
@@ -475,7 +486,8 @@ std::string TDataTable::DisplayText(int recNo, const std::string &column) const 
   if (!state_ || recNo < 1 || static_cast<std::size_t>(recNo) > state_->View.size()) return {};
   const int index = state_->ColumnOf(column);
   if (index < 0) return {};
-  const TValue value = state_->Value(state_->View[static_cast<std::size_t>(recNo) - 1], static_cast<std::size_t>(index));
+  const TValue value = state_->Value(state_->View[static_cast<std::size_t>(recNo) - 1],
+                                     static_cast<std::size_t>(index));
   return value ? std::string(*value) : std::string();
 }
 
@@ -494,7 +506,8 @@ void TDataTable::AddIndex(const std::string &name, const std::string &column, bo
     const TFieldType type = state.Data.Columns[c].Def.Type;
     std::vector<std::uint32_t> rows;
     for (std::size_t row = 0; row < state.Data.RowCount(); ++row)
-      if (!(state.Data.RowStates[row] & kRowDeleted)) rows.push_back(static_cast<std::uint32_t>(row));
+      if (!(state.Data.RowStates[row] & kRowDeleted))
+        rows.push_back(static_cast<std::uint32_t>(row));
     std::sort(rows.begin(), rows.end(), [&](std::uint32_t a, std::uint32_t b) {
       return CompareValues(type, state.Value(a, c), state.Value(b, c)) < 0;
     });
@@ -522,7 +535,8 @@ bool TDataTable::FindKey(const std::string &value) {
   TState &state = ActiveState();
   EndPending();
   if (state.CurrentIndex < 0) Fail("No index currently active");
-  const auto column = static_cast<std::size_t>(state.Indexes[static_cast<std::size_t>(state.CurrentIndex)].Column);
+  const auto column =
+      static_cast<std::size_t>(state.Indexes[static_cast<std::size_t>(state.CurrentIndex)].Column);
   const TFieldDef &def = state.Data.Columns[column].Def;
   // The key as the column would hold it.
   std::string key;
@@ -537,10 +551,10 @@ bool TDataTable::FindKey(const std::string &value) {
     if (!TryParseInt32(value, number)) return false;
     key = std::to_string(number);
   }
-  const auto found = std::lower_bound(state.View.begin(), state.View.end(), key,
-                                      [&](std::uint32_t row, const std::string &k) {
-                                        return CompareValues(def.Type, state.Value(row, column), k) < 0;
-                                      });
+  const auto found = std::lower_bound(
+      state.View.begin(), state.View.end(), key, [&](std::uint32_t row, const std::string &k) {
+        return CompareValues(def.Type, state.Value(row, column), k) < 0;
+      });
   if (found == state.View.end() || CompareValues(def.Type, state.Value(*found, column), key) != 0)
     return false;
   state.Cursor = static_cast<std::size_t>(found - state.View.begin());
@@ -622,7 +636,8 @@ void TDataTable::RebuildView(TState &state, bool keepCurrent) const {
     if (!(state.Data.RowStates[row] & kRowDeleted) && PassesFilter(state, row))
       state.View.push_back(static_cast<std::uint32_t>(row));
   if (state.CurrentIndex >= 0) {
-    const auto column = static_cast<std::size_t>(state.Indexes[static_cast<std::size_t>(state.CurrentIndex)].Column);
+    const auto column = static_cast<std::size_t>(
+        state.Indexes[static_cast<std::size_t>(state.CurrentIndex)].Column);
     const TFieldType type = state.Data.Columns[column].Def.Type;
     std::stable_sort(state.View.begin(), state.View.end(), [&](std::uint32_t a, std::uint32_t b) {
       return CompareValues(type, state.Value(a, column), state.Value(b, column)) < 0;
@@ -631,7 +646,8 @@ void TDataTable::RebuildView(TState &state, bool keepCurrent) const {
   state.Cursor = 0;
   if (hadRow) {
     const auto found = std::find(state.View.begin(), state.View.end(), current);
-    if (found != state.View.end()) state.Cursor = static_cast<std::size_t>(found - state.View.begin());
+    if (found != state.View.end())
+      state.Cursor = static_cast<std::size_t>(found - state.View.begin());
   }
   state.AtEof = state.View.empty();
 }

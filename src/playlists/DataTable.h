@@ -48,9 +48,10 @@ class TDataTable;
 class TField {
 public:
   bool IsNull() const;
-  std::string AsString() const;  // null reads as empty text
-  int AsInteger() const;         // null, or text that is no integer, reads as 0
-  void SetAsString(const std::string &value); // text columns: cut to the width, trailing spaces removed
+  std::string AsString() const; // null reads as empty text
+  int AsInteger() const;        // null, or text that is no integer, reads as 0
+  void
+  SetAsString(const std::string &value); // text columns: cut to the width, trailing spaces removed
   void SetAsInteger(int value);
   void Clear(); // sets null
 
@@ -73,15 +74,15 @@ public:
   // Definition and files.
   void DefineColumns(const std::vector<TFieldDef> &defs); // clears the definitions first
   const std::vector<TFieldDef> &Columns() const;
-  void CreateEmpty();                       // open, no rows, empty log, counter 1
+  void CreateEmpty(); // open, no rows, empty log, counter 1
   const std::string &FileName() const { return fileName_; }
   void SetFileName(const std::string &path) { fileName_ = path; }
   // Writes the whole table (invisible rows included); the file is replaced
   // atomically, so a crash while saving never leaves a truncated file.
   void SaveToFile(const std::string &path = {});
   void LoadFromFile(const std::string &path = {}); // closes first; stays closed on failure
-  void Open();  // a closed table loads FileName
-  void Close(); // discards the rows in memory
+  void Open();                                     // a closed table loads FileName
+  void Close();                                    // discards the rows in memory
   bool Active() const;
 
   // Editing.
@@ -96,8 +97,8 @@ public:
   void Next();
   bool Eof() const;
   int RecordCount() const;
-  int RecNo() const;          // 1-based position of the current row among the visible rows; 0 when none
-  void SetRecNo(int recNo);   // moves to the recNo-th visible row
+  int RecNo() const; // 1-based position of the current row among the visible rows; 0 when none
+  void SetRecNo(int recNo); // moves to the recNo-th visible row
 
   TField FieldByName(const std::string &name);
 
@@ -132,7 +133,7 @@ private:
   friend class TField;
   [[noreturn]] void Fail(const std::string &message) const; // adds the component name
   TState &ActiveState() const;                              // fails on a closed table
-  void EndPending();    // posts a pending row when a column was set, drops it otherwise
+  void EndPending(); // posts a pending row when a column was set, drops it otherwise
   void RebuildView(TState &state, bool keepCurrent) const;
   void FireChange();
   bool PassesFilter(const TState &state, std::size_t row) const;

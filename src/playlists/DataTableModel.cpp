@@ -18,7 +18,8 @@ int TDataTableModel::columnCount(const QModelIndex &parent) const {
 
 QVariant TDataTableModel::data(const QModelIndex &index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.column() >= columnCount()) return {};
-  return QString::fromStdString(table_.DisplayText(index.row() + 1, columns_[index.column()].Field));
+  return QString::fromStdString(
+      table_.DisplayText(index.row() + 1, columns_[index.column()].Field));
 }
 
 QVariant TDataTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -82,7 +82,8 @@ bool ParseDateTime(std::string_view text, TDateTimeValue &value) {
   v.Year = Digits(text, 0, 4);
   v.Month = Digits(text, 4, 2);
   v.Day = Digits(text, 6, 2);
-  if (v.Year < 1 || v.Month < 1 || v.Month > 12 || v.Day < 1 || v.Day > DaysInMonth(v.Year, v.Month))
+  if (v.Year < 1 || v.Month < 1 || v.Month > 12 || v.Day < 1 ||
+      v.Day > DaysInMonth(v.Year, v.Month))
     return false;
   if (text.size() == 20) {
     if (text[8] != 'T' || text[11] != ':' || text[14] != ':') return false;
@@ -183,7 +184,8 @@ private:
     if (static_cast<std::size_t>(limit_ - write_) < bytes) Grow(bytes);
   }
   void Grow(std::size_t bytes) {
-    const std::size_t used = buffer_.empty() ? 0 : static_cast<std::size_t>(write_ - buffer_.data());
+    const std::size_t used =
+        buffer_.empty() ? 0 : static_cast<std::size_t>(write_ - buffer_.data());
     buffer_.resize(std::max(2 * buffer_.size(), used + bytes + 64));
     write_ = buffer_.data() + used;
     limit_ = buffer_.data() + buffer_.size();
@@ -212,7 +214,8 @@ std::string WriteDatasetXml(const TDatasetContent &content) {
   for (const TColumnDef &column : content.Columns) perRow += column.Def.Name.size() + 4;
   TDocumentWriter out(512 + 64 * columns + content.Bytes.size() + content.Bytes.size() / 4 +
                       content.RowCount() * perRow + 12 * content.ChangeLog.size());
-  out.Put("<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>");
+  out.Put(
+      "<?xml version=\"1.0\" standalone=\"yes\"?>  <DATAPACKET Version=\"2.0\"><METADATA><FIELDS>");
   for (const TColumnDef &column : content.Columns) {
     out.Put("<FIELD");
     out.PutAttribute("attrname", column.Def.Name);
@@ -350,7 +353,8 @@ std::size_t DecodeReference(const char *amp, const char *end, char *out, std::si
     for (; p < end; ++p) {
       const int digit = hex ? HexValue(*p) : (*p >= '0' && *p <= '9' ? *p - '0' : -1);
       if (digit < 0) break;
-      code = std::min<std::uint32_t>(code * (hex ? 16 : 10) + digit, 0x110000); // past any character
+      code =
+          std::min<std::uint32_t>(code * (hex ? 16 : 10) + digit, 0x110000); // past any character
     }
     if (p > digits && p < end && *p == ';') {
       char text[4];
@@ -366,9 +370,18 @@ std::size_t DecodeReference(const char *amp, const char *end, char *out, std::si
   std::size_t length = 1;
   char character = '&';
   switch (left >= 2 ? amp[1] : '\0') {
-  case 'l': character = '<'; length = 4; break;
-  case 'g': character = '>'; length = 4; break;
-  case 'q': character = '"'; length = 6; break;
+  case 'l':
+    character = '<';
+    length = 4;
+    break;
+  case 'g':
+    character = '>';
+    length = 4;
+    break;
+  case 'q':
+    character = '"';
+    length = 6;
+    break;
   case 'a':
     character = left >= 3 && amp[2] == 'p' ? '\'' : '&';
     length = character == '\'' ? 6 : 5;
@@ -412,7 +425,8 @@ class TDocumentReader {
 public:
   // Reads the document held in content.Bytes.
   explicit TDocumentReader(TDatasetContent &content)
-      : p_(content.Bytes.data()), end_(content.Bytes.data() + content.Bytes.size()), content_(content) {}
+      : p_(content.Bytes.data()), end_(content.Bytes.data() + content.Bytes.size()),
+        content_(content) {}
 
   void Read() {
     SkipSpace();
@@ -435,16 +449,20 @@ public:
           ExpectEnd(name, "DATAPACKET");
           break;
         }
-        if (name == "ROWDATA") ReadRowData();
-        else SkipElement(name);
+        if (name == "ROWDATA")
+          ReadRowData();
+        else
+          SkipElement(name);
       }
       if (NextTag(name) != TNode::Finished) Fail("something follows </DATAPACKET>");
     } else if (name == "METADATA") {
       ReadMetadata();
       for (TNode node; (node = NextTag(name)) != TNode::Finished;) {
         if (node == TNode::End) Fail("an unexpected </" + std::string(name) + ">");
-        if (name == "ROWDATA") ReadRowData();
-        else SkipElement(name);
+        if (name == "ROWDATA")
+          ReadRowData();
+        else
+          SkipElement(name);
       }
     } else {
       Fail("the first element is \"" + std::string(name) + "\", not DATAPACKET or METADATA");
@@ -489,7 +507,8 @@ private:
   // and must be read (ReadAttributes) or skipped.
   TNode NextTag(std::string_view &name) {
     for (;;) {
-      const auto *open = static_cast<const char *>(std::memchr(p_, '<', static_cast<std::size_t>(end_ - p_)));
+      const auto *open =
+          static_cast<const char *>(std::memchr(p_, '<', static_cast<std::size_t>(end_ - p_)));
       if (!open) {
         p_ = end_;
         return TNode::Finished;
@@ -559,9 +578,11 @@ private:
       ++p_;
       SkipSpace();
       if (p_ == end_) Fail("the document ends inside a tag");
-      if (*p_ != '"' && *p_ != '\'') Fail("the attribute " + std::string(name) + " has no quoted value");
+      if (*p_ != '"' && *p_ != '\'')
+        Fail("the attribute " + std::string(name) + " has no quoted value");
       const char quote = *p_++;
-      const auto *close = static_cast<const char *>(std::memchr(p_, quote, static_cast<std::size_t>(end_ - p_)));
+      const auto *close =
+          static_cast<const char *>(std::memchr(p_, quote, static_cast<std::size_t>(end_ - p_)));
       if (!close) Fail("the document ends inside the value of " + std::string(name));
       handler(name, std::string_view(p_, static_cast<std::size_t>(close - p_)));
       p_ = close + 1;
@@ -607,7 +628,8 @@ private:
   void ReadMetadata() {
     if (SkipAttributes()) Fail("METADATA holds no FIELDS");
     std::string_view name;
-    if (NextTag(name) != TNode::Start || name != "FIELDS") Fail("METADATA does not begin with FIELDS");
+    if (NextTag(name) != TNode::Start || name != "FIELDS")
+      Fail("METADATA does not begin with FIELDS");
     if (!SkipAttributes()) {
       for (;;) {
         const TNode node = NextTag(name);
@@ -616,8 +638,10 @@ private:
           ExpectEnd(name, "FIELDS");
           break;
         }
-        if (name == "FIELD") ReadField();
-        else SkipElement(name);
+        if (name == "FIELD")
+          ReadField();
+        else
+          SkipElement(name);
       }
     }
     for (;;) {
@@ -627,8 +651,10 @@ private:
         ExpectEnd(name, "METADATA");
         break;
       }
-      if (name == "PARAMS") ReadParams();
-      else SkipElement(name);
+      if (name == "PARAMS")
+        ReadParams();
+      else
+        SkipElement(name);
     }
   }
 
@@ -661,7 +687,8 @@ private:
     } else if (type && EqualsNoCase(*type, "dateTime")) {
       column.Def.Type = TFieldType::DateTime;
     } else {
-      Fail("the column " + *name + " has the unknown type \"" + (type ? *type : std::string()) + "\"");
+      Fail("the column " + *name + " has the unknown type \"" + (type ? *type : std::string()) +
+           "\"");
     }
     if (column.Def.Type == TFieldType::String) {
       const std::string *width = find("WIDTH");
@@ -669,7 +696,8 @@ private:
         Fail("the text column " + *name + " has no valid WIDTH");
     }
     const std::string *readOnly = find("readonly");
-    column.ReadOnly = column.Def.Type == TFieldType::AutoInc || (readOnly && EqualsNoCase(*readOnly, "true"));
+    column.ReadOnly =
+        column.Def.Type == TFieldType::AutoInc || (readOnly && EqualsNoCase(*readOnly, "true"));
     content_.Columns.push_back(std::move(column));
   }
 
@@ -680,7 +708,8 @@ private:
       if (name == "CHANGE_LOG") {
         ReadChangeLog(value);
       } else if (name == "AUTOINCVALUE" && hasAutoInc) {
-        const auto result = std::from_chars(value.data(), value.data() + value.size(), content_.AutoIncValue);
+        const auto result =
+            std::from_chars(value.data(), value.data() + value.size(), content_.AutoIncValue);
         if (result.ec != std::errc() || result.ptr != value.data() + value.size())
           Fail("AUTOINCVALUE \"" + value + "\" is not a number");
         autoIncValueRead_ = true;
@@ -706,7 +735,8 @@ private:
   void ReadChangeLog(std::string_view text) {
     const char *p = text.data();
     const char *end = p + text.size();
-    content_.ChangeLog.reserve(text.size() / 2); // each number takes at least two bytes with its space
+    content_.ChangeLog.reserve(text.size() /
+                               2); // each number takes at least two bytes with its space
     for (;;) {
       while (p < end && IsSpace(*p)) ++p;
       if (p == end) break;
@@ -727,15 +757,18 @@ private:
       const TNode node = NextTag(name);
       if (node == TNode::Finished) Fail("the document ends inside ROWDATA");
       if (node == TNode::End) return ExpectEnd(name, "ROWDATA");
-      if (name.starts_with("ROW")) ReadRow(name);
-      else SkipElement(name);
+      if (name.starts_with("ROW"))
+        ReadRow(name);
+      else
+        SkipElement(name);
     }
   }
 
   int FindColumn(std::string_view name) {
     const std::size_t count = content_.Columns.size();
     // Values are nearly always in column order: try the one after the last.
-    if (nextColumn_ < count && content_.Columns[nextColumn_].Def.Name == name) return static_cast<int>(nextColumn_++);
+    if (nextColumn_ < count && content_.Columns[nextColumn_].Def.Name == name)
+      return static_cast<int>(nextColumn_++);
     for (std::size_t i = 0; i < count; ++i) {
       if (content_.Columns[i].Def.Name == name) {
         nextColumn_ = i + 1;
@@ -772,17 +805,20 @@ private:
       if (def.Type == TFieldType::DateTime) {
         TDateTimeValue dateTime;
         if (!ParseDateTime(text, dateTime))
-          Fail("row " + std::to_string(row + 1) + " holds \"" + std::string(text) + "\" in the date-time column " + def.Name);
+          Fail("row " + std::to_string(row + 1) + " holds \"" + std::string(text) +
+               "\" in the date-time column " + def.Name);
         const std::string canonical = FormatDateTime(dateTime); // never longer than the text read
         std::memcpy(value, canonical.data(), canonical.size());
         length = canonical.size();
       } else if (def.Type != TFieldType::String) {
         int number = 0;
         if (!TryParseInt32(text, number))
-          Fail("row " + std::to_string(row + 1) + " holds \"" + std::string(text) + "\" in the integer column " + def.Name);
+          Fail("row " + std::to_string(row + 1) + " holds \"" + std::string(text) +
+               "\" in the integer column " + def.Name);
         length = static_cast<std::size_t>(std::to_chars(value, value + length, number).ptr - value);
       }
-      cell = TCellRef{static_cast<std::size_t>(value - content_.Bytes.data()), static_cast<std::uint32_t>(length), false};
+      cell = TCellRef{static_cast<std::size_t>(value - content_.Bytes.data()),
+                      static_cast<std::uint32_t>(length), false};
     });
     if (!empty) SkipContent(rowName);
   }
@@ -796,7 +832,8 @@ private:
     for (std::size_t row = 0; row < content_.RowCount(); ++row) {
       const TCellRef &cell = content_.Cell(row, static_cast<std::size_t>(autoInc));
       int id = 0;
-      if (!cell.Null && TryParseInt32(content_.Text(cell), id)) next = std::max<std::int64_t>(next, std::int64_t(id) + 1);
+      if (!cell.Null && TryParseInt32(content_.Text(cell), id))
+        next = std::max<std::int64_t>(next, std::int64_t(id) + 1);
     }
     content_.AutoIncValue = next;
   }
@@ -871,8 +908,8 @@ std::string ReadWholeFile(const std::string &path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) ThrowErrno(errno);
   struct stat info {};
-  const int error = ::fstat(fd, &info) != 0 ? errno
-                    : S_ISDIR(info.st_mode) ? EISDIR
+  const int error = ::fstat(fd, &info) != 0  ? errno
+                    : S_ISDIR(info.st_mode)  ? EISDIR
                     : !S_ISREG(info.st_mode) ? EINVAL
                                              : 0;
   if (error != 0) {

@@ -40,10 +40,10 @@ struct TDatasetContent {
   std::vector<TColumnDef> Columns;
   std::vector<std::uint32_t> RowStates; // one per stored row, in row-number order
   std::vector<TCellRef> Cells;          // RowStates.size() x Columns.size(), row by row
-  std::string Bytes;                    // the text of every value (and, after loading, the document)
-  std::vector<std::uint32_t> ChangeLog; // triples: row number, second row number, kind
-  std::int64_t AutoIncValue = 1;        // the next auto-increment value
-  TAttributes OtherParams;              // other PARAMS attributes, in file order
+  std::string Bytes; // the text of every value (and, after loading, the document)
+  std::vector<std::uint32_t> ChangeLog;   // triples: row number, second row number, kind
+  std::int64_t AutoIncValue = 1;          // the next auto-increment value
+  TAttributes OtherParams;                // other PARAMS attributes, in file order
   std::vector<TAttributes> ParamElements; // PARAM children of PARAMS
 
   int AutoIncColumn() const; // -1 when the table has none

@@ -45,14 +45,10 @@ bool PathTaken(const std::string &path) {
 } // namespace
 
 std::vector<TFieldDef> PlayListColumns() {
-  return {{"Added", TFieldType::DateTime, 0},
-          {"Duration", TFieldType::String, 10},
-          {"DurationSeconds", TFieldType::Integer, 0},
-          {"Description", TFieldType::String, 210},
-          {"Rating", TFieldType::String, 5},
-          {"Thumbnail", TFieldType::String, 50},
-          {"Title", TFieldType::String, 100},
-          {"Url", TFieldType::String, 16}};
+  return {{"Added", TFieldType::DateTime, 0},          {"Duration", TFieldType::String, 10},
+          {"DurationSeconds", TFieldType::Integer, 0}, {"Description", TFieldType::String, 210},
+          {"Rating", TFieldType::String, 5},           {"Thumbnail", TFieldType::String, 50},
+          {"Title", TFieldType::String, 100},          {"Url", TFieldType::String, 16}};
 }
 
 std::string ClockText() { return LocalTime("%x %X"); }
@@ -174,9 +170,11 @@ std::string RecoverDamagedIndex(const std::string &dataPath) {
   const std::string index = dataPath + kIndexFile;
   const std::string stamp = LocalTime("%Y%m%d-%H%M%S");
   for (int counter = 1;; ++counter) {
-    const std::string aside = index + ".damaged-" + stamp + (counter > 1 ? "-" + std::to_string(counter) : "");
+    const std::string aside =
+        index + ".damaged-" + stamp + (counter > 1 ? "-" + std::to_string(counter) : "");
     // Never replaces a file of that name.
-    if (::renameat2(AT_FDCWD, index.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return aside;
+    if (::renameat2(AT_FDCWD, index.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0)
+      return aside;
     const int error = errno;
     if (error != EEXIST || counter >= 1000)
       throw EDataTableError("Cannot move the damaged playlist index \"" + index + "\" aside. " +

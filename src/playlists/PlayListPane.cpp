@@ -50,8 +50,7 @@ std::string TitleFilter(const std::string &text) {
   std::string quoted;
   for (char c : pattern) {
     quoted += c;
-    if (c == '\'')
-      quoted += '\'';
+    if (c == '\'') quoted += '\'';
   }
   return "Title LIKE '" + quoted + "'";
 }
@@ -60,7 +59,8 @@ std::string TitleFilter(const std::string &text) {
 
 void TfMain::CreatePlayListStore() {
   try {
-    PlayListManager = std::make_unique<TPlayListManager>(Settings->DataPath(), Settings->PlayListPath());
+    PlayListManager =
+        std::make_unique<TPlayListManager>(Settings->DataPath(), Settings->PlayListPath());
   } catch (const EDataTableError &error) {
     // A damaged index does not keep the program from starting: it is kept
     // under a new name and the store starts with a new, empty one.
@@ -71,7 +71,8 @@ void TfMain::CreatePlayListStore() {
                                "playlists.xml\" could not be read: " + error.what() +
                                "\n\nIt has been kept as \"" + kept +
                                "\" and a new, empty playlist index has been started."));
-    PlayListManager = std::make_unique<TPlayListManager>(Settings->DataPath(), Settings->PlayListPath());
+    PlayListManager =
+        std::make_unique<TPlayListManager>(Settings->DataPath(), Settings->PlayListPath());
   }
 }
 
@@ -110,11 +111,9 @@ void TfMain::FillPlayListCombo(QComboBox *box, bool keep) {
       box->addItem(QString::fromStdString(name));
     box->setCurrentIndex(-1);
   }
-  if (!keep || remembered.isEmpty())
-    return;
+  if (!keep || remembered.isEmpty()) return;
   const int index = box->findText(remembered, Qt::MatchExactly | Qt::MatchCaseSensitive);
-  if (index < 0)
-    return;
+  if (index < 0) return;
   // Selecting an item from code runs the change handler, unless the text
   // stays what it was.
   if (remembered == before) {
@@ -137,8 +136,7 @@ void TfMain::cbPlayListsChange() {
 }
 
 void TfMain::edSearchChange() {
-  if (!cdsPlayList->Active())
-    return;
+  if (!cdsPlayList->Active()) return;
   const std::string text = edSearch->text().toStdString();
   if (!text.empty()) {
     cdsPlayList->SetFilter(TitleFilter(text));
@@ -150,15 +148,13 @@ void TfMain::edSearchChange() {
 }
 
 void TfMain::aDeleteVideoExecute() {
-  if (!cdsPlayList->Active())
-    return;
+  if (!cdsPlayList->Active()) return;
   cdsPlayList->Delete();
   cdsPlayList->SaveToFile();
 }
 
 void TfMain::aDeletePlayListExecute() {
-  if (!cdsPlayList->Active())
-    return;
+  if (!cdsPlayList->Active()) return;
   cdsPlayList->Close();
   PlayListManager->DeletePlayList(cbPlayLists->currentText().toStdString());
   cbPlayLists->setCurrentIndex(-1);
@@ -176,8 +172,7 @@ void TfMain::aSaveVideosExecute() {
   }
   int count = 0;
   for (const TVisualResult *result : VisualResults) {
-    if (!result->Selected)
-      continue;
+    if (!result->Selected) continue;
     ++count;
     playList.Insert();
     StoreVideoInRow(result->Video, playList);

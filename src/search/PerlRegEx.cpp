@@ -23,7 +23,8 @@ uint32_t CompileFlags(unsigned options) {
 } // namespace
 
 TPerlRegEx::TPerlRegEx()
-    : tables_(pcre2_maketables(nullptr)), matchData_(pcre2_match_data_create(kOutputPairs, nullptr)) {}
+    : tables_(pcre2_maketables(nullptr)),
+      matchData_(pcre2_match_data_create(kOutputPairs, nullptr)) {}
 
 TPerlRegEx::~TPerlRegEx() {
   pcre2_code_free(code_);

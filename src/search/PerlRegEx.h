@@ -39,10 +39,10 @@ public:
   TPerlRegEx &operator=(const TPerlRegEx &) = delete;
 
   const std::string &RegEx() const { return regEx_; }
-  void SetRegEx(std::string_view pattern);   // a different pattern discards the compiled form
+  void SetRegEx(std::string_view pattern); // a different pattern discards the compiled form
   unsigned Options() const { return options_; }
-  void SetOptions(unsigned options);          // a different set discards the compiled form
-  void SetSubject(std::string_view subject);  // and starts searching from its beginning
+  void SetOptions(unsigned options);         // a different set discards the compiled form
+  void SetSubject(std::string_view subject); // and starts searching from its beginning
 
   bool Match();      // first search from the start of the subject
   bool MatchAgain(); // next search from where the last match ended

@@ -35,8 +35,7 @@ void TClickPanel::mousePressEvent(QMouseEvent *event) { event->accept(); }
 // Clicks on the labels and the thumbnail reach the panel too; only clicks on
 // its background count.
 void TClickPanel::mouseReleaseEvent(QMouseEvent *event) {
-  if (IsClick(this, event) && !childAt(event->position().toPoint()))
-    emit Clicked(Tag);
+  if (IsClick(this, event) && !childAt(event->position().toPoint())) emit Clicked(Tag);
 }
 
 void TClickPanel::resizeEvent(QResizeEvent *event) {
@@ -51,8 +50,7 @@ TClickImage::TClickImage(QWidget *parent) : QLabel(parent) {}
 void TClickImage::mousePressEvent(QMouseEvent *event) { event->accept(); }
 
 void TClickImage::mouseReleaseEvent(QMouseEvent *event) {
-  if (IsClick(this, event))
-    emit Clicked(Tag);
+  if (IsClick(this, event)) emit Clicked(Tag);
 }
 
 // ------------------------------------------------------------ ellipsis label
@@ -107,7 +105,8 @@ TVisualResult::TVisualResult(const TVideo &video, QWidget *area) : Video(video) 
   DescriptionLabel = new TEllipsisLabel("Description: " + QString::fromStdString(Video.Description),
                                         TEllipsisLabel::CutAfterWord, Panel);
   DescriptionLabel->setGeometry(144, 89, 100, 17);
-  DurationLabel = FittedLabel("Duration: " + QString::fromStdString(Video.Duration), 144, 70, Panel);
+  DurationLabel =
+      FittedLabel("Duration: " + QString::fromStdString(Video.Duration), 144, 70, Panel);
   TitleLabel =
       new TEllipsisLabel(QString::fromStdString(Video.Title), TEllipsisLabel::CutAnywhere, Panel);
   QFont bold = TitleLabel->font();
@@ -127,9 +126,9 @@ TVisualResult::TVisualResult(const TVideo &video, QWidget *area) : Video(video) 
       [image = ThumbnailImage, url = Video.Thumbnail] { image->WebPicture().LoadFromURL(url); },
       Qt::QueuedConnection);
 
-  for (QWidget *w : std::initializer_list<QWidget *>{SelectImage, DescriptionLabel, DurationLabel,
-                                                     TitleLabel, ViewsLabel, RatingLabel,
-                                                     ThumbnailImage})
+  for (QWidget *w :
+       std::initializer_list<QWidget *>{SelectImage, DescriptionLabel, DurationLabel, TitleLabel,
+                                        ViewsLabel, RatingLabel, ThumbnailImage})
     w->show();
   Panel->show();
 }

@@ -93,7 +93,7 @@ using TVisualResults = std::vector<TVisualResult *>;
 void SetSelection(TVisualResult &result, bool selected, const QPixmap &picture);
 
 // Panel geometry.
-constexpr int ResultPanelPitch = 112;  // a panel's top is its index times this
+constexpr int ResultPanelPitch = 112; // a panel's top is its index times this
 constexpr int ResultPanelHeight = 110;
 
 } // namespace sonabox

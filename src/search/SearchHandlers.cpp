@@ -40,14 +40,11 @@ protected:
       if (watched == window_.edTubeSearch)
         return window_.edTubeSearchKeyPress(static_cast<QKeyEvent *>(event)->key());
       break;
-    case QEvent::Wheel:
-      return Wheel(static_cast<QWheelEvent *>(event));
+    case QEvent::Wheel: return Wheel(static_cast<QWheelEvent *>(event));
     case QEvent::Resize:
-      if (watched == window_.sbResults)
-        window_.sbResultsResize();
+      if (watched == window_.sbResults) window_.sbResultsResize();
       break;
-    default:
-      break;
+    default: break;
     }
     return false;
   }
@@ -55,13 +52,10 @@ protected:
 private:
   // Whole notches are passed on; finer wheels add up to them.
   bool Wheel(QWheelEvent *event) {
-    if (window_.pMain->currentIndex() != FindPage)
-      return false;
+    if (window_.pMain->currentIndex() != FindPage) return false;
     delta_ += event->angleDelta().y();
-    for (; delta_ <= -WheelNotch; delta_ += WheelNotch)
-      window_.sbResultsMouseWheelDown();
-    for (; delta_ >= WheelNotch; delta_ -= WheelNotch)
-      window_.sbResultsMouseWheelUp();
+    for (; delta_ <= -WheelNotch; delta_ += WheelNotch) window_.sbResultsMouseWheelDown();
+    for (; delta_ >= WheelNotch; delta_ -= WheelNotch) window_.sbResultsMouseWheelUp();
     event->accept();
     return true;
   }
@@ -85,10 +79,9 @@ void TfMain::ConnectSearch() {
 }
 
 void TfMain::aSearchExecute() {
-  if (TubeSearch)
-    return;
-  auto *search = new TTubeSearch(edTubeSearch->text().toStdString(),
-                                 cbCategory->currentText().toStdString());
+  if (TubeSearch) return;
+  auto *search =
+      new TTubeSearch(edTubeSearch->text().toStdString(), cbCategory->currentText().toStdString());
   search->SetOnTerminate(this, [this](TTubeSearch &s) { OnTubeSearchTerminate(s); });
   TubeSearch = search;
   search->start();
@@ -101,8 +94,7 @@ void TfMain::aSearchExecute() {
 }
 
 void TfMain::aAddMoreExecute() {
-  if (TubeSearch)
-    return;
+  if (TubeSearch) return;
   auto *search = new TTubeSearch(SearchKeywords, SearchCategory);
   search->SetStartIndex(static_cast<int32_t>(VisualResults.size()) + 1);
   search->SetOnTerminate(this, [this](TTubeSearch &s) { OnTubeSearchTerminate(s); });
@@ -112,11 +104,9 @@ void TfMain::aAddMoreExecute() {
 }
 
 bool TfMain::edTubeSearchKeyPress(int key) {
-  if (key != Qt::Key_Return && key != Qt::Key_Enter)
-    return false;
+  if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
   aSearchUpdate();
-  if (aSearch->isEnabled())
-    aSearchExecute();
+  if (aSearch->isEnabled()) aSearchExecute();
   return true;
 }
 
@@ -142,24 +132,21 @@ void TfMain::OnTubeSearchTerminate(TTubeSearch &search) {
   if (!VisualResults.empty())
     area->setMinimumHeight(static_cast<int>(VisualResults.size()) * ResultPanelPitch -
                            (ResultPanelPitch - ResultPanelHeight));
-  if (static_cast<int64_t>(VisualResults.size()) < search.TotalResults())
-    btnMore->show();
+  if (static_cast<int64_t>(VisualResults.size()) < search.TotalResults()) btnMore->show();
   sbResults->show();
   bar->setValue(scrolled);
   TubeSearch = nullptr;
 }
 
 void TfMain::ClearResults() {
-  for (TVisualResult *result : VisualResults)
-    delete result;
+  for (TVisualResult *result : VisualResults) delete result;
   VisualResults.clear();
   sbResults->widget()->setMinimumHeight(0);
   btnMore->hide();
 }
 
 void TfMain::ModifySongSelection(int index) {
-  if (index < 0 || index >= static_cast<int>(VisualResults.size()))
-    return;
+  if (index < 0 || index >= static_cast<int>(VisualResults.size())) return;
   TVisualResult &result = *VisualResults[index];
   if (result.Selected)
     SetSelection(result, false, iFindAdd->pixmap());
@@ -178,12 +165,10 @@ void TfMain::sbResultsMouseWheelUp() {
 }
 
 void TfMain::sbResultsResize() {
-  if (VisualResults.empty() || !sbResults->isVisible())
-    return;
+  if (VisualResults.empty() || !sbResults->isVisible()) return;
   sbResults->setUpdatesEnabled(false);
   const int width = sbResults->width() - 20;
-  for (TVisualResult *result : VisualResults)
-    result->Panel->resize(width, result->Panel->height());
+  for (TVisualResult *result : VisualResults) result->Panel->resize(width, result->Panel->height());
   sbResults->setUpdatesEnabled(true);
 }
 

@@ -34,7 +34,8 @@ struct TEntryPatterns {
     Rating.SetRegEx("<gd:rating.*?average='(.*?)'");
     Thumbnail.SetRegEx("<media:thumbnail url='(.*?)'.*?/>");
     Seconds.SetRegEx("<yt:duration seconds='([0-9]{1,})");
-    for (TPerlRegEx *regex : {&Title, &Url, &Description, &ViewCount, &Rating, &Thumbnail, &Seconds})
+    for (TPerlRegEx *regex :
+         {&Title, &Url, &Description, &ViewCount, &Rating, &Thumbnail, &Seconds})
       regex->SetOptions(TPerlRegEx::preCaseLess | TPerlRegEx::preSingleLine);
   }
 

@@ -16,7 +16,7 @@ struct TVideo {
   std::string Url;         // the identifier: what follows "watch?v=" on the web host
   std::string Rating;
   std::string ViewCount;
-  std::string Duration;    // "m:ss"
+  std::string Duration; // "m:ss"
   int32_t DurationSeconds = 0;
   std::string Thumbnail;
 };

@@ -29,8 +29,7 @@ struct TFetchLink {
 
   template <class F> bool Notify(F &&f) {
     std::lock_guard lock(mutex);
-    if (!picture)
-      return false;
+    if (!picture) return false;
     f(*picture);
     return true;
   }
@@ -55,26 +54,21 @@ constexpr int MaxParallelFetches = 4;
 std::counting_semaphore<MaxParallelFetches> fetchTurns(MaxParallelFetches);
 
 bool StartsWithNoCase(const std::string &text, std::string_view prefix) {
-  if (text.size() < prefix.size())
-    return false;
+  if (text.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i])
-      return false;
+    if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
   return true;
 }
 
 // Reads a regular file of at most MaxPictureBytes; false otherwise.
 bool ReadPictureFile(const std::string &path, QByteArray &bytes) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error))
-    return false;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
   std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return false;
+  if (!in) return false;
   bytes.resize(TWebPicture::MaxPictureBytes + 1);
   in.read(bytes.data(), bytes.size());
-  if (in.bad() || in.gcount() > TWebPicture::MaxPictureBytes)
-    return false;
+  if (in.bad() || in.gcount() > TWebPicture::MaxPictureBytes) return false;
   bytes.resize(in.gcount());
   return true;
 }
@@ -144,8 +138,7 @@ bool CheckAnswer(TTransfer &t) {
   }
   t.total = length > 0 ? length : 0;
   if (!t.link->Notify([&](TWebPicture &p) {
-        if (p.OnDownLoadProgress)
-          p.OnDownLoadProgress(&p, 0, t.total);
+        if (p.OnDownLoadProgress) p.OnDownLoadProgress(&p, 0, t.total);
       }))
     t.cancelled = true;
   return !t.cancelled;
@@ -154,8 +147,7 @@ bool CheckAnswer(TTransfer &t) {
 size_t WriteBlock(char *data, size_t size, size_t count, void *user) {
   auto &t = *static_cast<TTransfer *>(user);
   const size_t n = size * count;
-  if (!t.answerChecked && !CheckAnswer(t))
-    return 0;
+  if (!t.answerChecked && !CheckAnswer(t)) return 0;
   if (t.body.size() + static_cast<int64_t>(n) > TWebPicture::MaxPictureBytes) {
     t.error = "Image too large : " + *t.url;
     return 0;
@@ -163,10 +155,8 @@ size_t WriteBlock(char *data, size_t size, size_t count, void *user) {
   t.body.append(data, static_cast<qsizetype>(n));
   bool cancel = false;
   const bool attached = t.link->Notify([&](TWebPicture &p) {
-    if (p.OnDownLoadProgress)
-      p.OnDownLoadProgress(&p, t.body.size(), t.total);
-    if (p.OnDownLoadCancel)
-      p.OnDownLoadCancel(&p, cancel);
+    if (p.OnDownLoadProgress) p.OnDownLoadProgress(&p, t.body.size(), t.total);
+    if (p.OnDownLoadCancel) p.OnDownLoadCancel(&p, cancel);
   });
   if (!attached || cancel) {
     t.cancelled = true;
@@ -193,8 +183,7 @@ TFetchResult Fetch(TFetchLink &link, const std::string &url, bool checkContentLe
   TFetchResult result;
   auto report = [&](const std::string &message) {
     link.Notify([&](TWebPicture &p) {
-      if (p.OnDownLoadError)
-        p.OnDownLoadError(&p, message);
+      if (p.OnDownLoadError) p.OnDownLoadError(&p, message);
     });
   };
   if (link.Detached()) // freed while waiting for its turn
@@ -232,13 +221,11 @@ TFetchResult Fetch(TFetchLink &link, const std::string &url, bool checkContentLe
 
   const CURLcode code = curl_easy_perform(curl);
   // An answer without a body never reached the write callback.
-  if (code == CURLE_OK && !t.answerChecked)
-    CheckAnswer(t);
+  if (code == CURLE_OK && !t.answerChecked) CheckAnswer(t);
   curl_easy_cleanup(curl);
   curl_slist_free_all(headers);
 
-  if (t.cancelled || link.Detached())
-    return result;
+  if (t.cancelled || link.Detached()) return result;
   if (!t.error.empty()) {
     report(t.error);
     return result;
@@ -257,8 +244,7 @@ TFetchResult Fetch(TFetchLink &link, const std::string &url, bool checkContentLe
     return result;
   }
   link.Notify([&](TWebPicture &p) {
-    if (p.OnDownLoadComplete)
-      p.OnDownLoadComplete(&p);
+    if (p.OnDownLoadComplete) p.OnDownLoadComplete(&p);
   });
   return result;
 }
@@ -266,17 +252,14 @@ TFetchResult Fetch(TFetchLink &link, const std::string &url, bool checkContentLe
 } // namespace
 
 QImage DecodePicture(const QByteArray &bytes) {
-  if (bytes.isEmpty())
-    throw std::runtime_error("Empty image stream created");
+  if (bytes.isEmpty()) throw std::runtime_error("Empty image stream created");
   QBuffer buffer;
   buffer.setData(bytes);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer);
-  if (!reader.canRead())
-    throw std::runtime_error("Could not load image. Invalid format");
+  if (!reader.canRead()) throw std::runtime_error("Could not load image. Invalid format");
   QImage image = reader.read();
-  if (image.isNull())
-    throw std::runtime_error("Could not load image");
+  if (image.isNull()) throw std::runtime_error("Could not load image");
   return image;
 }
 
@@ -295,17 +278,14 @@ void TWebPicture::LoadFromURL(const std::string &address) {
   QByteArray bytes;
   if (StartsWithNoCase(address, "RES://")) {
     const std::string name = address.substr(6);
-    if (!name.empty() && ReadPictureResource(name, bytes))
-      LoadFromBytes(bytes);
+    if (!name.empty() && ReadPictureResource(name, bytes)) LoadFromBytes(bytes);
     return;
   }
   if (StartsWithNoCase(address, "FILE://")) {
-    if (ReadPictureFile(address.substr(7), bytes))
-      LoadFromBytes(bytes);
+    if (ReadPictureFile(address.substr(7), bytes)) LoadFromBytes(bytes);
     return;
   }
-  if (Busy())
-    return;
+  if (Busy()) return;
   static std::once_flag curlReady;
   std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   url_ = address;
@@ -323,28 +303,23 @@ void TWebPicture::LoadFromBytes(const QByteArray &bytes) {
     image_ = DecodePicture(bytes);
   } catch (const std::exception &) {
     image_ = QImage();
-    if (wasEmpty)
-      return;
+    if (wasEmpty) return;
   }
   Changed();
 }
 
 void TWebPicture::FetchEnded(bool arrived, const QByteArray &bytes, const QImage &image) {
   link_.reset();
-  if (!arrived)
-    return;
+  if (!arrived) return;
   const bool wasEmpty = Empty();
   bytes_ = bytes;
   image_ = image;
-  if (!image_.isNull() || !wasEmpty)
-    Changed();
+  if (!image_.isNull() || !wasEmpty) Changed();
 }
 
 void TWebPicture::Changed() {
-  if (changed_)
-    changed_();
-  if (OnFrameChange)
-    OnFrameChange(this);
+  if (changed_) changed_();
+  if (OnFrameChange) OnFrameChange(this);
 }
 
 // TDownLoadThread
@@ -373,8 +348,7 @@ void TDownLoadThread::run() {
           std::lock_guard lock(link->mutex);
           picture = link->picture;
         }
-        if (picture)
-          picture->FetchEnded(result.arrived, result.bytes, result.image);
+        if (picture) picture->FetchEnded(result.arrived, result.bytes, result.image);
       },
       Qt::QueuedConnection);
 }
@@ -395,8 +369,7 @@ void TWebImage::SetPicturePosition(TBitmapPosition position) {
 
 void TWebImage::paintEvent(QPaintEvent *) {
   const QImage &image = picture_->Image();
-  if (image.isNull())
-    return;
+  if (image.isNull()) return;
   QPainter painter(this);
   const int spareX = std::max(0, width() - image.width());
   const int spareY = std::max(0, height() - image.height());

@@ -14,8 +14,7 @@ namespace sonabox {
 
 namespace {
 std::string ServiceUrl(const char *script) {
-  return "http://" + ServiceHost() + "/interface/" + script + "?" +
-         std::to_string(RandomInt(5000));
+  return "http://" + ServiceHost() + "/interface/" + script + "?" + std::to_string(RandomInt(5000));
 }
 
 std::string Formatted(const std::tm &time, const char *format) {

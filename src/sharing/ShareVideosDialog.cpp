@@ -28,7 +28,8 @@ TdShareVideos::TdShareVideos(QWidget *parent)
     l->setGeometry(where);
     return l;
   };
-  lbShareNumber = label("lbShareNumber", "x videos have been found in the share key.", {16, 16, 360, 18});
+  lbShareNumber =
+      label("lbShareNumber", "x videos have been found in the share key.", {16, 16, 360, 18});
   QFont bold = lbShareNumber->font();
   bold.setBold(true);
   lbShareNumber->setFont(bold);
@@ -82,7 +83,8 @@ void TdShareVideos::iFindSaveClick() {
     accept();
     return;
   }
-  QMessageBox::critical(this, QGuiApplication::applicationDisplayName(), "Please enter a play list name");
+  QMessageBox::critical(this, QGuiApplication::applicationDisplayName(),
+                        "Please enter a play list name");
 }
 
 void TdShareVideos::iFindSaveMouseDown() {

@@ -74,7 +74,8 @@ void TfMain::ReceiveShare() {
   Share = std::make_unique<TShare>();
   if (!Share->FetchShare(edShareCode->text().toStdString())) {
     Share.reset();
-    QMessageBox::critical(this, Caption(), "You have entered an invalid share code... please try again");
+    QMessageBox::critical(this, Caption(),
+                          "You have entered an invalid share code... please try again");
     return;
   }
   delete dShareVideos;
@@ -125,7 +126,8 @@ void TfMain::aShareStep2Execute() {
   const QString title = Text(TrimControl(cbShareTitle->currentText().toStdString()));
   cbShareTitle->setEditText(title);
   if (title.toUcs4().size() < 5) {
-    QMessageBox::critical(this, Caption(), "You should enter a more meaningful title for these videos...");
+    QMessageBox::critical(this, Caption(),
+                          "You should enter a more meaningful title for these videos...");
     return;
   }
   if (sgShareVideosModel->TickedCount() == 0) {
@@ -202,7 +204,8 @@ void TfMain::aShareStep4Execute() {
     TVideoDetails details; // serves the whole walk
     cdsShare->First();
     for (int row = 1; row <= sgShareVideos->model()->rowCount(); ++row) {
-      if (IsCellTicked(sgShareVideos, 0, row)) Share->AddEntry(details.ToShareEntry(cdsShare.get()));
+      if (IsCellTicked(sgShareVideos, 0, row))
+        Share->AddEntry(details.ToShareEntry(cdsShare.get()));
       cdsShare->Next();
     }
   }
@@ -210,8 +213,9 @@ void TfMain::aShareStep4Execute() {
   if (code.empty()) {
     // Nothing was sent: say so and stay with the details, ready to try again.
     pcShareWizard->setCurrentWidget(tsShare3);
-    QMessageBox::critical(this, Caption(),
-                          "The videos could not be sent. Please check your connection and try again.");
+    QMessageBox::critical(
+        this, Caption(),
+        "The videos could not be sent. Please check your connection and try again.");
     return;
   }
   edNewShareCode->setText(Text(code));

@@ -55,10 +55,11 @@ TdSoftwareUpdate::TdSoftwareUpdate(QWidget *parent, std::string trustedKeyPem)
   QFont bold = lbUpdateHeader->font();
   bold.setBold(true);
   lbUpdateHeader->setFont(bold);
-  lbNewVersion = label("lbNewVersion",
-                       "A new version of Sonabox has been detected and is downloading now. Once "
-                       "downloaded the software will automatically close and the installer will begin.",
-                       {14, 36, 340, 62});
+  lbNewVersion =
+      label("lbNewVersion",
+            "A new version of Sonabox has been detected and is downloading now. Once "
+            "downloaded the software will automatically close and the installer will begin.",
+            {14, 36, 340, 62});
   lbNewVersion->setWordWrap(true);
   lbNewVersion->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Label1 = label("Label1", "Download progress", {14, 104, 200, 18});
@@ -137,7 +138,8 @@ void TdSoftwareUpdate::StartDownload() {
   if (fs::exists(fs::symlink_status(path, error))) {
     fs::remove(path, error);
     if (error) {
-      QMessageBox::critical(this, Caption(), "Unable to delete temp file, please restart your computer.");
+      QMessageBox::critical(this, Caption(),
+                            "Unable to delete temp file, please restart your computer.");
       return;
     }
   }
@@ -145,9 +147,10 @@ void TdSoftwareUpdate::StartDownload() {
   download->SetFileUrl("http://" + ServiceHost() + "/assets/" + InstallerName);
   download->SetDestFile(path);
   download->SetOnFinish(this, [this] { DownloadFinished(); });
-  download->SetOnProgress(this, [this](TDownloadUpdate &sender, int64_t total, const std::string &percent) {
-    DownloadProgress(sender, total, percent);
-  });
+  download->SetOnProgress(
+      this, [this](TDownloadUpdate &sender, int64_t total, const std::string &percent) {
+        DownloadProgress(sender, total, percent);
+      });
   Download = download;
   download->start();
 }

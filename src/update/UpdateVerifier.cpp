@@ -71,16 +71,15 @@ bool VerifyEd25519(const std::string &publicKeyPem, std::string_view message,
   std::unique_ptr<BIO, TFreeBio> bio(
       BIO_new_mem_buf(publicKeyPem.data(), static_cast<int>(publicKeyPem.size())));
   if (!bio) return false;
-  std::unique_ptr<EVP_PKEY, TFreeKey> key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+  std::unique_ptr<EVP_PKEY, TFreeKey> key(
+      PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
   if (!key || EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) return false;
   std::unique_ptr<EVP_MD_CTX, TFreeDigestContext> context(EVP_MD_CTX_new());
   // Ed25519 verifies the message itself in one pass: no digest is named.
-  if (!context ||
-      EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1)
+  if (!context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1)
     return false;
   return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char *>(signature.data()),
-                          signature.size(),
-                          reinterpret_cast<const unsigned char *>(message.data()),
+                          signature.size(), reinterpret_cast<const unsigned char *>(message.data()),
                           message.size()) == 1;
 }
 

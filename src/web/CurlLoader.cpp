@@ -38,8 +38,7 @@ SONABOX_FORWARD_VOID(CurlLibrary, curl_slist_free_all, (curl_slist * list), (lis
 // the option's number range.
 extern "C" CURLcode curl_easy_setopt(CURL *curl, CURLoption option, ...) {
   static auto *const real = Real<CURLcode(CURL *, CURLoption, ...)>("curl_easy_setopt");
-  if (!real)
-    return CURLE_FAILED_INIT;
+  if (!real) return CURLE_FAILED_INIT;
   va_list args;
   va_start(args, option);
   CURLcode result;
@@ -58,8 +57,7 @@ extern "C" CURLcode curl_easy_setopt(CURL *curl, CURLoption option, ...) {
 // Every piece of information is answered through one pointer.
 extern "C" CURLcode curl_easy_getinfo(CURL *curl, CURLINFO info, ...) {
   static auto *const real = Real<CURLcode(CURL *, CURLINFO, ...)>("curl_easy_getinfo");
-  if (!real)
-    return CURLE_FAILED_INIT;
+  if (!real) return CURLE_FAILED_INIT;
   va_list args;
   va_start(args, info);
   void *answer = va_arg(args, void *);

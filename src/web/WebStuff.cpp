@@ -109,8 +109,7 @@ std::string TWebStuff::PostForm(const std::string &url) {
 bool TWebStuff::DownloadToFile(const std::string &url, const std::string &fileName) {
   std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(fileName.c_str(), "wb"), &std::fclose);
   if (!file) {
-    throw std::runtime_error("Cannot create file \"" + fileName + "\". " +
-                             std::strerror(errno));
+    throw std::runtime_error("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
   }
   const TSink sink = [&file](const char *data, std::size_t size) {
     return std::fwrite(data, 1, size, file.get()) == size;
@@ -253,8 +252,10 @@ int TWebStuff::OnConnected(void *self, char *, char *, int, int) {
 int TWebStuff::OnProgress(void *self, int64_t, int64_t downNow, int64_t, int64_t upNow) {
   auto *web = static_cast<TWebStuff *>(self);
   const auto now = std::chrono::steady_clock::now();
-  if (upNow != web->lastUp_ || downNow != web->lastDown_) web->lastActivity_ = now;
-  else if (now - web->lastActivity_ > web->readTimeout_) return 1;
+  if (upNow != web->lastUp_ || downNow != web->lastDown_)
+    web->lastActivity_ = now;
+  else if (now - web->lastActivity_ > web->readTimeout_)
+    return 1;
   if (upNow != web->lastUp_) {
     web->lastUp_ = upNow;
     if (web->onWork_) web->onWork_(TWorkMode::Write, upNow);

@@ -88,7 +88,7 @@ private:
   const TSink *sink_ = nullptr;
   bool transferring_ = false;
   bool disconnecting_ = false;
-  int64_t expected_ = 0;   // Content-Length of the response being read
+  int64_t expected_ = 0; // Content-Length of the response being read
   int64_t lastDown_ = 0, lastUp_ = 0;
   std::chrono::steady_clock::time_point lastActivity_; // of the read time-out
 };

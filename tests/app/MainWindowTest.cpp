@@ -1,15 +1,15 @@
 // The main window as the user meets it: start-up state, the log, the enable
 // rules at idle time, the image buttons' pictures and closing.
-#include "app/ImageButtons.h"
 #include "app/MainWindow.h"
+#include "app/ImageButtons.h"
 #include "app/Settings.h"
 #include "app/ShareGridModel.h"
 #include "playback/HtmlView.h"
 #include "playback/VideoDetails.h"
 #include "playlists/DataTable.h"
 #include "sharing/ShareVideosDialog.h"
-#include "support/ModalWatcher.h"
 #include "support/EventLoop.h"
+#include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
 
 #include <QAbstractEventDispatcher>
@@ -20,8 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMovie>
-#include <QScrollArea>
 #include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -36,7 +36,6 @@ using namespace sonabox;
 using sonabox::test::RunUntilIdle;
 
 namespace {
-
 
 void FillPlayList(TDataTable &table, int rows) {
   table.DefineColumns({{"Title", TFieldType::String, 100},
@@ -59,7 +58,8 @@ protected:
     window = std::make_unique<TfMain>();
   }
   void TearDown() override {
-    for (const auto &box : boxes.Boxes()) ADD_FAILURE() << "unexpected message: " << box.Text.toStdString();
+    for (const auto &box : boxes.Boxes())
+      ADD_FAILURE() << "unexpected message: " << box.Text.toStdString();
     window.reset();
     EXPECT_EQ(Settings, nullptr) << "the main window frees the settings";
   }
@@ -225,8 +225,9 @@ TEST_F(MainWindowTest, ShareWizardRules) {
     QAction *next;
     bool previous;
   };
-  const Case cases[] = {{0, w.aShareStep1, false}, {1, w.aShareStep2, true}, {2, w.aShareStep3, true},
-                        {3, w.aShareStep3, true},  {3, w.aShareStep4, false}, {4, w.aShareStep5, false}};
+  const Case cases[] = {{0, w.aShareStep1, false}, {1, w.aShareStep2, true},
+                        {2, w.aShareStep3, true},  {3, w.aShareStep3, true},
+                        {3, w.aShareStep4, false}, {4, w.aShareStep5, false}};
   for (const Case &c : cases) {
     w.pcShareWizard->setCurrentIndex(c.page);
     w.btnShareNext->setDefaultAction(c.next);
@@ -259,17 +260,17 @@ TEST_F(MainWindowTest, ImageButtonPictureTable) {
     const char *picture;
   };
   const Case cases[] = {
-      {Normal, Enter, "STOP_HOVER"},      {Normal, Leave, "STOP"},
-      {Normal, Press, "STOP_CLICK"},      {Normal, Release, "STOP"},
-      {Normal, Disable, "STOP_DISABLED"}, {Normal, Enable, "STOP"},
-      {Hover, Enter, "STOP_HOVER"},       {Hover, Leave, "STOP"},
-      {Hover, Press, "STOP_CLICK"},       {Hover, Release, "STOP"},
-      {Hover, Disable, "STOP_DISABLED"},  {Hover, Enable, "STOP_HOVER"},
-      {Click, Enter, "STOP_HOVER"},       {Click, Leave, "STOP"},
-      {Click, Press, "STOP_CLICK"},       {Click, Release, "STOP"},
-      {Click, Disable, "STOP_DISABLED"},  {Click, Enable, "STOP_CLICK"},
-      {Disabled, Enter, "STOP_DISABLED"}, {Disabled, Leave, "STOP_DISABLED"},
-      {Disabled, Press, "STOP_DISABLED"}, {Disabled, Release, "STOP_DISABLED"},
+      {Normal, Enter, "STOP_HOVER"},        {Normal, Leave, "STOP"},
+      {Normal, Press, "STOP_CLICK"},        {Normal, Release, "STOP"},
+      {Normal, Disable, "STOP_DISABLED"},   {Normal, Enable, "STOP"},
+      {Hover, Enter, "STOP_HOVER"},         {Hover, Leave, "STOP"},
+      {Hover, Press, "STOP_CLICK"},         {Hover, Release, "STOP"},
+      {Hover, Disable, "STOP_DISABLED"},    {Hover, Enable, "STOP_HOVER"},
+      {Click, Enter, "STOP_HOVER"},         {Click, Leave, "STOP"},
+      {Click, Press, "STOP_CLICK"},         {Click, Release, "STOP"},
+      {Click, Disable, "STOP_DISABLED"},    {Click, Enable, "STOP_CLICK"},
+      {Disabled, Enter, "STOP_DISABLED"},   {Disabled, Leave, "STOP_DISABLED"},
+      {Disabled, Press, "STOP_DISABLED"},   {Disabled, Release, "STOP_DISABLED"},
       {Disabled, Disable, "STOP_DISABLED"}, {Disabled, Enable, "STOP"},
   };
   // The window stays hidden: no enable rule runs behind the test's back.
@@ -322,8 +323,10 @@ TEST_F(MainWindowTest, ImageButtonPictureLookUp) {
     const char *picture;
   };
   const Case cases[] = {
-      {1, "_hover", w.iControlPrev, "PREV_HOVER"}, {3, "_CLICK", w.iControlStop, "STOP_CLICK"},
-      {4, "_disabled", w.iControlNext, "NEXT_DISABLED"}, {11, "_click", w.iFindSearch, "FIND_CLICK"},
+      {1, "_hover", w.iControlPrev, "PREV_HOVER"},
+      {3, "_CLICK", w.iControlStop, "STOP_CLICK"},
+      {4, "_disabled", w.iControlNext, "NEXT_DISABLED"},
+      {11, "_click", w.iFindSearch, "FIND_CLICK"},
       {12, "_hover", w.iFindSave, "SAVE_HOVER"},
       // a picture that does not exist leaves the one shown
       {2, "_blinking", w.iControlPlay, "PLAY"},

@@ -36,9 +36,9 @@ TEST(LazyLibraries, EachIsLoadedByItsFirstUse) {
   const std::string key = "-----BEGIN PUBLIC KEY-----\n"
                           "MCowBQYDK2VwAyEA11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=\n"
                           "-----END PUBLIC KEY-----\n";
-  std::string signature = FromHex(
-      "e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e065224901555fb8821590a33bacc61e"
-      "39701cf9b46bd25bf5f0595bbe24655141438e7a100b");
+  std::string signature =
+      FromHex("e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e065224901555fb8821590a33bacc61e"
+              "39701cf9b46bd25bf5f0595bbe24655141438e7a100b");
   ASSERT_FALSE(Mapped("libcrypto.so"));
   EXPECT_TRUE(VerifyEd25519(key, "", signature));
   EXPECT_TRUE(Mapped("libcrypto.so"));

@@ -13,9 +13,11 @@ TEST(Sha1Hex, KnownDigestsInUpperCase) {
 }
 
 TEST(Base64, EncodeTable) {
-  const struct { std::string in, out; } cases[] = {
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},
-      {"foo", "Zm9v"},    {"foobar", "Zm9vYmFy"}, {std::string("\0\xff\xfe", 3), "AP/+"},
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"", ""},        {"f", "Zg=="},          {"fo", "Zm8="},
+      {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}, {std::string("\0\xff\xfe", 3), "AP/+"},
   };
   for (const auto &c : cases) EXPECT_EQ(Base64Encode(c.in), c.out) << c.in;
   const std::string encoded = Base64Encode(std::string(57, 'x'));
@@ -24,14 +26,16 @@ TEST(Base64, EncodeTable) {
 }
 
 TEST(Base64, DecodeRules) {
-  const struct { std::string in, out; } cases[] = {
+  const struct {
+    std::string in, out;
+  } cases[] = {
       {"", ""},
-      {"Zm9", ""},             // fewer than four characters
+      {"Zm9", ""}, // fewer than four characters
       {"Zm9v", "foo"},
-      {"Zm9vY", "foo"},        // a stray character after a whole group is ignored
+      {"Zm9vY", "foo"}, // a stray character after a whole group is ignored
       {"Zg==", "f"},
       {"Zm8=", "fo"},
-      {"Zg==Zm9v", "ffoo"},    // a padded group in the middle still counts
+      {"Zg==Zm9v", "ffoo"}, // a padded group in the middle still counts
       {"AP/+", std::string("\0\xff\xfe", 3)},
   };
   for (const auto &c : cases) EXPECT_EQ(Base64Decode(c.in), c.out) << c.in;
@@ -44,10 +48,11 @@ TEST(Base64, RoundTripsEveryByte) {
 }
 
 TEST(SecondsToText, Table) {
-  const struct { std::string in, out; } cases[] = {
-      {"0", "0:00"},  {"9", "0:09"},     {"59", "0:59"}, {"60", "1:00"},
-      {"125", "2:05"}, {"3600", "60:00"}, {"abc", "0:00"}, {"", "0:00"},
-      {"12x", "0:00"}, {"99999999999", "0:00"},
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"0", "0:00"},     {"9", "0:09"},   {"59", "0:59"}, {"60", "1:00"},  {"125", "2:05"},
+      {"3600", "60:00"}, {"abc", "0:00"}, {"", "0:00"},   {"12x", "0:00"}, {"99999999999", "0:00"},
   };
   for (const auto &c : cases) EXPECT_EQ(SecondsToText(c.in), c.out) << c.in;
 }
@@ -60,7 +65,10 @@ TEST(TrimControl, RemovesBlanksAndControlsAtBothEnds) {
 
 TEST(Utf8Cut, NeverSplitsACharacter) {
   const std::string text = "ab\xc3\xa9\xe2\x82\xac"; // "abé€": 2 + 2 + 3 bytes
-  const struct { std::size_t limit; std::string out; } cases[] = {
+  const struct {
+    std::size_t limit;
+    std::string out;
+  } cases[] = {
       {7, text}, {6, "ab\xc3\xa9"}, {4, "ab\xc3\xa9"}, {3, "ab"}, {2, "ab"}, {0, ""},
   };
   for (const auto &c : cases) EXPECT_EQ(Utf8Cut(text, c.limit), c.out) << c.limit;

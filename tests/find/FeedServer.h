@@ -32,8 +32,7 @@ inline const std::string kLongDescription =
 // 25 from the start index asked for. Requests are recorded.
 class FeedServer {
 public:
-  FeedServer()
-      : jpeg_(Jpeg(Qt::darkCyan)), http_([this](httplib::Server &s) { Routes(s); }) {}
+  FeedServer() : jpeg_(Jpeg(Qt::darkCyan)), http_([this](httplib::Server &s) { Routes(s); }) {}
   ~FeedServer() { OpenGate(); }
 
   std::string Host() const { return http_.Host(); }
@@ -75,10 +74,9 @@ private:
         return;
       }
       const int start = std::stoi(req.get_param_value("start-index"));
-      std::string page = "<feed><openSearch:totalResults>" + std::to_string(total_) +
-                         "</openSearch:totalResults>";
-      for (int i = start; i <= available_ && i < start + 25; ++i)
-        page += Entry(i);
+      std::string page =
+          "<feed><openSearch:totalResults>" + std::to_string(total_) + "</openSearch:totalResults>";
+      for (int i = start; i <= available_ && i < start + 25; ++i) page += Entry(i);
       page += "</feed>";
       res.set_content(page, "application/atom+xml");
     });

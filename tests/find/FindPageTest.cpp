@@ -1,14 +1,14 @@
 // The Find page against a feed server on 127.0.0.1: searching, "More", the
 // result panels with their thumbnails, ticking, the wheel and resizing.
+#include "FeedServer.h"
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "search/ResultPanels.h"
 #include "search/TubeSearch.h"
 #include "search/WebImage.h"
+#include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
-#include "FeedServer.h"
-#include "support/EventLoop.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,8 +28,8 @@
 #include <memory>
 
 using namespace sonabox;
-using sonabox::test::ProcessEventsUntil;
 using sonabox::test::kLongDescription;
+using sonabox::test::ProcessEventsUntil;
 
 namespace {
 
@@ -81,8 +81,9 @@ TEST_F(FindPageTest, FirstPageAndMore) {
   feed.Set(60, 60);
   window->cbCategory->setCurrentText("Music");
   Search("blue  sky");
-  EXPECT_EQ(LastRequest(),
-            "/feeds/api/videos/-/Music?vq=blue%20%20sky&orderby=relevance&start-index=1&max-results=25");
+  EXPECT_EQ(
+      LastRequest(),
+      "/feeds/api/videos/-/Music?vq=blue%20%20sky&orderby=relevance&start-index=1&max-results=25");
 
   ASSERT_EQ(window->VisualResults.size(), 25u);
   const int width = AreaWidth();
@@ -116,8 +117,9 @@ TEST_F(FindPageTest, FirstPageAndMore) {
   window->cbCategory->setCurrentText("Any");
   Bar()->setValue(500);
   PressMore();
-  EXPECT_EQ(LastRequest(),
-            "/feeds/api/videos/-/Music?vq=blue%20%20sky&orderby=relevance&start-index=26&max-results=25");
+  EXPECT_EQ(
+      LastRequest(),
+      "/feeds/api/videos/-/Music?vq=blue%20%20sky&orderby=relevance&start-index=26&max-results=25");
   ASSERT_EQ(window->VisualResults.size(), 50u);
   EXPECT_EQ(window->VisualResults[25]->Panel->y(), 2800);
   EXPECT_EQ(window->VisualResults[25]->Video.Title, "Song 26");
@@ -220,9 +222,10 @@ TEST_F(FindPageTest, EnterIsConsumedAndSearchesOnlyWithKeywords) {
   }
   // Nothing was asked for the empty edit; the spaces were searched.
   ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
-  EXPECT_EQ(feed.Requests(),
-            std::vector<std::string>{
-                "/feeds/api/videos/-/Music?vq=%20%20%20&orderby=relevance&start-index=1&max-results=25"});
+  EXPECT_EQ(
+      feed.Requests(),
+      std::vector<std::string>{
+          "/feeds/api/videos/-/Music?vq=%20%20%20&orderby=relevance&start-index=1&max-results=25"});
 }
 
 TEST_F(FindPageTest, ThumbnailsArriveInTheBackground) {
@@ -260,16 +263,17 @@ TEST_F(FindPageTest, TickingPanels) {
   };
   const QPoint background(141, 60); // between the thumbnail and the labels
   const std::vector<Click> clicks = {
-      {r.Panel, background, true},          {r.Panel, background, false},
-      {r.SelectImage, {10, 10}, true},      {r.TitleLabel, {5, 5}, true},
-      {r.DescriptionLabel, {5, 5}, true},   {r.ThumbnailImage, {50, 50}, true},
-      {r.ViewsLabel, {3, 3}, true},         {r.SelectImage, {70, 60}, false},
+      {r.Panel, background, true},        {r.Panel, background, false},
+      {r.SelectImage, {10, 10}, true},    {r.TitleLabel, {5, 5}, true},
+      {r.DescriptionLabel, {5, 5}, true}, {r.ThumbnailImage, {50, 50}, true},
+      {r.ViewsLabel, {3, 3}, true},       {r.SelectImage, {70, 60}, false},
   };
   for (const Click &c : clicks) {
     SCOPED_TRACE(c.target->metaObject()->className());
     QTest::mouseClick(c.target, Qt::LeftButton, {}, c.at);
     EXPECT_EQ(r.Selected, c.selectedAfter);
-    EXPECT_TRUE(ShowsPicture(r.SelectImage, c.selectedAfter ? window->iFindRemove : window->iFindAdd));
+    EXPECT_TRUE(
+        ShowsPicture(r.SelectImage, c.selectedAfter ? window->iFindRemove : window->iFindAdd));
   }
   EXPECT_FALSE(window->VisualResults[0]->Selected);
   EXPECT_FALSE(window->VisualResults[2]->Selected);
@@ -289,7 +293,8 @@ TEST_F(FindPageTest, LongTextsAreCutWithAnEllipsis) {
   ASSERT_TRUE(shown.endsWith(u'\u2026')) << shown.toStdString();
   const QString words = shown.chopped(1);
   EXPECT_TRUE(full.startsWith(words + " ")) << "cut after a whole word: " << shown.toStdString();
-  EXPECT_LE(r.DescriptionLabel->fontMetrics().horizontalAdvance(shown), r.DescriptionLabel->width());
+  EXPECT_LE(r.DescriptionLabel->fontMetrics().horizontalAdvance(shown),
+            r.DescriptionLabel->width());
   // The next word would not have fitted.
   const qsizetype next = full.indexOf(' ', words.size() + 1);
   EXPECT_GT(r.DescriptionLabel->fontMetrics().horizontalAdvance(full.left(next) + u'\u2026'),

@@ -1,5 +1,6 @@
 // The playlist pane and saving ticked results, on the real main window with
 // the real playlist store in a private data folder.
+#include "FeedServer.h"
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "playlists/DataTable.h"
@@ -7,10 +8,9 @@
 #include "playlists/PlayListManager.h"
 #include "search/ResultPanels.h"
 #include "search/WebImage.h"
-#include "support/ModalWatcher.h"
 #include "support/EventLoop.h"
+#include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
-#include "FeedServer.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -25,17 +25,15 @@
 #include <memory>
 
 using namespace sonabox;
-using sonabox::test::RunUntilIdle;
 using sonabox::test::ProcessEventsUntil;
+using sonabox::test::RunUntilIdle;
 namespace fs = std::filesystem;
 
 namespace {
 
-
 QStringList Items(const QComboBox *box) {
   QStringList items;
-  for (int i = 0; i < box->count(); ++i)
-    items << box->itemText(i);
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
   return items;
 }
 
@@ -89,8 +87,7 @@ protected:
     window->aSearchExecute();
     ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
     ASSERT_EQ(window->VisualResults.size(), static_cast<size_t>(results));
-    for (int index : ticked)
-      window->ModifySongSelection(index);
+    for (int index : ticked) window->ModifySongSelection(index);
   }
   void Save() {
     RunUntilIdle(); // the enable rule of aSaveVideos
@@ -99,8 +96,7 @@ protected:
   }
   size_t PlayListFiles() const {
     size_t n = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(Settings->PlayListPath()))
-      ++n;
+    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(Settings->PlayListPath())) ++n;
     return n;
   }
   std::string Message(size_t i) const { return boxes.Boxes().at(i).Text.toStdString(); }
@@ -119,7 +115,8 @@ TEST_F(PlayListPaneTest, StartUpListsThePlaylistsWithNothingChosen) {
   Settings = new TSettings();
   window = std::make_unique<TfMain>();
   const QStringList names = {"Abba", "Rock", "rock"};
-  for (const QComboBox *box : {window->cbAddPlayList, window->cbPlayLists, window->cbSharePlayList}) {
+  for (const QComboBox *box :
+       {window->cbAddPlayList, window->cbPlayLists, window->cbSharePlayList}) {
     EXPECT_EQ(Items(box), names) << box->objectName().toStdString();
     EXPECT_EQ(box->currentIndex(), -1);
   }
@@ -142,7 +139,8 @@ TEST_F(PlayListPaneTest, ADamagedIndexIsKeptAsideAndTheProgramStarts) {
   bool kept = false;
   for (const auto &entry : fs::directory_iterator(Settings->DataPath()))
     if (entry.path().filename().string().rfind("playlists.xml.damaged-", 0) == 0) {
-      kept = test::ReadFileBytes(entry.path().string()) == "<DATAPACKET Version=\"2.0\"><METADATA><FIE";
+      kept = test::ReadFileBytes(entry.path().string()) ==
+             "<DATAPACKET Version=\"2.0\"><METADATA><FIE";
       EXPECT_NE(Message(0).find(entry.path().string()), std::string::npos);
     }
   EXPECT_TRUE(kept);
@@ -244,9 +242,9 @@ TEST_F(PlayListPaneTest, TheFilterShowsTitlesContainingTheTextInAnyCase) {
   const std::vector<Case> cases = {
       {"LOVE", {"I Love You", "LOVELY day", "glove box", "It's love"}},
       {"love", {"I Love You", "LOVELY day", "glove box", "It's love"}},
-      {"it's", {"It's love"}},           // a quote in the text
-      {"r%n", {"Rock On"}},              // % acts as a wildcard
-      {"bl_e", {"Blue"}},                // and so does _
+      {"it's", {"It's love"}}, // a quote in the text
+      {"r%n", {"Rock On"}},    // % acts as a wildcard
+      {"bl_e", {"Blue"}},      // and so does _
       {"", {"I Love You", "Rock On", "LOVELY day", "glove box", "It's love", "Blue"}},
   };
   for (const Case &c : cases) {

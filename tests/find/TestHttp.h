@@ -38,5 +38,4 @@ private:
   std::thread thread_;
 };
 
-
 } // namespace sonabox::test

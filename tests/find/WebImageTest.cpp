@@ -1,7 +1,7 @@
 #include "search/WebImage.h"
-#include "support/TestFolders.h"
 #include "TestHttp.h"
 #include "support/EventLoop.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -49,8 +49,7 @@ QByteArray NoiseJpeg() {
   QImage image(400, 300, QImage::Format_RGB32);
   std::mt19937 random(7);
   for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x)
-      image.setPixel(x, y, random() & 0xFFFFFF);
+    for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, random() & 0xFFFFFF);
   return Encode(image, "JPG");
 }
 
@@ -137,22 +136,22 @@ protected:
     s.Get("/huge.jpg", [](const httplib::Request &, httplib::Response &res) {
       res.set_content(std::string(TWebPicture::MaxPictureBytes + 1, 'x'), "image/jpeg");
     });
-    s.Get("/to-blue.jpg", [](const httplib::Request &, httplib::Response &res) {
-      res.set_redirect("/blue.jpg");
-    });
+    s.Get("/to-blue.jpg",
+          [](const httplib::Request &, httplib::Response &res) { res.set_redirect("/blue.jpg"); });
     s.Get("/to-ftp.jpg", [](const httplib::Request &, httplib::Response &res) {
       res.set_redirect("ftp://127.0.0.1/blue.jpg");
     });
     // No Content-Length: the body comes in chunks.
     s.Get("/chunked.jpg", [this](const httplib::Request &, httplib::Response &res) {
-      res.set_chunked_content_provider("image/jpeg", [this](size_t offset, httplib::DataSink &sink) {
-        const size_t n = std::min<size_t>(1000, blue_.size() - offset);
-        if (n > 0)
-          sink.write(blue_.constData() + offset, n);
-        else
-          sink.done();
-        return true;
-      });
+      res.set_chunked_content_provider(
+          "image/jpeg", [this](size_t offset, httplib::DataSink &sink) {
+            const size_t n = std::min<size_t>(1000, blue_.size() - offset);
+            if (n > 0)
+              sink.write(blue_.constData() + offset, n);
+            else
+              sink.done();
+            return true;
+          });
     });
     // Answers once the test opens the gate.
     s.Get("/gate.jpg", [this](const httplib::Request &, httplib::Response &res) {
@@ -379,10 +378,8 @@ TEST_F(WebImageTest, ManyPicturesAtOnceComeAFewAtATime) {
     return atGate_ == 4;
   }));
   OpenGate();
-  for (auto &control : controls)
-    ASSERT_TRUE(Settle(control->WebPicture()));
-  for (auto &control : controls)
-    EXPECT_EQ(control->WebPicture().Bytes(), blue_);
+  for (auto &control : controls) ASSERT_TRUE(Settle(control->WebPicture()));
+  for (auto &control : controls) EXPECT_EQ(control->WebPicture().Bytes(), blue_);
   std::lock_guard lock(mutex_);
   EXPECT_EQ(mostAtGate_, 4);
 }
@@ -446,8 +443,8 @@ TEST(WebPicture, LocalFilesAndResources) {
   const std::string huge = folders.Root() + "huge.png";
   fs::resize_file((test::WriteFileBytes(huge, ""), huge), TWebPicture::MaxPictureBytes + 1);
   fs::create_directory(folders.Root() + "folder");
-  for (const std::string &bad :
-       {folders.Root() + "missing.png", folders.Root() + "folder", huge, std::string("/dev/zero")}) {
+  for (const std::string &bad : {folders.Root() + "missing.png", folders.Root() + "folder", huge,
+                                 std::string("/dev/zero")}) {
     TWebPicture fresh;
     fresh.LoadFromURL("FILE://" + bad);
     EXPECT_TRUE(fresh.Empty()) << bad;
@@ -486,8 +483,7 @@ TEST(WebImage, PicturePositions) {
   QImage halves(40, 30, QImage::Format_RGB32);
   halves.fill(Qt::green);
   for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 20; ++x)
-      halves.setPixel(x, y, qRgb(255, 0, 0));
+    for (int x = 0; x < 20; ++x) halves.setPixel(x, y, qRgb(255, 0, 0));
   QImage large(200, 150, QImage::Format_RGB32);
   large.fill(Qt::red);
   const std::string small = folders.Root() + "halves.png";
@@ -539,10 +535,8 @@ TEST_F(WebImageTest, FreeingTheControlMidFetchIsSafe) {
   for (int round = 0; round < 24; ++round) {
     auto control = std::make_unique<TWebImage>();
     auto arrived = std::make_shared<std::atomic<bool>>(false);
-    control->WebPicture().OnDownLoadProgress = [arrived](TWebPicture *, int64_t received,
-                                                         int64_t) {
-      if (received > 0)
-        *arrived = true;
+    control->WebPicture().OnDownLoadProgress = [arrived](TWebPicture *, int64_t received, int64_t) {
+      if (received > 0) *arrived = true;
     };
     control->WebPicture().LoadFromURL(server_.Url("/slow.jpg"));
     if (round % 2 == 1) { // while bytes flow; else before the request is out

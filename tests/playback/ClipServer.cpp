@@ -13,9 +13,9 @@ std::string MakeClip(const std::string &folder, int seconds) {
   const QString length = QString::number(seconds);
   QProcess ffmpeg;
   ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                          "testsrc=size=160x120:rate=25:duration=" + length, "-f", "lavfi",
-                          "-i", "sine=frequency=440:duration=" + length, "-c:v", "mpeg4",
-                          "-c:a", "mp2", QString::fromStdString(path)});
+                          "testsrc=size=160x120:rate=25:duration=" + length, "-f", "lavfi", "-i",
+                          "sine=frequency=440:duration=" + length, "-c:v", "mpeg4", "-c:a", "mp2",
+                          QString::fromStdString(path)});
   if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit ||
       ffmpeg.exitCode() != 0)
     return {};

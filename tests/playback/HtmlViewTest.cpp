@@ -69,8 +69,8 @@ TEST(THtmlView, StartsOnlyHttpObjectsOnTheVideoWebHost) {
   StoreWriteString("VideoWebHost", "127.0.0.1:8472");
   for (const std::string &page : std::vector<std::string>{
            "<embed src=\"file:///dev/zero\">", "<param name=\"movie\" value=\"file:///dev/zero\">",
-        "<embed src=\"ftp://127.0.0.1:8472/v/x\">", "<embed src=\"about:blank\">",
-        PlayerPage("x", "127.0.0.2:8472"), "<html><body></body></html>"}) {
+           "<embed src=\"ftp://127.0.0.1:8472/v/x\">", "<embed src=\"about:blank\">",
+           PlayerPage("x", "127.0.0.2:8472"), "<html><body></body></html>"}) {
     THtmlView view;
     view.Navigate("about:blank");
     LoadDocumentText(view, page);

@@ -11,8 +11,8 @@
 #include "playlists/DataTableModel.h"
 #include "playlists/PlayListManager.h"
 #include "search/Video.h"
-#include "support/ModalWatcher.h"
 #include "support/EventLoop.h"
+#include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
 
 #include <QAbstractEventDispatcher>
@@ -40,7 +40,6 @@ struct Row {
   std::string Title, Url;
   int Seconds;
 };
-
 
 std::string Text(const QString &text) { return text.toStdString(); }
 
@@ -79,9 +78,7 @@ protected:
     }
   }
 
-  std::string TopLogLine() const {
-    return Text(window->mLog->toPlainText().section('\n', 0, 0));
-  }
+  std::string TopLogLine() const { return Text(window->mLog->toPlainText().section('\n', 0, 0)); }
   std::vector<std::string> Log() const {
     std::vector<std::string> lines;
     for (const QString &line : window->mLog->toPlainText().split('\n')) lines.push_back(Text(line));
@@ -122,9 +119,9 @@ TEST_F(SequencerTest, PhasesOfA200SecondVideo) {
   Tick(1);
   EXPECT_EQ(TopLogLine(), "Lead Out - 0");
   Tick(1);
-  EXPECT_EQ(Log(), (std::vector<std::string>{"Next - 5 long", "Lead Out - 0", "Lead Out - 5",
-                                             "Lead In - 200", "Next - 5 long",
-                                             "*** Sonabox log ***"}));
+  EXPECT_EQ(Log(),
+            (std::vector<std::string>{"Next - 5 long", "Lead Out - 0", "Lead Out - 5",
+                                      "Lead In - 200", "Next - 5 long", "*** Sonabox log ***"}));
   EXPECT_TRUE(window->tShuffle->isActive());
   EXPECT_FALSE(window->lbCountDown->isVisibleTo(window.get())); // updated, never shown
 }
@@ -159,8 +156,8 @@ TEST_F(SequencerTest, NextWithOneDistinctVideoTakesItAgain) {
     OpenPlayList(c.rows);
     window->aControlsNextExecute();
     window->aControlsNextExecute(); // the video just played is the only one there is
-    EXPECT_EQ(Log(), (std::vector<std::string>{"Next - 5 " + c.rows[0].Url,
-                                               "Next - 5 " + c.rows[0].Url}))
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"Next - 5 " + c.rows[0].Url, "Next - 5 " + c.rows[0].Url}))
         << c.name;
     EXPECT_EQ(window->PreviousVideo->Url, c.rows[0].Url) << c.name;
   }

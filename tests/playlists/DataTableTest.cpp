@@ -1,7 +1,7 @@
 #include "playlists/DataTable.h"
 
-#include "support/TestFolders.h"
 #include "TableFixtures.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -15,15 +15,15 @@ TEST(DataTable, TextIsCutToWidthAndTrailingSpacesStripped) {
     std::string in, stored;
   } cases[] = {
       {"Rock", "Rock"},
-      {"Rock   ", "Rock"},             // trailing spaces go
-      {"  Ro", "  Ro"},                // leading ones stay
-      {"12345678", "12345"},           // cut to the width of 5
-      {"1234 678", "1234"},            // cut, then stripped
-      {"", ""},                        // empty stays empty
-      {"     ", ""},                   // all spaces: empty, not null
-      {"ab\xC3\xA9\xC3\xA9", "ab\xC3\xA9"},  // "abéé": the second é would not fit whole
-      {"abc\xE2\x82\xAC", "abc"},      // "abc€": the three-byte € would be split
-      {"a\tb\r", "a\tb\r"},            // only spaces are stripped
+      {"Rock   ", "Rock"},                  // trailing spaces go
+      {"  Ro", "  Ro"},                     // leading ones stay
+      {"12345678", "12345"},                // cut to the width of 5
+      {"1234 678", "1234"},                 // cut, then stripped
+      {"", ""},                             // empty stays empty
+      {"     ", ""},                        // all spaces: empty, not null
+      {"ab\xC3\xA9\xC3\xA9", "ab\xC3\xA9"}, // "abéé": the second é would not fit whole
+      {"abc\xE2\x82\xAC", "abc"},           // "abc€": the three-byte € would be split
+      {"a\tb\r", "a\tb\r"},                 // only spaces are stripped
   };
   for (const auto &c : cases) {
     TDataTable table;
@@ -119,7 +119,8 @@ TEST(DataTable, IndexOrderAndExactLookUp) {
   CreateTable(table, IndexColumns());
   table.AddIndex("ididx", "id", false);
   table.AddIndex("nameidx", "Name", true);
-  for (const char *name : {"m", "B", "a", "d", "e", "f", "g", "h", "i", "j", "k"}) AddName(table, name);
+  for (const char *name : {"m", "B", "a", "d", "e", "f", "g", "h", "i", "j", "k"})
+    AddName(table, name);
   table.SetIndexName("ididx");
   // Integers sort by value: 10 and 11 come after 9.
   const auto ids = Column(table, "id");
@@ -208,7 +209,8 @@ TEST(DataTable, FieldsAreSetOnlyOnAPendingRow) {
   TDataTable index;
   CreateTable(index, IndexColumns());
   index.Insert();
-  EXPECT_EQ(ErrorOf([&] { index.FieldByName("id").SetAsInteger(7); }), "Field 'id' cannot be modified");
+  EXPECT_EQ(ErrorOf([&] { index.FieldByName("id").SetAsInteger(7); }),
+            "Field 'id' cannot be modified");
 }
 
 TEST(DataTable, ErrorsOfAClosedTable) {
@@ -270,7 +272,10 @@ TEST(DataTable, FileErrors) {
   const std::string noFolder = folders.Root() + "no/such/folder/p.xml";
   EXPECT_EQ(ErrorOf([&] { table.SaveToFile(noFolder); }),
             "cdsPlayList: Cannot create file \"" + noFolder + "\". No such file or directory");
-  EXPECT_EQ(ErrorOf([&] { table.SaveToFile(folders.Root()); }).rfind("cdsPlayList: Cannot create file", 0), 0u);
+  EXPECT_EQ(ErrorOf([&] {
+              table.SaveToFile(folders.Root());
+            }).rfind("cdsPlayList: Cannot create file", 0),
+            0u);
   // A refused load closes the table.
   WriteFileBytes(folders.Root() + "bad.xml", "not xml");
   EXPECT_NE(ErrorOf([&] { table.LoadFromFile(folders.Root() + "bad.xml"); }), "");
@@ -296,7 +301,8 @@ TEST(DataTable, OpenLoadsFileNameAndSaveUsesIt) {
 TEST(DataTable, TitleFilter) {
   TDataTable table;
   CreateTable(table, PlayListColumns());
-  const std::string titles[] = {"Love Song", "GLOVES", "Rock & Roll", "It's love", "lov", "", "50% off", "Ünïcode Love"};
+  const std::string titles[] = {"Love Song", "GLOVES", "Rock & Roll", "It's love",
+                                "lov",       "",       "50% off",     "Ünïcode Love"};
   for (const std::string &title : titles) AddTitle(table, &title);
   AddTitle(table, nullptr); // a null title
   const std::string deleted = "Deleted love";
@@ -310,12 +316,14 @@ TEST(DataTable, TitleFilter) {
   } cases[] = {
       {"Title LIKE '%love%'", true, {"Love Song", "GLOVES", "It's love", "Ünïcode Love"}},
       {"Title LIKE '%love%'", false, {"It's love"}},
-      {"Title LIKE 'lov'", false, {"lov"}},         // the whole title must match
+      {"Title LIKE 'lov'", false, {"lov"}}, // the whole title must match
       {"Title LIKE 'lo_'", false, {"lov"}},
       {"Title LIKE '_'", false, {}},
-      {"Title LIKE '%'", false, {"Love Song", "GLOVES", "Rock & Roll", "It's love", "lov", "", "50% off", "Ünïcode Love"}},
+      {"Title LIKE '%'",
+       false,
+       {"Love Song", "GLOVES", "Rock & Roll", "It's love", "lov", "", "50% off", "Ünïcode Love"}},
       {"Title LIKE ''", false, {""}},
-      {"Title LIKE '%''%'", false, {"It's love"}},  // a doubled quote is one quote
+      {"Title LIKE '%''%'", false, {"It's love"}}, // a doubled quote is one quote
       {"Title LIKE '50%'", false, {"50% off"}},
       {"Title LIKE '_nïcode%'", false, {"Ünïcode Love"}}, // "_" is one character, not one byte
       {"Title LIKE 'üNÏCODE LOVE'", true, {"Ünïcode Love"}},
@@ -332,8 +340,10 @@ TEST(DataTable, TitleFilter) {
   EXPECT_EQ(table.RecordCount(), 9);
   EXPECT_EQ(table.DisplayText(9, "Title"), ""); // the null title
 
-  EXPECT_EQ(ErrorOf([&] { table.SetFilter("Title = 'x'"); }), "Invalid filter expression: Title = 'x'");
-  EXPECT_EQ(ErrorOf([&] { table.SetFilter("Title LIKE 'open"); }), "Invalid filter expression: Title LIKE 'open");
+  EXPECT_EQ(ErrorOf([&] { table.SetFilter("Title = 'x'"); }),
+            "Invalid filter expression: Title = 'x'");
+  EXPECT_EQ(ErrorOf([&] { table.SetFilter("Title LIKE 'open"); }),
+            "Invalid filter expression: Title LIKE 'open");
   table.SetFilter("Nothing LIKE 'x'");
   EXPECT_EQ(ErrorOf([&] { table.SetFiltered(true); }), "Field 'Nothing' not found");
   EXPECT_FALSE(table.Filtered());
@@ -369,12 +379,32 @@ TEST(DataTable, ChangeHandlerAndDisplayText) {
     const char *what;
     std::function<void()> action;
   } steps[] = {
-      {"post", [&] { const std::string t = "A"; AddTitle(table, &t); }},
-      {"post", [&] { const std::string t = "B"; AddTitle(table, &t); }},
-      {"filter", [&] { table.SetFilter("Title LIKE 'A'"); table.SetFiltered(true); }},
+      {"post",
+       [&] {
+         const std::string t = "A";
+         AddTitle(table, &t);
+       }},
+      {"post",
+       [&] {
+         const std::string t = "B";
+         AddTitle(table, &t);
+       }},
+      {"filter",
+       [&] {
+         table.SetFilter("Title LIKE 'A'");
+         table.SetFiltered(true);
+       }},
       {"unfilter", [&] { table.SetFiltered(false); }},
-      {"delete", [&] { table.First(); table.Delete(); }},
-      {"save and load", [&] { table.SaveToFile(folders.Root() + "p.xml"); table.LoadFromFile(folders.Root() + "p.xml"); }},
+      {"delete",
+       [&] {
+         table.First();
+         table.Delete();
+       }},
+      {"save and load",
+       [&] {
+         table.SaveToFile(folders.Root() + "p.xml");
+         table.LoadFromFile(folders.Root() + "p.xml");
+       }},
       {"close", [&] { table.Close(); }},
   };
   for (const auto &step : steps) {

@@ -1,8 +1,8 @@
 #include "playlists/DatasetXml.h"
 #include "playlists/DataTable.h"
 
-#include "support/TestFolders.h"
 #include "TableFixtures.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -29,8 +29,8 @@ const std::string kPlayListFields =
 
 // A playlist document around the given row elements.
 std::string PlayListDocument(const std::string &params, const std::string &rows) {
-  return kPrologue + "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>" + kPlayListFields + "</FIELDS>" +
-         params + "</METADATA><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>";
+  return kPrologue + "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>" + kPlayListFields +
+         "</FIELDS>" + params + "</METADATA><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>";
 }
 
 class DatasetXmlTest : public ::testing::Test {
@@ -55,8 +55,9 @@ TEST_F(DatasetXmlTest, TheIndexThroughItsLifeByteForByte) {
   TDataTable first;
   CreateTable(first, IndexColumns());
   EXPECT_EQ(Save(first, "playlists.xml"),
-            kPrologue + "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
-                        "<FIELD attrname=\"id\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>" +
+            kPrologue +
+                "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+                "<FIELD attrname=\"id\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>" +
                 kIndexTextFields +
                 "</FIELDS><PARAMS AUTOINCVALUE=\"1\"/></METADATA><ROWDATA></ROWDATA></DATAPACKET>");
 
@@ -64,20 +65,23 @@ TEST_F(DatasetXmlTest, TheIndexThroughItsLifeByteForByte) {
   TDataTable later;
   later.LoadFromFile(Path("playlists.xml"));
   AddName(later, "Rock", file);
-  const std::string head = kPrologue +
-                           "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
-                           "<FIELD attrname=\"id\" fieldtype=\"i4\" readonly=\"true\" SUBTYPE=\"Autoinc\"/>" +
-                           kIndexTextFields + "</FIELDS>";
+  const std::string head =
+      kPrologue +
+      "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+      "<FIELD attrname=\"id\" fieldtype=\"i4\" readonly=\"true\" SUBTYPE=\"Autoinc\"/>" +
+      kIndexTextFields + "</FIELDS>";
   EXPECT_EQ(Save(later, "playlists.xml"),
-            head + "<PARAMS CHANGE_LOG=\"1 0 4\" AUTOINCVALUE=\"2\"/></METADATA><ROWDATA>"
-                   "<ROW RowState=\"4\" id=\"1\" Name=\"Rock\" FileName=\"" + file +
-                "\"/></ROWDATA></DATAPACKET>");
+            head +
+                "<PARAMS CHANGE_LOG=\"1 0 4\" AUTOINCVALUE=\"2\"/></METADATA><ROWDATA>"
+                "<ROW RowState=\"4\" id=\"1\" Name=\"Rock\" FileName=\"" +
+                file + "\"/></ROWDATA></DATAPACKET>");
 
   later.Delete();
   EXPECT_EQ(Save(later, "playlists.xml"),
-            head + "<PARAMS CHANGE_LOG=\"1 0 4 1 0 2\" AUTOINCVALUE=\"2\"/></METADATA><ROWDATA>"
-                   "<ROW RowState=\"6\" id=\"1\" Name=\"Rock\" FileName=\"" + file +
-                "\"/></ROWDATA></DATAPACKET>");
+            head +
+                "<PARAMS CHANGE_LOG=\"1 0 4 1 0 2\" AUTOINCVALUE=\"2\"/></METADATA><ROWDATA>"
+                "<ROW RowState=\"6\" id=\"1\" Name=\"Rock\" FileName=\"" +
+                file + "\"/></ROWDATA></DATAPACKET>");
 
   // The deleted row comes back deleted: invisible, and its id is not given again.
   TDataTable again;
@@ -125,7 +129,8 @@ TEST_F(DatasetXmlTest, ValueTexts) {
     table.Insert();
     table.FieldByName("T").SetAsString(c.value);
     table.Post();
-    EXPECT_NE(Save(table).find("<ROW RowState=\"4\" T=\"" + c.written + "\"/>"), std::string::npos) << c.value;
+    EXPECT_NE(Save(table).find("<ROW RowState=\"4\" T=\"" + c.written + "\"/>"), std::string::npos)
+        << c.value;
   }
 
   // Integers and date-times.
@@ -149,8 +154,8 @@ TEST_F(DatasetXmlTest, ValueTexts) {
   EXPECT_EQ(FormatDateTime({2008, 3, 15, 0, 0, 0, 0}), "20080315");
   EXPECT_EQ(FormatDateTime({2008, 3, 15, 14, 5, 9, 123}), "20080315T14:05:09123");
   TDateTimeValue parsed;
-  for (const char *bad : {"20080230", "20081315", "2008031", "20080315T24:00:00000", "20080315T14:05:60000",
-                          "20080315 14:05:09123"})
+  for (const char *bad : {"20080230", "20081315", "2008031", "20080315T24:00:00000",
+                          "20080315T14:05:60000", "20080315 14:05:09123"})
     EXPECT_FALSE(ParseDateTime(bad, parsed)) << bad;
 }
 
@@ -158,7 +163,9 @@ TEST_F(DatasetXmlTest, EveryByteAndNullRoundTrip) {
   std::string all;
   for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
   TDataTable table;
-  CreateTable(table, {{"A", TFieldType::String, 300}, {"B", TFieldType::String, 10}, {"C", TFieldType::Integer, 0}});
+  CreateTable(table, {{"A", TFieldType::String, 300},
+                      {"B", TFieldType::String, 10},
+                      {"C", TFieldType::Integer, 0}});
   table.Insert();
   table.FieldByName("A").SetAsString(all + "x"); // not ending in a space, so nothing is stripped
   table.Post();
@@ -174,31 +181,39 @@ TEST_F(DatasetXmlTest, EveryByteAndNullRoundTrip) {
 }
 
 TEST_F(DatasetXmlTest, ReaderLeniency) {
-  const std::string fields = "<FIELDS><FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"9\"/></FIELDS>";
+  const std::string fields =
+      "<FIELDS><FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"9\"/></FIELDS>";
   const struct {
     const char *what;
     std::string document;
     std::vector<std::string> names; // visible rows
   } cases[] = {
-      {"leading blanks, no declaration", " \r\n\t<DATAPACKET Version=\"2.0\"><METADATA>" + fields +
-                                             "<PARAMS/></METADATA><ROWDATA><ROW Name=\"a\"/></ROWDATA></DATAPACKET>",
+      {"leading blanks, no declaration",
+       " \r\n\t<DATAPACKET Version=\"2.0\"><METADATA>" + fields +
+           "<PARAMS/></METADATA><ROWDATA><ROW Name=\"a\"/></ROWDATA></DATAPACKET>",
        {"a"}},
-      {"byte order mark", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><DATAPACKET><METADATA>" + fields +
-                              "</METADATA><ROWDATA><ROW Name=\"\xC3\xA9\"/></ROWDATA></DATAPACKET>",
+      {"byte order mark",
+       "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><DATAPACKET><METADATA>" + fields +
+           "</METADATA><ROWDATA><ROW Name=\"\xC3\xA9\"/></ROWDATA></DATAPACKET>",
        {"\xC3\xA9"}},
-      {"METADATA first", "<METADATA>" + fields + "</METADATA><ROWDATA><ROW Name=\"m\"/></ROWDATA>", {"m"}},
+      {"METADATA first",
+       "<METADATA>" + fields + "</METADATA><ROWDATA><ROW Name=\"m\"/></ROWDATA>",
+       {"m"}},
       {"tagname, type in capitals, blanks and comments",
-       "<!-- c --><DATAPACKET>\n <METADATA>\n  <FIELDS><FIELD tagname='Name' fieldtype='STRING' WIDTH='9' "
-       "required=\"TRUE\"/></FIELDS>\n </METADATA>\n <ROWDATA><ROW Name = 'q'/>\n</ROWDATA></DATAPACKET>\n",
+       "<!-- c --><DATAPACKET>\n <METADATA>\n  <FIELDS><FIELD tagname='Name' fieldtype='STRING' "
+       "WIDTH='9' "
+       "required=\"TRUE\"/></FIELDS>\n </METADATA>\n <ROWDATA><ROW Name = "
+       "'q'/>\n</ROWDATA></DATAPACKET>\n",
        {"q"}},
       {"row elements by prefix, others passed over, unknown columns ignored",
        "<DATAPACKET><METADATA>" + fields +
            "</METADATA><ROWDATA><ROWX Name=\"1\"/><OTHER Name=\"no\"/><ROW Name=\"2\" Extra=\"x\">"
            "<CHILD/></ROW></ROWDATA></DATAPACKET>",
        {"1", "2"}},
-      {"RowState and references", "<DATAPACKET><METADATA>" + fields +
-                                      "</METADATA><ROWDATA><ROW RowState=\"2\" Name=\"gone\"/><ROW RowState=\"8\" "
-                                      "Name=\"&#65;&#x42;&lt;\"/></ROWDATA></DATAPACKET>",
+      {"RowState and references",
+       "<DATAPACKET><METADATA>" + fields +
+           "</METADATA><ROWDATA><ROW RowState=\"2\" Name=\"gone\"/><ROW RowState=\"8\" "
+           "Name=\"&#65;&#x42;&lt;\"/></ROWDATA></DATAPACKET>",
        {"AB<"}},
   };
   for (const auto &c : cases) {
@@ -214,32 +229,37 @@ TEST_F(DatasetXmlTest, ATableWithoutColumnsKeepsItsRows) {
   TDataTable table;
   Load(table, "<METADATA><FIELDS><FIELDX attrname=\"x\"/></FIELDS></METADATA>"
               "<ROWDATA><ROW/><ROW RowState=\"4\" x=\"1\"/></ROWDATA>");
-  EXPECT_EQ(Save(table), kPrologue + "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS></FIELDS><PARAMS/>"
-                                     "</METADATA><ROWDATA><ROW/><ROW RowState=\"4\"/></ROWDATA>"
-                                     "</DATAPACKET>");
+  EXPECT_EQ(Save(table), kPrologue +
+                             "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS></FIELDS><PARAMS/>"
+                             "</METADATA><ROWDATA><ROW/><ROW RowState=\"4\"/></ROWDATA>"
+                             "</DATAPACKET>");
 }
 
 TEST_F(DatasetXmlTest, ReadOnlyParamsAndCounterAreKept) {
   TDataTable table;
-  Load(table, "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
-              "<FIELD attrname=\"id\" fieldtype=\"I4\" SUBTYPE=\"autoinc\"/>"
-              "<FIELD attrname=\"Name\" fieldtype=\"string\" readonly=\"True\" WIDTH=\"9\"/></FIELDS>"
-              "<PARAMS LCID=\"1033\" CHANGE_LOG=\"1 0 4\" AUTOINCVALUE=\"7\" NOTE=\"a&amp;b\">"
-              "<PARAM Name=\"x\" Value=\"1\"/></PARAMS></METADATA>"
-              "<ROWDATA><ROW RowState=\"4\" id=\"3\" Name=\"n\"/></ROWDATA></DATAPACKET>");
-  EXPECT_EQ(Save(table),
-            kPrologue + "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
-                        "<FIELD attrname=\"id\" fieldtype=\"i4\" readonly=\"true\" SUBTYPE=\"Autoinc\"/>"
-                        "<FIELD attrname=\"Name\" fieldtype=\"string\" readonly=\"true\" WIDTH=\"9\"/></FIELDS>"
-                        "<PARAMS CHANGE_LOG=\"1 0 4\" AUTOINCVALUE=\"7\" LCID=\"1033\" NOTE=\"a&amp;b\">"
-                        "<PARAM Name=\"x\" Value=\"1\"/></PARAMS></METADATA>"
-                        "<ROWDATA><ROW RowState=\"4\" id=\"3\" Name=\"n\"/></ROWDATA></DATAPACKET>");
+  Load(table,
+       "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+       "<FIELD attrname=\"id\" fieldtype=\"I4\" SUBTYPE=\"autoinc\"/>"
+       "<FIELD attrname=\"Name\" fieldtype=\"string\" readonly=\"True\" WIDTH=\"9\"/></FIELDS>"
+       "<PARAMS LCID=\"1033\" CHANGE_LOG=\"1 0 4\" AUTOINCVALUE=\"7\" NOTE=\"a&amp;b\">"
+       "<PARAM Name=\"x\" Value=\"1\"/></PARAMS></METADATA>"
+       "<ROWDATA><ROW RowState=\"4\" id=\"3\" Name=\"n\"/></ROWDATA></DATAPACKET>");
+  EXPECT_EQ(
+      Save(table),
+      kPrologue +
+          "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+          "<FIELD attrname=\"id\" fieldtype=\"i4\" readonly=\"true\" SUBTYPE=\"Autoinc\"/>"
+          "<FIELD attrname=\"Name\" fieldtype=\"string\" readonly=\"true\" WIDTH=\"9\"/></FIELDS>"
+          "<PARAMS CHANGE_LOG=\"1 0 4\" AUTOINCVALUE=\"7\" LCID=\"1033\" NOTE=\"a&amp;b\">"
+          "<PARAM Name=\"x\" Value=\"1\"/></PARAMS></METADATA>"
+          "<ROWDATA><ROW RowState=\"4\" id=\"3\" Name=\"n\"/></ROWDATA></DATAPACKET>");
 
   // A counter that a stored id has already reached moves past it, so ids stay unique.
   TDataTable behind;
-  Load(behind, "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>"
-               "</FIELDS><PARAMS AUTOINCVALUE=\"2\"/></METADATA>"
-               "<ROWDATA><ROW id=\"5\"/></ROWDATA></DATAPACKET>");
+  Load(behind,
+       "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>"
+       "</FIELDS><PARAMS AUTOINCVALUE=\"2\"/></METADATA>"
+       "<ROWDATA><ROW id=\"5\"/></ROWDATA></DATAPACKET>");
   behind.Insert();
   behind.Post();
   EXPECT_EQ(behind.FieldByName("id").AsInteger(), 6);
@@ -250,17 +270,17 @@ TEST_F(DatasetXmlTest, ReferenceDecoding) {
     std::string raw, value;
   } cases[] = {
       {"&lt;&gt;&quot;&apos;&amp;", "<>\"'&"},
-      {"&lxyz", "<z"},     // "&l" takes four bytes, whatever they are
+      {"&lxyz", "<z"}, // "&l" takes four bytes, whatever they are
       {"&gabcd", ">cd"},
       {"&qwertz", "\"z"}, // six
-      {"&apXXXz", "'z"},   // six
-      {"&aXXXz", "&z"},    // five
-      {"&l", "<"},         // cut short by the end of the value
+      {"&apXXXz", "'z"},  // six
+      {"&aXXXz", "&z"},   // five
+      {"&l", "<"},        // cut short by the end of the value
       {"&#65;&#x41;&#x4a;", "AAJ"},
       {"&#233;", "\xC3\xA9"},
       {"&#8364;", "\xE2\x82\xAC"},
       {"&#0;", std::string(1, '\0')},
-      {"&#65", "&#65"},    // no semicolon
+      {"&#65", "&#65"}, // no semicolon
       {"&#6x5;", "&#6x5;"},
       {"&#;&#x;", "&#;&#x;"},
       {"&#X41;", "&#X41;"},
@@ -270,8 +290,10 @@ TEST_F(DatasetXmlTest, ReferenceDecoding) {
   };
   for (const auto &c : cases) {
     TDataTable table;
-    Load(table, "<METADATA><FIELDS><FIELD attrname=\"T\" fieldtype=\"string\" WIDTH=\"50\"/></FIELDS></METADATA>"
-                "<ROWDATA><ROW T=\"" + c.raw + "\"/></ROWDATA>");
+    Load(table, "<METADATA><FIELDS><FIELD attrname=\"T\" fieldtype=\"string\" "
+                "WIDTH=\"50\"/></FIELDS></METADATA>"
+                "<ROWDATA><ROW T=\"" +
+                    c.raw + "\"/></ROWDATA>");
     table.First();
     EXPECT_EQ(table.FieldByName("T").AsString(), c.value) << c.raw;
   }
@@ -280,7 +302,8 @@ TEST_F(DatasetXmlTest, ReferenceDecoding) {
 TEST_F(DatasetXmlTest, RefusedDocumentsLeaveTheTableClosedAndTheFileAlone) {
   const std::string fields = "<FIELDS><FIELD attrname=\"N\" fieldtype=\"i4\"/></FIELDS>";
   const auto packet = [&](const std::string &metadata, const std::string &rows) {
-    return "<DATAPACKET><METADATA>" + metadata + "</METADATA><ROWDATA>" + rows + "</ROWDATA></DATAPACKET>";
+    return "<DATAPACKET><METADATA>" + metadata + "</METADATA><ROWDATA>" + rows +
+           "</ROWDATA></DATAPACKET>";
   };
   const struct {
     std::string document, problem;
@@ -292,9 +315,13 @@ TEST_F(DatasetXmlTest, RefusedDocumentsLeaveTheTableClosedAndTheFileAlone) {
       {"<DATAPACKET><ROWDATA/></DATAPACKET>", "DATAPACKET does not begin with METADATA"},
       {packet("<PARAMS/>" + fields, ""), "METADATA does not begin with FIELDS"},
       {packet("<FIELDS><FIELD fieldtype=\"i4\"/></FIELDS>", ""), "a FIELD names no column"},
-      {packet("<FIELDS><FIELD attrname=\"N\" fieldtype=\"r8\"/></FIELDS>", ""), "unknown type \"r8\""},
-      {packet("<FIELDS><FIELD attrname=\"N\" fieldtype=\"string\"/></FIELDS>", ""), "no valid WIDTH"},
-      {packet("<FIELDS><FIELD attrname=\"N\" fieldtype=\"i4\"/><FIELD attrname=\"N\" fieldtype=\"i4\"/></FIELDS>", ""),
+      {packet("<FIELDS><FIELD attrname=\"N\" fieldtype=\"r8\"/></FIELDS>", ""),
+       "unknown type \"r8\""},
+      {packet("<FIELDS><FIELD attrname=\"N\" fieldtype=\"string\"/></FIELDS>", ""),
+       "no valid WIDTH"},
+      {packet("<FIELDS><FIELD attrname=\"N\" fieldtype=\"i4\"/><FIELD attrname=\"N\" "
+              "fieldtype=\"i4\"/></FIELDS>",
+              ""),
        "defined twice"},
       {packet(fields, "<ROW RowState=\"x\"/>"), "RowState \"x\""},
       {packet(fields, "<ROW N=\"12a\"/>"), "holds \"12a\" in the integer column N"},
@@ -305,11 +332,12 @@ TEST_F(DatasetXmlTest, RefusedDocumentsLeaveTheTableClosedAndTheFileAlone) {
       {packet(fields, "<ROW N=\"1/>"), "the document ends inside the value of N"},
       {packet(fields, "<ROW N/>"), "has no value"},
       {packet(fields, "") + "<MORE/>", "something follows </DATAPACKET>"},
-      {packet(fields, [] {
-         std::string deep = "<ROW>";
-         for (int i = 0; i < 200000; ++i) deep += "<a>"; // deep nesting is no danger
-         return deep;
-       }()),
+      {packet(fields,
+              [] {
+                std::string deep = "<ROW>";
+                for (int i = 0; i < 200000; ++i) deep += "<a>"; // deep nesting is no danger
+                return deep;
+              }()),
        "a is closed by </ROWDATA>"},
   };
   for (const auto &c : cases) {
@@ -324,7 +352,8 @@ TEST_F(DatasetXmlTest, RefusedDocumentsLeaveTheTableClosedAndTheFileAlone) {
     }
     const std::string shown = c.document.substr(0, 200);
     EXPECT_EQ(message.rfind("cdsPlayList: File \"" + path + "\" is not a valid dataset: ", 0), 0u)
-        << shown << "\n" << message;
+        << shown << "\n"
+        << message;
     EXPECT_NE(message.find(c.problem), std::string::npos) << shown << "\n" << message;
     EXPECT_FALSE(table.Active()) << shown;
     EXPECT_EQ(ReadFileBytes(path), c.document);

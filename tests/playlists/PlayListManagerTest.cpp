@@ -1,8 +1,8 @@
 #include "playlists/PlayListManager.h"
 
+#include "TableFixtures.h"
 #include "common/TextHelpers.h"
 #include "support/TestFolders.h"
-#include "TableFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -25,15 +25,14 @@ const std::string kEmptyIndex =
 
 class PlayListStore : public ::testing::Test {
 protected:
-  PlayListStore() {
-    fs::create_directories(PlayLists());
-  }
+  PlayListStore() { fs::create_directories(PlayLists()); }
   std::string Data() const { return folders_.Root() + "data/"; }
   std::string PlayLists() const { return Data() + "playlists/"; }
   std::string IndexBytes() const { return ReadFileBytes(Data() + "playlists.xml"); }
   std::vector<std::string> PlayListFiles() const {
     std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(PlayLists())) names.push_back(entry.path().filename().string());
+    for (const auto &entry : fs::directory_iterator(PlayLists()))
+      names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -69,9 +68,11 @@ TEST_F(PlayListStore, CreateMakesAnEmptySavedPlayListAndAnIndexRow) {
   EXPECT_EQ(file.size(), 44u);
   EXPECT_EQ(file.find_first_not_of("0123456789ABCDEF"), 40u);
   EXPECT_EQ(table.FileName(), PlayLists() + file);
-  EXPECT_NE(ReadFileBytes(PlayLists() + file).find("<PARAMS/></METADATA><ROWDATA></ROWDATA>"), std::string::npos);
-  EXPECT_NE(IndexBytes().find("<ROW RowState=\"4\" id=\"1\" Name=\"Rock\" FileName=\"" + file + "\"/>"),
+  EXPECT_NE(ReadFileBytes(PlayLists() + file).find("<PARAMS/></METADATA><ROWDATA></ROWDATA>"),
             std::string::npos);
+  EXPECT_NE(
+      IndexBytes().find("<ROW RowState=\"4\" id=\"1\" Name=\"Rock\" FileName=\"" + file + "\"/>"),
+      std::string::npos);
 
   // Rows added by the caller and saved come back through OpenPlayList.
   const std::string title = "Song";
@@ -108,11 +109,12 @@ TEST_F(PlayListStore, NamesAreExactAndADuplicateLeavesNothingBehind) {
 
 TEST_F(PlayListStore, NamesAreSortedWithoutRegardToCase) {
   TPlayListManager store(Data(), PlayLists());
-  for (const char *name : {"b", "A", "c", "rock", "ROCK", "Rock", "\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9 2", "Z"})
+  for (const char *name :
+       {"b", "A", "c", "rock", "ROCK", "Rock", "\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9 2", "Z"})
     Create(store, name);
   EXPECT_EQ(store.PlayListNames(),
-            (std::vector<std::string>{"A", "b", "c", "ROCK", "Rock", "rock", "Z", "\xC3\x89t\xC3\xA9",
-                                      "\xC3\xA9t\xC3\xA9 2"}));
+            (std::vector<std::string>{"A", "b", "c", "ROCK", "Rock", "rock", "Z",
+                                      "\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9 2"}));
 }
 
 TEST_F(PlayListStore, DeleteKeepsTheRowAsDeletedAndNeverReusesItsId) {
@@ -121,8 +123,9 @@ TEST_F(PlayListStore, DeleteKeepsTheRowAsDeletedAndNeverReusesItsId) {
   const std::string file = PlayListFiles().at(0);
   store.DeletePlayList("Rock");
   EXPECT_TRUE(PlayListFiles().empty());
-  EXPECT_NE(IndexBytes().find("<ROW RowState=\"6\" id=\"1\" Name=\"Rock\" FileName=\"" + file + "\"/>"),
-            std::string::npos);
+  EXPECT_NE(
+      IndexBytes().find("<ROW RowState=\"6\" id=\"1\" Name=\"Rock\" FileName=\"" + file + "\"/>"),
+      std::string::npos);
   EXPECT_NE(IndexBytes().find("CHANGE_LOG=\"1 0 4 1 0 2\" AUTOINCVALUE=\"2\""), std::string::npos);
   EXPECT_TRUE(store.PlayListNames().empty());
   Create(store, "Rock");
@@ -170,9 +173,13 @@ TEST_F(PlayListStore, OpenFailures) {
   fs::remove(probe.FileName());
   WriteFileBytes(broken, "<html>");
 
-  EXPECT_EQ(ErrorOf([&] { store.OpenPlayList(table, "Gone"); }), "cdsPlayList: Missing data provider or data packet");
+  EXPECT_EQ(ErrorOf([&] { store.OpenPlayList(table, "Gone"); }),
+            "cdsPlayList: Missing data provider or data packet");
   EXPECT_FALSE(table.Active());
-  EXPECT_EQ(ErrorOf([&] { store.OpenPlayList(table, "Broken"); }).rfind("cdsPlayList: File \"" + broken, 0), 0u);
+  EXPECT_EQ(ErrorOf([&] {
+              store.OpenPlayList(table, "Broken");
+            }).rfind("cdsPlayList: File \"" + broken, 0),
+            0u);
   EXPECT_FALSE(table.Active());
   EXPECT_EQ(IndexBytes(), index);
   EXPECT_EQ(ReadFileBytes(broken), "<html>");
@@ -185,7 +192,8 @@ TEST_F(PlayListStore, OpenFailures) {
 
 TEST_F(PlayListStore, FileNamesStayDistinctWithinOneSecond) {
   // Taken names, as the index or the folder would report them.
-  std::set<std::string> taken = {Sha1Hex("1/2/24 10:00:00") + ".xml", Sha1Hex("1/2/24 10:00:00 2") + ".xml"};
+  std::set<std::string> taken = {Sha1Hex("1/2/24 10:00:00") + ".xml",
+                                 Sha1Hex("1/2/24 10:00:00 2") + ".xml"};
   const auto isTaken = [&](const std::string &name) { return taken.count(name) > 0; };
   EXPECT_EQ(NewPlayListFileName("1/2/24 10:00:01", isTaken), Sha1Hex("1/2/24 10:00:01") + ".xml");
   EXPECT_EQ(NewPlayListFileName("1/2/24 10:00:00", isTaken), Sha1Hex("1/2/24 10:00:00 3") + ".xml");
@@ -210,7 +218,10 @@ TEST_F(PlayListStore, APlayListThatCannotBeWrittenLeavesNoIndexRow) {
   const std::string before = IndexBytes();
   fs::remove_all(PlayLists());
   TDataTable table;
-  EXPECT_EQ(ErrorOf([&] { store.CreatePlayList(table, "Rock"); }).rfind("Cannot create file \"" + PlayLists(), 0), 0u);
+  EXPECT_EQ(ErrorOf([&] {
+              store.CreatePlayList(table, "Rock");
+            }).rfind("Cannot create file \"" + PlayLists(), 0),
+            0u);
   EXPECT_EQ(IndexBytes(), before);
   EXPECT_FALSE(store.HasPlayList("Rock"));
   fs::create_directories(PlayLists());
@@ -221,12 +232,15 @@ TEST_F(PlayListStore, APlayListThatCannotBeWrittenLeavesNoIndexRow) {
 TEST_F(PlayListStore, IndexRowsNeverReachOutsideThePlayListsFolder) {
   const std::string outside = Data() + "keep.xml";
   WriteFileBytes(outside, "keep");
-  WriteFileBytes(Data() + "playlists.xml",
-                 "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>"
-                 "<FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"70\"/>"
-                 "<FIELD attrname=\"FileName\" fieldtype=\"string\" WIDTH=\"50\"/></FIELDS></METADATA><ROWDATA>"
-                 "<ROW id=\"1\" Name=\"Up\" FileName=\"../keep.xml\"/><ROW id=\"2\" Name=\"Empty\" FileName=\"\"/>"
-                 "</ROWDATA></DATAPACKET>");
+  WriteFileBytes(
+      Data() + "playlists.xml",
+      "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>"
+      "<FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"70\"/>"
+      "<FIELD attrname=\"FileName\" fieldtype=\"string\" "
+      "WIDTH=\"50\"/></FIELDS></METADATA><ROWDATA>"
+      "<ROW id=\"1\" Name=\"Up\" FileName=\"../keep.xml\"/><ROW id=\"2\" Name=\"Empty\" "
+      "FileName=\"\"/>"
+      "</ROWDATA></DATAPACKET>");
   TPlayListManager store(Data(), PlayLists());
   TDataTable table;
   EXPECT_NE(ErrorOf([&] { store.OpenPlayList(table, "Up"); }), "");
@@ -248,8 +262,8 @@ TEST_F(PlayListStore, ADamagedIndexIsMovedAsideNeverOverwritten) {
        "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>"
        "<FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"70\"/></FIELDS></METADATA><ROWDATA>"
        "<ROW id=\"1\" Name=\"x\"/><ROW id=\"2\" Name=\"x\"/></ROWDATA></DATAPACKET>"},
-      {"no Name column",
-       "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" fieldtype=\"i4\"/></FIELDS></METADATA></DATAPACKET>"},
+      {"no Name column", "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" "
+                         "fieldtype=\"i4\"/></FIELDS></METADATA></DATAPACKET>"},
   };
   std::set<std::string> asides;
   for (const auto &d : damaged) {

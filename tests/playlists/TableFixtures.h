@@ -15,10 +15,10 @@ inline std::vector<TFieldDef> IndexColumns() {
 }
 
 inline std::vector<TFieldDef> PlayListColumns() {
-  return {{"Added", TFieldType::DateTime, 0},      {"Duration", TFieldType::String, 10},
+  return {{"Added", TFieldType::DateTime, 0},          {"Duration", TFieldType::String, 10},
           {"DurationSeconds", TFieldType::Integer, 0}, {"Description", TFieldType::String, 210},
-          {"Rating", TFieldType::String, 5},         {"Thumbnail", TFieldType::String, 50},
-          {"Title", TFieldType::String, 100},        {"Url", TFieldType::String, 16}};
+          {"Rating", TFieldType::String, 5},           {"Thumbnail", TFieldType::String, 50},
+          {"Title", TFieldType::String, 100},          {"Url", TFieldType::String, 16}};
 }
 
 // The message of the EDataTableError that `action` raises, or "" when none.
@@ -55,7 +55,8 @@ inline void AddTitle(TDataTable &table, const std::string *title) {
 // The visible values of one column, in iteration order.
 inline std::vector<std::string> Column(TDataTable &table, const std::string &name) {
   std::vector<std::string> values;
-  for (table.First(); !table.Eof(); table.Next()) values.push_back(table.FieldByName(name).AsString());
+  for (table.First(); !table.Eof(); table.Next())
+    values.push_back(table.FieldByName(name).AsString());
   return values;
 }
 

@@ -7,10 +7,10 @@ using namespace sonabox;
 TEST(RegExFirstMatch, GroupOfFirstMatchOrEmpty) {
   EXPECT_EQ(RegExFirstMatch("totalResults>([0-9]{1,})<", "<x:totalResults>26</x>", 1), "26");
   EXPECT_EQ(RegExFirstMatch("totalResults>([0-9]{1,})<", "ERROR", 1), "");
-  EXPECT_EQ(RegExFirstMatch("(a)", "", 1), "");           // an empty subject never matches
-  EXPECT_EQ(RegExFirstMatch("(a)", "xa", 0), "a");        // group 0 is the whole match
-  EXPECT_EQ(RegExFirstMatch("(a)", "xa", 5), "");         // beyond the groups
-  EXPECT_EQ(RegExFirstMatch("(a)|(b)", "b", 1), "");      // a group that took no part
+  EXPECT_EQ(RegExFirstMatch("(a)", "", 1), "");      // an empty subject never matches
+  EXPECT_EQ(RegExFirstMatch("(a)", "xa", 0), "a");   // group 0 is the whole match
+  EXPECT_EQ(RegExFirstMatch("(a)", "xa", 5), "");    // beyond the groups
+  EXPECT_EQ(RegExFirstMatch("(a)|(b)", "b", 1), ""); // a group that took no part
 }
 
 TEST(RegExFirstMatch, CaselessAndDotAll) {
@@ -25,8 +25,8 @@ TEST(RegExFirstMatch, NeverAcceptsAnEmptyMatch) {
 
 TEST(RegExAllMatches, AppendsInDocumentOrder) {
   std::vector<std::string> list{"kept"};
-  RegExAllMatches("<entry>(.*?)</entry>",
-                  "<entry>a</entry> <ENTRY>b\nc</ENTRY><entry></entry>", 1, list);
+  RegExAllMatches("<entry>(.*?)</entry>", "<entry>a</entry> <ENTRY>b\nc</ENTRY><entry></entry>", 1,
+                  list);
   EXPECT_EQ(list, (std::vector<std::string>{"kept", "a", "b\nc", ""}));
 
   std::vector<std::string> untouched{"x"};
@@ -43,7 +43,8 @@ TEST(RegExErrors, Messages) {
     RegExFirstMatch("", "subject", 1);
     FAIL();
   } catch (const ERegExError &e) {
-    EXPECT_STREQ(e.what(), "TPerlRegEx.Compile() - Please specify a regular expression in RegEx first");
+    EXPECT_STREQ(e.what(),
+                 "TPerlRegEx.Compile() - Please specify a regular expression in RegEx first");
   }
   try {
     RegExFirstMatch("ab(c", "subject", 1);

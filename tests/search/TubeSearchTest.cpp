@@ -1,8 +1,8 @@
 #include "search/TubeSearch.h"
 
 #include "app/Settings.h"
-#include "support/TestFolders.h"
 #include "support/EventLoop.h"
+#include "support/TestFolders.h"
 #include "web/LocalHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -48,13 +48,15 @@ TEST_F(TubeSearchTest, FeedAddress) {
   } cases[] = {
       {"blue sky", "Music", 1,
        start + "/-/Music?vq=blue%20sky&orderby=relevance&start-index=1&max-results=25"},
-      {"blue sky", "Any", 1, start + "?vq=blue%20sky&orderby=relevance&start-index=1&max-results=25"},
+      {"blue sky", "Any", 1,
+       start + "?vq=blue%20sky&orderby=relevance&start-index=1&max-results=25"},
       {"two  spaces", "Any", 26,
        start + "?vq=two%20%20spaces&orderby=relevance&start-index=26&max-results=25"},
       // Only "Any" exactly leaves the category out; an ampersand stays as typed.
       {"rock & roll", "any", 51,
        start + "/-/any?vq=rock%20&%20roll&orderby=relevance&start-index=51&max-results=25"},
-      {"   ", "Music", 1, start + "/-/Music?vq=%20%20%20&orderby=relevance&start-index=1&max-results=25"},
+      {"   ", "Music", 1,
+       start + "/-/Music?vq=%20%20%20&orderby=relevance&start-index=1&max-results=25"},
       // The characters that would change the address are percent-encoded.
       {"c# 100%? yes", "Music", 1,
        start + "/-/Music?vq=c%23%20100%25%3F%20yes&orderby=relevance&start-index=1&max-results=25"},
@@ -71,14 +73,14 @@ TEST_F(TubeSearchTest, FeedAddress) {
 TEST_F(TubeSearchTest, ReadsThePageAndHandsItOverOnTheMainThread) {
   std::mutex mutex;
   std::string target;
-  server.Http().Get("/feeds/api/videos/-/Music", [&](const httplib::Request &req,
-                                                     httplib::Response &res) {
-    const std::lock_guard lock(mutex);
-    target = req.target;
-    res.set_content("<feed><openSearch:totalResults>57</openSearch:totalResults>\n" +
-                        Entry("First", "aaa") + "\n" + Entry("Second", "bbb") + "</feed>",
-                    "text/xml");
-  });
+  server.Http().Get(
+      "/feeds/api/videos/-/Music", [&](const httplib::Request &req, httplib::Response &res) {
+        const std::lock_guard lock(mutex);
+        target = req.target;
+        res.set_content("<feed><openSearch:totalResults>57</openSearch:totalResults>\n" +
+                            Entry("First", "aaa") + "\n" + Entry("Second", "bbb") + "</feed>",
+                        "text/xml");
+      });
   StartServer();
 
   QObject window;
@@ -111,11 +113,11 @@ TEST_F(TubeSearchTest, AnswersWithoutAUsableCountGiveNoRecords) {
     int32_t total;
     std::size_t records;
   } cases[] = {
-      {404, "totalResults>3<" + Entry("x", "x"), 0, 0},     // failed request
-      {200, "<html>not a feed</html>", 0, 0},                // no count
+      {404, "totalResults>3<" + Entry("x", "x"), 0, 0},           // failed request
+      {200, "<html>not a feed</html>", 0, 0},                     // no count
       {200, "totalResults>99999999999<" + Entry("x", "x"), 0, 0}, // count too large
-      {200, "totalResults>0<", 0, 0},                        // no matches
-      {200, "totalResults>80<", 80, 0},                      // start index past the end
+      {200, "totalResults>0<", 0, 0},                             // no matches
+      {200, "totalResults>80<", 80, 0},                           // start index past the end
   };
   std::size_t index = 0;
   server.Http().Get("/feeds/api/videos", [&](const httplib::Request &, httplib::Response &res) {

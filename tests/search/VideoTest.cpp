@@ -15,10 +15,18 @@ const std::string kHost = "127.0.0.1:8472";
 
 std::string Entry(const std::string &description) {
   return "<entry><media:title type='plain'>Song &amp; Dance</media:title>"
-         "<media:player url='http://" + kHost + "/watch?v=abc123&feature=feed'/>"
-         "<media:description type='plain'>" + description + "</media:description>"
-         "<media:thumbnail url='http://" + kHost + "/t/abc123/1.jpg' height='90' width='120'/>"
-         "<media:thumbnail url='http://" + kHost + "/t/abc123/2.jpg'/>"
+         "<media:player url='http://" +
+         kHost +
+         "/watch?v=abc123&feature=feed'/>"
+         "<media:description type='plain'>" +
+         description +
+         "</media:description>"
+         "<media:thumbnail url='http://" +
+         kHost +
+         "/t/abc123/1.jpg' height='90' width='120'/>"
+         "<media:thumbnail url='http://" +
+         kHost +
+         "/t/abc123/2.jpg'/>"
          "<yt:duration seconds='205'/>"
          "<gd:rating min='1' max='5' numRaters='10' average='4.2857'/>"
          "<yt:statistics viewCount='1234' favoriteCount='5'/></entry>";
@@ -35,9 +43,10 @@ TVideo Parse(const std::string &entry) {
 
 TEST(ParseVideoEntry, AFullEntry) {
   const TVideo video = Parse(Entry("A\tlong\r\ndescription\n"));
-  EXPECT_EQ(video.Title, "Song &amp; Dance"); // no XML decoding
+  EXPECT_EQ(video.Title, "Song &amp; Dance");  // no XML decoding
   EXPECT_EQ(video.Url, "abc123&feature=feed"); // query parameters included
-  EXPECT_EQ(video.Description, "Along\rdescription"); // tabs and line feeds go, carriage returns stay
+  EXPECT_EQ(video.Description,
+            "Along\rdescription"); // tabs and line feeds go, carriage returns stay
   EXPECT_EQ(video.Thumbnail, "http://" + kHost + "/t/abc123/1.jpg"); // the first one
   EXPECT_EQ(video.DurationSeconds, 205);
   EXPECT_EQ(video.Duration, "3:25");
@@ -58,19 +67,30 @@ TEST(ParseVideoEntry, MissingAndOddElements) {
     TVideo expected;
   } cases[] = {
       {"nothing", "<entry></entry>", {"", "", "", "", "", "0:00", 0, ""}},
-      {"capitals in tags", "<MEDIA:TITLE TYPE='plain'>T</media:title><YT:DURATION SECONDS='61'/>",
+      {"capitals in tags",
+       "<MEDIA:TITLE TYPE='plain'>T</media:title><YT:DURATION SECONDS='61'/>",
        {"T", "", "", "", "", "1:01", 61, ""}},
-      {"title with another attribute", "<media:title type='plain' lang='en'>T</media:title>", {"", "", "", "", "", "0:00", 0, ""}},
-      {"another count before the views", "<yt:statistics favoriteCount='5' viewCount='1234'/>",
+      {"title with another attribute",
+       "<media:title type='plain' lang='en'>T</media:title>",
        {"", "", "", "", "", "0:00", 0, ""}},
-      {"rating anywhere after the element name", "<gd:rating average='3'/><gd:rating average='5'/>",
+      {"another count before the views",
+       "<yt:statistics favoriteCount='5' viewCount='1234'/>",
+       {"", "", "", "", "", "0:00", 0, ""}},
+      {"rating anywhere after the element name",
+       "<gd:rating average='3'/><gd:rating average='5'/>",
        {"", "", "", "3", "", "0:00", 0, ""}},
-      {"duration beyond 32 bits", "<yt:duration seconds='99999999999'/>", {"", "", "", "", "", "0:00", 0, ""}},
-      {"https watch address", "<media:player url='https://" + kHost + "/watch?v=x'/>",
+      {"duration beyond 32 bits",
+       "<yt:duration seconds='99999999999'/>",
        {"", "", "", "", "", "0:00", 0, ""}},
-      {"dots of the host are literal", "<media:player url='http://127a0b0c1:8472/watch?v=x'/>",
+      {"https watch address",
+       "<media:player url='https://" + kHost + "/watch?v=x'/>",
        {"", "", "", "", "", "0:00", 0, ""}},
-      {"another host", "<media:player url='http://example.org/watch?v=x'/>", {"", "", "", "", "", "0:00", 0, ""}},
+      {"dots of the host are literal",
+       "<media:player url='http://127a0b0c1:8472/watch?v=x'/>",
+       {"", "", "", "", "", "0:00", 0, ""}},
+      {"another host",
+       "<media:player url='http://example.org/watch?v=x'/>",
+       {"", "", "", "", "", "0:00", 0, ""}},
   };
   for (const auto &c : cases) {
     const TVideo video = Parse(c.entry);
@@ -92,16 +112,19 @@ TEST(ParseVideoEntry, DescriptionLimit) {
   } cases[] = {
       {std::string(250, 'd'), std::string(200, 'd')},
       {std::string(200, 'd'), std::string(200, 'd')},
-      {std::string(199, 'd') + e, std::string(199, 'd')},            // é would be split: left out
-      {std::string(198, 'd') + e + "x", std::string(198, 'd') + e},  // é fits whole
-      {std::string(20, '\t') + std::string(200, 'd'), std::string(200, 'd')}, // removed before the cut
+      {std::string(199, 'd') + e, std::string(199, 'd')},           // é would be split: left out
+      {std::string(198, 'd') + e + "x", std::string(198, 'd') + e}, // é fits whole
+      {std::string(20, '\t') + std::string(200, 'd'),
+       std::string(200, 'd')}, // removed before the cut
   };
-  for (const auto &c : cases) EXPECT_EQ(Parse(Entry(c.description)).Description, c.kept) << c.description.size();
+  for (const auto &c : cases)
+    EXPECT_EQ(Parse(Entry(c.description)).Description, c.kept) << c.description.size();
 }
 
 TEST(StoreVideoInRow, FillsAPlayListRowCutToItsColumns) {
   TVideo video;
-  video.Title = std::string(99, 't') + "\xE2\x82\xAC"; // a three-byte character across the width of 100
+  video.Title =
+      std::string(99, 't') + "\xE2\x82\xAC"; // a three-byte character across the width of 100
   video.Description = std::string(200, 'd');
   video.Url = "abcdefghijklmnop&feature=feed";
   video.Rating = "4.2857";
@@ -126,7 +149,8 @@ TEST(StoreVideoInRow, FillsAPlayListRowCutToItsColumns) {
   EXPECT_EQ(table.FieldByName("Thumbnail").AsString(), video.Thumbnail.substr(0, 50));
   EXPECT_TRUE(table.FieldByName("Added").IsNull());
   table.SaveToFile(folders.Root() + "p.xml");
-  EXPECT_EQ(sonabox::test::ReadFileBytes(folders.Root() + "p.xml").find("987654321"), std::string::npos);
+  EXPECT_EQ(sonabox::test::ReadFileBytes(folders.Root() + "p.xml").find("987654321"),
+            std::string::npos);
 
   // A table without the columns is a fault of its definition: the table's error.
   TDataTable other;

@@ -57,14 +57,14 @@ TEST(ShareStamp, DateAndLongTimeButNoTimeAtMidnight) {
 TEST_F(ShareTest, SendShareSignsTheFieldsAndAnswersTheCode) {
   std::string target;
   test::FormFields fields;
-  server.Http().Post("/interface/share.php", [&](const httplib::Request &req,
-                                                 httplib::Response &res,
-                                                 const httplib::ContentReader &read) {
-    const std::lock_guard lock(mutex);
-    target = req.target;
-    fields = test::ReadFormFields(read);
-    res.set_content("  CODE-42\r\n", "text/plain");
-  });
+  server.Http().Post(
+      "/interface/share.php",
+      [&](const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &read) {
+        const std::lock_guard lock(mutex);
+        target = req.target;
+        fields = test::ReadFormFields(read);
+        res.set_content("  CODE-42\r\n", "text/plain");
+      });
   StartServer();
 
   const struct {
@@ -90,9 +90,9 @@ TEST_F(ShareTest, SendShareSignsTheFieldsAndAnswersTheCode) {
     const std::lock_guard lock(mutex);
     std::vector<std::string> names;
     for (const auto &field : fields) names.push_back(field.first);
-    EXPECT_EQ(names, (std::vector<std::string>{"hash", "token", "receipt", "payload", "note",
-                                                "toName", "toEmail", "fromName", "fromEmail",
-                                                "title"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"hash", "token", "receipt", "payload", "note", "toName",
+                                        "toEmail", "fromName", "fromEmail", "title"}));
     const std::string payload = Base64Decode(Field(fields, "payload"));
     std::string joined;
     for (const std::string &entry : c.entries) joined += entry;
@@ -113,11 +113,11 @@ TEST_F(ShareTest, SendShareSignsTheFieldsAndAnswersTheCode) {
     const std::string title = Base64Decode(Field(fields, "title"));
     EXPECT_EQ(note, "Listen to these\r\nnow");
     EXPECT_EQ(title, "Friday's songs");
-    EXPECT_EQ(Field(fields, "hash"),
-              Sha1Hex(token + payload + Field(fields, "fromEmail") + Field(fields, "toEmail") +
-                      "QWWQ") +
-                  Sha1Hex(token + Field(fields, "fromName") + Field(fields, "toName") + "GHHG") +
-                  Sha1Hex(token + title + note + "UYYU"));
+    EXPECT_EQ(
+        Field(fields, "hash"),
+        Sha1Hex(token + payload + Field(fields, "fromEmail") + Field(fields, "toEmail") + "QWWQ") +
+            Sha1Hex(token + Field(fields, "fromName") + Field(fields, "toName") + "GHHG") +
+            Sha1Hex(token + title + note + "UYYU"));
 
     const std::string prefix = "/interface/share.php?";
     ASSERT_EQ(target.substr(0, prefix.size()), prefix);

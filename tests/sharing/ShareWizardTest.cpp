@@ -12,8 +12,8 @@
 #include "server/ServerFixture.h"
 #include "sharing/Share.h"
 #include "sharing/ShareVideosDialog.h"
-#include "support/ModalWatcher.h"
 #include "support/EventLoop.h"
+#include "support/ModalWatcher.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -36,7 +36,6 @@ using namespace sonabox;
 using sonabox::test::RunUntilIdle;
 
 namespace {
-
 
 // Acts on the save-shared-videos dialog once it shows modally, as the user
 // would.
@@ -113,7 +112,8 @@ protected:
     TDataTable table;
     std::vector<std::string> titles;
     if (!window->PlayListManager->OpenPlayList(table, name)) return titles;
-    for (table.First(); !table.Eof(); table.Next()) titles.push_back(table.FieldByName("Title").AsString());
+    for (table.First(); !table.Eof(); table.Next())
+      titles.push_back(table.FieldByName("Title").AsString());
     return titles;
   }
 
@@ -125,7 +125,8 @@ protected:
   }
 
   void ChoosePlayList(const std::string &name) {
-    window->cbSharePlayList->setCurrentIndex(window->cbSharePlayList->findText(QString::fromStdString(name)));
+    window->cbSharePlayList->setCurrentIndex(
+        window->cbSharePlayList->findText(QString::fromStdString(name)));
   }
 
   // A real mouse click on a data cell of the grid (rows from 1, as the grid counts).
@@ -143,7 +144,8 @@ protected:
     return ticks;
   }
 
-  void FillPeople(const QString &name, const QString &email, const QString &to, const QString &toEmail) {
+  void FillPeople(const QString &name, const QString &email, const QString &to,
+                  const QString &toEmail) {
     window->edYourName->setText(name);
     window->edYourEmail->setText(email);
     window->edRecipientName->setText(to);
@@ -154,7 +156,8 @@ protected:
   QAction *NextAction() const { return window->btnShareNext->defaultAction(); }
 
   // A share posted with the program's own client, as another user's program posts it.
-  std::string PostShare(const std::string &title, const std::string &note, const std::vector<TVideo> &videos) {
+  std::string PostShare(const std::string &title, const std::string &note,
+                        const std::vector<TVideo> &videos) {
     TShare share;
     share.SetFrom("Ann", "ann@example.org");
     share.SetTo("Bob", "bob@example.org");
@@ -354,8 +357,9 @@ TEST_F(ShareWizardTest, BackToStepOneForAnotherPlayList) {
   ChoosePlayList("Quiet Hours");
   Next();
   EXPECT_EQ(window->cbShareTitle->currentText(), "Quiet Hours");
-  EXPECT_EQ(window->sgShareVideos->model()->data(window->sgShareVideos->model()->index(1, 1)).toString(),
-            "Night Birds");
+  EXPECT_EQ(
+      window->sgShareVideos->model()->data(window->sgShareVideos->model()->index(1, 1)).toString(),
+      "Night Birds");
   EXPECT_EQ(Ticks(), std::vector<bool>({false, false}));
   EXPECT_EQ(window->lbShareCount->text(), "0 videos marked to share");
 }
@@ -377,7 +381,8 @@ TEST_F(ShareWizardTest, StepThreeWantsFourFieldsInOrder) {
       {"", "a@b", "Bob", "b@c", "You need to enter your name"},
       {"Ann", "a@b", "", "b@c", "You need to enter their name"},
       {"Ann", "a@b", "Bob", "", "You need to enter their email"},
-      {" ", " ", " ", " ", "The videos could not be sent. Please check your connection and try again."},
+      {" ", " ", " ", " ",
+       "The videos could not be sent. Please check your connection and try again."},
   };
   for (const auto &c : cases) {
     FillPeople(c.name, c.email, c.to, c.toEmail);
@@ -406,7 +411,8 @@ TEST_F(ShareWizardTest, RestartKeepsWhatItShould) {
   EXPECT_EQ(Page(), 0);
   EXPECT_EQ(NextAction(), window->aShareStep1);
   EXPECT_FALSE(window->cdsShare->Active());
-  for (QLineEdit *cleared : {window->edRecipientName, window->edRecipientEmail, window->edEmailNote})
+  for (QLineEdit *cleared :
+       {window->edRecipientName, window->edRecipientEmail, window->edEmailNote})
     EXPECT_TRUE(cleared->text().isEmpty()) << cleared->objectName().toStdString();
   EXPECT_EQ(window->cbShareTitle->currentText(), "Songs for the road");
   EXPECT_EQ(window->edYourName->text(), "Ann");
@@ -470,7 +476,8 @@ TEST_F(ShareWizardTest, ReceivedVideosAddedToThePlayListOpenOnThePlayPage) {
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(boxes.Boxes()[0].Text, "New files have been added to \"Road Trip\"");
   EXPECT_EQ(PlayListTitles("Road Trip"),
-            std::vector<std::string>({"Highway Song", "Desert Rain", "Neon Diner", "Slow River", "Night Birds"}));
+            std::vector<std::string>(
+                {"Highway Song", "Desert Rain", "Neon Diner", "Slow River", "Night Birds"}));
   EXPECT_FALSE(window->PlayListManager->HasPlayList("Quiet Hours"));
   // The Play page shows them at once, and its next save keeps them.
   EXPECT_EQ(window->sgPlayList->model()->rowCount(), 5);
@@ -561,6 +568,7 @@ TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
   ASSERT_TRUE(answer.Shown());
   ASSERT_FALSE(boxes.Boxes().empty());
   EXPECT_EQ(boxes.Boxes().back().Text, "New files have been added to \"From Ann with love\"");
-  EXPECT_EQ(PlayListTitles("From Ann with love"), std::vector<std::string>({"Desert Rain", "Neon Diner"}));
+  EXPECT_EQ(PlayListTitles("From Ann with love"),
+            std::vector<std::string>({"Desert Rain", "Neon Diner"}));
   window.reset();
 }

@@ -17,8 +17,10 @@ void ModalWatcher::Poll() {
     boxes_.push_back({box->text(), box->icon()});
     QAbstractButton *button = box->button(answer_);
     if (!button) button = box->buttons().isEmpty() ? nullptr : box->buttons().first();
-    if (button) button->click();
-    else box->reject();
+    if (button)
+      button->click();
+    else
+      box->reject();
   }
 }
 

@@ -14,8 +14,10 @@ void Remember(const char *name, std::string &old, bool &had) {
   if (had) old = value;
 }
 void Restore(const char *name, const std::string &old, bool had) {
-  if (had) setenv(name, old.c_str(), 1);
-  else unsetenv(name);
+  if (had)
+    setenv(name, old.c_str(), 1);
+  else
+    unsetenv(name);
 }
 } // namespace
 

@@ -26,11 +26,20 @@ struct TResult {
 const std::string kHost = "127.0.0.1:8472"; // the default video web host
 
 std::string Entry(const std::string &id, const std::string &title, int seconds) {
-  return "<entry><media:title type='plain'>" + title + "</media:title>"
-         "<media:player url='http://" + kHost + "/watch?v=" + id + "'/>"
-         "<media:description type='plain'>About " + id + "</media:description>"
-         "<media:thumbnail url='http://" + kHost + "/t/" + id + ".jpg'/>"
-         "<yt:duration seconds='" + std::to_string(seconds) + "'/>"
+  return "<entry><media:title type='plain'>" + title +
+         "</media:title>"
+         "<media:player url='http://" +
+         kHost + "/watch?v=" + id +
+         "'/>"
+         "<media:description type='plain'>About " +
+         id +
+         "</media:description>"
+         "<media:thumbnail url='http://" +
+         kHost + "/t/" + id +
+         ".jpg'/>"
+         "<yt:duration seconds='" +
+         std::to_string(seconds) +
+         "'/>"
          "<gd:rating average='4.5'/><yt:statistics viewCount='77'/></entry>\n";
 }
 
@@ -59,11 +68,13 @@ protected:
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> files;
     for (const auto &entry : fs::recursive_directory_iterator(folders_.DataPath()))
-      if (entry.is_regular_file()) files[entry.path().string()] = ReadFileBytes(entry.path().string());
+      if (entry.is_regular_file())
+        files[entry.path().string()] = ReadFileBytes(entry.path().string());
     return files;
   }
   // A failing command: one line on stderr, exit 1, and no file changed.
-  void ExpectFailure(const QStringList &args, const std::string &message, const std::string &input = {}) {
+  void ExpectFailure(const QStringList &args, const std::string &message,
+                     const std::string &input = {}) {
     const auto before = Snapshot();
     const TResult result = Run(args, input);
     EXPECT_EQ(result.Code, 1) << args.join(' ').toStdString();
@@ -81,7 +92,8 @@ TEST_F(Cli, CreateListAndDelete) {
   EXPECT_EQ(Run({"list"}).Out, "");
   for (const char *name : {"Rock", "b", "rock"}) EXPECT_EQ(Run({"create", name}).Code, 0) << name;
   EXPECT_EQ(Run({"list"}).Out, "b\nRock\nrock\n");
-  ExpectFailure({"create", "Rock"}, "sonabox-cli: Key violation: \"Rock\" is already in index nameidx");
+  ExpectFailure({"create", "Rock"},
+                "sonabox-cli: Key violation: \"Rock\" is already in index nameidx");
 
   const std::string rockFile = PlayListFile("Rock");
   ASSERT_TRUE(fs::exists(rockFile));
@@ -100,9 +112,13 @@ TEST_F(Cli, AddShowAndRemove) {
   EXPECT_EQ(added.Code, 0) << added.Err;
   EXPECT_EQ(added.Out, "3 videos added to \"Mix\"\n");
   const std::string base = "http://" + kHost + "/t/";
-  EXPECT_EQ(Run({"show", "Mix"}).Out, "First Song\t1:05\t65\taaa\t4.5\t" + base + "aaa.jpg\n"
-                                      "Second\t0:05\t5\tbbb\t4.5\t" + base + "bbb.jpg\n"
-                                      "Third\t60:00\t3600\tccc\t4.5\t" + base + "ccc.jpg\n");
+  EXPECT_EQ(Run({"show", "Mix"}).Out, "First Song\t1:05\t65\taaa\t4.5\t" + base +
+                                          "aaa.jpg\n"
+                                          "Second\t0:05\t5\tbbb\t4.5\t" +
+                                          base +
+                                          "bbb.jpg\n"
+                                          "Third\t60:00\t3600\tccc\t4.5\t" +
+                                          base + "ccc.jpg\n");
   EXPECT_EQ(Run({"add", "Mix"}, "no entries here").Out, "0 videos added to \"Mix\"\n");
 
   EXPECT_EQ(Run({"remove", "Mix", "2"}).Code, 0);
@@ -128,12 +144,18 @@ TEST_F(Cli, ABrokenPlayListIsLeftAlone) {
   EXPECT_EQ(ReadFileBytes(file), broken);
   // A damaged index stops every command and stays as it was.
   WriteFileBytes(folders_.DataPath() + "playlists.xml", "garbage");
-  ExpectFailure({"list"}, "sonabox-cli: File \"" + folders_.DataPath() + "playlists.xml\" is not a valid dataset");
+  ExpectFailure({"list"}, "sonabox-cli: File \"" + folders_.DataPath() +
+                              "playlists.xml\" is not a valid dataset");
   EXPECT_EQ(Index(), "garbage");
 }
 
 TEST_F(Cli, BadArgumentsPrintTheUsage) {
-  const QStringList cases[] = {{}, {"play"}, {"list", "x"}, {"show"}, {"create", "a", "b"}, {"remove", "a"},
+  const QStringList cases[] = {{},
+                               {"play"},
+                               {"list", "x"},
+                               {"show"},
+                               {"create", "a", "b"},
+                               {"remove", "a"},
                                {"remove", "a", "two"}};
   for (const QStringList &args : cases) {
     const TResult result = Run(args);

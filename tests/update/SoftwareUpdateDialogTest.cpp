@@ -2,14 +2,14 @@
 // signs its answer with the test's own key: the question, the download with
 // its progress, the installer started and the program ended; and every road on
 // which nothing may be started.
+#include "update/SoftwareUpdateDialog.h"
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "common/TextHelpers.h"
 #include "server/ServerFixture.h"
-#include "update/SoftwareUpdateDialog.h"
+#include "support/EventLoop.h"
 #include "update/TestKeys.h"
 #include "update/Updaters.h"
-#include "support/EventLoop.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -79,7 +79,8 @@ int RunProgram(const std::function<bool()> &stop) {
 }
 
 const QString kQuestion = "A new update has been found, do you want to download now?";
-const QString kDownloadError = "Error downloading update\rPlease check your connection and try again";
+const QString kDownloadError =
+    "Error downloading update\rPlease check your connection and try again";
 
 class SoftwareUpdateDialogTest : public ::testing::Test {
 protected:
@@ -103,7 +104,8 @@ protected:
     });
     marker = server->Root().string() + "installer-ran";
     asset = (server->Root() / "assets" / "Sonabox.run").string();
-    installer = "#!/bin/sh\necho ran > '" + marker + "'\nexit 0\n" + std::string(padding, '#') + "\n";
+    installer =
+        "#!/bin/sh\necho ran > '" + marker + "'\nexit 0\n" + std::string(padding, '#') + "\n";
     test::WriteFileBytes(asset, installer);
   }
 
@@ -192,7 +194,8 @@ TEST_F(SoftwareUpdateDialogTest, AFailedDownloadIsReportedAndAbortBringsTheWindo
     if (box.text() == kQuestion) fs::remove(asset);
     return box.text() == kQuestion ? QMessageBox::Yes : QMessageBox::Ok;
   });
-  EXPECT_EQ(RunProgram([&] { return answerer.Boxes().size() == 2 && !dialog->Download; }), kStopped);
+  EXPECT_EQ(RunProgram([&] { return answerer.Boxes().size() == 2 && !dialog->Download; }),
+            kStopped);
   EXPECT_EQ(answerer.Boxes()[1].Text, kDownloadError);
   EXPECT_EQ(answerer.Boxes()[1].Icon, QMessageBox::Critical);
   EXPECT_EQ(dialog->lbPercentDone->text(), "0%");
@@ -228,12 +231,14 @@ TEST_F(SoftwareUpdateDialogTest, AnInstallerThatIsNotTheSignedOneIsNeverStarted)
       }
       return QMessageBox::Yes;
     });
-    EXPECT_EQ(RunProgram([&] { return answerer.Boxes().size() == 2 && !dialog->Download; }), kStopped);
+    EXPECT_EQ(RunProgram([&] { return answerer.Boxes().size() == 2 && !dialog->Download; }),
+              kStopped);
     ASSERT_EQ(answerer.Boxes().size(), 2u);
     EXPECT_EQ(answerer.Boxes()[1].Text, kDownloadError);
     EXPECT_EQ(dialog->lbPercentDone->text(), "0%") << "the label starts again";
     EXPECT_EQ(dialog->ProgressBar1->value(), 100) << "the bar keeps its last position";
-    EXPECT_FALSE(fs::exists(Settings->TempPath() + "Sonabox.run")) << "unverified bytes are not kept";
+    EXPECT_FALSE(fs::exists(Settings->TempPath() + "Sonabox.run"))
+        << "unverified bytes are not kept";
     EXPECT_FALSE(fs::exists(marker));
 
     delete dSoftwareUpdate;

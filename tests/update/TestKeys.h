@@ -28,9 +28,10 @@ inline std::string BioText(BIO *bio) {
 // A new key pair of the given type ("ED25519", or "EC" / "RSA" for keys of
 // another kind).
 inline TKeyPair MakeKeyPair(const char *type = "ED25519") {
-  EVP_PKEY *key = std::string_view(type) == "EC"    ? EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")
-                  : std::string_view(type) == "RSA" ? EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048})
-                                                    : EVP_PKEY_Q_keygen(nullptr, nullptr, type);
+  EVP_PKEY *key =
+      std::string_view(type) == "EC"    ? EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256")
+      : std::string_view(type) == "RSA" ? EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048})
+                                        : EVP_PKEY_Q_keygen(nullptr, nullptr, type);
   if (!key) throw std::runtime_error("key generation failed");
   std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> owner(key, &EVP_PKEY_free);
   std::unique_ptr<BIO, decltype(&BIO_free)> priv(BIO_new(BIO_s_mem()), &BIO_free);
@@ -47,7 +48,8 @@ inline std::string SignEd25519(const std::string &privatePem, std::string_view m
       BIO_new_mem_buf(privatePem.data(), static_cast<int>(privatePem.size())), &BIO_free);
   std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
       PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), &EVP_PKEY_free);
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                  &EVP_MD_CTX_free);
   std::size_t size = 64;
   std::string signature(size, '\0');
   if (!key || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||

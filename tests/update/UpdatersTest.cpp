@@ -1,8 +1,8 @@
 #include "update/Updaters.h"
 
 #include "common/TextHelpers.h"
-#include "support/TestFolders.h"
 #include "support/EventLoop.h"
+#include "support/TestFolders.h"
 #include "web/LocalHttpServer.h"
 
 #include <gtest/gtest.h>
@@ -49,9 +49,12 @@ TEST(ProgressPercent, NearestWithHalvesToEven) {
     int64_t count, total;
     const char *percent;
   } cases[] = {
-      {0, 0, "0"},      {5, 0, "0"},      {0, 10, "0"},     {10, 10, "100"},
-      {1, 3, "33"},     {2, 3, "67"},     {1, 8, "12"},     {3, 8, "38"},
-      {1, 200, "0"},    {3, 200, "2"},    {5, 200, "2"},    {197, 200, "98"},
+      {0, 0, "0"},       {5, 0, "0"},
+      {0, 10, "0"},      {10, 10, "100"},
+      {1, 3, "33"},      {2, 3, "67"},
+      {1, 8, "12"},      {3, 8, "38"},
+      {1, 200, "0"},     {3, 200, "2"},
+      {5, 200, "2"},     {197, 200, "98"},
       {199, 200, "100"}, {4999999999, 10000000000, "50"},
   };
   for (const auto &c : cases)
@@ -74,13 +77,13 @@ TEST_F(UpdatersTest, CheckReadsTheNewestBuild) {
   };
   std::size_t index = 0;
   std::string target;
-  server.Http().Get("/interface/updates.php", [&](const httplib::Request &req,
-                                                  httplib::Response &res) {
-    const std::lock_guard lock(mutex);
-    target = req.target;
-    res.status = cases[index].status;
-    res.set_content(cases[index].answer, "text/plain");
-  });
+  server.Http().Get("/interface/updates.php",
+                    [&](const httplib::Request &req, httplib::Response &res) {
+                      const std::lock_guard lock(mutex);
+                      target = req.target;
+                      res.status = cases[index].status;
+                      res.set_content(cases[index].answer, "text/plain");
+                    });
   server.Start();
 
   for (index = 0; index < std::size(cases); ++index) {
@@ -108,17 +111,19 @@ TEST_F(UpdatersTest, DownloadReportsProgressAndWritesTheInstaller) {
   std::string installer;
   for (int i = 0; i < 200000; ++i) installer += static_cast<char>(i % 251);
   std::string target;
-  server.Http().Get("/assets/Sonabox.exe", [&](const httplib::Request &req, httplib::Response &res) {
-    {
-      const std::lock_guard lock(mutex);
-      target = req.target;
-    }
-    res.set_content(installer, "application/octet-stream");
-  });
+  server.Http().Get("/assets/Sonabox.exe",
+                    [&](const httplib::Request &req, httplib::Response &res) {
+                      {
+                        const std::lock_guard lock(mutex);
+                        target = req.target;
+                      }
+                      res.set_content(installer, "application/octet-stream");
+                    });
   // The same bytes without an announced size.
   server.Http().Get("/assets/Unsized.exe", [&](const httplib::Request &, httplib::Response &res) {
     res.set_chunked_content_provider(
-        "application/octet-stream", [&, sent = false](std::size_t, httplib::DataSink &sink) mutable {
+        "application/octet-stream",
+        [&, sent = false](std::size_t, httplib::DataSink &sink) mutable {
           if (sent) {
             sink.done();
             return true;
@@ -137,12 +142,12 @@ TEST_F(UpdatersTest, DownloadReportsProgressAndWritesTheInstaller) {
     auto *download = new TDownloadUpdate;
     download->SetFileUrl(server.Url(sized ? "/assets/Sonabox.exe" : "/assets/Unsized.exe"));
     download->SetDestFile(file);
-    download->SetOnProgress(&dialog, [&](TDownloadUpdate &sender, int64_t total,
-                                         const std::string &percent) {
-      EXPECT_TRUE(OnMainThread());
-      EXPECT_EQ(&sender, download);
-      progress.emplace_back(total, percent);
-    });
+    download->SetOnProgress(
+        &dialog, [&](TDownloadUpdate &sender, int64_t total, const std::string &percent) {
+          EXPECT_TRUE(OnMainThread());
+          EXPECT_EQ(&sender, download);
+          progress.emplace_back(total, percent);
+        });
     download->SetOnFinish(&dialog, [&] {
       EXPECT_FALSE(download->IsTerminated());
       failed = download->Failed();
@@ -152,7 +157,8 @@ TEST_F(UpdatersTest, DownloadReportsProgressAndWritesTheInstaller) {
     EXPECT_EQ(test::ReadFileBytes(file), installer);
     ASSERT_GE(progress.size(), 2u);
     // The transfer's beginning first, with the announced size and "0".
-    EXPECT_EQ(progress.front(), std::make_pair(sized ? int64_t(200000) : int64_t(0), std::string("0")));
+    EXPECT_EQ(progress.front(),
+              std::make_pair(sized ? int64_t(200000) : int64_t(0), std::string("0")));
     if (sized) {
       EXPECT_EQ(progress.back().second, "100");
       for (std::size_t i = 1; i < progress.size(); ++i)
@@ -168,13 +174,12 @@ TEST_F(UpdatersTest, DownloadReportsProgressAndWritesTheInstaller) {
 TEST_F(UpdatersTest, AStopRequestEndsTheDownloadAtTheNextProgress) {
   // 100 pieces of 1000 bytes, 20 ms apart: about two seconds in all.
   server.Http().Get("/assets/Sonabox.exe", [](const httplib::Request &, httplib::Response &res) {
-    res.set_content_provider(
-        100000, "application/octet-stream",
-        [](std::size_t offset, std::size_t, httplib::DataSink &sink) {
-          if (offset > 0) std::this_thread::sleep_for(20ms);
-          const std::string piece(1000, 'x');
-          return sink.write(piece.data(), piece.size());
-        });
+    res.set_content_provider(100000, "application/octet-stream",
+                             [](std::size_t offset, std::size_t, httplib::DataSink &sink) {
+                               if (offset > 0) std::this_thread::sleep_for(20ms);
+                               const std::string piece(1000, 'x');
+                               return sink.write(piece.data(), piece.size());
+                             });
   });
   server.Start();
 

@@ -71,5 +71,4 @@ inline FormFields ReadFormFields(const httplib::ContentReader &read) {
   return fields;
 }
 
-
 } // namespace sonabox::test

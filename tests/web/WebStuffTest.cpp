@@ -101,8 +101,10 @@ TEST_F(WebStuffTest, GetTextFailuresAnswerError) {
 TEST_F(WebStuffTest, GetTextFollowsUpToFourteenRedirects) {
   server.Http().Get("/hop/(\\d+)", [this](const httplib::Request &req, httplib::Response &res) {
     const int left = std::stoi(req.matches[1]);
-    if (left == 0) res.set_content("final page", "text/plain");
-    else res.set_redirect(server.Url("/hop/" + std::to_string(left - 1)));
+    if (left == 0)
+      res.set_content("final page", "text/plain");
+    else
+      res.set_redirect(server.Url("/hop/" + std::to_string(left - 1)));
   });
   server.Start();
   const std::pair<int, std::string> cases[] = {
@@ -147,8 +149,9 @@ TEST_F(WebStuffTest, RequestsCarryOnlyTheirOwnHeaders) {
     EXPECT_EQ(req->get_header_value("Accept"), "text/html, */*");
     for (const auto &[name, value] : req->headers) {
       if (AddedByServer(name)) continue;
-      const bool allowed = name == "Host" || name == "User-Agent" || name == "Accept" ||
-                           (req == &seenPost && (name == "Content-Type" || name == "Content-Length"));
+      const bool allowed =
+          name == "Host" || name == "User-Agent" || name == "Accept" ||
+          (req == &seenPost && (name == "Content-Type" || name == "Content-Length"));
       EXPECT_TRUE(allowed) << req->method << " sent " << name << ": " << value;
     }
   }
@@ -161,9 +164,11 @@ TEST_F(WebStuffTest, RequestsCarryOnlyTheirOwnHeaders) {
   EXPECT_EQ(boundary.size(), 42u);
   const std::string expected = "--" + boundary +
                                "\r\nContent-Disposition: form-data; name=\"share_key\"\r\n\r\nABC"
-                               "\r\n--" + boundary +
+                               "\r\n--" +
+                               boundary +
                                "\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\n"
-                               "a \"quoted\" note\r\n--" + boundary + "--\r\n";
+                               "a \"quoted\" note\r\n--" +
+                               boundary + "--\r\n";
   EXPECT_EQ(seenPost.get_header_value("Content-Length"), std::to_string(expected.size()));
   EXPECT_EQ(fields, (test::FormFields{{"share_key", "ABC"}, {"note", "a \"quoted\" note"}}));
   EXPECT_EQ(seenPost.target, "/post?123");
