@@ -1,7 +1,10 @@
 // A search on the Find page against a local sonabox-server, each figure beside
 // a floor measured in the same run with plain libcurl:
 //   panels:     from Enter in the keywords edit to all 25 result panels on
-//               show; floor: one fetch of the same feed address
+//               show; floor: one fetch of the same feed address. A second
+//               figure adds to that fetch the same 200 widgets built bare
+//               (plain labels with the page's texts, in a hidden area then
+//               shown), to tell the cost of the widgets from our own
 //   thumbnails: from Enter to all 25 thumbnails decoded and shown; floor: the
 //               feed fetch, then the 25 thumbnails fetched side by side on one
 //               libcurl multi handle
@@ -20,6 +23,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QTabWidget>
@@ -153,7 +157,42 @@ std::vector<std::string> ThumbnailUrls(const std::string &feed) {
   return urls;
 }
 
-// Serves the event loop, sleeping until something arrives, until `done`.
+// The widgets of 25 result panels built bare, as plain Qt widgets with the
+// page's texts and the panels' geometry, in a hidden area that is then shown.
+void BuildBarePanels(QScrollArea &area, const std::vector<TVideo> &videos, const QPixmap &add) {
+  area.hide();
+  QWidget *page = area.widget();
+  const int width = area.width();
+  for (std::size_t i = 0; i < videos.size(); ++i) {
+    const TVideo &video = videos[i];
+    auto *panel = new QWidget(page);
+    panel->setAutoFillBackground(true);
+    panel->setGeometry(0, static_cast<int>(i) * ResultPanelPitch, width - 20, ResultPanelHeight);
+    auto label = [panel](const QString &text, int top) {
+      auto *l = new QLabel(text, panel);
+      l->move(144, top);
+      l->adjustSize();
+      return l;
+    };
+    QLabel *title = label(QString::fromStdString(video.Title), 5);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    label("Views: " + QString::fromStdString(video.ViewCount), 32);
+    label("Rating: " + QString::fromStdString(video.Rating), 51);
+    label("Duration: " + QString::fromStdString(video.Duration), 70);
+    label("Description: " + QString::fromStdString(video.Description), 89)->resize(width - 165, 17);
+    auto *select = new QLabel(panel);
+    select->setPixmap(add);
+    select->setGeometry(width - add.width() - 25, 8, add.width(), add.height());
+    (new QWidget(panel))->setGeometry(8, 5, 130, 97);
+  }
+  page->setMinimumHeight(static_cast<int>(videos.size()) * ResultPanelPitch);
+  area.show();
+}
+
+// Serves the event loop, sleeping until something arrives, until `done`.// Serves the event loop,
+// sleeping until something arrives, until `done`.
 void Turn(const std::function<bool()> &done) {
   while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
@@ -200,7 +239,15 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  std::vector<double> panels, pictures, feedFloor, allFloor;
+  // The bare widgets go into an area of the result area's size, in a window of its own.
+  QWidget bareWindow;
+  QScrollArea bare(&bareWindow);
+  bare.setWidget(new QWidget);
+  bare.resize(window->sbResults->size());
+  bareWindow.resize(bare.size());
+  bareWindow.show();
+
+  std::vector<double> panels, pictures, feedFloor, allFloor, widgetFloor;
   for (int round = 0; round < kRounds + 1; ++round) {
     // The program: Enter, then wait for the panels and their thumbnails.
     const auto start = Clock::now();
@@ -225,20 +272,33 @@ int main(int argc, char **argv) {
     CurlGetAll(ThumbnailUrls(page));
     const auto floorDone = Clock::now();
 
+    std::vector<TVideo> videos;
+    for (const TVisualResult *result : window->VisualResults) videos.push_back(result->Video);
+    const QPixmap add = window->iFindAdd->pixmap();
+    delete bare.takeWidget();
+    bare.setWidget(new QWidget);
+    const auto widgetsStart = Clock::now();
+    BuildBarePanels(bare, videos, add);
+    const auto widgetsDone = Clock::now();
+
     if (round == 0) continue; // warming up
     panels.push_back(Ms(start, shown));
     pictures.push_back(Ms(start, decoded));
     feedFloor.push_back(Ms(floorStart, pageDone));
     allFloor.push_back(Ms(floorStart, floorDone));
+    widgetFloor.push_back(Ms(floorStart, pageDone) + Ms(widgetsStart, widgetsDone));
   }
   Turn([] { return TDownLoadThread::Running() == 0; });
 
   const double p = Median(panels), pf = Median(feedFloor);
-  const double t = Median(pictures), tf = Median(allFloor);
+  const double t = Median(pictures), tf = Median(allFloor), pw = Median(widgetFloor);
   std::printf("search of %d-video catalogue, 25 results, median of %d rounds\n", kVideos, kRounds);
   std::printf("  Enter to 25 panels shown:      %8.2f ms   floor (feed fetch):            %8.2f ms "
               "  ratio %.2f\n",
               p, pf, p / pf);
+  std::printf("                                           floor (feed + bare widgets):   %8.2f ms  "
+              " ratio %.2f\n",
+              pw, p / pw);
   std::printf("  Enter to 25 thumbnails shown:  %8.2f ms   floor (feed + 25 thumbnails):  %8.2f ms "
               "  ratio %.2f\n",
               t, tf, t / tf);
