@@ -286,8 +286,6 @@ void TWebPicture::LoadFromURL(const std::string &address) {
     return;
   }
   if (Busy()) return;
-  static std::once_flag curlReady;
-  std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   url_ = address;
   link_ = std::make_shared<TFetchLink>();
   link_->picture = this;

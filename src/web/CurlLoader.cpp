@@ -15,8 +15,16 @@
 #include <cstdarg>
 
 namespace {
+// Loading the library also initialises it, once, before any other call.
 void *CurlLibrary() {
-  static void *const handle = sonabox::OpenLibrary("libcurl.so.4");
+  static void *const handle = [] {
+    void *library = sonabox::OpenLibrary("libcurl.so.4");
+    using TGlobalInit = CURLcode(long);
+    if (auto *init =
+            reinterpret_cast<TGlobalInit *>(sonabox::LibraryFunction(library, "curl_global_init")))
+      init(CURL_GLOBAL_DEFAULT);
+    return library;
+  }();
   return handle;
 }
 
@@ -25,7 +33,6 @@ template <typename Function> Function *Real(const char *name) {
 }
 } // namespace
 
-SONABOX_FORWARD(CurlLibrary, CURLcode, curl_global_init, (long flags), (flags), CURLE_FAILED_INIT)
 SONABOX_FORWARD(CurlLibrary, CURL *, curl_easy_init, (void), (), nullptr)
 SONABOX_FORWARD_VOID(CurlLibrary, curl_easy_cleanup, (CURL * curl), (curl))
 SONABOX_FORWARD_VOID(CurlLibrary, curl_easy_reset, (CURL * curl), (curl))

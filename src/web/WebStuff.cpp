@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -22,11 +21,6 @@ const std::string kError = "ERROR";
 constexpr std::size_t kTextLimit = std::size_t{32} << 20;
 constexpr long kMaxRedirects = 14;
 constexpr long kConnectTimeoutSeconds = 15;
-
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 class THeaderList {
 public:
@@ -127,7 +121,6 @@ bool TWebStuff::Perform(const std::string &url, TMethod method, const TSink &sin
   // The transport is made on the first request, on the thread that makes it:
   // a client that is created but never used costs no network set-up.
   if (!curl_) {
-    InitCurlOnce();
     curl_ = curl_easy_init();
     if (!curl_) throw std::runtime_error("Cannot create the HTTP transport");
   }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
+
 #include <fstream>
 #include <string>
 
@@ -20,12 +22,7 @@ bool Mapped(const std::string &library) {
   return false;
 }
 
-std::string FromHex(const std::string &hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return bytes;
-}
+std::string FromHex(const char *hex) { return QByteArray::fromHex(hex).toStdString(); }
 
 // One process, in this order: libcurl brings libcrypto with it.
 TEST(LazyLibraries, EachIsLoadedByItsFirstUse) {
@@ -44,7 +41,7 @@ TEST(LazyLibraries, EachIsLoadedByItsFirstUse) {
   EXPECT_TRUE(Mapped("libcrypto.so"));
   signature[10] ^= 1;
   EXPECT_FALSE(VerifyEd25519(key, "", signature));
-  EXPECT_FALSE(VerifyEd25519(key, "a", FromHex(std::string(128, '0'))));
+  EXPECT_FALSE(VerifyEd25519(key, "a", FromHex(std::string(128, '0').c_str())));
 
   // A web client that has not asked for anything has not loaded libcurl; its
   // first request does (here refused: nothing listens).
