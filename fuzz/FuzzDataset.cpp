@@ -1,6 +1,6 @@
 // Fuzz target: any bytes as a dataset document. A document that is read must
 // be written, read back and written again to the same bytes.
-#include "playlists/DatasetXml.h"
+#include "core/playlists/DatasetXml.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Fuzz target: any bytes as a feed answer, read as a search reads a page.
-#include "common/TextHelpers.h"
-#include "search/PerlRegEx.h"
-#include "search/Video.h"
+#include "core/common/TextHelpers.h"
+#include "core/search/PerlRegEx.h"
+#include "core/search/Video.h"
 
 using namespace sonabox;
 

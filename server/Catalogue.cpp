@@ -1,6 +1,6 @@
 #include "Catalogue.h"
 
-#include "common/TextHelpers.h"
+#include "core/common/TextHelpers.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "LibraryScanner.h"
 
-#include "common/TextHelpers.h"
+#include "core/common/TextHelpers.h"
 
 #include <libffmpegthumbnailer/videothumbnailer.h>
 

@@ -1,6 +1,6 @@
 #include "Shares.h"
 
-#include "common/TextHelpers.h"
+#include "core/common/TextHelpers.h"
 
 #include <openssl/rand.h>
 

@@ -1,7 +1,7 @@
 #include "SonaboxServer.h"
 
 #include "Feed.h"
-#include "common/TextHelpers.h"
+#include "core/common/TextHelpers.h"
 
 #include <httplib.h>
 

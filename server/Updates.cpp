@@ -1,6 +1,6 @@
 #include "Updates.h"
 
-#include "common/TextHelpers.h"
+#include "core/common/TextHelpers.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>

@@ -11,13 +11,13 @@
 //
 // A failure prints one line on stderr and exits 1, and nothing is written;
 // bad arguments print the usage line and exit 2.
-#include "app/Settings.h"
-#include "common/TextHelpers.h"
-#include "playlists/DataTable.h"
-#include "playlists/PlayListManager.h"
-#include "search/PerlRegEx.h"
-#include "search/Video.h"
-#include "web/ServiceHosts.h"
+#include "core/settings/Settings.h"
+#include "core/common/TextHelpers.h"
+#include "core/playlists/DataTable.h"
+#include "core/playlists/PlayListManager.h"
+#include "core/search/PerlRegEx.h"
+#include "core/search/Video.h"
+#include "core/web/ServiceHosts.h"
 
 #include <QCoreApplication>
 

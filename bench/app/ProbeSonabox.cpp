@@ -1,7 +1,7 @@
 // The program's own start-up, up to the first paint of the main window.
 #include "FirstPaint.h"
-#include "app/MainWindow.h"
-#include "app/Startup.h"
+#include "ui/app/MainWindow.h"
+#include "ui/app/Startup.h"
 
 #include <clocale>
 

@@ -2,10 +2,10 @@
 // player made on that first page as in the program, beside the floor: the mpv
 // command showing the first frame of the same address. Both use null video and
 // audio outputs; runs alternate so both see the same machine.
-#include "app/Settings.h"
-#include "playback/ClipServer.h"
-#include "playback/HtmlView.h"
-#include "playback/MpvPlayer.h"
+#include "core/settings/Settings.h"
+#include "support/ClipServer.h"
+#include "ui/widgets/HtmlView.h"
+#include "ui/widgets/MpvPlayer.h"
 #include "support/TestFolders.h"
 
 #include <QApplication>

@@ -9,10 +9,10 @@
 // Targets: load <= 2x, save <= 2x its floor.
 //
 // Run: build/bench/playlists/bench_playlists [folder]   (default: a new folder under /tmp)
-#include "common/TextHelpers.h"
-#include "playlists/DataTable.h"
-#include "playlists/DatasetXml.h"
-#include "playlists/PlayListManager.h"
+#include "core/common/TextHelpers.h"
+#include "core/playlists/DataTable.h"
+#include "core/playlists/DatasetXml.h"
+#include "core/playlists/PlayListManager.h"
 
 #include <pugixml.hpp>
 

@@ -14,11 +14,11 @@
 //
 // Run: build/bench/search/bench_search   (offscreen unless QT_QPA_PLATFORM says otherwise)
 #include "SonaboxServer.h"
-#include "app/MainWindow.h"
-#include "app/Settings.h"
-#include "search/ResultPanels.h"
-#include "search/TubeSearch.h"
-#include "search/WebImage.h"
+#include "ui/app/MainWindow.h"
+#include "core/settings/Settings.h"
+#include "ui/find/ResultPanels.h"
+#include "core/search/TubeSearch.h"
+#include "ui/widgets/WebImage.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -2,8 +2,8 @@
 // A sonabox-server on ephemeral loopback ports over private folders, with an
 // HTTP client for each of its three hosts.
 #include "SonaboxServer.h"
-#include "search/PerlRegEx.h"
-#include "search/Video.h"
+#include "core/search/PerlRegEx.h"
+#include "core/search/Video.h"
 #include "support/TestFolders.h"
 
 #include <httplib.h>

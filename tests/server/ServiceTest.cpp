@@ -2,11 +2,11 @@
 // HTTP client and with the program's own web client), refused shares, and the
 // signed update answer.
 #include "ServerFixture.h"
-#include "app/Settings.h"
-#include "common/TextHelpers.h"
-#include "playback/VideoDetails.h"
-#include "sharing/Share.h"
-#include "web/WebStuff.h"
+#include "core/settings/Settings.h"
+#include "core/common/TextHelpers.h"
+#include "core/playback/VideoDetails.h"
+#include "core/sharing/Share.h"
+#include "core/web/WebStuff.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>

@@ -1,6 +1,6 @@
 // sonabox-cli, run as a program in a private data folder.
-#include "playlists/DataTable.h"
-#include "playlists/PlayListManager.h"
+#include "core/playlists/DataTable.h"
+#include "core/playlists/PlayListManager.h"
 #include "support/TestFolders.h"
 
 #include <QProcess>

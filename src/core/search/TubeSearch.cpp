@@ -1,0 +1,86 @@
+#include "core/search/TubeSearch.h"
+
+#include "core/common/TextHelpers.h"
+#include "core/search/PerlRegEx.h"
+#include "core/web/ServiceHosts.h"
+#include "core/web/WebStuff.h"
+
+#include <exception>
+
+namespace sonabox {
+
+namespace {
+// The keywords as they go into the feed address. A space is sent as "%20". A
+// "#" would end the address (what follows it is never sent), a second "?"
+// makes the request unreadable and a "%" would begin an escape of its own:
+// these three are percent-encoded too. An ampersand stays as typed: the feed
+// reads the keywords up to "&orderby=".
+std::string KeywordsForAddress(const std::string &keywords) {
+  std::string out;
+  out.reserve(keywords.size());
+  for (char c : keywords) {
+    switch (c) {
+    case ' ': out += "%20"; break;
+    case '#': out += "%23"; break;
+    case '%': out += "%25"; break;
+    case '?': out += "%3F"; break;
+    default: out += c;
+    }
+  }
+  return out;
+}
+} // namespace
+
+TTubeSearch::TTubeSearch(const std::string &keywords, const std::string &category)
+    : keywords_(KeywordsForAddress(keywords)), category_(category) {
+  connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+std::string TTubeSearch::FeedUrl() const {
+  std::string url = "http://" + VideoDataHost() + "/feeds/api/videos";
+  if (category_ != "Any") url += "/-/" + category_;
+  url += "?vq=" + keywords_ + "&orderby=relevance&start-index=" + std::to_string(startIndex_) +
+         "&max-results=25";
+  return url;
+}
+
+void TTubeSearch::SetOnTerminate(QObject *context, std::function<void(TTubeSearch &)> handler) {
+  context_ = context;
+  onTerminate_ = std::move(handler);
+}
+
+void TTubeSearch::run() {
+  try {
+    Search();
+  } catch (const std::exception &) {
+    // A search that cannot run ends without records, like a failed request.
+    totalResults_ = 0;
+    videos_.clear();
+  }
+  // The handler runs on this object's own thread (the creator's), where the
+  // context lives too, so checking it there cannot race with its destruction.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (context_ && onTerminate_) onTerminate_(*this);
+      },
+      Qt::BlockingQueuedConnection);
+}
+
+void TTubeSearch::Search() {
+  std::string text;
+  {
+    TWebStuff web;
+    text = web.GetText(FeedUrl());
+  }
+  int32_t total = 0;
+  if (!TryParseInt32(RegExFirstMatch("totalResults>([0-9]{1,})<", text, 1), total)) return;
+  totalResults_ = total;
+  std::vector<std::string> entries;
+  RegExAllMatches("<entry>(.*?)</entry>", text, 1, entries);
+  videos_.resize(entries.size());
+  const std::string webHost = VideoWebHost();
+  for (std::size_t i = 0; i < entries.size(); ++i) ParseVideoEntry(entries[i], videos_[i], webHost);
+}
+
+} // namespace sonabox

@@ -1,0 +1,111 @@
+#include "ui/share/ShareVideosDialog.h"
+
+#include "ui/widgets/ImageButtons.h"
+#include "ui/app/MainWindow.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+
+namespace sonabox {
+
+TdShareVideos *dShareVideos = nullptr;
+
+TdShareVideos::TdShareVideos(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
+  InitArtwork();
+  setObjectName("dShareVideos");
+  setWindowTitle("Save Shared Videos");
+  setFixedSize(391, 240);
+
+  auto label = [this](const char *name, const char *text, QRect where) {
+    auto *l = new QLabel(QString::fromUtf8(text), this);
+    l->setObjectName(name);
+    l->setGeometry(where);
+    return l;
+  };
+  lbShareNumber =
+      label("lbShareNumber", "x videos have been found in the share key.", {16, 16, 360, 18});
+  QFont bold = lbShareNumber->font();
+  bold.setBold(true);
+  lbShareNumber->setFont(bold);
+  lbShareNote = label("lbShareNote", "Note:", {16, 38, 360, 34});
+  lbShareNote->setWordWrap(true);
+  lbShareNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  Label2 = label("Label2", "Add videos to play list: ", {16, 86, 263, 18});
+  cbAddPlayList = new QComboBox(this);
+  cbAddPlayList->setObjectName("cbAddPlayList");
+  cbAddPlayList->setGeometry(16, 106, 263, 24);
+  Label2->setBuddy(cbAddPlayList);
+
+  lbOrNewPlayList = label("lbOrNewPlayList", "Or create new play list:", {16, 144, 263, 18});
+  edPlayListName = new QLineEdit(this);
+  edPlayListName->setObjectName("edPlayListName");
+  edPlayListName->setGeometry(16, 164, 263, 24);
+  lbOrNewPlayList->setBuddy(edPlayListName);
+
+  iFindSave = new TImageButton(31, {48, 48}, "Save", this);
+  iFindSave->setObjectName("iFindSave");
+  iFindSave->move(310, 136);
+  connect(cbAddPlayList, &QComboBox::currentTextChanged, this, &TdShareVideos::cbAddPlayListChange);
+  edPlayListName->installEventFilter(this);
+  connect(iFindSave, &TImageButton::clicked, this, &TdShareVideos::iFindSaveClick);
+  connect(iFindSave, &TImageButton::MouseDown, this, &TdShareVideos::iFindSaveMouseDown);
+  connect(iFindSave, &TImageButton::MouseUp, this, &TdShareVideos::iFindSaveMouseUp);
+  connect(iFindSave, &TImageButton::MouseEnter, this, &TdShareVideos::iFindSaveMouseEnter);
+  connect(iFindSave, &TImageButton::MouseLeave, this, &TdShareVideos::iFindSaveMouseLeave);
+
+  dShareVideos = this;
+}
+
+TdShareVideos::~TdShareVideos() {
+  if (dShareVideos == this) dShareVideos = nullptr;
+}
+
+void TdShareVideos::cbAddPlayListChange() { edPlayListName->clear(); }
+
+void TdShareVideos::edPlayListNameKeyPress() { cbAddPlayList->setCurrentIndex(-1); }
+
+bool TdShareVideos::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == edPlayListName && event->type() == QEvent::KeyPress &&
+      !static_cast<QKeyEvent *>(event)->text().isEmpty())
+    edPlayListNameKeyPress();
+  return QDialog::eventFilter(watched, event);
+}
+
+void TdShareVideos::iFindSaveClick() {
+  if (cbAddPlayList->currentIndex() >= 0 || !edPlayListName->text().isEmpty()) {
+    accept();
+    return;
+  }
+  QMessageBox::critical(this, QGuiApplication::applicationDisplayName(),
+                        "Please enter a play list name");
+}
+
+void TdShareVideos::iFindSaveMouseDown() {
+  if (fMain) fMain->SetControlImage(iFindSave->Tag(), "_click");
+}
+
+void TdShareVideos::iFindSaveMouseUp() {
+  if (fMain) fMain->SetControlImage(iFindSave->Tag(), "");
+}
+
+void TdShareVideos::iFindSaveMouseEnter() {
+  if (fMain && iFindSave->isEnabled()) fMain->SetControlImage(iFindSave->Tag(), "_hover");
+}
+
+void TdShareVideos::iFindSaveMouseLeave() {
+  if (fMain) fMain->SetControlImage(iFindSave->Tag(), iFindSave->isEnabled() ? "" : "_disabled");
+}
+
+void TdShareVideos::paintEvent(QPaintEvent *) {
+  QPainter painter(this);
+  painter.drawPixmap(rect(), QPixmap(":/images/SHAREVIDEOS_BACK.png"));
+}
+
+} // namespace sonabox

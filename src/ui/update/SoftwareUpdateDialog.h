@@ -1,0 +1,85 @@
+#pragma once
+// TdSoftwareUpdate: the window of the update road. Its creation starts the
+// update check; when a newer build exists the user is asked, and on Yes the
+// dialog stands in for the main window while the installer downloads. A
+// downloaded installer runs only when it is the one the update service signed
+// for the announced build with the key the program trusts; then the
+// application ends.
+#include "core/update/UpdateVerifier.h"
+
+#include <QDialog>
+#include <QPointer>
+
+#include <cstdint>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace sonabox {
+
+class TDownloadUpdate;
+class TUpdateCheck;
+
+class TdSoftwareUpdate : public QDialog {
+  Q_OBJECT
+public:
+  // Installers must be signed with the key in `trustedKeyPem`: the key built
+  // into the program, unless a test brings its own. Runs FormCreate, which
+  // starts the update check.
+  explicit TdSoftwareUpdate(QWidget *parent = nullptr,
+                            std::string trustedKeyPem = BuiltInUpdatePublicKey());
+  ~TdSoftwareUpdate() override;
+
+  QLabel *lbUpdateHeader;
+  QLabel *lbNewVersion;
+  QLabel *Label1;
+  QProgressBar *ProgressBar1;
+  QLabel *lbPercentDone;
+  QLabel *lbCurrentBuild;
+  QPushButton *btnAbort;
+
+  QPointer<TDownloadUpdate> Download; // the running download, if any
+  std::string InstallerName;          // "Sonabox.run"
+  QPointer<TUpdateCheck> Check;       // the running update check, if any
+
+  void FormCreate();
+  void StartUpdateCheck();
+  void UpdateCheckFinished();
+  void StartDownload();
+  void DownloadProgress(TDownloadUpdate &sender, int64_t total, const std::string &percent);
+  void DownloadFinished();
+  void btnAbortClick();
+  // Stops what runs and brings the main window back; runs whenever the dialog
+  // closes (Abort, the close box, Escape).
+  void FormClose();
+
+  // The temporary folder's installer file.
+  std::string InstallerPath() const;
+
+protected:
+  void done(int result) override;
+  void paintEvent(QPaintEvent *event) override;
+
+private:
+  // Verifies the downloaded installer, makes it executable and starts it;
+  // false when any of that fails. An installer that fails the check is
+  // deleted.
+  bool StartInstaller();
+
+  std::string trustedKeyPem_;
+  // From the answer that offered the update: the build of its first line and
+  // its second line (digest and signature).
+  std::string announcedBuild_, announcedSignature_;
+};
+
+// Ends the application at once: the event loop returns, the main window's
+// close steps do not run.
+void EndApplication();
+
+// The instance that exists, or null: set by the constructor, cleared by the
+// destructor of that instance.
+extern TdSoftwareUpdate *dSoftwareUpdate;
+
+} // namespace sonabox

@@ -1,0 +1,39 @@
+#pragma once
+// A read-only view model over a TDataTable: one model row per visible table
+// row, in the table's order, with the columns chosen by the window. Grids bound
+// to a table (the open playlist, the playlist being shared) show it.
+#include "core/playlists/DataTable.h"
+
+#include <QAbstractTableModel>
+
+#include <string>
+#include <vector>
+
+namespace sonabox {
+
+class TDataTableModel : public QAbstractTableModel {
+  Q_OBJECT
+public:
+  struct Column {
+    std::string Field; // the table column shown
+    QString Header;
+  };
+
+  // Refreshes itself whenever the table reports a change.
+  TDataTableModel(TDataTable &table, std::vector<Column> columns, QObject *parent = nullptr);
+
+  int rowCount(const QModelIndex &parent = {}) const override;
+  int columnCount(const QModelIndex &parent = {}) const override;
+  QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+  TDataTable &Table() const { return table_; }
+  void Refresh();
+
+private:
+  TDataTable &table_;
+  std::vector<Column> columns_;
+};
+
+} // namespace sonabox

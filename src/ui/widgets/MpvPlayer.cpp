@@ -1,0 +1,218 @@
+#include "ui/widgets/MpvPlayer.h"
+
+#include <QGuiApplication>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLWidget>
+
+#include <mpv/client.h>
+#include <mpv/render_gl.h>
+
+#include <functional>
+#include <utility>
+
+namespace sonabox {
+
+// Draws the core's video into the widget's framebuffer. The render context is
+// made with the widget's OpenGL context, the first time the widget is shown;
+// until then the core has no video output to open, which is why the player
+// holds its first address back until RenderReady.
+class TMpvVideoWidget : public QOpenGLWidget {
+public:
+  TMpvVideoWidget(mpv_handle *mpv, std::function<void()> ready, QWidget *parent)
+      : QOpenGLWidget(parent), mpv_(mpv), ready_(std::move(ready)) {}
+
+  ~TMpvVideoWidget() override {
+    if (render_) {
+      makeCurrent();
+      FreeRenderContext();
+      doneCurrent();
+    }
+  }
+
+protected:
+  void initializeGL() override {
+    mpv_opengl_init_params glInit{&GetProcAddress, nullptr};
+    mpv_render_param params[] = {
+        {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_OPENGL)},
+        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
+        {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&render_, mpv_, params) < 0) render_ = nullptr;
+    if (render_) mpv_render_context_set_update_callback(render_, &OnUpdate, this);
+    // A new OpenGL context (after a change of top-level window) gets a new render context.
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
+      makeCurrent();
+      FreeRenderContext();
+      doneCurrent();
+    });
+    ready_();
+  }
+
+  void paintGL() override {
+    const qreal ratio = devicePixelRatioF();
+    if (!render_) {
+      QOpenGLFunctions *gl = context()->functions();
+      gl->glClearColor(0, 0, 0, 1);
+      gl->glClear(GL_COLOR_BUFFER_BIT);
+      return;
+    }
+    mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()),
+                       static_cast<int>(width() * ratio), static_cast<int>(height() * ratio), 0};
+    int flipY = 1;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+                                 {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    mpv_render_context_render(render_, params);
+  }
+
+private:
+  static void *GetProcAddress(void *, const char *name) {
+    QOpenGLContext *context = QOpenGLContext::currentContext();
+    return context ? reinterpret_cast<void *>(context->getProcAddress(name)) : nullptr;
+  }
+
+  // Called on a core thread: only queue a repaint.
+  static void OnUpdate(void *widget) {
+    QMetaObject::invokeMethod(static_cast<QWidget *>(widget), "update", Qt::QueuedConnection);
+  }
+
+  void FreeRenderContext() {
+    if (!render_) return;
+    mpv_render_context_set_update_callback(render_, nullptr, nullptr);
+    mpv_render_context_free(render_);
+    render_ = nullptr;
+  }
+
+  mpv_handle *mpv_;
+  std::function<void()> ready_;
+  mpv_render_context *render_ = nullptr;
+};
+
+namespace {
+void SetOption(mpv_handle *mpv, const char *name, const char *value) {
+  mpv_set_option_string(mpv, name, value); // an option this build lacks is simply left out
+}
+} // namespace
+
+TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
+  mpv_ = mpv_create();
+  if (!mpv_) return;
+  const bool nullOutput = QGuiApplication::platformName() == QLatin1String("offscreen");
+  SetOption(mpv_, "vo", nullOutput ? "null" : "libmpv");
+  if (nullOutput) SetOption(mpv_, "ao", "null");
+  SetOption(mpv_, "audio-fallback-to-null",
+            "yes"); // no sound device: keep the clock, show the video
+  SetOption(mpv_, "keep-open", "no");
+  SetOption(mpv_, "idle", "yes");
+  SetOption(mpv_, "hwdec", "auto-safe");
+  SetOption(mpv_, "ytdl", "no");
+  SetOption(mpv_, "load-scripts", "no");
+  SetOption(mpv_, "osc", "no");
+  SetOption(mpv_, "input-default-bindings", "no");
+  SetOption(mpv_, "input-vo-keyboard", "no");
+  SetOption(mpv_, "audio-client-name", "Sonabox");
+  if (mpv_initialize(mpv_) < 0) {
+    mpv_terminate_destroy(mpv_);
+    mpv_ = nullptr;
+    return;
+  }
+  mpv_set_wakeup_callback(
+      mpv_,
+      [](void *player) {
+        // Called on a core thread: hand the events to the UI thread.
+        auto *self = static_cast<TMpvPlayer *>(player);
+        QMetaObject::invokeMethod(
+            self, [self] { self->HandleEvents(); }, Qt::QueuedConnection);
+      },
+      this);
+  if (nullOutput) {
+    renderReady_ = true;
+  } else {
+    video_ = new TMpvVideoWidget(
+        mpv_, [this] { RenderReady(); }, videoParent);
+    video_->hide();
+  }
+}
+
+TMpvPlayer::~TMpvPlayer() {
+  if (!mpv_) return;
+  mpv_set_wakeup_callback(mpv_, nullptr, nullptr);
+  delete video_; // its render context must go before the core
+  mpv_terminate_destroy(mpv_);
+}
+
+void TMpvPlayer::Play(const std::string &address) {
+  if (!mpv_) return;
+  if (video_) video_->show();
+  if (renderReady_)
+    Load(address);
+  else
+    pending_ = address;
+}
+
+void TMpvPlayer::Stop() {
+  pending_.clear();
+  if (video_) video_->hide();
+  if (!mpv_) return;
+  const char *command[] = {"stop", nullptr};
+  mpv_command(mpv_, command);
+}
+
+void TMpvPlayer::Load(const std::string &address) {
+  const char *command[] = {"loadfile", address.c_str(), "replace", nullptr};
+  mpv_command(mpv_, command);
+}
+
+void TMpvPlayer::RenderReady() {
+  renderReady_ = true;
+  if (pending_.empty()) return;
+  Load(std::exchange(pending_, std::string()));
+}
+
+QWidget *TMpvPlayer::VideoWidget() const { return video_; }
+
+std::string TMpvPlayer::Path() const {
+  if (!mpv_) return {};
+  char *path = mpv_get_property_string(mpv_, "path");
+  if (!path) return {};
+  std::string result(path);
+  mpv_free(path);
+  return result;
+}
+
+std::optional<double> TMpvPlayer::TimePosition() const {
+  double seconds = 0;
+  if (!mpv_ || mpv_get_property(mpv_, "time-pos", MPV_FORMAT_DOUBLE, &seconds) < 0)
+    return std::nullopt;
+  return seconds;
+}
+
+bool TMpvPlayer::Idle() const {
+  int idle = 1;
+  if (mpv_) mpv_get_property(mpv_, "idle-active", MPV_FORMAT_FLAG, &idle);
+  return idle != 0;
+}
+
+void TMpvPlayer::HandleEvents() {
+  bool started = false;
+  while (mpv_) {
+    const mpv_event *event = mpv_wait_event(mpv_, 0);
+    if (event->event_id == MPV_EVENT_NONE) break;
+    switch (event->event_id) {
+    case MPV_EVENT_START_FILE: awaitingStart_ = true; break;
+    case MPV_EVENT_PLAYBACK_RESTART:
+      if (awaitingStart_) started = true;
+      awaitingStart_ = false;
+      break;
+    case MPV_EVENT_END_FILE:
+      // A stream that cannot be opened or decoded ends here; the player stays idle.
+      awaitingStart_ = false;
+      break;
+    default: break;
+    }
+  }
+  // Last, because a receiver may delete the player.
+  if (started) emit PlaybackStarted();
+}
+
+} // namespace sonabox

@@ -1,0 +1,404 @@
+// The main window as the user meets it: start-up state, the log, the enable
+// rules at idle time, the image buttons' pictures and closing.
+#include "ui/app/MainWindow.h"
+#include "ui/widgets/ImageButtons.h"
+#include "core/settings/Settings.h"
+#include "ui/widgets/ShareGridModel.h"
+#include "ui/widgets/HtmlView.h"
+#include "core/playback/VideoDetails.h"
+#include "core/playlists/DataTable.h"
+#include "ui/share/ShareVideosDialog.h"
+#include "support/EventLoop.h"
+#include "support/ModalWatcher.h"
+#include "support/TestFolders.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QComboBox>
+#include <QEnterEvent>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMovie>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace sonabox;
+using sonabox::test::RunUntilIdle;
+
+namespace {
+
+void FillPlayList(TDataTable &table, int rows) {
+  table.DefineColumns({{"Title", TFieldType::String, 100},
+                       {"Url", TFieldType::String, 16},
+                       {"Duration", TFieldType::String, 8}});
+  table.CreateEmpty();
+  for (int i = 0; i < rows; ++i) {
+    table.Insert();
+    table.FieldByName("Title").SetAsString("Song " + std::to_string(i + 1));
+    table.FieldByName("Url").SetAsString("id" + std::to_string(i + 1));
+    table.FieldByName("Duration").SetAsString("3:0" + std::to_string(i));
+    table.Post();
+  }
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Settings = new TSettings();
+    window = std::make_unique<TfMain>();
+  }
+  void TearDown() override {
+    for (const auto &box : boxes.Boxes())
+      ADD_FAILURE() << "unexpected message: " << box.Text.toStdString();
+    window.reset();
+    EXPECT_EQ(Settings, nullptr) << "the main window frees the settings";
+  }
+  void ShowAndActivate() {
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  }
+
+  test::TestFolders folders;
+  test::ModalWatcher boxes;
+  std::unique_ptr<TfMain> window;
+};
+
+TEST_F(MainWindowTest, FreshStart) {
+  ShowAndActivate();
+  RunUntilIdle();
+  EXPECT_EQ(fMain, window.get());
+  EXPECT_EQ(window->objectName(), "fMain");
+  EXPECT_EQ(window->windowTitle(), "Sonabox 1.0.0");
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Sonabox 1.0.0");
+  EXPECT_EQ(window->pMain->currentWidget(), window->pPlay);
+  EXPECT_EQ(window->pMain->count(), 3);
+  EXPECT_EQ(window->pMain->tabText(1), "Find");
+  EXPECT_EQ(window->cbCategory->currentText(), "Music");
+  EXPECT_EQ(window->cbCategory->count(), 17);
+  for (QComboBox *box : {window->cbPlayLists, window->cbAddPlayList, window->cbSharePlayList})
+    EXPECT_EQ(box->currentIndex(), -1) << box->objectName().toStdString();
+  EXPECT_FALSE(window->cdsPlayList->Active());
+  EXPECT_EQ(window->sgPlayList->model()->rowCount(), 0);
+  EXPECT_FALSE(window->tShuffle->isActive());
+  EXPECT_EQ(window->tShuffle->interval(), 1000);
+  EXPECT_TRUE(window->lbNowPlayingTitle->text().isEmpty());
+  ASSERT_NE(window->wbPlayer->Document(), nullptr) << "the player view holds a blank page";
+  EXPECT_EQ(window->wbPlayer->Document()->Text(), "");
+  EXPECT_EQ(window->wbPlayer->Player(), nullptr) << "nothing plays";
+  EXPECT_TRUE(window->CurrentVideo->Url.empty());
+  EXPECT_TRUE(window->PreviousVideo->Url.empty());
+  EXPECT_FALSE(window->mLog->isVisible());
+  EXPECT_FALSE(window->btnMore->isVisible());
+  EXPECT_FALSE(window->pcShareWizard->tabBar()->isVisible());
+  EXPECT_EQ(window->pcShareWizard->currentIndex(), 0);
+  EXPECT_EQ(window->btnShareNext->defaultAction(), window->aShareStep1);
+  // Nothing can be played, stopped or deleted yet.
+  for (QAction *a : {window->aControlsPrev, window->aControlsPlay, window->aControlsStop,
+                     window->aControlsNext, window->aDeletePlayList, window->aDeleteVideo,
+                     window->aSearch, window->aSaveVideos, window->aShareStep1})
+    EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+  for (TImageButton *b : {window->iControlPrev, window->iControlPlay, window->iControlStop,
+                          window->iControlNext, window->iFindSearch, window->iFindSave})
+    EXPECT_TRUE(b->PictureName().endsWith("_DISABLED")) << b->objectName().toStdString();
+}
+
+TEST_F(MainWindowTest, CtrlAltLTogglesTheLog) {
+  ShowAndActivate();
+  QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier | Qt::AltModifier);
+  EXPECT_TRUE(window->mLog->isVisible());
+  EXPECT_EQ(window->mLog->toPlainText(), "*** Sonabox log ***");
+  QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier | Qt::AltModifier);
+  EXPECT_FALSE(window->mLog->isVisible());
+}
+
+TEST_F(MainWindowTest, TheBusyPictureRunsWhileTheResultAreaIsHidden) {
+  ShowAndActivate();
+  window->pMain->setCurrentWidget(window->pFind);
+  ASSERT_TRUE(window->imgProgressMovie->isValid());
+  EXPECT_GT(window->imgProgressMovie->frameCount(), 1) << "an animation";
+  EXPECT_NE(window->imgProgressMovie->state(), QMovie::Running);
+  window->sbResults->hide(); // as while a search runs
+  EXPECT_EQ(window->imgProgressMovie->state(), QMovie::Running);
+  EXPECT_TRUE(window->imgProgress->isVisible());
+  EXPECT_EQ(window->imgProgress->size(), QSize(32, 32));
+  window->sbResults->show();
+  EXPECT_NE(window->imgProgressMovie->state(), QMovie::Running);
+}
+
+TEST_F(MainWindowTest, LogLinesGoOnTop) {
+  window->AddLogLine("Lead In - 200");
+  window->AddLogLine("Next - 5 abc");
+  EXPECT_EQ(window->mLog->toPlainText(), "Next - 5 abc\nLead In - 200\n*** Sonabox log ***");
+}
+
+TEST_F(MainWindowTest, TypingIntoTheSearchEditEnablesTheFindButtonAtIdle) {
+  ShowAndActivate();
+  window->pMain->setCurrentWidget(window->pFind);
+  RunUntilIdle();
+  EXPECT_FALSE(window->aSearch->isEnabled());
+  EXPECT_EQ(window->iFindSearch->PictureName(), "FIND_DISABLED");
+  EXPECT_FALSE(window->iFindSearch->isEnabled());
+
+  QTest::keyClick(window->edTubeSearch, Qt::Key_A);
+  RunUntilIdle();
+  EXPECT_TRUE(window->aSearch->isEnabled());
+  EXPECT_TRUE(window->iFindSearch->isEnabled());
+  EXPECT_EQ(window->iFindSearch->PictureName(), "FIND");
+
+  // Keywords of spaces only count as text.
+  window->edTubeSearch->setText(" ");
+  RunUntilIdle();
+  EXPECT_TRUE(window->aSearch->isEnabled());
+}
+
+TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
+  ShowAndActivate();
+  RunUntilIdle();
+  TfMain &w = *window;
+
+  FillPlayList(*w.cdsPlayList, 2);
+  RunUntilIdle();
+  for (QAction *a : {w.aControlsPlay, w.aControlsNext, w.aDeletePlayList, w.aDeleteVideo})
+    EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+  EXPECT_EQ(w.iControlNext->PictureName(), "NEXT");
+  EXPECT_FALSE(w.aControlsStop->isEnabled());
+
+  // When playback starts the stop button comes alive without the pointer near it.
+  w.tShuffle->start();
+  RunUntilIdle();
+  EXPECT_TRUE(w.aControlsStop->isEnabled());
+  EXPECT_EQ(w.iControlStop->PictureName(), "STOP");
+  w.tShuffle->stop();
+
+  // A playlist whose visible rows are all filtered away cannot go to a next video.
+  w.cdsPlayList->SetFilter("Title LIKE '%nothing like this%'");
+  w.cdsPlayList->SetFiltered(true);
+  RunUntilIdle();
+  EXPECT_FALSE(w.aControlsNext->isEnabled());
+  EXPECT_FALSE(w.aControlsPlay->isEnabled());
+  EXPECT_TRUE(w.aDeletePlayList->isEnabled());
+  // ...but a known current video can still be played again.
+  w.CurrentVideo->Url = "id1";
+  RunUntilIdle();
+  EXPECT_TRUE(w.aControlsPlay->isEnabled());
+  EXPECT_FALSE(w.aControlsPrev->isEnabled());
+  w.PreviousVideo->Url = "id2";
+  RunUntilIdle();
+  EXPECT_TRUE(w.aControlsPrev->isEnabled());
+  EXPECT_EQ(w.iControlPrev->PictureName(), "PREV");
+
+  w.cdsPlayList->Close();
+  RunUntilIdle();
+  EXPECT_FALSE(w.aDeletePlayList->isEnabled());
+  EXPECT_FALSE(w.aDeleteVideo->isEnabled());
+}
+
+TEST_F(MainWindowTest, ShareWizardRules) {
+  ShowAndActivate();
+  TfMain &w = *window;
+  RunUntilIdle();
+  EXPECT_FALSE(w.aShareStep1->isEnabled());
+  EXPECT_FALSE(w.btnShareNext->isEnabled());
+
+  w.edShareCode->setText("x");
+  RunUntilIdle();
+  EXPECT_TRUE(w.btnShareNext->isEnabled()) << "a share code alone allows Next";
+  w.edShareCode->clear();
+  w.cbSharePlayList->addItem("Rock");
+  w.cbSharePlayList->setCurrentIndex(0);
+  RunUntilIdle();
+  EXPECT_TRUE(w.aShareStep1->isEnabled()) << "a chosen playlist alone allows Next";
+
+  struct Case {
+    int page;
+    QAction *next;
+    bool previous;
+  };
+  const Case cases[] = {{0, w.aShareStep1, false}, {1, w.aShareStep2, true},
+                        {2, w.aShareStep3, true},  {3, w.aShareStep3, true},
+                        {3, w.aShareStep4, false}, {4, w.aShareStep5, false}};
+  for (const Case &c : cases) {
+    w.pcShareWizard->setCurrentIndex(c.page);
+    w.btnShareNext->setDefaultAction(c.next);
+    RunUntilIdle();
+    EXPECT_EQ(w.aSharePrevious->isEnabled(), c.previous)
+        << "page " << c.page << " " << c.next->objectName().toStdString();
+    EXPECT_EQ(w.btnShareNext->text(), c.next->text());
+  }
+  EXPECT_FALSE(w.aShareStep4->isEnabled());
+}
+
+TEST_F(MainWindowTest, RulesWaitWhileTheWindowIsHidden) {
+  RunUntilIdle();
+  window->edTubeSearch->setText("rock");
+  RunUntilIdle();
+  EXPECT_TRUE(window->iFindSearch->isEnabled()) << "never disabled while hidden";
+  EXPECT_EQ(window->iFindSearch->PictureName(), "FIND");
+  window->edTubeSearch->clear();
+  RunUntilIdle();
+  EXPECT_TRUE(window->aSearch->isEnabled()) << "not re-evaluated while hidden";
+}
+
+// The picture of an image button after each event, from each picture it can show.
+TEST_F(MainWindowTest, ImageButtonPictureTable) {
+  enum Event { Enter, Leave, Press, Release, Disable, Enable };
+  enum Start { Normal, Hover, Click, Disabled };
+  struct Case {
+    Start start;
+    Event event;
+    const char *picture;
+  };
+  const Case cases[] = {
+      {Normal, Enter, "STOP_HOVER"},        {Normal, Leave, "STOP"},
+      {Normal, Press, "STOP_CLICK"},        {Normal, Release, "STOP"},
+      {Normal, Disable, "STOP_DISABLED"},   {Normal, Enable, "STOP"},
+      {Hover, Enter, "STOP_HOVER"},         {Hover, Leave, "STOP"},
+      {Hover, Press, "STOP_CLICK"},         {Hover, Release, "STOP"},
+      {Hover, Disable, "STOP_DISABLED"},    {Hover, Enable, "STOP_HOVER"},
+      {Click, Enter, "STOP_HOVER"},         {Click, Leave, "STOP"},
+      {Click, Press, "STOP_CLICK"},         {Click, Release, "STOP"},
+      {Click, Disable, "STOP_DISABLED"},    {Click, Enable, "STOP_CLICK"},
+      {Disabled, Enter, "STOP_DISABLED"},   {Disabled, Leave, "STOP_DISABLED"},
+      {Disabled, Press, "STOP_DISABLED"},   {Disabled, Release, "STOP_DISABLED"},
+      {Disabled, Disable, "STOP_DISABLED"}, {Disabled, Enable, "STOP"},
+  };
+  // The window stays hidden: no enable rule runs behind the test's back.
+  TImageButton *b = window->iControlStop;
+  int clicks = 0;
+  QObject::connect(b, &QAbstractButton::clicked, [&] { ++clicks; });
+  const QPoint centre = b->rect().center();
+  auto send = [&](Event e) {
+    switch (e) {
+    case Enter: {
+      QEnterEvent enter(centre, b->mapTo(window.get(), centre), b->mapToGlobal(centre));
+      QApplication::sendEvent(b, &enter);
+      break;
+    }
+    case Leave: {
+      QEvent leave(QEvent::Leave);
+      QApplication::sendEvent(b, &leave);
+      break;
+    }
+    case Press: QTest::mousePress(b, Qt::LeftButton, {}, centre); break;
+    case Release: QTest::mouseRelease(b, Qt::LeftButton, {}, centre); break;
+    case Disable: window->EnableControlImage(b, false); break;
+    case Enable: window->EnableControlImage(b, true); break;
+    }
+  };
+  for (const Case &c : cases) {
+    window->EnableControlImage(b, true);
+    window->SetControlImage(b->Tag(), "");
+    b->setDown(false);
+    switch (c.start) {
+    case Normal: break;
+    case Hover: send(Enter); break;
+    case Click: send(Press); break;
+    case Disabled: send(Disable); break;
+    }
+    send(c.event);
+    EXPECT_EQ(b->PictureName().toStdString(), c.picture)
+        << "from state " << c.start << " after event " << c.event;
+  }
+  // Only the release of the pressed, enabled button was a click.
+  EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(MainWindowTest, ImageButtonPictureLookUp) {
+  TfMain &w = *window;
+  struct Case {
+    int tag;
+    const char *suffix;
+    TImageButton *button;
+    const char *picture;
+  };
+  const Case cases[] = {
+      {1, "_hover", w.iControlPrev, "PREV_HOVER"},
+      {3, "_CLICK", w.iControlStop, "STOP_CLICK"},
+      {4, "_disabled", w.iControlNext, "NEXT_DISABLED"},
+      {11, "_click", w.iFindSearch, "FIND_CLICK"},
+      {12, "_hover", w.iFindSave, "SAVE_HOVER"},
+      // a picture that does not exist leaves the one shown
+      {2, "_blinking", w.iControlPlay, "PLAY"},
+  };
+  for (const Case &c : cases) {
+    w.SetControlImage(c.tag, c.suffix);
+    EXPECT_EQ(c.button->PictureName().toStdString(), c.picture) << c.tag << c.suffix;
+  }
+  // Sizes of the pictures.
+  EXPECT_EQ(QPixmap(":/images/PLAY.png").size(), QSize(24, 24));
+  EXPECT_EQ(QPixmap(":/images/FIND_HOVER.png").size(), QSize(32, 32));
+  EXPECT_EQ(QPixmap(":/images/SAVE_DISABLED.png").size(), QSize(48, 48));
+
+  // Tag 31 is the dialog's button, served only while the dialog exists.
+  w.SetControlImage(31, "_hover"); // no dialog: nothing happens
+  w.SetControlImage(99, "_hover"); // unknown tag: nothing happens
+  EXPECT_EQ(w.iFindSave->PictureName(), "SAVE_HOVER");
+  auto *dialog = new TdShareVideos(&w);
+  EXPECT_EQ(dShareVideos, dialog);
+  EXPECT_EQ(dialog->iFindSave->PictureName(), "SAVE");
+  QTest::mousePress(dialog->iFindSave, Qt::RightButton);
+  EXPECT_EQ(dialog->iFindSave->PictureName(), "SAVE_CLICK") << "any mouse button";
+  QTest::mouseRelease(dialog->iFindSave, Qt::RightButton);
+  EXPECT_EQ(dialog->iFindSave->PictureName(), "SAVE");
+  EXPECT_EQ(w.iFindSave->PictureName(), "SAVE_HOVER") << "the main window's save button is another";
+  delete dialog;
+  EXPECT_EQ(dShareVideos, nullptr);
+}
+
+TEST_F(MainWindowTest, ClosingIsNeverRefusedAndStopsPlayback) {
+  ShowAndActivate();
+  window->tShuffle->start();
+  LoadDocumentText(*window->wbPlayer, "<embed src=\"http://127.0.0.1:1/v/x\">");
+  ASSERT_FALSE(window->wbPlayer->Document()->Text().empty());
+  EXPECT_TRUE(window->close());
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(window->tShuffle->isActive());
+  EXPECT_EQ(window->wbPlayer->Document()->Text(), "") << "the player view was blanked";
+}
+
+TEST(ShareGridModel, CheckBoxesAreCellsOfTheGrid) {
+  TDataTable table("cdsShare");
+  TDataTableModel source(table, {{"Title", "Title"}, {"Duration", "Duration"}});
+  TShareGridModel grid(source);
+  FillPlayList(table, 3);
+  ASSERT_EQ(grid.rowCount(), 3);
+  ASSERT_EQ(grid.columnCount(), 3);
+  EXPECT_EQ(grid.headerData(0, Qt::Horizontal).toString(), "Share");
+  EXPECT_EQ(grid.headerData(1, Qt::Horizontal).toString(), "Title");
+  EXPECT_EQ(grid.data(grid.index(1, 1)).toString(), "Song 2");
+  EXPECT_EQ(grid.data(grid.index(2, 2)).toString(), "3:02");
+
+  // No boxes until they are given; then all unticked.
+  EXPECT_FALSE(grid.HasCheckBox(0));
+  EXPECT_FALSE(grid.data(grid.index(0, 0), Qt::CheckStateRole).isValid());
+  grid.AddCheckBoxes();
+  EXPECT_EQ(grid.data(grid.index(0, 0), Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  grid.SetTicked(1, true);
+  EXPECT_TRUE(grid.IsTicked(1));
+  EXPECT_EQ(grid.data(grid.index(1, 0), Qt::CheckStateRole).toInt(), Qt::Checked);
+  EXPECT_EQ(grid.TickedCount(), 1);
+  grid.SetAllTicked(true);
+  EXPECT_EQ(grid.TickedCount(), 3);
+  EXPECT_FALSE(grid.IsTicked(3)) << "past the last row";
+  EXPECT_FALSE(grid.IsTicked(-1));
+
+  // Opening the table anew drops every box.
+  table.Close();
+  FillPlayList(table, 2);
+  EXPECT_EQ(grid.rowCount(), 2);
+  EXPECT_EQ(grid.TickedCount(), 0);
+  EXPECT_FALSE(grid.HasCheckBox(0));
+}
+
+} // namespace

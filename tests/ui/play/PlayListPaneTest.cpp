@@ -1,0 +1,343 @@
+// The playlist pane and saving ticked results, on the real main window with
+// the real playlist store in a private data folder.
+#include "support/FeedServer.h"
+#include "ui/app/MainWindow.h"
+#include "core/settings/Settings.h"
+#include "core/playlists/DataTable.h"
+#include "ui/widgets/DataTableModel.h"
+#include "core/playlists/PlayListManager.h"
+#include "ui/find/ResultPanels.h"
+#include "ui/widgets/WebImage.h"
+#include "support/EventLoop.h"
+#include "support/ModalWatcher.h"
+#include "support/TestFolders.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+using namespace sonabox;
+using sonabox::test::ProcessEventsUntil;
+using sonabox::test::RunUntilIdle;
+namespace fs = std::filesystem;
+
+namespace {
+
+QStringList Items(const QComboBox *box) {
+  QStringList items;
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+  return items;
+}
+
+std::vector<std::string> Titles(TDataTable &table) {
+  std::vector<std::string> titles;
+  for (int row = 1; row <= table.RecordCount(); ++row)
+    titles.push_back(table.DisplayText(row, "Title"));
+  return titles;
+}
+
+std::vector<std::string> GridTitles(TfMain &window) {
+  std::vector<std::string> titles;
+  for (int row = 0; row < window.ds->rowCount(); ++row)
+    titles.push_back(window.ds->data(window.ds->index(row, 0)).toString().toStdString());
+  return titles;
+}
+
+class PlayListPaneTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    StoreWriteString("VideoDataHost", feed.Host());
+    StoreWriteString("VideoWebHost", feed.Host());
+    Settings = new TSettings();
+    window = std::make_unique<TfMain>();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  }
+  void TearDown() override {
+    window.reset();
+    EXPECT_TRUE(ProcessEventsUntil([] { return TDownLoadThread::Running() == 0; }));
+  }
+
+  // A playlist made through the store, with rows of these titles.
+  void MakePlayList(const std::string &name, const std::vector<std::string> &titles) {
+    TDataTable table;
+    window->PlayListManager->CreatePlayList(table, name);
+    for (const std::string &title : titles) {
+      table.Insert();
+      table.FieldByName("Title").SetAsString(title);
+      table.FieldByName("Url").SetAsString("id-" + title);
+      table.Post();
+    }
+    table.SaveToFile();
+    window->RefreshPlayListCombos(false);
+  }
+  // Searches and ticks the panels of these indexes.
+  void SearchAndTick(int results, const std::vector<int> &ticked) {
+    feed.Set(results, results);
+    window->pMain->setCurrentWidget(window->pFind);
+    window->edTubeSearch->setText("rock");
+    window->aSearchExecute();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
+    ASSERT_EQ(window->VisualResults.size(), static_cast<size_t>(results));
+    for (int index : ticked) window->ModifySongSelection(index);
+  }
+  void Save() {
+    RunUntilIdle(); // the enable rule of aSaveVideos
+    ASSERT_TRUE(window->aSaveVideos->isEnabled());
+    window->aSaveVideos->trigger();
+  }
+  size_t PlayListFiles() const {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(Settings->PlayListPath())) ++n;
+    return n;
+  }
+  std::string Message(size_t i) const { return boxes.Boxes().at(i).Text.toStdString(); }
+
+  test::TestFolders folders;
+  test::ModalWatcher boxes;
+  test::FeedServer feed;
+  std::unique_ptr<TfMain> window;
+};
+
+TEST_F(PlayListPaneTest, StartUpListsThePlaylistsWithNothingChosen) {
+  MakePlayList("rock", {});
+  MakePlayList("Abba", {});
+  MakePlayList("Rock", {});
+  window.reset();
+  Settings = new TSettings();
+  window = std::make_unique<TfMain>();
+  const QStringList names = {"Abba", "Rock", "rock"};
+  for (const QComboBox *box :
+       {window->cbAddPlayList, window->cbPlayLists, window->cbSharePlayList}) {
+    EXPECT_EQ(Items(box), names) << box->objectName().toStdString();
+    EXPECT_EQ(box->currentIndex(), -1);
+  }
+  EXPECT_FALSE(window->cdsPlayList->Active());
+  EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(PlayListPaneTest, ADamagedIndexIsKeptAsideAndTheProgramStarts) {
+  MakePlayList("Rock", {});
+  window.reset();
+  Settings = new TSettings();
+  const std::string index = Settings->DataPath() + "playlists.xml";
+  test::WriteFileBytes(index, "<DATAPACKET Version=\"2.0\"><METADATA><FIE");
+  window = std::make_unique<TfMain>();
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+  EXPECT_NE(Message(0).find(index), std::string::npos) << Message(0);
+  EXPECT_EQ(window->cbPlayLists->count(), 0);
+  // The damaged file is kept beside the new index, byte for byte.
+  bool kept = false;
+  for (const auto &entry : fs::directory_iterator(Settings->DataPath()))
+    if (entry.path().filename().string().rfind("playlists.xml.damaged-", 0) == 0) {
+      kept = test::ReadFileBytes(entry.path().string()) ==
+             "<DATAPACKET Version=\"2.0\"><METADATA><FIE";
+      EXPECT_NE(Message(0).find(entry.path().string()), std::string::npos);
+    }
+  EXPECT_TRUE(kept);
+}
+
+TEST_F(PlayListPaneTest, SavingTwoTickedPanelsIntoANewPlaylist) {
+  SearchAndTick(3, {0, 2});
+  const size_t files = PlayListFiles();
+  window->edPlayListName->setText("Rock");
+  Save();
+
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(Message(0), "2 videos added to \"Rock\"");
+  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Information);
+  EXPECT_EQ(PlayListFiles(), files + 1);
+  EXPECT_EQ(window->PlayListManager->IndexTable().RecordCount(), 1);
+  for (const QComboBox *box : {window->cbAddPlayList, window->cbPlayLists, window->cbSharePlayList})
+    EXPECT_EQ(Items(box), QStringList{"Rock"}) << box->objectName().toStdString();
+
+  TDataTable saved;
+  ASSERT_TRUE(window->PlayListManager->OpenPlayList(saved, "Rock"));
+  EXPECT_EQ(Titles(saved), (std::vector<std::string>{"Song 1", "Song 3"}));
+  saved.First();
+  EXPECT_EQ(saved.FieldByName("Url").AsString(), "id1");
+  EXPECT_EQ(saved.FieldByName("DurationSeconds").AsInteger(), 61);
+  EXPECT_TRUE(saved.FieldByName("Added").IsNull());
+  // The panels stay ticked.
+  EXPECT_TRUE(window->VisualResults[0]->Selected);
+  EXPECT_FALSE(window->VisualResults[1]->Selected);
+}
+
+TEST_F(PlayListPaneTest, NothingTickedStillCreatesThePlaylist) {
+  SearchAndTick(2, {});
+  window->edPlayListName->setText("Empty");
+  Save();
+  EXPECT_EQ(Message(0), "0 videos added to \"Empty\"");
+  TDataTable saved;
+  ASSERT_TRUE(window->PlayListManager->OpenPlayList(saved, "Empty"));
+  EXPECT_EQ(saved.RecordCount(), 0);
+}
+
+TEST_F(PlayListPaneTest, ADuplicateNameShowsTheErrorAndSavesNothing) {
+  MakePlayList("Rock", {"Old"});
+  SearchAndTick(2, {0, 1});
+  const size_t files = PlayListFiles();
+  const std::string indexBytes = test::ReadFileBytes(Settings->DataPath() + "playlists.xml");
+  window->edPlayListName->setText("Rock");
+  Save();
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+  EXPECT_NE(Message(0).find("Rock"), std::string::npos) << Message(0);
+  EXPECT_EQ(PlayListFiles(), files);
+  EXPECT_EQ(test::ReadFileBytes(Settings->DataPath() + "playlists.xml"), indexBytes);
+  TDataTable rock;
+  ASSERT_TRUE(window->PlayListManager->OpenPlayList(rock, "Rock"));
+  EXPECT_EQ(Titles(rock), std::vector<std::string>{"Old"});
+
+  // The program goes on: the next save works.
+  window->edPlayListName->setText("Jazz");
+  Save();
+  EXPECT_EQ(Message(1), "2 videos added to \"Jazz\"");
+}
+
+TEST_F(PlayListPaneTest, SavingIntoThePlaylistOnShowShowsTheRowsAtOnce) {
+  MakePlayList("Pop", {"Old"});
+  MakePlayList("Rock", {"Stone"});
+  window->cbPlayLists->setCurrentText("Pop");
+  ASSERT_EQ(GridTitles(*window), std::vector<std::string>{"Old"});
+  SearchAndTick(3, {2});
+  window->edPlayListName->setText("typed");
+  window->cbAddPlayList->setCurrentText("Pop");
+  EXPECT_EQ(window->edPlayListName->text(), "") << "choosing a playlist empties the new name";
+  Save();
+  EXPECT_EQ(Message(0), "1 videos added to \"Pop\"");
+  EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Old", "Song 3"}));
+  EXPECT_EQ(window->cbAddPlayList->currentText(), "Pop");
+  EXPECT_EQ(window->cbPlayLists->currentText(), "Pop");
+
+  // Saving into another existing playlist shows that one on the Play page.
+  window->cbAddPlayList->setCurrentText("Rock");
+  Save();
+  EXPECT_EQ(Message(1), "1 videos added to \"Rock\"");
+  EXPECT_EQ(window->cbPlayLists->currentText(), "Rock");
+  EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Stone", "Song 3"}));
+}
+
+TEST_F(PlayListPaneTest, TheFilterShowsTitlesContainingTheTextInAnyCase) {
+  MakePlayList("Mix", {"I Love You", "Rock On", "LOVELY day", "glove box", "It's love", "Blue"});
+  MakePlayList("Other", {"Love Me Do", "Help"});
+  window->edSearch->setText("LOVE"); // while nothing is open: nothing happens
+  EXPECT_FALSE(window->cdsPlayList->Filtered());
+  window->edSearch->clear();
+  window->cbPlayLists->setCurrentText("Mix");
+
+  struct Case {
+    QString text;
+    std::vector<std::string> shown;
+  };
+  const std::vector<Case> cases = {
+      {"LOVE", {"I Love You", "LOVELY day", "glove box", "It's love"}},
+      {"love", {"I Love You", "LOVELY day", "glove box", "It's love"}},
+      {"it's", {"It's love"}}, // a quote in the text
+      {"r%n", {"Rock On"}},    // % acts as a wildcard
+      {"bl_e", {"Blue"}},      // and so does _
+      {"", {"I Love You", "Rock On", "LOVELY day", "glove box", "It's love", "Blue"}},
+  };
+  for (const Case &c : cases) {
+    window->edSearch->setText(c.text);
+    EXPECT_EQ(GridTitles(*window), c.shown) << c.text.toStdString();
+  }
+  EXPECT_FALSE(window->cdsPlayList->Filtered());
+  EXPECT_EQ(window->cdsPlayList->Filter(), "");
+
+  // The filter stays when another playlist is opened.
+  window->edSearch->setText("love");
+  window->cbPlayLists->setCurrentText("Other");
+  EXPECT_EQ(GridTitles(*window), std::vector<std::string>{"Love Me Do"});
+  EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(PlayListPaneTest, DeletingAVideo) {
+  MakePlayList("Mix", {"One", "Two", "Three"});
+  window->cbPlayLists->setCurrentText("Mix");
+  const std::string file = window->cdsPlayList->FileName();
+  window->sgPlayList->selectRow(1);
+  RunUntilIdle();
+  ASSERT_TRUE(window->aDeleteVideo->isEnabled());
+  window->aDeleteVideo->trigger();
+  EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"One", "Three"}));
+  // The file keeps the video as a deleted row; its visible rows lose it.
+  TDataTable saved;
+  saved.LoadFromFile(file);
+  EXPECT_EQ(Titles(saved), (std::vector<std::string>{"One", "Three"}));
+  EXPECT_NE(test::ReadFileBytes(file).find("Title=\"Two\""), std::string::npos);
+
+  // With every row hidden by the filter there is nothing to delete.
+  const std::string before = test::ReadFileBytes(file);
+  window->edSearch->setText("nothing like this");
+  window->aDeleteVideo->trigger();
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(Message(0), "cdsPlayList: Cannot perform this operation on an empty dataset");
+  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+  EXPECT_EQ(test::ReadFileBytes(file), before);
+}
+
+TEST_F(PlayListPaneTest, DeletingAPlaylist) {
+  MakePlayList("Mix", {"One"});
+  MakePlayList("Keep", {"Two"});
+  window->pMain->setCurrentWidget(window->pPlay);
+  window->cbPlayLists->setCurrentText("Mix");
+  const std::string file = window->cdsPlayList->FileName();
+  RunUntilIdle();
+  ASSERT_TRUE(window->aDeletePlayList->isEnabled());
+  window->aDeletePlayList->trigger();
+
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(window->cbPlayLists->currentIndex(), -1);
+  EXPECT_EQ(window->cbPlayLists->currentText(), "");
+  EXPECT_FALSE(window->cdsPlayList->Active());
+  EXPECT_EQ(window->ds->rowCount(), 0);
+  for (const QComboBox *box : {window->cbAddPlayList, window->cbPlayLists, window->cbSharePlayList})
+    EXPECT_EQ(Items(box), QStringList{"Keep"});
+  RunUntilIdle();
+  EXPECT_FALSE(window->aDeletePlayList->isEnabled());
+  EXPECT_FALSE(window->aDeleteVideo->isEnabled());
+  EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(PlayListPaneTest, APlaylistThatCannotBeLoadedIsReported) {
+  MakePlayList("Broken", {"One"});
+  TDataTable table;
+  ASSERT_TRUE(window->PlayListManager->OpenPlayList(table, "Broken"));
+  test::WriteFileBytes(table.FileName(), "not a dataset");
+  window->cbPlayLists->setCurrentText("Broken");
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+  EXPECT_FALSE(window->cdsPlayList->Active());
+}
+
+TEST_F(PlayListPaneTest, ChoosingAPlaylistAndTypingANameExcludeEachOther) {
+  MakePlayList("Pop", {});
+  window->pMain->setCurrentWidget(window->pFind);
+  window->edPlayListName->setText("Ja");
+  window->cbAddPlayList->setCurrentText("Pop");
+  EXPECT_EQ(window->edPlayListName->text(), "");
+
+  // A typed key clears the choice first, then lands in the edit.
+  QTest::keyClick(window->edPlayListName, Qt::Key_J);
+  EXPECT_EQ(window->cbAddPlayList->currentIndex(), -1);
+  EXPECT_EQ(window->cbAddPlayList->currentText(), "");
+  EXPECT_EQ(window->edPlayListName->text(), "j");
+  QTest::keyClicks(window->edPlayListName, "azz");
+  EXPECT_EQ(window->edPlayListName->text(), "jazz");
+
+  // Changing the category empties the name too.
+  window->cbCategory->setCurrentText("News");
+  EXPECT_EQ(window->edPlayListName->text(), "");
+}
+
+} // namespace

@@ -1,0 +1,574 @@
+// The share wizard as the user meets it, against a real sonabox-server: the
+// send road ending with a share code that the service knows, the receive
+// road into a new and into an existing playlist through the save dialog, and
+// the rules of each step.
+#include "ui/widgets/ImageButtons.h"
+#include "ui/app/MainWindow.h"
+#include "core/settings/Settings.h"
+#include "core/playback/VideoDetails.h"
+#include "core/playlists/DataTable.h"
+#include "core/playlists/PlayListManager.h"
+#include "ui/widgets/WebImage.h"
+#include "server/ServerFixture.h"
+#include "core/sharing/Share.h"
+#include "ui/share/ShareVideosDialog.h"
+#include "support/EventLoop.h"
+#include "support/ModalWatcher.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace sonabox;
+using sonabox::test::RunUntilIdle;
+
+namespace {
+
+// Acts on the save-shared-videos dialog once it shows modally, as the user
+// would.
+class DialogAnswerer : public QObject {
+public:
+  explicit DialogAnswerer(std::function<void(TdShareVideos &)> act) : act_(std::move(act)) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      if (done_ || !dShareVideos || QApplication::activeModalWidget() != dShareVideos) return;
+      done_ = true;
+      act_(*dShareVideos);
+    });
+    timer_.start(2);
+  }
+  bool Shown() const { return done_; }
+
+private:
+  QTimer timer_;
+  std::function<void(TdShareVideos &)> act_;
+  bool done_ = false;
+};
+
+TVideo Video(const std::string &id, const std::string &title, int seconds) {
+  TVideo v;
+  v.Title = title;
+  v.Description = "About " + title;
+  v.Url = id;
+  v.Rating = "4.5";
+  v.DurationSeconds = seconds;
+  v.Duration = std::to_string(seconds / 60) + ":" + (seconds % 60 < 10 ? "0" : "") +
+               std::to_string(seconds % 60);
+  v.Thumbnail = "http://127.0.0.1:1/t/" + id + ".jpg";
+  return v;
+}
+
+const std::vector<TVideo> kRoadTrip = {Video("road1", "Highway Song", 185),
+                                       Video("road2", "Desert Rain", 242),
+                                       Video("road3", "Neon Diner", 61)};
+const std::vector<TVideo> kQuiet = {Video("calm1", "Slow River", 300),
+                                    Video("calm2", "Night Birds", 199)};
+
+class ShareWizardTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    server = std::make_unique<test::TRunningServer>();
+    StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(server->Server().ServicePort()));
+    StoreWriteString("VideoWebHost", server->Server().WebHost());
+    StartProgram();
+  }
+  void TearDown() override { window.reset(); }
+
+  void StartProgram() {
+    Settings = new TSettings();
+    window = std::make_unique<TfMain>();
+    startupDialog = new TdShareVideos(window.get()); // hidden, as at start-up
+    window->show();
+    window->pMain->setCurrentWidget(window->pShare);
+    RunUntilIdle();
+  }
+
+  // A playlist made through the store, as saving search results makes one.
+  void MakePlayList(const std::string &name, const std::vector<TVideo> &videos) {
+    TDataTable table;
+    window->PlayListManager->CreatePlayList(table, name);
+    for (const TVideo &v : videos) {
+      table.Insert();
+      StoreVideoInRow(v, table);
+      table.Post();
+    }
+    table.SaveToFile();
+    window->RefreshPlayListCombos(false);
+  }
+
+  std::vector<std::string> PlayListTitles(const std::string &name) {
+    TDataTable table;
+    std::vector<std::string> titles;
+    if (!window->PlayListManager->OpenPlayList(table, name)) return titles;
+    for (table.First(); !table.Eof(); table.Next())
+      titles.push_back(table.FieldByName("Title").AsString());
+    return titles;
+  }
+
+  // Presses Next (or Restart) after the enable rules have run, as a click would.
+  void Next() {
+    RunUntilIdle();
+    window->btnShareNext->click();
+    RunUntilIdle();
+  }
+
+  void ChoosePlayList(const std::string &name) {
+    window->cbSharePlayList->setCurrentIndex(
+        window->cbSharePlayList->findText(QString::fromStdString(name)));
+  }
+
+  // A real mouse click on a data cell of the grid (rows from 1, as the grid counts).
+  void ClickCell(int row, int column) {
+    QTableView *grid = window->sgShareVideos;
+    const QRect cell = grid->visualRect(grid->model()->index(row - 1, column));
+    ASSERT_TRUE(cell.isValid());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+  }
+
+  std::vector<bool> Ticks() {
+    std::vector<bool> ticks;
+    for (int row = 1; row <= window->sgShareVideos->model()->rowCount(); ++row)
+      ticks.push_back(window->IsCellTicked(window->sgShareVideos, 0, row));
+    return ticks;
+  }
+
+  void FillPeople(const QString &name, const QString &email, const QString &to,
+                  const QString &toEmail) {
+    window->edYourName->setText(name);
+    window->edYourEmail->setText(email);
+    window->edRecipientName->setText(to);
+    window->edRecipientEmail->setText(toEmail);
+  }
+
+  int Page() const { return window->pcShareWizard->currentIndex(); }
+  QAction *NextAction() const { return window->btnShareNext->defaultAction(); }
+
+  // A share posted with the program's own client, as another user's program posts it.
+  std::string PostShare(const std::string &title, const std::string &note,
+                        const std::vector<TVideo> &videos) {
+    TShare share;
+    share.SetFrom("Ann", "ann@example.org");
+    share.SetTo("Bob", "bob@example.org");
+    share.SetTitle(title);
+    share.SetNote(note);
+    TVideoDetails details;
+    for (const TVideo &v : videos) {
+      details.Title = v.Title;
+      details.Description = v.Description;
+      details.Url = v.Url;
+      details.Rating = v.Rating;
+      details.DurationSeconds = v.DurationSeconds;
+      details.Thumbnail = v.Thumbnail;
+      share.AddEntry(details.ToShareEntry(nullptr));
+    }
+    return share.SendShare();
+  }
+
+  std::unique_ptr<test::TRunningServer> server;
+  std::unique_ptr<TfMain> window;
+  TdShareVideos *startupDialog = nullptr;
+  test::ModalWatcher boxes;
+};
+
+} // namespace
+
+TEST_F(ShareWizardTest, SendRoadEndsWithACodeTheServiceKnows) {
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  ASSERT_EQ(Page(), 1);
+  EXPECT_EQ(NextAction(), window->aShareStep2);
+  EXPECT_EQ(window->cbShareTitle->currentText(), "Road Trip");
+  EXPECT_EQ(Ticks(), std::vector<bool>({false, false, false}));
+  EXPECT_TRUE(window->edYourName->text().isEmpty()) << "nobody has sent anything yet";
+
+  ClickCell(1, 1); // a title ticks its row
+  ClickCell(3, 0); // so does the check box
+  EXPECT_EQ(Ticks(), std::vector<bool>({true, false, true}));
+  EXPECT_EQ(window->lbShareCount->text(), "2 videos marked to share");
+  window->cbShareTitle->setEditText("Songs for the road");
+  Next();
+  ASSERT_EQ(Page(), 2);
+  FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
+  window->edEmailNote->setText("Play these loud");
+  Next();
+
+  ASSERT_TRUE(boxes.Boxes().empty()) << boxes.Boxes()[0].Text.toStdString();
+  ASSERT_EQ(Page(), 4);
+  EXPECT_EQ(NextAction(), window->aShareStep5);
+  EXPECT_EQ(window->btnShareNext->text(), "Restart");
+  EXPECT_FALSE(window->aSharePrevious->isEnabled()) << "no way back from the last page";
+  EXPECT_EQ(window->lbShareConfirm->text(), "Congrats, the songs have been sent off to Bob");
+  const std::string code = window->edNewShareCode->text().toStdString();
+  ASSERT_FALSE(code.empty());
+
+  // The service holds the share as sent: the two ticked videos, in order.
+  const auto stored = server->Server().Shares().Find(code);
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->Title, "Songs for the road");
+  EXPECT_EQ(stored->Note, "Play these loud");
+  EXPECT_EQ(stored->FromName, "Ann");
+  EXPECT_EQ(stored->ToEmail, "bob@example.org");
+  TShare fetched;
+  ASSERT_TRUE(fetched.FetchShare(code));
+  ASSERT_EQ(fetched.VideoCount(), 2);
+  EXPECT_EQ(fetched.SharedVideos()[0].Title, "Highway Song");
+  EXPECT_EQ(fetched.SharedVideos()[0].Url, "road1");
+  EXPECT_EQ(fetched.SharedVideos()[0].DurationSeconds, 185);
+  EXPECT_EQ(fetched.SharedVideos()[1].Url, "road3");
+
+  // The sender is remembered, and offered again on the next run.
+  EXPECT_EQ(StoreReadString("shareName"), "Ann");
+  EXPECT_EQ(StoreReadString("shareEmail"), "ann@example.org");
+  window.reset();
+  StartProgram();
+  ChoosePlayList("Road Trip");
+  Next();
+  EXPECT_EQ(window->edYourName->text(), "Ann");
+  EXPECT_EQ(window->edYourEmail->text(), "ann@example.org");
+}
+
+TEST_F(ShareWizardTest, AFailedSendSaysSoAndStaysWithTheDetails) {
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  window->aSelectAll->trigger();
+  Next();
+  FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
+  server->Server().Stop(); // the service cannot be reached
+  Next();
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Text,
+            "The videos could not be sent. Please check your connection and try again.");
+  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+  EXPECT_EQ(window->pcShareWizard->currentWidget(), window->tsShare3);
+  EXPECT_EQ(NextAction(), window->aShareStep3);
+  EXPECT_TRUE(window->aSharePrevious->isEnabled());
+  EXPECT_TRUE(window->edNewShareCode->text().isEmpty());
+  EXPECT_EQ(window->edRecipientName->text(), "Bob") << "the details stay for another try";
+  EXPECT_FALSE(StoreReadString("shareName").has_value()) << "nothing was sent, nothing remembered";
+}
+
+TEST_F(ShareWizardTest, StepOneNeedsAPlayListOrACode) {
+  MakePlayList("Road Trip", kRoadTrip);
+  RunUntilIdle();
+  EXPECT_FALSE(window->aShareStep1->isEnabled());
+  EXPECT_FALSE(window->aSharePrevious->isEnabled());
+  window->edShareCode->setText("X");
+  RunUntilIdle();
+  EXPECT_TRUE(window->aShareStep1->isEnabled());
+  window->edShareCode->clear();
+  ChoosePlayList("Road Trip");
+  RunUntilIdle();
+  EXPECT_TRUE(window->aShareStep1->isEnabled());
+}
+
+TEST_F(ShareWizardTest, StepTwoWantsAMeaningfulTitleAndATick) {
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  const struct {
+    QString typed, kept;
+    bool tick;
+    const char *message; // empty: the step passes
+  } cases[] = {
+      {"  abcd \t", "abcd", true, "You should enter a more meaningful title for these videos..."},
+      {"abcde", "abcde", false, "You need to select one or more videos to share..."},
+      {"", "", true, "You should enter a more meaningful title for these videos..."},
+      {QString::fromUtf8("  Ünïcø "), QString::fromUtf8("Ünïcø"), true, ""}, // five characters
+      {" abcde ", "abcde", true, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.typed.toStdString());
+    window->cbShareTitle->setEditText(c.typed);
+    (c.tick ? window->aSelectAll : window->aSelectNone)->trigger();
+    const std::size_t before = boxes.Boxes().size();
+    Next();
+    EXPECT_EQ(window->cbShareTitle->currentText(), c.kept) << "blanks go from the title box itself";
+    if (*c.message) {
+      ASSERT_EQ(boxes.Boxes().size(), before + 1);
+      EXPECT_EQ(boxes.Boxes().back().Text, c.message);
+      EXPECT_EQ(boxes.Boxes().back().Icon, QMessageBox::Critical);
+      EXPECT_EQ(Page(), 1);
+    } else {
+      EXPECT_EQ(boxes.Boxes().size(), before);
+      EXPECT_EQ(Page(), 2);
+      window->btnSharePrevious->click();
+      EXPECT_EQ(Page(), 1);
+      EXPECT_EQ(NextAction(), window->aShareStep2);
+    }
+  }
+}
+
+TEST_F(ShareWizardTest, TickingRowsAndTheirPicture) {
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  TWebPicture &picture = window->wbShareImage->WebPicture();
+
+  ClickCell(2, 2); // the duration of row 2
+  EXPECT_EQ(Ticks(), std::vector<bool>({false, true, false}));
+  EXPECT_EQ(picture.URL(), kRoadTrip[1].Thumbnail) << "a click on text shows the row's picture";
+  ASSERT_TRUE(test::ProcessEventsUntil([&] { return !picture.Busy(); }));
+  ClickCell(3, 0);
+  EXPECT_EQ(picture.URL(), kRoadTrip[1].Thumbnail) << "a click on a check box fetches nothing";
+  ClickCell(2, 1);
+  EXPECT_EQ(Ticks(), std::vector<bool>({false, false, true})) << "a second click unticks";
+  EXPECT_EQ(window->lbShareCount->text(), "1 videos marked to share");
+
+  // The header row is no data row.
+  QHeaderView *header = window->sgShareVideos->horizontalHeader();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+  window->sgShareVideosClickCell(1, 0);
+  EXPECT_EQ(Ticks(), std::vector<bool>({false, false, true}));
+
+  window->btnSelectAll->click();
+  EXPECT_EQ(Ticks(), std::vector<bool>({true, true, true}));
+  EXPECT_EQ(window->lbShareCount->text(), "3 videos marked to share");
+  window->btnSelectNone->click();
+  EXPECT_EQ(Ticks(), std::vector<bool>({false, false, false}));
+  EXPECT_EQ(window->lbShareCount->text(), "0 videos marked to share");
+}
+
+TEST_F(ShareWizardTest, BackToStepOneForAnotherPlayList) {
+  MakePlayList("Road Trip", kRoadTrip);
+  MakePlayList("Quiet Hours", kQuiet);
+  ChoosePlayList("Road Trip");
+  Next();
+  window->aSelectAll->trigger();
+  RunUntilIdle();
+  ASSERT_TRUE(window->aSharePrevious->isEnabled());
+  window->btnSharePrevious->click();
+  EXPECT_EQ(Page(), 0);
+  EXPECT_EQ(NextAction(), window->aShareStep1);
+  ChoosePlayList("Quiet Hours");
+  Next();
+  EXPECT_EQ(window->cbShareTitle->currentText(), "Quiet Hours");
+  EXPECT_EQ(
+      window->sgShareVideos->model()->data(window->sgShareVideos->model()->index(1, 1)).toString(),
+      "Night Birds");
+  EXPECT_EQ(Ticks(), std::vector<bool>({false, false}));
+  EXPECT_EQ(window->lbShareCount->text(), "0 videos marked to share");
+}
+
+TEST_F(ShareWizardTest, StepThreeWantsFourFieldsInOrder) {
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  window->aSelectAll->trigger();
+  Next();
+  ASSERT_EQ(Page(), 2);
+  server->Server().Stop(); // so the case that passes every check ends in a failed send
+  const struct {
+    QString name, email, to, toEmail;
+    const char *message;
+  } cases[] = {
+      {"", "", "", "", "You need to enter your name"},
+      {"Ann", "", "", "", "You need to enter your email"},
+      {"", "a@b", "Bob", "b@c", "You need to enter your name"},
+      {"Ann", "a@b", "", "b@c", "You need to enter their name"},
+      {"Ann", "a@b", "Bob", "", "You need to enter their email"},
+      {" ", " ", " ", " ",
+       "The videos could not be sent. Please check your connection and try again."},
+  };
+  for (const auto &c : cases) {
+    FillPeople(c.name, c.email, c.to, c.toEmail);
+    const std::size_t before = boxes.Boxes().size();
+    Next();
+    ASSERT_EQ(boxes.Boxes().size(), before + 1);
+    EXPECT_EQ(boxes.Boxes().back().Text, c.message);
+    EXPECT_EQ(Page(), 2);
+  }
+}
+
+TEST_F(ShareWizardTest, RestartKeepsWhatItShould) {
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  window->aSelectAll->trigger();
+  window->cbShareTitle->setEditText("Songs for the road");
+  Next();
+  FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
+  window->edEmailNote->setText("Loud");
+  Next();
+  ASSERT_EQ(Page(), 4);
+  const QString code = window->edNewShareCode->text();
+  window->edShareCode->setText("typed earlier");
+  Next(); // Restart
+  EXPECT_EQ(Page(), 0);
+  EXPECT_EQ(NextAction(), window->aShareStep1);
+  EXPECT_FALSE(window->cdsShare->Active());
+  for (QLineEdit *cleared :
+       {window->edRecipientName, window->edRecipientEmail, window->edEmailNote})
+    EXPECT_TRUE(cleared->text().isEmpty()) << cleared->objectName().toStdString();
+  EXPECT_EQ(window->cbShareTitle->currentText(), "Songs for the road");
+  EXPECT_EQ(window->edYourName->text(), "Ann");
+  EXPECT_EQ(window->edYourEmail->text(), "ann@example.org");
+  EXPECT_EQ(window->cbSharePlayList->currentText(), "Road Trip");
+  EXPECT_EQ(window->edShareCode->text(), "typed earlier");
+  EXPECT_EQ(window->edNewShareCode->text(), code);
+}
+
+TEST_F(ShareWizardTest, ReceivedVideosGoIntoANewPlayListNamedAfterTheShare) {
+  MakePlayList("Road Trip", kRoadTrip);
+  const std::string code = PostShare("Quiet Hours", "For the evening", kQuiet);
+  ASSERT_FALSE(code.empty());
+  ChoosePlayList("Road Trip"); // a code wins over a chosen playlist
+  window->edShareCode->setText(QString::fromStdString(code));
+  DialogAnswerer answer([](TdShareVideos &dialog) {
+    EXPECT_EQ(dialog.lbShareNumber->text(), "2 videos have been found in the share key.");
+    EXPECT_EQ(dialog.lbShareNote->text(), "Note: For the evening");
+    EXPECT_EQ(dialog.edPlayListName->text(), "Quiet Hours");
+    EXPECT_EQ(dialog.cbAddPlayList->currentIndex(), -1);
+    EXPECT_EQ(dialog.cbAddPlayList->count(), 1);
+    fMain->SetControlImage(31, "_hover"); // tag 31 names the button of this fresh dialog
+    EXPECT_EQ(dialog.iFindSave->PictureName(), "SAVE_HOVER");
+    dialog.iFindSave->click();
+  });
+  Next();
+  ASSERT_TRUE(answer.Shown());
+  EXPECT_EQ(dShareVideos, nullptr) << "the dialog is released after use";
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Text, "New files have been added to \"Quiet Hours\"");
+  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Information);
+  EXPECT_EQ(PlayListTitles("Quiet Hours"), std::vector<std::string>({"Slow River", "Night Birds"}));
+  EXPECT_EQ(window->pMain->currentWidget(), window->pPlay);
+  EXPECT_TRUE(window->edShareCode->text().isEmpty());
+  EXPECT_GE(window->cbPlayLists->findText("Quiet Hours"), 0);
+  EXPECT_GE(window->cbSharePlayList->findText("Quiet Hours"), 0);
+  EXPECT_EQ(Page(), 0);
+
+  // The received records keep what the sender's playlist held.
+  TDataTable table;
+  ASSERT_TRUE(window->PlayListManager->OpenPlayList(table, "Quiet Hours"));
+  table.First();
+  EXPECT_EQ(table.FieldByName("Url").AsString(), "calm1");
+  EXPECT_EQ(table.FieldByName("DurationSeconds").AsInteger(), 300);
+  EXPECT_EQ(table.FieldByName("Duration").AsString(), "5:00");
+  EXPECT_EQ(table.FieldByName("Thumbnail").AsString(), kQuiet[0].Thumbnail);
+}
+
+TEST_F(ShareWizardTest, ReceivedVideosAddedToThePlayListOpenOnThePlayPage) {
+  MakePlayList("Road Trip", kRoadTrip);
+  window->cbPlayLists->setCurrentIndex(window->cbPlayLists->findText("Road Trip"));
+  ASSERT_EQ(window->sgPlayList->model()->rowCount(), 3);
+  window->edShareCode->setText(QString::fromStdString(PostShare("Quiet Hours", "", kQuiet)));
+  DialogAnswerer answer([](TdShareVideos &dialog) {
+    dialog.cbAddPlayList->setCurrentIndex(dialog.cbAddPlayList->findText("Road Trip"));
+    EXPECT_TRUE(dialog.edPlayListName->text().isEmpty()) << "choosing a playlist empties the name";
+    dialog.iFindSave->click();
+  });
+  Next();
+  ASSERT_TRUE(answer.Shown());
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Text, "New files have been added to \"Road Trip\"");
+  EXPECT_EQ(PlayListTitles("Road Trip"),
+            std::vector<std::string>(
+                {"Highway Song", "Desert Rain", "Neon Diner", "Slow River", "Night Birds"}));
+  EXPECT_FALSE(window->PlayListManager->HasPlayList("Quiet Hours"));
+  // The Play page shows them at once, and its next save keeps them.
+  EXPECT_EQ(window->sgPlayList->model()->rowCount(), 5);
+  window->cdsPlayList->First();
+  window->aDeleteVideoExecute();
+  EXPECT_EQ(PlayListTitles("Road Trip"),
+            std::vector<std::string>({"Desert Rain", "Neon Diner", "Slow River", "Night Birds"}));
+}
+
+TEST_F(ShareWizardTest, TheSaveDialogWantsAChoiceOrAName) {
+  MakePlayList("Road Trip", kRoadTrip);
+  const std::string code = PostShare("", "", kQuiet); // a share without a title
+  window->edShareCode->setText(QString::fromStdString(code));
+  DialogAnswerer answer([&](TdShareVideos &dialog) {
+    EXPECT_TRUE(dialog.edPlayListName->text().isEmpty());
+    dialog.iFindSave->click();
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].Text, "Please enter a play list name");
+    EXPECT_TRUE(dialog.isVisible()) << "the dialog stays open";
+    // Typing after choosing clears the choice; the typed text stays.
+    dialog.cbAddPlayList->setCurrentIndex(0);
+    QTest::keyClicks(dialog.edPlayListName, "  ");
+    EXPECT_EQ(dialog.cbAddPlayList->currentIndex(), -1);
+    EXPECT_EQ(dialog.edPlayListName->text(), "  ") << "blanks alone are a name";
+    dialog.iFindSave->click();
+  });
+  Next();
+  ASSERT_TRUE(answer.Shown());
+  ASSERT_EQ(boxes.Boxes().size(), 2u);
+  EXPECT_EQ(boxes.Boxes()[1].Text, "New files have been added to \"  \"");
+  EXPECT_EQ(window->PlayListManager->PlayListNames().size(), 2u);
+}
+
+TEST_F(ShareWizardTest, ClosingTheSaveDialogSavesNothing) {
+  MakePlayList("Road Trip", kRoadTrip);
+  const QString code = QString::fromStdString(PostShare("Quiet Hours", "", kQuiet));
+  window->edShareCode->setText(code);
+  DialogAnswerer answer([](TdShareVideos &dialog) { dialog.close(); });
+  Next();
+  ASSERT_TRUE(answer.Shown());
+  EXPECT_EQ(dShareVideos, nullptr);
+  EXPECT_TRUE(boxes.Boxes().empty());
+  EXPECT_FALSE(window->PlayListManager->HasPlayList("Quiet Hours"));
+  EXPECT_EQ(window->edShareCode->text(), code);
+  EXPECT_EQ(window->pMain->currentWidget(), window->pShare);
+  EXPECT_EQ(Page(), 0);
+}
+
+TEST_F(ShareWizardTest, AnUnknownCodeIsRefused) {
+  window->edShareCode->setText("NOSUCHCODE");
+  Next();
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Text, "You have entered an invalid share code... please try again");
+  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+  EXPECT_EQ(window->edShareCode->text(), "NOSUCHCODE");
+  EXPECT_EQ(Page(), 0);
+  EXPECT_EQ(dShareVideos, startupDialog) << "no dialog was made";
+}
+
+TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
+  // Ann sends two videos of her playlist...
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  ClickCell(2, 1);
+  ClickCell(3, 1);
+  window->cbShareTitle->setEditText("From Ann with love");
+  Next();
+  FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
+  window->edEmailNote->setText(QString::fromUtf8("Enjoy — Ann"));
+  Next();
+  const QString code = window->edNewShareCode->text();
+  ASSERT_FALSE(code.isEmpty());
+  window.reset();
+
+  // ...and Bob, with his own settings and playlists, receives them by the code.
+  test::TestFolders bob;
+  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(server->Server().ServicePort()));
+  StoreWriteString("VideoWebHost", server->Server().WebHost());
+  StartProgram();
+  EXPECT_TRUE(window->cbSharePlayList->findText("Road Trip") < 0) << "Bob has playlists of his own";
+  window->edShareCode->setText(" " + code.toLower() + " ");
+  DialogAnswerer answer([](TdShareVideos &dialog) {
+    EXPECT_EQ(dialog.lbShareNote->text(), QString::fromUtf8("Note: Enjoy — Ann"));
+    dialog.iFindSave->click();
+  });
+  Next();
+  ASSERT_TRUE(answer.Shown());
+  ASSERT_FALSE(boxes.Boxes().empty());
+  EXPECT_EQ(boxes.Boxes().back().Text, "New files have been added to \"From Ann with love\"");
+  EXPECT_EQ(PlayListTitles("From Ann with love"),
+            std::vector<std::string>({"Desert Rain", "Neon Diner"}));
+  window.reset();
+}
