@@ -1,0 +1,77 @@
+#pragma once
+// TPlaySequencer: playback of the open playlist, one video after another.
+//
+// The player tells the program nothing: each video gets a lead-in, its stored
+// length and a lead-out, counted here one second at a time by the timer
+// tShuffle, then another row of the playlist is drawn at random, until Stop.
+// The sequencer owns the playback state (the current and the previous video,
+// the phase and the count-down) and works on the playlist table it is given;
+// it shows nothing itself. Its page hears what to show through the signals
+// below and decides which view shows the player.
+//
+// Phases (what happens when the count-down runs out), with the log line each
+// step writes (the number is the new count-down length):
+//   2 next video  -> 0, 5 s   "Next - 5 <id>"     previous := current, draw a row, show it
+//   3 restart     -> 0, 3 s   "Restart - 3 <id>"  show the current video again
+//   0 lead-in over-> 4, length "Lead In - <length>"
+//   4 video over  -> 1, 5 s   "Lead Out - 5"
+//   1 lead-out over-> 2, 0 s  "Lead Out - 0"
+//
+// Errors of the table (a closed playlist, say) are thrown as EDataTableError
+// out of the operation that met them; the timer is then off.
+#include "core/playback/VideoDetails.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <string>
+
+namespace sonabox {
+
+class TDataTable;
+
+class TPlaySequencer : public QObject {
+  Q_OBJECT
+public:
+  // Plays rows of `playList`, which must outlive the sequencer.
+  explicit TPlaySequencer(TDataTable &playList, QObject *parent = nullptr);
+
+  // The controls.
+  void Next();                // phase 2
+  void Play();                // the current row, or the video already chosen; phase 3
+  void Previous();            // the video played before the current one
+  void Stop();                // the timer stops; the state stays as it is
+  void PlayRow(int recNo);    // a double-clicked row (1-based record number)
+  void RestartIfRunning();    // the current video again in a new view (phase 3), when running
+  void Tick();                // one second of the count-down (tShuffle's handler)
+
+  bool Running() const { return tShuffle_.isActive(); }
+  const TVideoDetails &CurrentVideo() const { return current_; }
+  const TVideoDetails &PreviousVideo() const { return previous_; }
+  int PlayPhase() const { return phase_; }
+  int CountDownLength() const { return countDownLength_; }
+  int TickCount() const { return tickCount_; }
+  QTimer &Timer() { return tShuffle_; } // "tShuffle", 1000 ms
+
+signals:
+  // Show the current video in the view that plays (the page decides which).
+  void ShowVideo();
+  // The seconds left of the running count-down, after each tick that does
+  // not end it.
+  void CountDown(int secondsLeft);
+  // One line for the top of the log.
+  void LogLine(const std::string &line);
+  // The table moved to another row by the sequencer's own draw.
+  void RowChosen(int recNo);
+
+private:
+  void Advance();
+  void PickNextRow();
+
+  TDataTable &playList_;
+  QTimer tShuffle_;
+  TVideoDetails current_, previous_;
+  int phase_ = 0, countDownLength_ = 0, tickCount_ = 0;
+};
+
+} // namespace sonabox
