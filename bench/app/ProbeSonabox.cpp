@@ -1,7 +1,11 @@
 // The program's own start-up, up to the first paint of the main window.
 #include "FirstPaint.h"
+#include "core/playback/PlaySequencer.h"
 #include "ui/app/MainWindow.h"
 #include "ui/app/Startup.h"
+#include "ui/find/FindPage.h"
+#include "ui/play/PlayPage.h"
+#include "ui/share/SharePage.h"
 
 #include <clocale>
 

@@ -14,10 +14,14 @@
 //
 // Run: build/bench/search/bench_search   (offscreen unless QT_QPA_PLATFORM says otherwise)
 #include "SonaboxServer.h"
-#include "ui/app/MainWindow.h"
-#include "core/settings/Settings.h"
-#include "ui/find/ResultPanels.h"
+#include "core/playback/PlaySequencer.h"
 #include "core/search/TubeSearch.h"
+#include "core/settings/Settings.h"
+#include "ui/app/MainWindow.h"
+#include "ui/find/FindPage.h"
+#include "ui/find/ResultPanels.h"
+#include "ui/play/PlayPage.h"
+#include "ui/share/SharePage.h"
 #include "ui/widgets/WebImage.h"
 
 #include <QApplication>
@@ -233,7 +237,7 @@ int main(int argc, char **argv) {
   auto window = std::make_unique<TfMain>();
   window->pMain->setCurrentWidget(window->pFind);
   window->show();
-  window->edTubeSearch->setText(kKeywords);
+  window->pFind->edTubeSearch->setText(kKeywords);
   QCoreApplication::processEvents();
 
   TTubeSearch probe(kKeywords, "Music");
@@ -249,7 +253,7 @@ int main(int argc, char **argv) {
   QWidget bareWindow;
   QScrollArea bare(&bareWindow);
   bare.setWidget(new QWidget);
-  bare.resize(window->sbResults->size());
+  bare.resize(window->pFind->sbResults->size());
   bareWindow.resize(bare.size());
   bareWindow.show();
 
@@ -258,16 +262,18 @@ int main(int argc, char **argv) {
     // The program: Enter, then wait for the panels and their thumbnails.
     const auto start = Clock::now();
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
-    QApplication::sendEvent(window->edTubeSearch, &enter);
-    Turn([&] { return window->TubeSearch == nullptr && window->sbResults->isVisible(); });
+    QApplication::sendEvent(window->pFind->edTubeSearch, &enter);
+    Turn([&] {
+      return window->pFind->TubeSearch == nullptr && window->pFind->sbResults->isVisible();
+    });
     const auto shown = Clock::now();
     Turn([&] {
-      return std::all_of(window->VisualResults.begin(), window->VisualResults.end(),
+      return std::all_of(window->pFind->VisualResults.begin(), window->pFind->VisualResults.end(),
                          [](TVisualResult *r) { return !r->ThumbnailImage->WebPicture().Empty(); });
     });
     const auto decoded = Clock::now();
-    if (window->VisualResults.size() != 25) {
-      std::fprintf(stderr, "the search showed %zu panels\n", window->VisualResults.size());
+    if (window->pFind->VisualResults.size() != 25) {
+      std::fprintf(stderr, "the search showed %zu panels\n", window->pFind->VisualResults.size());
       return 1;
     }
 
@@ -279,8 +285,9 @@ int main(int argc, char **argv) {
     const auto floorDone = Clock::now();
 
     std::vector<TVideo> videos;
-    for (const TVisualResult *result : window->VisualResults) videos.push_back(result->Video);
-    const QPixmap add = window->iFindAdd->pixmap();
+    for (const TVisualResult *result : window->pFind->VisualResults)
+      videos.push_back(result->Video);
+    const QPixmap add = window->pFind->iFindAdd->pixmap();
     delete bare.takeWidget();
     bare.setWidget(new QWidget);
     const auto widgetsStart = Clock::now();

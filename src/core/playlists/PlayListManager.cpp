@@ -1,6 +1,7 @@
 #include "core/playlists/PlayListManager.h"
 
 #include "core/common/TextHelpers.h"
+#include "core/search/Video.h"
 
 #include <QString>
 
@@ -180,6 +181,25 @@ std::string RecoverDamagedIndex(const std::string &dataPath) {
       throw EDataTableError("Cannot move the damaged playlist index \"" + index + "\" aside. " +
                             std::strerror(error));
   }
+}
+
+ENoPlayList::ENoPlayList(const std::string &name)
+    : EDataTableError("No playlist is named \"" + name + "\"") {}
+
+std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name, bool create,
+                                const std::vector<TVideo> &videos) {
+  TDataTable playList;
+  if (create)
+    store.CreatePlayList(playList, name);
+  else if (!store.OpenPlayList(playList, name))
+    throw ENoPlayList(name);
+  for (const TVideo &video : videos) {
+    playList.Insert();
+    StoreVideoInRow(video, playList);
+    playList.Post();
+  }
+  playList.SaveToFile();
+  return playList.FileName();
 }
 
 } // namespace sonabox

@@ -16,6 +16,8 @@
 
 namespace sonabox {
 
+struct TVideo;
+
 class TPlayListManager {
 public:
   // Loads the index from dataPath + "playlists.xml", first creating an empty
@@ -55,6 +57,21 @@ private:
   std::string playListFolder_;
   std::vector<std::string> names_;
 };
+
+// No playlist has the name that an operation was given.
+class ENoPlayList : public EDataTableError {
+public:
+  explicit ENoPlayList(const std::string &name);
+};
+
+// Saving videos into a playlist, for every part of the program that does it:
+// opens the playlist `name` (or, with `create`, creates it under the store's
+// rules for new names), appends the videos as rows in their order and saves
+// the playlist file. Returns that file's name. Throws ENoPlayList when the
+// playlist to open does not exist, and the store's or the table's error when
+// creating or saving fails; a failed creation leaves no playlist behind.
+std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name, bool create,
+                                const std::vector<TVideo> &videos);
 
 // The eight columns of a playlist table, in their order.
 std::vector<TFieldDef> PlayListColumns();

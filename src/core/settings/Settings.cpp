@@ -15,6 +15,8 @@ namespace fs = std::filesystem;
 
 namespace sonabox {
 
+TSettings *Settings = nullptr;
+
 namespace {
 
 std::string EnvironmentValue(const char *name) {

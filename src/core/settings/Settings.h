@@ -43,4 +43,8 @@ private:
   std::string dataPath_, playListPath_, tempPath_, shareName_, shareEmail_;
 };
 
+// The process-wide settings of the program, created at start-up before the
+// main window and freed by its destruction.
+extern TSettings *Settings;
+
 } // namespace sonabox

@@ -1,7 +1,7 @@
 #include "ui/app/Startup.h"
 
-#include "ui/app/MainWindow.h"
 #include "core/settings/Settings.h"
+#include "ui/app/MainWindow.h"
 #include "ui/share/ShareVideosDialog.h"
 #include "ui/update/SoftwareUpdateDialog.h"
 
@@ -27,8 +27,8 @@ TfMain *StartUp() {
   QGuiApplication::setApplicationDisplayName("Sonabox");
 
   auto *window = new TfMain();
-  new TdShareVideos(window);    // hidden; becomes dShareVideos
-  new TdSoftwareUpdate(window); // hidden; becomes dSoftwareUpdate
+  new TdShareVideos(window);                          // hidden; becomes dShareVideos
+  new TdSoftwareUpdate(window, Settings->TempPath()); // hidden; becomes dSoftwareUpdate
   window->show();
   return window;
 }

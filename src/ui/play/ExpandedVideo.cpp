@@ -1,6 +1,5 @@
 #include "ui/play/ExpandedVideo.h"
 
-#include "ui/app/MainWindow.h"
 #include "ui/widgets/HtmlView.h"
 
 #include <QCloseEvent>
@@ -8,8 +7,8 @@
 
 namespace sonabox {
 
-TdExpandedVideo::TdExpandedVideo(TfMain &owner)
-    : QWidget(&owner, Qt::Window), wbExpandedVideo(new THtmlView(this)), owner_(owner) {
+TdExpandedVideo::TdExpandedVideo(QWidget &owner)
+    : QWidget(&owner, Qt::Window), wbExpandedVideo(new THtmlView(this)) {
   setObjectName("dExpandedVideo");
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle("Currently Playing:: ");
@@ -27,13 +26,8 @@ TdExpandedVideo::TdExpandedVideo(TfMain &owner)
 void TdExpandedVideo::FormCreate() { wbExpandedVideo->Navigate("about:blank"); }
 
 void TdExpandedVideo::closeEvent(QCloseEvent *event) {
-  FormClose();
+  emit Closed();
   event->accept(); // the window deletes itself once the close has completed
-}
-
-void TdExpandedVideo::FormClose() {
-  owner_.dExpandedVideo = nullptr;
-  owner_.ShowCurrentVideo(false);
 }
 
 } // namespace sonabox

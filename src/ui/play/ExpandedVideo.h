@@ -1,31 +1,30 @@
 #pragma once
 // TdExpandedVideo, "dExpandedVideo": the playing video in a larger, separate,
-// non-modal window. While it exists the main window sends the player page to
-// its view instead of the small one; closing it sends playback back there.
-// It is made on demand and released once it has closed.
+// non-modal window. While it exists the Play page sends the player page to its
+// view instead of the small one; when it closes it says so (Closed), and the
+// page sends playback back there. It is made on demand and released once it
+// has closed.
 #include <QWidget>
 
 namespace sonabox {
 
-class TfMain;
 class THtmlView;
 
 class TdExpandedVideo : public QWidget {
   Q_OBJECT
 public:
-  // A window of the main window, centred on it, that deletes itself when closed.
-  explicit TdExpandedVideo(TfMain &owner);
+  // A window of `owner`, centred on it, that deletes itself when closed.
+  explicit TdExpandedVideo(QWidget &owner);
 
   THtmlView *wbExpandedVideo; // fills the window
 
   void FormCreate(); // gives the view its document
-  void FormClose();  // the main window forgets the window and shows the video itself
+
+signals:
+  void Closed();
 
 protected:
   void closeEvent(QCloseEvent *event) override;
-
-private:
-  TfMain &owner_;
 };
 
 } // namespace sonabox

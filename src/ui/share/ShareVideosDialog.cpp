@@ -1,7 +1,6 @@
 #include "ui/share/ShareVideosDialog.h"
 
 #include "ui/widgets/ImageButtons.h"
-#include "ui/app/MainWindow.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -55,10 +54,7 @@ TdShareVideos::TdShareVideos(QWidget *parent)
   connect(cbAddPlayList, &QComboBox::currentTextChanged, this, &TdShareVideos::cbAddPlayListChange);
   edPlayListName->installEventFilter(this);
   connect(iFindSave, &TImageButton::clicked, this, &TdShareVideos::iFindSaveClick);
-  connect(iFindSave, &TImageButton::MouseDown, this, &TdShareVideos::iFindSaveMouseDown);
-  connect(iFindSave, &TImageButton::MouseUp, this, &TdShareVideos::iFindSaveMouseUp);
-  connect(iFindSave, &TImageButton::MouseEnter, this, &TdShareVideos::iFindSaveMouseEnter);
-  connect(iFindSave, &TImageButton::MouseLeave, this, &TdShareVideos::iFindSaveMouseLeave);
+  ConnectControlImage(*iFindSave);
 
   dShareVideos = this;
 }
@@ -85,22 +81,6 @@ void TdShareVideos::iFindSaveClick() {
   }
   QMessageBox::critical(this, QGuiApplication::applicationDisplayName(),
                         "Please enter a play list name");
-}
-
-void TdShareVideos::iFindSaveMouseDown() {
-  if (fMain) fMain->SetControlImage(iFindSave->Tag(), "_click");
-}
-
-void TdShareVideos::iFindSaveMouseUp() {
-  if (fMain) fMain->SetControlImage(iFindSave->Tag(), "");
-}
-
-void TdShareVideos::iFindSaveMouseEnter() {
-  if (fMain && iFindSave->isEnabled()) fMain->SetControlImage(iFindSave->Tag(), "_hover");
-}
-
-void TdShareVideos::iFindSaveMouseLeave() {
-  if (fMain) fMain->SetControlImage(iFindSave->Tag(), iFindSave->isEnabled() ? "" : "_disabled");
 }
 
 void TdShareVideos::paintEvent(QPaintEvent *) {

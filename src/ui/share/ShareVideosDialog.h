@@ -26,19 +26,13 @@ public:
   QComboBox *cbAddPlayList;
   QLabel *lbOrNewPlayList;
   QLineEdit *edPlayListName;
-  TImageButton *iFindSave; // tag 31; its pictures change through TfMain::SetControlImage
+  TImageButton *iFindSave; // tag 31
 
   void cbAddPlayListChange();    // empties edPlayListName
   void edPlayListNameKeyPress(); // clears the choice of cbAddPlayList; the key then lands
   // Confirms with OK when a playlist is chosen or a name is given, else
   // tells the user that a name is needed.
   void iFindSaveClick();
-
-  // The picture handlers of iFindSave.
-  void iFindSaveMouseDown();
-  void iFindSaveMouseUp();
-  void iFindSaveMouseEnter();
-  void iFindSaveMouseLeave();
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

@@ -1,11 +1,9 @@
 #include "ui/update/SoftwareUpdateDialog.h"
 
-#include "ui/widgets/ImageButtons.h"
-#include "ui/app/MainWindow.h"
-#include "core/settings/Settings.h"
 #include "core/common/TextHelpers.h"
 #include "core/update/Updaters.h"
 #include "core/web/ServiceHosts.h"
+#include "ui/widgets/ImageButtons.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -37,9 +35,9 @@ QString Caption() { return QGuiApplication::applicationDisplayName(); }
 
 void EndApplication() { QCoreApplication::exit(0); }
 
-TdSoftwareUpdate::TdSoftwareUpdate(QWidget *parent, std::string trustedKeyPem)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
-      trustedKeyPem_(std::move(trustedKeyPem)) {
+TdSoftwareUpdate::TdSoftwareUpdate(QWidget *window, std::string tempPath, std::string trustedKeyPem)
+    : QDialog(window, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
+      tempPath_(std::move(tempPath)), trustedKeyPem_(std::move(trustedKeyPem)) {
   InitArtwork();
   setObjectName("dSoftwareUpdate");
   setWindowTitle("Software Update");
@@ -101,9 +99,7 @@ void TdSoftwareUpdate::FormCreate() {
   lbCurrentBuild->setText(QStringLiteral("Current Build: %1").arg(kCurrentBuild));
 }
 
-std::string TdSoftwareUpdate::InstallerPath() const {
-  return (Settings ? Settings->TempPath() : std::string()) + InstallerName;
-}
+std::string TdSoftwareUpdate::InstallerPath() const { return tempPath_ + InstallerName; }
 
 void TdSoftwareUpdate::StartUpdateCheck() {
   if (Check || Download) return;
@@ -122,12 +118,12 @@ void TdSoftwareUpdate::UpdateCheckFinished() {
   announcedBuild_ = check->LatestBuild();
   announcedSignature_ = check->Details();
   const auto answer = QMessageBox::information(
-      fMain, Caption(), "A new update has been found, do you want to download now?",
+      parentWidget(), Caption(), "A new update has been found, do you want to download now?",
       QMessageBox::Yes | QMessageBox::No);
   if (answer != QMessageBox::Yes) return;
   show();
   StartDownload();
-  if (fMain) fMain->hide();
+  if (QWidget *window = parentWidget()) window->hide();
 }
 
 void TdSoftwareUpdate::StartDownload() {
@@ -157,7 +153,7 @@ void TdSoftwareUpdate::StartDownload() {
 
 void TdSoftwareUpdate::DownloadProgress(TDownloadUpdate &, int64_t, const std::string &percent) {
   show();
-  if (fMain && fMain->isVisible()) fMain->hide();
+  if (QWidget *window = parentWidget(); window && window->isVisible()) window->hide();
   lbPercentDone->setText(QString::fromStdString(percent) + "%");
   int value = 0;
   if (!TryParseInt32(percent, value)) value = 0;
@@ -207,7 +203,7 @@ void TdSoftwareUpdate::FormClose() {
     Download->requestInterruption();
     Download = nullptr;
   }
-  if (fMain) fMain->show();
+  if (QWidget *window = parentWidget()) window->show();
 }
 
 } // namespace sonabox

@@ -25,11 +25,13 @@ class TUpdateCheck;
 class TdSoftwareUpdate : public QDialog {
   Q_OBJECT
 public:
-  // Installers must be signed with the key in `trustedKeyPem`: the key built
-  // into the program, unless a test brings its own. Runs FormCreate, which
-  // starts the update check.
-  explicit TdSoftwareUpdate(QWidget *parent = nullptr,
-                            std::string trustedKeyPem = BuiltInUpdatePublicKey());
+  // A dialog of `window`, which it hides while an installer downloads and shows
+  // again when it closes. The installer is downloaded into `tempPath` (ending
+  // in "/"). Installers must be signed with the key in `trustedKeyPem`: the key
+  // built into the program, unless a test brings its own. Runs FormCreate,
+  // which starts the update check.
+  TdSoftwareUpdate(QWidget *window, std::string tempPath,
+                   std::string trustedKeyPem = BuiltInUpdatePublicKey());
   ~TdSoftwareUpdate() override;
 
   QLabel *lbUpdateHeader;
@@ -68,6 +70,7 @@ private:
   // deleted.
   bool StartInstaller();
 
+  std::string tempPath_;
   std::string trustedKeyPem_;
   // From the answer that offered the update: the build of its first line and
   // its second line (digest and signature).

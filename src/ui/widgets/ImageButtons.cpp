@@ -15,6 +15,27 @@ void InitArtwork() {
   (void)done;
 }
 
+void SetControlImage(TImageButton &button, const std::string &suffix) {
+  button.ShowPicture(QString::fromStdString(ControlImageBaseName(button.Tag()) + suffix));
+}
+
+void EnableControlImage(TImageButton &button, bool enabled) {
+  if (button.isEnabled() == enabled) return;
+  button.setEnabled(enabled);
+  SetControlImage(button, enabled ? "" : "_disabled");
+}
+
+void ConnectControlImage(TImageButton &button) {
+  TImageButton *b = &button;
+  QObject::connect(b, &TImageButton::MouseDown, b, [b] { SetControlImage(*b, "_click"); });
+  QObject::connect(b, &TImageButton::MouseUp, b, [b] { SetControlImage(*b, ""); });
+  QObject::connect(b, &TImageButton::MouseEnter, b, [b] {
+    if (b->isEnabled()) SetControlImage(*b, "_hover");
+  });
+  QObject::connect(b, &TImageButton::MouseLeave, b,
+                   [b] { SetControlImage(*b, b->isEnabled() ? "" : "_disabled"); });
+}
+
 std::string ControlImageBaseName(int tag) {
   switch (tag) {
   case 1: return "prev";

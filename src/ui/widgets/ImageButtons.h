@@ -4,8 +4,8 @@
 // in the save-shared-videos dialog).
 //
 // A button knows only its tag and the picture it shows. Which picture it shows
-// is decided by the main window (TfMain::SetControlImage), which hears the
-// button's mouse signals; the tag alone names the button and its pictures:
+// follows the pointer and the enabled state (ConnectControlImage,
+// EnableControlImage below); the tag alone names the button and its pictures:
 //
 //   tag  button                      base name  size
 //   1    iControlPrev                "prev"     24 x 24
@@ -71,6 +71,18 @@ private:
 
 // The base name of a tag's pictures ("play"), or empty for a tag not in the table.
 std::string ControlImageBaseName(int tag);
+
+// Shows the picture of the button's tag followed by the suffix ("", "_hover",
+// "_click", "_disabled"); a missing picture changes nothing.
+void SetControlImage(TImageButton &button, const std::string &suffix);
+
+// Sets the button's enabled flag and its normal or disabled picture when the
+// flag changes; nothing when it already has that value.
+void EnableControlImage(TImageButton &button, bool enabled);
+
+// The pictures follow the pointer: "_click" while pressed, "_hover" while the
+// pointer is over an enabled button, else the normal or disabled picture.
+void ConnectControlImage(TImageButton &button);
 
 // Makes the pictures of the program's resources available (idempotent).
 void InitArtwork();

@@ -2,6 +2,7 @@
 
 #include "TableFixtures.h"
 #include "core/common/TextHelpers.h"
+#include "core/search/Video.h"
 #include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
@@ -281,4 +282,41 @@ TEST_F(PlayListStore, ADamagedIndexIsMovedAsideNeverOverwritten) {
   for (const std::string &aside : asides) EXPECT_TRUE(fs::exists(aside)) << aside;
   fs::remove(index);
   EXPECT_THROW(RecoverDamagedIndex(Data()), EDataTableError);
+}
+
+TEST_F(PlayListStore, AddVideosOpensOrCreatesAppendsInOrderAndSaves) {
+  TPlayListManager store(Data(), PlayLists());
+  auto videos = [](std::initializer_list<const char *> titles) {
+    std::vector<TVideo> list;
+    for (const char *title : titles) {
+      TVideo video;
+      video.Title = title;
+      video.Url = std::string("id-") + title;
+      list.push_back(video);
+    }
+    return list;
+  };
+  auto titles = [&](const std::string &name) {
+    TDataTable table;
+    EXPECT_TRUE(store.OpenPlayList(table, name));
+    std::vector<std::string> found;
+    for (table.First(); !table.Eof(); table.Next())
+      found.push_back(table.FieldByName("Title").AsString());
+    return found;
+  };
+
+  const std::string file = AddVideosToPlayList(store, "Road Trip", true, videos({"B", "A"}));
+  EXPECT_EQ(fs::path(file).parent_path(), fs::path(PlayLists()).parent_path());
+  EXPECT_EQ(titles("Road Trip"), (std::vector<std::string>{"B", "A"}));
+  // Adding to it again appends after the rows it has, into the same file.
+  EXPECT_EQ(AddVideosToPlayList(store, "Road Trip", false, videos({"C"})), file);
+  EXPECT_EQ(titles("Road Trip"), (std::vector<std::string>{"B", "A", "C"}));
+
+  // A playlist to open that does not exist is an error, and nothing is made.
+  EXPECT_THROW(AddVideosToPlayList(store, "Nowhere", false, videos({"D"})), ENoPlayList);
+  // A name taken fails as creating it does, and the first playlist keeps its rows.
+  EXPECT_THROW(AddVideosToPlayList(store, "Road Trip", true, videos({"E"})), EDataTableError);
+  EXPECT_EQ(store.PlayListNames(), (std::vector<std::string>{"Road Trip"}));
+  EXPECT_EQ(PlayListFiles().size(), 1u);
+  EXPECT_EQ(titles("Road Trip"), (std::vector<std::string>{"B", "A", "C"}));
 }

@@ -1,16 +1,22 @@
 // The main window as the user meets it: start-up state, the log, the enable
 // rules at idle time, the image buttons' pictures and closing.
 #include "ui/app/MainWindow.h"
-#include "ui/widgets/ImageButtons.h"
-#include "core/settings/Settings.h"
-#include "ui/widgets/ShareGridModel.h"
-#include "ui/widgets/HtmlView.h"
+#include "core/playback/PlaySequencer.h"
 #include "core/playback/VideoDetails.h"
 #include "core/playlists/DataTable.h"
-#include "ui/share/ShareVideosDialog.h"
+#include "core/playlists/PlayListManager.h"
+#include "core/settings/Settings.h"
 #include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
+#include "support/UnusedPort.h"
+#include "ui/find/FindPage.h"
+#include "ui/play/PlayPage.h"
+#include "ui/share/SharePage.h"
+#include "ui/share/ShareVideosDialog.h"
+#include "ui/widgets/HtmlView.h"
+#include "ui/widgets/ImageButtons.h"
+#include "ui/widgets/ShareGridModel.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -38,9 +44,7 @@ using sonabox::test::RunUntilIdle;
 namespace {
 
 void FillPlayList(TDataTable &table, int rows) {
-  table.DefineColumns({{"Title", TFieldType::String, 100},
-                       {"Url", TFieldType::String, 16},
-                       {"Duration", TFieldType::String, 8}});
+  table.DefineColumns(PlayListColumns());
   table.CreateEmpty();
   for (int i = 0; i < rows; ++i) {
     table.Insert();
@@ -54,6 +58,8 @@ void FillPlayList(TDataTable &table, int rows) {
 class MainWindowTest : public ::testing::Test {
 protected:
   void SetUp() override {
+    // Player pages name a port where nothing listens: nothing plays.
+    StoreWriteString("VideoWebHost", "127.0.0.1:" + std::to_string(test::UnusedPort()));
     Settings = new TSettings();
     window = std::make_unique<TfMain>();
   }
@@ -84,32 +90,35 @@ TEST_F(MainWindowTest, FreshStart) {
   EXPECT_EQ(window->pMain->currentWidget(), window->pPlay);
   EXPECT_EQ(window->pMain->count(), 3);
   EXPECT_EQ(window->pMain->tabText(1), "Find");
-  EXPECT_EQ(window->cbCategory->currentText(), "Music");
-  EXPECT_EQ(window->cbCategory->count(), 17);
-  for (QComboBox *box : {window->cbPlayLists, window->cbAddPlayList, window->cbSharePlayList})
+  EXPECT_EQ(window->pFind->cbCategory->currentText(), "Music");
+  EXPECT_EQ(window->pFind->cbCategory->count(), 17);
+  for (QComboBox *box :
+       {window->pPlay->cbPlayLists, window->pFind->cbAddPlayList, window->pShare->cbSharePlayList})
     EXPECT_EQ(box->currentIndex(), -1) << box->objectName().toStdString();
-  EXPECT_FALSE(window->cdsPlayList->Active());
-  EXPECT_EQ(window->sgPlayList->model()->rowCount(), 0);
-  EXPECT_FALSE(window->tShuffle->isActive());
-  EXPECT_EQ(window->tShuffle->interval(), 1000);
-  EXPECT_TRUE(window->lbNowPlayingTitle->text().isEmpty());
-  ASSERT_NE(window->wbPlayer->Document(), nullptr) << "the player view holds a blank page";
-  EXPECT_EQ(window->wbPlayer->Document()->Text(), "");
-  EXPECT_EQ(window->wbPlayer->Player(), nullptr) << "nothing plays";
-  EXPECT_TRUE(window->CurrentVideo->Url.empty());
-  EXPECT_TRUE(window->PreviousVideo->Url.empty());
+  EXPECT_FALSE(window->pPlay->cdsPlayList->Active());
+  EXPECT_EQ(window->pPlay->sgPlayList->model()->rowCount(), 0);
+  EXPECT_FALSE(window->pPlay->tShuffle->isActive());
+  EXPECT_EQ(window->pPlay->tShuffle->interval(), 1000);
+  EXPECT_TRUE(window->pPlay->lbNowPlayingTitle->text().isEmpty());
+  ASSERT_NE(window->pPlay->wbPlayer->Document(), nullptr) << "the player view holds a blank page";
+  EXPECT_EQ(window->pPlay->wbPlayer->Document()->Text(), "");
+  EXPECT_EQ(window->pPlay->wbPlayer->Player(), nullptr) << "nothing plays";
+  EXPECT_TRUE(window->pPlay->Sequencer->CurrentVideo().Url.empty());
+  EXPECT_TRUE(window->pPlay->Sequencer->PreviousVideo().Url.empty());
   EXPECT_FALSE(window->mLog->isVisible());
-  EXPECT_FALSE(window->btnMore->isVisible());
-  EXPECT_FALSE(window->pcShareWizard->tabBar()->isVisible());
-  EXPECT_EQ(window->pcShareWizard->currentIndex(), 0);
-  EXPECT_EQ(window->btnShareNext->defaultAction(), window->aShareStep1);
+  EXPECT_FALSE(window->pFind->btnMore->isVisible());
+  EXPECT_FALSE(window->pShare->pcShareWizard->tabBar()->isVisible());
+  EXPECT_EQ(window->pShare->pcShareWizard->currentIndex(), 0);
+  EXPECT_EQ(window->pShare->btnShareNext->defaultAction(), window->pShare->aShareStep1);
   // Nothing can be played, stopped or deleted yet.
-  for (QAction *a : {window->aControlsPrev, window->aControlsPlay, window->aControlsStop,
-                     window->aControlsNext, window->aDeletePlayList, window->aDeleteVideo,
-                     window->aSearch, window->aSaveVideos, window->aShareStep1})
+  for (QAction *a :
+       {window->pPlay->aControlsPrev, window->pPlay->aControlsPlay, window->pPlay->aControlsStop,
+        window->pPlay->aControlsNext, window->pPlay->aDeletePlayList, window->pPlay->aDeleteVideo,
+        window->pFind->aSearch, window->pFind->aSaveVideos, window->pShare->aShareStep1})
     EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
-  for (TImageButton *b : {window->iControlPrev, window->iControlPlay, window->iControlStop,
-                          window->iControlNext, window->iFindSearch, window->iFindSave})
+  for (TImageButton *b :
+       {window->pPlay->iControlPrev, window->pPlay->iControlPlay, window->pPlay->iControlStop,
+        window->pPlay->iControlNext, window->pFind->iFindSearch, window->pFind->iFindSave})
     EXPECT_TRUE(b->PictureName().endsWith("_DISABLED")) << b->objectName().toStdString();
 }
 
@@ -125,15 +134,15 @@ TEST_F(MainWindowTest, CtrlAltLTogglesTheLog) {
 TEST_F(MainWindowTest, TheBusyPictureRunsWhileTheResultAreaIsHidden) {
   ShowAndActivate();
   window->pMain->setCurrentWidget(window->pFind);
-  ASSERT_TRUE(window->imgProgressMovie->isValid());
-  EXPECT_GT(window->imgProgressMovie->frameCount(), 1) << "an animation";
-  EXPECT_NE(window->imgProgressMovie->state(), QMovie::Running);
-  window->sbResults->hide(); // as while a search runs
-  EXPECT_EQ(window->imgProgressMovie->state(), QMovie::Running);
-  EXPECT_TRUE(window->imgProgress->isVisible());
-  EXPECT_EQ(window->imgProgress->size(), QSize(32, 32));
-  window->sbResults->show();
-  EXPECT_NE(window->imgProgressMovie->state(), QMovie::Running);
+  ASSERT_TRUE(window->pFind->imgProgressMovie->isValid());
+  EXPECT_GT(window->pFind->imgProgressMovie->frameCount(), 1) << "an animation";
+  EXPECT_NE(window->pFind->imgProgressMovie->state(), QMovie::Running);
+  window->pFind->sbResults->hide(); // as while a search runs
+  EXPECT_EQ(window->pFind->imgProgressMovie->state(), QMovie::Running);
+  EXPECT_TRUE(window->pFind->imgProgress->isVisible());
+  EXPECT_EQ(window->pFind->imgProgress->size(), QSize(32, 32));
+  window->pFind->sbResults->show();
+  EXPECT_NE(window->pFind->imgProgressMovie->state(), QMovie::Running);
 }
 
 TEST_F(MainWindowTest, LogLinesGoOnTop) {
@@ -146,20 +155,20 @@ TEST_F(MainWindowTest, TypingIntoTheSearchEditEnablesTheFindButtonAtIdle) {
   ShowAndActivate();
   window->pMain->setCurrentWidget(window->pFind);
   RunUntilIdle();
-  EXPECT_FALSE(window->aSearch->isEnabled());
-  EXPECT_EQ(window->iFindSearch->PictureName(), "FIND_DISABLED");
-  EXPECT_FALSE(window->iFindSearch->isEnabled());
+  EXPECT_FALSE(window->pFind->aSearch->isEnabled());
+  EXPECT_EQ(window->pFind->iFindSearch->PictureName(), "FIND_DISABLED");
+  EXPECT_FALSE(window->pFind->iFindSearch->isEnabled());
 
-  QTest::keyClick(window->edTubeSearch, Qt::Key_A);
+  QTest::keyClick(window->pFind->edTubeSearch, Qt::Key_A);
   RunUntilIdle();
-  EXPECT_TRUE(window->aSearch->isEnabled());
-  EXPECT_TRUE(window->iFindSearch->isEnabled());
-  EXPECT_EQ(window->iFindSearch->PictureName(), "FIND");
+  EXPECT_TRUE(window->pFind->aSearch->isEnabled());
+  EXPECT_TRUE(window->pFind->iFindSearch->isEnabled());
+  EXPECT_EQ(window->pFind->iFindSearch->PictureName(), "FIND");
 
   // Keywords of spaces only count as text.
-  window->edTubeSearch->setText(" ");
+  window->pFind->edTubeSearch->setText(" ");
   RunUntilIdle();
-  EXPECT_TRUE(window->aSearch->isEnabled());
+  EXPECT_TRUE(window->pFind->aSearch->isEnabled());
 }
 
 TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
@@ -167,87 +176,94 @@ TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
   RunUntilIdle();
   TfMain &w = *window;
 
-  FillPlayList(*w.cdsPlayList, 2);
+  FillPlayList(*w.pPlay->cdsPlayList, 2);
   RunUntilIdle();
-  for (QAction *a : {w.aControlsPlay, w.aControlsNext, w.aDeletePlayList, w.aDeleteVideo})
+  for (QAction *a : {w.pPlay->aControlsPlay, w.pPlay->aControlsNext, w.pPlay->aDeletePlayList,
+                     w.pPlay->aDeleteVideo})
     EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
-  EXPECT_EQ(w.iControlNext->PictureName(), "NEXT");
-  EXPECT_FALSE(w.aControlsStop->isEnabled());
+  EXPECT_EQ(w.pPlay->iControlNext->PictureName(), "NEXT");
+  EXPECT_FALSE(w.pPlay->aControlsStop->isEnabled());
 
   // When playback starts the stop button comes alive without the pointer near it.
-  w.tShuffle->start();
+  w.pPlay->tShuffle->start();
   RunUntilIdle();
-  EXPECT_TRUE(w.aControlsStop->isEnabled());
-  EXPECT_EQ(w.iControlStop->PictureName(), "STOP");
-  w.tShuffle->stop();
+  EXPECT_TRUE(w.pPlay->aControlsStop->isEnabled());
+  EXPECT_EQ(w.pPlay->iControlStop->PictureName(), "STOP");
+  w.pPlay->tShuffle->stop();
 
   // A playlist whose visible rows are all filtered away cannot go to a next video.
-  w.cdsPlayList->SetFilter("Title LIKE '%nothing like this%'");
-  w.cdsPlayList->SetFiltered(true);
+  w.pPlay->cdsPlayList->SetFilter("Title LIKE '%nothing like this%'");
+  w.pPlay->cdsPlayList->SetFiltered(true);
   RunUntilIdle();
-  EXPECT_FALSE(w.aControlsNext->isEnabled());
-  EXPECT_FALSE(w.aControlsPlay->isEnabled());
-  EXPECT_TRUE(w.aDeletePlayList->isEnabled());
-  // ...but a known current video can still be played again.
-  w.CurrentVideo->Url = "id1";
-  RunUntilIdle();
-  EXPECT_TRUE(w.aControlsPlay->isEnabled());
-  EXPECT_FALSE(w.aControlsPrev->isEnabled());
-  w.PreviousVideo->Url = "id2";
-  RunUntilIdle();
-  EXPECT_TRUE(w.aControlsPrev->isEnabled());
-  EXPECT_EQ(w.iControlPrev->PictureName(), "PREV");
+  EXPECT_FALSE(w.pPlay->aControlsNext->isEnabled());
+  EXPECT_FALSE(w.pPlay->aControlsPlay->isEnabled());
+  EXPECT_TRUE(w.pPlay->aDeletePlayList->isEnabled());
+  // ...but a known current video can still be played again, and once a second
+  // video has followed it, it is the previous one.
+  auto playNext = [&] {
+    w.pPlay->cdsPlayList->SetFiltered(false);
+    w.pPlay->Sequencer->Next();
+    w.pPlay->Sequencer->Stop();
+    w.pPlay->cdsPlayList->SetFiltered(true);
+    RunUntilIdle();
+  };
+  playNext();
+  EXPECT_TRUE(w.pPlay->aControlsPlay->isEnabled());
+  EXPECT_FALSE(w.pPlay->aControlsPrev->isEnabled());
+  playNext();
+  EXPECT_TRUE(w.pPlay->aControlsPrev->isEnabled());
+  EXPECT_EQ(w.pPlay->iControlPrev->PictureName(), "PREV");
 
-  w.cdsPlayList->Close();
+  w.pPlay->cdsPlayList->Close();
   RunUntilIdle();
-  EXPECT_FALSE(w.aDeletePlayList->isEnabled());
-  EXPECT_FALSE(w.aDeleteVideo->isEnabled());
+  EXPECT_FALSE(w.pPlay->aDeletePlayList->isEnabled());
+  EXPECT_FALSE(w.pPlay->aDeleteVideo->isEnabled());
 }
 
 TEST_F(MainWindowTest, ShareWizardRules) {
   ShowAndActivate();
   TfMain &w = *window;
   RunUntilIdle();
-  EXPECT_FALSE(w.aShareStep1->isEnabled());
-  EXPECT_FALSE(w.btnShareNext->isEnabled());
+  EXPECT_FALSE(w.pShare->aShareStep1->isEnabled());
+  EXPECT_FALSE(w.pShare->btnShareNext->isEnabled());
 
-  w.edShareCode->setText("x");
+  w.pShare->edShareCode->setText("x");
   RunUntilIdle();
-  EXPECT_TRUE(w.btnShareNext->isEnabled()) << "a share code alone allows Next";
-  w.edShareCode->clear();
-  w.cbSharePlayList->addItem("Rock");
-  w.cbSharePlayList->setCurrentIndex(0);
+  EXPECT_TRUE(w.pShare->btnShareNext->isEnabled()) << "a share code alone allows Next";
+  w.pShare->edShareCode->clear();
+  w.pShare->cbSharePlayList->addItem("Rock");
+  w.pShare->cbSharePlayList->setCurrentIndex(0);
   RunUntilIdle();
-  EXPECT_TRUE(w.aShareStep1->isEnabled()) << "a chosen playlist alone allows Next";
+  EXPECT_TRUE(w.pShare->aShareStep1->isEnabled()) << "a chosen playlist alone allows Next";
 
   struct Case {
     int page;
     QAction *next;
     bool previous;
   };
-  const Case cases[] = {{0, w.aShareStep1, false}, {1, w.aShareStep2, true},
-                        {2, w.aShareStep3, true},  {3, w.aShareStep3, true},
-                        {3, w.aShareStep4, false}, {4, w.aShareStep5, false}};
+  const Case cases[] = {{0, w.pShare->aShareStep1, false}, {1, w.pShare->aShareStep2, true},
+                        {2, w.pShare->aShareStep3, true},  {3, w.pShare->aShareStep3, true},
+                        {3, w.pShare->aShareStep4, false}, {4, w.pShare->aShareStep5, false}};
   for (const Case &c : cases) {
-    w.pcShareWizard->setCurrentIndex(c.page);
-    w.btnShareNext->setDefaultAction(c.next);
+    w.pShare->pcShareWizard->setCurrentIndex(c.page);
+    w.pShare->btnShareNext->setDefaultAction(c.next);
     RunUntilIdle();
-    EXPECT_EQ(w.aSharePrevious->isEnabled(), c.previous)
+    EXPECT_EQ(w.pShare->aSharePrevious->isEnabled(), c.previous)
         << "page " << c.page << " " << c.next->objectName().toStdString();
-    EXPECT_EQ(w.btnShareNext->text(), c.next->text());
+    EXPECT_EQ(w.pShare->btnShareNext->text(), c.next->text());
   }
-  EXPECT_FALSE(w.aShareStep4->isEnabled());
+  EXPECT_FALSE(w.pShare->aShareStep4->isEnabled());
 }
 
 TEST_F(MainWindowTest, RulesWaitWhileTheWindowIsHidden) {
   RunUntilIdle();
-  window->edTubeSearch->setText("rock");
+  window->pFind->edTubeSearch->setText("rock");
   RunUntilIdle();
-  EXPECT_TRUE(window->iFindSearch->isEnabled()) << "never disabled while hidden";
-  EXPECT_EQ(window->iFindSearch->PictureName(), "FIND");
-  window->edTubeSearch->clear();
+  EXPECT_TRUE(window->pFind->iFindSearch->isEnabled()) << "never disabled while hidden";
+  EXPECT_EQ(window->pFind->iFindSearch->PictureName(), "FIND");
+  window->pFind->edTubeSearch->clear();
   RunUntilIdle();
-  EXPECT_TRUE(window->aSearch->isEnabled()) << "not re-evaluated while hidden";
+  EXPECT_TRUE(window->pFind->aSearch->isEnabled()) << "not re-evaluated while hidden";
 }
 
 // The picture of an image button after each event, from each picture it can show.
@@ -274,7 +290,7 @@ TEST_F(MainWindowTest, ImageButtonPictureTable) {
       {Disabled, Disable, "STOP_DISABLED"}, {Disabled, Enable, "STOP"},
   };
   // The window stays hidden: no enable rule runs behind the test's back.
-  TImageButton *b = window->iControlStop;
+  TImageButton *b = window->pPlay->iControlStop;
   int clicks = 0;
   QObject::connect(b, &QAbstractButton::clicked, [&] { ++clicks; });
   const QPoint centre = b->rect().center();
@@ -292,13 +308,13 @@ TEST_F(MainWindowTest, ImageButtonPictureTable) {
     }
     case Press: QTest::mousePress(b, Qt::LeftButton, {}, centre); break;
     case Release: QTest::mouseRelease(b, Qt::LeftButton, {}, centre); break;
-    case Disable: window->EnableControlImage(b, false); break;
-    case Enable: window->EnableControlImage(b, true); break;
+    case Disable: EnableControlImage(*b, false); break;
+    case Enable: EnableControlImage(*b, true); break;
     }
   };
   for (const Case &c : cases) {
-    window->EnableControlImage(b, true);
-    window->SetControlImage(b->Tag(), "");
+    EnableControlImage(*b, true);
+    SetControlImage(*b, "");
     b->setDown(false);
     switch (c.start) {
     case Normal: break;
@@ -323,13 +339,13 @@ TEST_F(MainWindowTest, ImageButtonPictureLookUp) {
     const char *picture;
   };
   const Case cases[] = {
-      {1, "_hover", w.iControlPrev, "PREV_HOVER"},
-      {3, "_CLICK", w.iControlStop, "STOP_CLICK"},
-      {4, "_disabled", w.iControlNext, "NEXT_DISABLED"},
-      {11, "_click", w.iFindSearch, "FIND_CLICK"},
-      {12, "_hover", w.iFindSave, "SAVE_HOVER"},
+      {1, "_hover", w.pPlay->iControlPrev, "PREV_HOVER"},
+      {3, "_CLICK", w.pPlay->iControlStop, "STOP_CLICK"},
+      {4, "_disabled", w.pPlay->iControlNext, "NEXT_DISABLED"},
+      {11, "_click", w.pFind->iFindSearch, "FIND_CLICK"},
+      {12, "_hover", w.pFind->iFindSave, "SAVE_HOVER"},
       // a picture that does not exist leaves the one shown
-      {2, "_blinking", w.iControlPlay, "PLAY"},
+      {2, "_blinking", w.pPlay->iControlPlay, "PLAY"},
   };
   for (const Case &c : cases) {
     w.SetControlImage(c.tag, c.suffix);
@@ -343,7 +359,7 @@ TEST_F(MainWindowTest, ImageButtonPictureLookUp) {
   // Tag 31 is the dialog's button, served only while the dialog exists.
   w.SetControlImage(31, "_hover"); // no dialog: nothing happens
   w.SetControlImage(99, "_hover"); // unknown tag: nothing happens
-  EXPECT_EQ(w.iFindSave->PictureName(), "SAVE_HOVER");
+  EXPECT_EQ(w.pFind->iFindSave->PictureName(), "SAVE_HOVER");
   auto *dialog = new TdShareVideos(&w);
   EXPECT_EQ(dShareVideos, dialog);
   EXPECT_EQ(dialog->iFindSave->PictureName(), "SAVE");
@@ -351,20 +367,21 @@ TEST_F(MainWindowTest, ImageButtonPictureLookUp) {
   EXPECT_EQ(dialog->iFindSave->PictureName(), "SAVE_CLICK") << "any mouse button";
   QTest::mouseRelease(dialog->iFindSave, Qt::RightButton);
   EXPECT_EQ(dialog->iFindSave->PictureName(), "SAVE");
-  EXPECT_EQ(w.iFindSave->PictureName(), "SAVE_HOVER") << "the main window's save button is another";
+  EXPECT_EQ(w.pFind->iFindSave->PictureName(), "SAVE_HOVER")
+      << "the main window's save button is another";
   delete dialog;
   EXPECT_EQ(dShareVideos, nullptr);
 }
 
 TEST_F(MainWindowTest, ClosingIsNeverRefusedAndStopsPlayback) {
   ShowAndActivate();
-  window->tShuffle->start();
-  LoadDocumentText(*window->wbPlayer, "<embed src=\"http://127.0.0.1:1/v/x\">");
-  ASSERT_FALSE(window->wbPlayer->Document()->Text().empty());
+  window->pPlay->tShuffle->start();
+  LoadDocumentText(*window->pPlay->wbPlayer, "<embed src=\"http://127.0.0.1:1/v/x\">");
+  ASSERT_FALSE(window->pPlay->wbPlayer->Document()->Text().empty());
   EXPECT_TRUE(window->close());
   EXPECT_FALSE(window->isVisible());
-  EXPECT_FALSE(window->tShuffle->isActive());
-  EXPECT_EQ(window->wbPlayer->Document()->Text(), "") << "the player view was blanked";
+  EXPECT_FALSE(window->pPlay->tShuffle->isActive());
+  EXPECT_EQ(window->pPlay->wbPlayer->Document()->Text(), "") << "the player view was blanked";
 }
 
 TEST(ShareGridModel, CheckBoxesAreCellsOfTheGrid) {

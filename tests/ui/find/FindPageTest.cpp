@@ -1,14 +1,18 @@
 // The Find page against a feed server on 127.0.0.1: searching, "More", the
 // result panels with their thumbnails, ticking, the wheel and resizing.
-#include "support/FeedServer.h"
-#include "ui/app/MainWindow.h"
-#include "core/settings/Settings.h"
-#include "ui/find/ResultPanels.h"
+#include "ui/find/FindPage.h"
+#include "core/playback/PlaySequencer.h"
 #include "core/search/TubeSearch.h"
-#include "ui/widgets/WebImage.h"
+#include "core/settings/Settings.h"
 #include "support/EventLoop.h"
+#include "support/FeedServer.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
+#include "ui/app/MainWindow.h"
+#include "ui/find/ResultPanels.h"
+#include "ui/play/PlayPage.h"
+#include "ui/share/SharePage.h"
+#include "ui/widgets/WebImage.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,21 +56,21 @@ protected:
 
   // Types the keywords and presses Enter, then waits for the panels.
   void Search(const std::string &keywords) {
-    window->edTubeSearch->setText(QString::fromStdString(keywords));
-    QTest::keyClick(window->edTubeSearch, Qt::Key_Return);
-    ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
+    window->pFind->edTubeSearch->setText(QString::fromStdString(keywords));
+    QTest::keyClick(window->pFind->edTubeSearch, Qt::Key_Return);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->pFind->TubeSearch == nullptr; }));
   }
   void PressMore() {
-    ASSERT_TRUE(window->btnMore->isVisible());
-    QTest::mouseClick(window->btnMore, Qt::LeftButton);
-    ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
+    ASSERT_TRUE(window->pFind->btnMore->isVisible());
+    QTest::mouseClick(window->pFind->btnMore, Qt::LeftButton);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->pFind->TubeSearch == nullptr; }));
   }
   std::string LastRequest() {
     const auto requests = feed.Requests();
     return requests.empty() ? std::string() : requests.back();
   }
-  int AreaWidth() const { return window->sbResults->width(); }
-  QScrollBar *Bar() const { return window->sbResults->verticalScrollBar(); }
+  int AreaWidth() const { return window->pFind->sbResults->width(); }
+  QScrollBar *Bar() const { return window->pFind->sbResults->verticalScrollBar(); }
   bool ShowsPicture(const QLabel *label, const QLabel *source) const {
     return label->pixmap().toImage() == source->pixmap().toImage();
   }
@@ -79,22 +83,22 @@ protected:
 
 TEST_F(FindPageTest, FirstPageAndMore) {
   feed.Set(60, 60);
-  window->cbCategory->setCurrentText("Music");
+  window->pFind->cbCategory->setCurrentText("Music");
   Search("blue  sky");
   EXPECT_EQ(
       LastRequest(),
       "/feeds/api/videos/-/Music?vq=blue%20%20sky&orderby=relevance&start-index=1&max-results=25");
 
-  ASSERT_EQ(window->VisualResults.size(), 25u);
+  ASSERT_EQ(window->pFind->VisualResults.size(), 25u);
   const int width = AreaWidth();
   for (int i = 0; i < 25; ++i) {
-    const TVisualResult &r = *window->VisualResults[i];
+    const TVisualResult &r = *window->pFind->VisualResults[i];
     SCOPED_TRACE(i);
     EXPECT_EQ(r.Video.Title.rfind("Song " + std::to_string(i + 1), 0), 0u);
     EXPECT_EQ(r.Panel->geometry(), QRect(0, i * 112, width - 20, 110));
     EXPECT_FALSE(r.Selected);
     EXPECT_EQ(r.SelectImage->geometry(), QRect(width - 77 - 25, 8, 77, 66));
-    EXPECT_TRUE(ShowsPicture(r.SelectImage, window->iFindAdd));
+    EXPECT_TRUE(ShowsPicture(r.SelectImage, window->pFind->iFindAdd));
     EXPECT_EQ(r.ThumbnailImage->geometry(), QRect(8, 5, 130, 97));
     EXPECT_EQ(r.TitleLabel->geometry(), QRect(144, 5, 321, 17));
     EXPECT_TRUE(r.TitleLabel->font().bold());
@@ -106,33 +110,33 @@ TEST_F(FindPageTest, FirstPageAndMore) {
     EXPECT_EQ(r.DurationLabel->text(), QString("Duration: 1:%1").arg(i + 1, 2, 10, QChar('0')));
     EXPECT_EQ(r.DurationLabel->pos(), QPoint(144, 70));
   }
-  EXPECT_EQ(window->VisualResults.back()->Panel->y(), 2688);
-  EXPECT_TRUE(window->btnMore->isVisible());
-  EXPECT_TRUE(window->sbResults->isVisible());
+  EXPECT_EQ(window->pFind->VisualResults.back()->Panel->y(), 2688);
+  EXPECT_TRUE(window->pFind->btnMore->isVisible());
+  EXPECT_TRUE(window->pFind->sbResults->isVisible());
   EXPECT_TRUE(boxes.Boxes().empty());
 
   // "More" repeats the search as it was started, whatever the controls now say,
   // and keeps the place the user had scrolled to.
-  window->edTubeSearch->setText("something else");
-  window->cbCategory->setCurrentText("Any");
+  window->pFind->edTubeSearch->setText("something else");
+  window->pFind->cbCategory->setCurrentText("Any");
   Bar()->setValue(500);
   PressMore();
   EXPECT_EQ(
       LastRequest(),
       "/feeds/api/videos/-/Music?vq=blue%20%20sky&orderby=relevance&start-index=26&max-results=25");
-  ASSERT_EQ(window->VisualResults.size(), 50u);
-  EXPECT_EQ(window->VisualResults[25]->Panel->y(), 2800);
-  EXPECT_EQ(window->VisualResults[25]->Video.Title, "Song 26");
-  EXPECT_EQ(window->VisualResults[49]->Panel->y(), 49 * 112);
+  ASSERT_EQ(window->pFind->VisualResults.size(), 50u);
+  EXPECT_EQ(window->pFind->VisualResults[25]->Panel->y(), 2800);
+  EXPECT_EQ(window->pFind->VisualResults[25]->Video.Title, "Song 26");
+  EXPECT_EQ(window->pFind->VisualResults[49]->Panel->y(), 49 * 112);
   EXPECT_EQ(Bar()->value(), 500);
   // The area reaches down to the last panel's bottom edge.
-  EXPECT_EQ(Bar()->maximum() + window->sbResults->viewport()->height(), 49 * 112 + 110);
+  EXPECT_EQ(Bar()->maximum() + window->pFind->sbResults->viewport()->height(), 49 * 112 + 110);
 
   PressMore();
   EXPECT_NE(LastRequest().find("start-index=51&"), std::string::npos);
-  EXPECT_EQ(window->VisualResults.size(), 60u);
+  EXPECT_EQ(window->pFind->VisualResults.size(), 60u);
   // All 60 are held; "More" stays as it was, only a new search hides it.
-  EXPECT_TRUE(window->btnMore->isVisible());
+  EXPECT_TRUE(window->pFind->btnMore->isVisible());
 }
 
 TEST_F(FindPageTest, MoreIsShownWhileTheFeedHasMore) {
@@ -142,12 +146,12 @@ TEST_F(FindPageTest, MoreIsShownWhileTheFeedHasMore) {
   for (const auto &[available, total, shown] : cases) {
     SCOPED_TRACE(testing::Message() << available << " of " << total);
     feed.Set(available, total);
-    window->cbCategory->setCurrentText("Any");
+    window->pFind->cbCategory->setCurrentText("Any");
     Search("rock");
     EXPECT_EQ(LastRequest(),
               "/feeds/api/videos?vq=rock&orderby=relevance&start-index=1&max-results=25");
-    EXPECT_EQ(window->VisualResults.size(), static_cast<size_t>(available));
-    EXPECT_EQ(window->btnMore->isVisible(), shown);
+    EXPECT_EQ(window->pFind->VisualResults.size(), static_cast<size_t>(available));
+    EXPECT_EQ(window->pFind->btnMore->isVisible(), shown);
   }
 }
 
@@ -155,73 +159,73 @@ TEST_F(FindPageTest, MorePastTheEndAddsNothingAndStaysShown) {
   feed.Set(26, 26);
   Search("rock");
   PressMore();
-  ASSERT_EQ(window->VisualResults.size(), 26u);
-  EXPECT_TRUE(window->btnMore->isVisible());
+  ASSERT_EQ(window->pFind->VisualResults.size(), 26u);
+  EXPECT_TRUE(window->pFind->btnMore->isVisible());
   PressMore();
   EXPECT_NE(LastRequest().find("start-index=27&"), std::string::npos);
-  EXPECT_EQ(window->VisualResults.size(), 26u);
-  EXPECT_TRUE(window->btnMore->isVisible());
+  EXPECT_EQ(window->pFind->VisualResults.size(), 26u);
+  EXPECT_TRUE(window->pFind->btnMore->isVisible());
 }
 
 TEST_F(FindPageTest, FailedRequestsShowNothingAndSayNothing) {
   feed.Set(30, 30);
   Search("rock");
-  ASSERT_EQ(window->VisualResults.size(), 25u);
-  window->VisualResults[0]->Selected = true;
+  ASSERT_EQ(window->pFind->VisualResults.size(), 25u);
+  window->pFind->VisualResults[0]->Selected = true;
 
   // "More" that fails leaves the panels as they were.
   feed.SetFailing(true);
   PressMore();
-  EXPECT_EQ(window->VisualResults.size(), 25u);
-  EXPECT_TRUE(window->btnMore->isVisible());
-  EXPECT_TRUE(window->sbResults->isVisible());
+  EXPECT_EQ(window->pFind->VisualResults.size(), 25u);
+  EXPECT_TRUE(window->pFind->btnMore->isVisible());
+  EXPECT_TRUE(window->pFind->sbResults->isVisible());
 
   // A new search that fails leaves an empty area, "More" hidden.
   Search("jazz");
-  EXPECT_TRUE(window->VisualResults.empty());
-  EXPECT_FALSE(window->btnMore->isVisible());
-  EXPECT_TRUE(window->sbResults->isVisible());
-  EXPECT_EQ(window->sbResults->widget()->findChildren<TClickPanel *>().size(), 0);
+  EXPECT_TRUE(window->pFind->VisualResults.empty());
+  EXPECT_FALSE(window->pFind->btnMore->isVisible());
+  EXPECT_TRUE(window->pFind->sbResults->isVisible());
+  EXPECT_EQ(window->pFind->sbResults->widget()->findChildren<TClickPanel *>().size(), 0);
   EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 TEST_F(FindPageTest, NothingStartsWhileASearchRuns) {
   feed.Set(30, 30);
   Search("rock");
-  window->VisualResults[1]->Selected = true;
+  window->pFind->VisualResults[1]->Selected = true;
   feed.CloseGate();
-  window->edTubeSearch->setText("jazz");
-  QTest::keyClick(window->edTubeSearch, Qt::Key_Return);
-  ASSERT_TRUE(window->TubeSearch);
+  window->pFind->edTubeSearch->setText("jazz");
+  QTest::keyClick(window->pFind->edTubeSearch, Qt::Key_Return);
+  ASSERT_TRUE(window->pFind->TubeSearch);
   // The old panels, ticked ones included, are gone; the busy picture shows.
-  EXPECT_TRUE(window->VisualResults.empty());
-  EXPECT_TRUE(window->sbResults->isHidden());
-  EXPECT_TRUE(window->imgProgress->isVisible());
-  EXPECT_EQ(window->imgProgressMovie->state(), QMovie::Running);
+  EXPECT_TRUE(window->pFind->VisualResults.empty());
+  EXPECT_TRUE(window->pFind->sbResults->isHidden());
+  EXPECT_TRUE(window->pFind->imgProgress->isVisible());
+  EXPECT_EQ(window->pFind->imgProgressMovie->state(), QMovie::Running);
 
   ASSERT_TRUE(ProcessEventsUntil([&] { return feed.Requests().size() == 2; }));
-  window->aSearchExecute();
-  window->aAddMoreExecute();
-  QTest::keyClick(window->edTubeSearch, Qt::Key_Return);
-  window->aSearchUpdate();
-  EXPECT_FALSE(window->aSearch->isEnabled());
+  window->pFind->aSearchExecute();
+  window->pFind->aAddMoreExecute();
+  QTest::keyClick(window->pFind->edTubeSearch, Qt::Key_Return);
+  window->pFind->aSearchUpdate();
+  EXPECT_FALSE(window->pFind->aSearch->isEnabled());
   feed.OpenGate();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window->pFind->TubeSearch == nullptr; }));
   EXPECT_EQ(feed.Requests().size(), 2u);
-  EXPECT_EQ(window->VisualResults.size(), 25u);
-  EXPECT_EQ(window->imgProgressMovie->state(), QMovie::NotRunning);
+  EXPECT_EQ(window->pFind->VisualResults.size(), 25u);
+  EXPECT_EQ(window->pFind->imgProgressMovie->state(), QMovie::NotRunning);
 }
 
 TEST_F(FindPageTest, EnterIsConsumedAndSearchesOnlyWithKeywords) {
   for (const std::string keywords : {"", "   "}) {
-    window->edTubeSearch->setText(QString::fromStdString(keywords));
+    window->pFind->edTubeSearch->setText(QString::fromStdString(keywords));
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
-    QApplication::sendEvent(window->edTubeSearch, &enter);
+    QApplication::sendEvent(window->pFind->edTubeSearch, &enter);
     EXPECT_TRUE(enter.isAccepted());
-    EXPECT_EQ(window->edTubeSearch->text().toStdString(), keywords);
+    EXPECT_EQ(window->pFind->edTubeSearch->text().toStdString(), keywords);
   }
   // Nothing was asked for the empty edit; the spaces were searched.
-  ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window->pFind->TubeSearch == nullptr; }));
   EXPECT_EQ(
       feed.Requests(),
       std::vector<std::string>{
@@ -231,21 +235,22 @@ TEST_F(FindPageTest, EnterIsConsumedAndSearchesOnlyWithKeywords) {
 TEST_F(FindPageTest, ThumbnailsArriveInTheBackground) {
   feed.Set(6, 6);
   Search("rock");
-  ASSERT_EQ(window->VisualResults.size(), 6u);
+  ASSERT_EQ(window->pFind->VisualResults.size(), 6u);
   // Every fetch has started (its address taken) and ended.
   ASSERT_TRUE(ProcessEventsUntil([&] {
-    return std::all_of(window->VisualResults.begin(), window->VisualResults.end(), [](auto *r) {
-      const TWebPicture &p = r->ThumbnailImage->WebPicture();
-      return p.URL() == r->Video.Thumbnail && !p.Busy();
-    });
+    return std::all_of(window->pFind->VisualResults.begin(), window->pFind->VisualResults.end(),
+                       [](auto *r) {
+                         const TWebPicture &p = r->ThumbnailImage->WebPicture();
+                         return p.URL() == r->Video.Thumbnail && !p.Busy();
+                       });
   }));
   for (int i = 0; i < 6; ++i) {
-    const TWebPicture &picture = window->VisualResults[i]->ThumbnailImage->WebPicture();
+    const TWebPicture &picture = window->pFind->VisualResults[i]->ThumbnailImage->WebPicture();
     const bool bad = i + 1 == 3 || i + 1 == 4; // a 404 and a web page
     EXPECT_EQ(picture.Empty(), bad) << i;
     if (!bad) {
       EXPECT_EQ(picture.Image().size(), QSize(130, 97));
-      const QImage shot = window->VisualResults[i]->ThumbnailImage->grab().toImage();
+      const QImage shot = window->pFind->VisualResults[i]->ThumbnailImage->grab().toImage();
       EXPECT_LT(std::abs(shot.pixelColor(65, 48).green() - QColor(Qt::darkCyan).green()), 20);
     }
   }
@@ -254,8 +259,8 @@ TEST_F(FindPageTest, ThumbnailsArriveInTheBackground) {
 TEST_F(FindPageTest, TickingPanels) {
   feed.Set(3, 3);
   Search("rock");
-  ASSERT_EQ(window->VisualResults.size(), 3u);
-  TVisualResult &r = *window->VisualResults[1];
+  ASSERT_EQ(window->pFind->VisualResults.size(), 3u);
+  TVisualResult &r = *window->pFind->VisualResults[1];
   struct Click {
     QWidget *target;
     QPoint at;
@@ -272,17 +277,17 @@ TEST_F(FindPageTest, TickingPanels) {
     SCOPED_TRACE(c.target->metaObject()->className());
     QTest::mouseClick(c.target, Qt::LeftButton, {}, c.at);
     EXPECT_EQ(r.Selected, c.selectedAfter);
-    EXPECT_TRUE(
-        ShowsPicture(r.SelectImage, c.selectedAfter ? window->iFindRemove : window->iFindAdd));
+    EXPECT_TRUE(ShowsPicture(r.SelectImage, c.selectedAfter ? window->pFind->iFindRemove
+                                                            : window->pFind->iFindAdd));
   }
-  EXPECT_FALSE(window->VisualResults[0]->Selected);
-  EXPECT_FALSE(window->VisualResults[2]->Selected);
+  EXPECT_FALSE(window->pFind->VisualResults[0]->Selected);
+  EXPECT_FALSE(window->pFind->VisualResults[2]->Selected);
 }
 
 TEST_F(FindPageTest, LongTextsAreCutWithAnEllipsis) {
   feed.Set(2, 2);
   Search("rock");
-  const TVisualResult &r = *window->VisualResults[1];
+  const TVisualResult &r = *window->pFind->VisualResults[1];
   const QString title = r.TitleLabel->text();
   EXPECT_TRUE(title.endsWith(u'\u2026')) << title.toStdString();
   EXPECT_TRUE(QString::fromStdString(r.Video.Title).startsWith(title.chopped(1)));
@@ -300,7 +305,7 @@ TEST_F(FindPageTest, LongTextsAreCutWithAnEllipsis) {
   EXPECT_GT(r.DescriptionLabel->fontMetrics().horizontalAdvance(full.left(next) + u'\u2026'),
             r.DescriptionLabel->width());
   // A short description is shown whole.
-  EXPECT_EQ(window->VisualResults[0]->DescriptionLabel->text(), "Description: Short 1");
+  EXPECT_EQ(window->pFind->VisualResults[0]->DescriptionLabel->text(), "Description: Short 1");
 }
 
 TEST_F(FindPageTest, WheelMovesTheResultsOnTheFindPageOnly) {
@@ -312,7 +317,7 @@ TEST_F(FindPageTest, WheelMovesTheResultsOnTheFindPageOnly) {
     QApplication::sendEvent(target, &wheel);
     return wheel.isAccepted();
   };
-  QWidget *area = window->sbResults->viewport();
+  QWidget *area = window->pFind->sbResults->viewport();
   Bar()->setValue(0);
   EXPECT_TRUE(turn(area, -120));
   EXPECT_EQ(Bar()->value(), 40);
@@ -343,15 +348,15 @@ TEST_F(FindPageTest, WideningTheWindowWidensThePanels) {
   feed.Set(4, 4);
   Search("rock");
   const int before = AreaWidth();
-  const int descriptionWidth = window->VisualResults[0]->DescriptionLabel->width();
+  const int descriptionWidth = window->pFind->VisualResults[0]->DescriptionLabel->width();
   window->resize(window->width() + 150, window->height());
   ASSERT_TRUE(ProcessEventsUntil([&] { return AreaWidth() == before + 150; }));
-  for (TVisualResult *r : window->VisualResults) {
+  for (TVisualResult *r : window->pFind->VisualResults) {
     EXPECT_EQ(r->Panel->width(), before + 150 - 20);
     EXPECT_EQ(r->SelectImage->x(), before + 150 - 77 - 25);
     EXPECT_EQ(r->DescriptionLabel->width(), descriptionWidth);
   }
-  EXPECT_TRUE(window->sbResults->updatesEnabled());
+  EXPECT_TRUE(window->pFind->sbResults->updatesEnabled());
 }
 
 } // namespace

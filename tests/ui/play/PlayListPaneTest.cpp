@@ -1,16 +1,20 @@
 // The playlist pane and saving ticked results, on the real main window with
 // the real playlist store in a private data folder.
-#include "support/FeedServer.h"
-#include "ui/app/MainWindow.h"
-#include "core/settings/Settings.h"
+#include "core/playback/PlaySequencer.h"
 #include "core/playlists/DataTable.h"
-#include "ui/widgets/DataTableModel.h"
 #include "core/playlists/PlayListManager.h"
-#include "ui/find/ResultPanels.h"
-#include "ui/widgets/WebImage.h"
+#include "core/settings/Settings.h"
 #include "support/EventLoop.h"
+#include "support/FeedServer.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
+#include "ui/app/MainWindow.h"
+#include "ui/find/FindPage.h"
+#include "ui/find/ResultPanels.h"
+#include "ui/play/PlayPage.h"
+#include "ui/share/SharePage.h"
+#include "ui/widgets/DataTableModel.h"
+#include "ui/widgets/WebImage.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -46,8 +50,9 @@ std::vector<std::string> Titles(TDataTable &table) {
 
 std::vector<std::string> GridTitles(TfMain &window) {
   std::vector<std::string> titles;
-  for (int row = 0; row < window.ds->rowCount(); ++row)
-    titles.push_back(window.ds->data(window.ds->index(row, 0)).toString().toStdString());
+  for (int row = 0; row < window.pPlay->ds->rowCount(); ++row)
+    titles.push_back(
+        window.pPlay->ds->data(window.pPlay->ds->index(row, 0)).toString().toStdString());
   return titles;
 }
 
@@ -83,16 +88,16 @@ protected:
   void SearchAndTick(int results, const std::vector<int> &ticked) {
     feed.Set(results, results);
     window->pMain->setCurrentWidget(window->pFind);
-    window->edTubeSearch->setText("rock");
-    window->aSearchExecute();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return window->TubeSearch == nullptr; }));
-    ASSERT_EQ(window->VisualResults.size(), static_cast<size_t>(results));
-    for (int index : ticked) window->ModifySongSelection(index);
+    window->pFind->edTubeSearch->setText("rock");
+    window->pFind->aSearchExecute();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window->pFind->TubeSearch == nullptr; }));
+    ASSERT_EQ(window->pFind->VisualResults.size(), static_cast<size_t>(results));
+    for (int index : ticked) window->pFind->ModifySongSelection(index);
   }
   void Save() {
     RunUntilIdle(); // the enable rule of aSaveVideos
-    ASSERT_TRUE(window->aSaveVideos->isEnabled());
-    window->aSaveVideos->trigger();
+    ASSERT_TRUE(window->pFind->aSaveVideos->isEnabled());
+    window->pFind->aSaveVideos->trigger();
   }
   size_t PlayListFiles() const {
     size_t n = 0;
@@ -115,12 +120,12 @@ TEST_F(PlayListPaneTest, StartUpListsThePlaylistsWithNothingChosen) {
   Settings = new TSettings();
   window = std::make_unique<TfMain>();
   const QStringList names = {"Abba", "Rock", "rock"};
-  for (const QComboBox *box :
-       {window->cbAddPlayList, window->cbPlayLists, window->cbSharePlayList}) {
+  for (const QComboBox *box : {window->pFind->cbAddPlayList, window->pPlay->cbPlayLists,
+                               window->pShare->cbSharePlayList}) {
     EXPECT_EQ(Items(box), names) << box->objectName().toStdString();
     EXPECT_EQ(box->currentIndex(), -1);
   }
-  EXPECT_FALSE(window->cdsPlayList->Active());
+  EXPECT_FALSE(window->pPlay->cdsPlayList->Active());
   EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -134,7 +139,7 @@ TEST_F(PlayListPaneTest, ADamagedIndexIsKeptAsideAndTheProgramStarts) {
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
   EXPECT_NE(Message(0).find(index), std::string::npos) << Message(0);
-  EXPECT_EQ(window->cbPlayLists->count(), 0);
+  EXPECT_EQ(window->pPlay->cbPlayLists->count(), 0);
   // The damaged file is kept beside the new index, byte for byte.
   bool kept = false;
   for (const auto &entry : fs::directory_iterator(Settings->DataPath()))
@@ -149,7 +154,7 @@ TEST_F(PlayListPaneTest, ADamagedIndexIsKeptAsideAndTheProgramStarts) {
 TEST_F(PlayListPaneTest, SavingTwoTickedPanelsIntoANewPlaylist) {
   SearchAndTick(3, {0, 2});
   const size_t files = PlayListFiles();
-  window->edPlayListName->setText("Rock");
+  window->pFind->edPlayListName->setText("Rock");
   Save();
 
   ASSERT_EQ(boxes.Boxes().size(), 1u);
@@ -157,7 +162,8 @@ TEST_F(PlayListPaneTest, SavingTwoTickedPanelsIntoANewPlaylist) {
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Information);
   EXPECT_EQ(PlayListFiles(), files + 1);
   EXPECT_EQ(window->PlayListManager->IndexTable().RecordCount(), 1);
-  for (const QComboBox *box : {window->cbAddPlayList, window->cbPlayLists, window->cbSharePlayList})
+  for (const QComboBox *box :
+       {window->pFind->cbAddPlayList, window->pPlay->cbPlayLists, window->pShare->cbSharePlayList})
     EXPECT_EQ(Items(box), QStringList{"Rock"}) << box->objectName().toStdString();
 
   TDataTable saved;
@@ -168,13 +174,13 @@ TEST_F(PlayListPaneTest, SavingTwoTickedPanelsIntoANewPlaylist) {
   EXPECT_EQ(saved.FieldByName("DurationSeconds").AsInteger(), 61);
   EXPECT_TRUE(saved.FieldByName("Added").IsNull());
   // The panels stay ticked.
-  EXPECT_TRUE(window->VisualResults[0]->Selected);
-  EXPECT_FALSE(window->VisualResults[1]->Selected);
+  EXPECT_TRUE(window->pFind->VisualResults[0]->Selected);
+  EXPECT_FALSE(window->pFind->VisualResults[1]->Selected);
 }
 
 TEST_F(PlayListPaneTest, NothingTickedStillCreatesThePlaylist) {
   SearchAndTick(2, {});
-  window->edPlayListName->setText("Empty");
+  window->pFind->edPlayListName->setText("Empty");
   Save();
   EXPECT_EQ(Message(0), "0 videos added to \"Empty\"");
   TDataTable saved;
@@ -187,7 +193,7 @@ TEST_F(PlayListPaneTest, ADuplicateNameShowsTheErrorAndSavesNothing) {
   SearchAndTick(2, {0, 1});
   const size_t files = PlayListFiles();
   const std::string indexBytes = test::ReadFileBytes(Settings->DataPath() + "playlists.xml");
-  window->edPlayListName->setText("Rock");
+  window->pFind->edPlayListName->setText("Rock");
   Save();
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
@@ -199,7 +205,7 @@ TEST_F(PlayListPaneTest, ADuplicateNameShowsTheErrorAndSavesNothing) {
   EXPECT_EQ(Titles(rock), std::vector<std::string>{"Old"});
 
   // The program goes on: the next save works.
-  window->edPlayListName->setText("Jazz");
+  window->pFind->edPlayListName->setText("Jazz");
   Save();
   EXPECT_EQ(Message(1), "2 videos added to \"Jazz\"");
 }
@@ -207,33 +213,34 @@ TEST_F(PlayListPaneTest, ADuplicateNameShowsTheErrorAndSavesNothing) {
 TEST_F(PlayListPaneTest, SavingIntoThePlaylistOnShowShowsTheRowsAtOnce) {
   MakePlayList("Pop", {"Old"});
   MakePlayList("Rock", {"Stone"});
-  window->cbPlayLists->setCurrentText("Pop");
+  window->pPlay->cbPlayLists->setCurrentText("Pop");
   ASSERT_EQ(GridTitles(*window), std::vector<std::string>{"Old"});
   SearchAndTick(3, {2});
-  window->edPlayListName->setText("typed");
-  window->cbAddPlayList->setCurrentText("Pop");
-  EXPECT_EQ(window->edPlayListName->text(), "") << "choosing a playlist empties the new name";
+  window->pFind->edPlayListName->setText("typed");
+  window->pFind->cbAddPlayList->setCurrentText("Pop");
+  EXPECT_EQ(window->pFind->edPlayListName->text(), "")
+      << "choosing a playlist empties the new name";
   Save();
   EXPECT_EQ(Message(0), "1 videos added to \"Pop\"");
   EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Old", "Song 3"}));
-  EXPECT_EQ(window->cbAddPlayList->currentText(), "Pop");
-  EXPECT_EQ(window->cbPlayLists->currentText(), "Pop");
+  EXPECT_EQ(window->pFind->cbAddPlayList->currentText(), "Pop");
+  EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Pop");
 
   // Saving into another existing playlist shows that one on the Play page.
-  window->cbAddPlayList->setCurrentText("Rock");
+  window->pFind->cbAddPlayList->setCurrentText("Rock");
   Save();
   EXPECT_EQ(Message(1), "1 videos added to \"Rock\"");
-  EXPECT_EQ(window->cbPlayLists->currentText(), "Rock");
+  EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Rock");
   EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Stone", "Song 3"}));
 }
 
 TEST_F(PlayListPaneTest, TheFilterShowsTitlesContainingTheTextInAnyCase) {
   MakePlayList("Mix", {"I Love You", "Rock On", "LOVELY day", "glove box", "It's love", "Blue"});
   MakePlayList("Other", {"Love Me Do", "Help"});
-  window->edSearch->setText("LOVE"); // while nothing is open: nothing happens
-  EXPECT_FALSE(window->cdsPlayList->Filtered());
-  window->edSearch->clear();
-  window->cbPlayLists->setCurrentText("Mix");
+  window->pPlay->edSearch->setText("LOVE"); // while nothing is open: nothing happens
+  EXPECT_FALSE(window->pPlay->cdsPlayList->Filtered());
+  window->pPlay->edSearch->clear();
+  window->pPlay->cbPlayLists->setCurrentText("Mix");
 
   struct Case {
     QString text;
@@ -248,27 +255,27 @@ TEST_F(PlayListPaneTest, TheFilterShowsTitlesContainingTheTextInAnyCase) {
       {"", {"I Love You", "Rock On", "LOVELY day", "glove box", "It's love", "Blue"}},
   };
   for (const Case &c : cases) {
-    window->edSearch->setText(c.text);
+    window->pPlay->edSearch->setText(c.text);
     EXPECT_EQ(GridTitles(*window), c.shown) << c.text.toStdString();
   }
-  EXPECT_FALSE(window->cdsPlayList->Filtered());
-  EXPECT_EQ(window->cdsPlayList->Filter(), "");
+  EXPECT_FALSE(window->pPlay->cdsPlayList->Filtered());
+  EXPECT_EQ(window->pPlay->cdsPlayList->Filter(), "");
 
   // The filter stays when another playlist is opened.
-  window->edSearch->setText("love");
-  window->cbPlayLists->setCurrentText("Other");
+  window->pPlay->edSearch->setText("love");
+  window->pPlay->cbPlayLists->setCurrentText("Other");
   EXPECT_EQ(GridTitles(*window), std::vector<std::string>{"Love Me Do"});
   EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 TEST_F(PlayListPaneTest, DeletingAVideo) {
   MakePlayList("Mix", {"One", "Two", "Three"});
-  window->cbPlayLists->setCurrentText("Mix");
-  const std::string file = window->cdsPlayList->FileName();
-  window->sgPlayList->selectRow(1);
+  window->pPlay->cbPlayLists->setCurrentText("Mix");
+  const std::string file = window->pPlay->cdsPlayList->FileName();
+  window->pPlay->sgPlayList->selectRow(1);
   RunUntilIdle();
-  ASSERT_TRUE(window->aDeleteVideo->isEnabled());
-  window->aDeleteVideo->trigger();
+  ASSERT_TRUE(window->pPlay->aDeleteVideo->isEnabled());
+  window->pPlay->aDeleteVideo->trigger();
   EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"One", "Three"}));
   // The file keeps the video as a deleted row; its visible rows lose it.
   TDataTable saved;
@@ -278,8 +285,8 @@ TEST_F(PlayListPaneTest, DeletingAVideo) {
 
   // With every row hidden by the filter there is nothing to delete.
   const std::string before = test::ReadFileBytes(file);
-  window->edSearch->setText("nothing like this");
-  window->aDeleteVideo->trigger();
+  window->pPlay->edSearch->setText("nothing like this");
+  window->pPlay->aDeleteVideo->trigger();
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(Message(0), "cdsPlayList: Cannot perform this operation on an empty dataset");
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
@@ -290,22 +297,23 @@ TEST_F(PlayListPaneTest, DeletingAPlaylist) {
   MakePlayList("Mix", {"One"});
   MakePlayList("Keep", {"Two"});
   window->pMain->setCurrentWidget(window->pPlay);
-  window->cbPlayLists->setCurrentText("Mix");
-  const std::string file = window->cdsPlayList->FileName();
+  window->pPlay->cbPlayLists->setCurrentText("Mix");
+  const std::string file = window->pPlay->cdsPlayList->FileName();
   RunUntilIdle();
-  ASSERT_TRUE(window->aDeletePlayList->isEnabled());
-  window->aDeletePlayList->trigger();
+  ASSERT_TRUE(window->pPlay->aDeletePlayList->isEnabled());
+  window->pPlay->aDeletePlayList->trigger();
 
   EXPECT_FALSE(fs::exists(file));
-  EXPECT_EQ(window->cbPlayLists->currentIndex(), -1);
-  EXPECT_EQ(window->cbPlayLists->currentText(), "");
-  EXPECT_FALSE(window->cdsPlayList->Active());
-  EXPECT_EQ(window->ds->rowCount(), 0);
-  for (const QComboBox *box : {window->cbAddPlayList, window->cbPlayLists, window->cbSharePlayList})
+  EXPECT_EQ(window->pPlay->cbPlayLists->currentIndex(), -1);
+  EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "");
+  EXPECT_FALSE(window->pPlay->cdsPlayList->Active());
+  EXPECT_EQ(window->pPlay->ds->rowCount(), 0);
+  for (const QComboBox *box :
+       {window->pFind->cbAddPlayList, window->pPlay->cbPlayLists, window->pShare->cbSharePlayList})
     EXPECT_EQ(Items(box), QStringList{"Keep"});
   RunUntilIdle();
-  EXPECT_FALSE(window->aDeletePlayList->isEnabled());
-  EXPECT_FALSE(window->aDeleteVideo->isEnabled());
+  EXPECT_FALSE(window->pPlay->aDeletePlayList->isEnabled());
+  EXPECT_FALSE(window->pPlay->aDeleteVideo->isEnabled());
   EXPECT_TRUE(boxes.Boxes().empty());
 }
 
@@ -314,30 +322,30 @@ TEST_F(PlayListPaneTest, APlaylistThatCannotBeLoadedIsReported) {
   TDataTable table;
   ASSERT_TRUE(window->PlayListManager->OpenPlayList(table, "Broken"));
   test::WriteFileBytes(table.FileName(), "not a dataset");
-  window->cbPlayLists->setCurrentText("Broken");
+  window->pPlay->cbPlayLists->setCurrentText("Broken");
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
-  EXPECT_FALSE(window->cdsPlayList->Active());
+  EXPECT_FALSE(window->pPlay->cdsPlayList->Active());
 }
 
 TEST_F(PlayListPaneTest, ChoosingAPlaylistAndTypingANameExcludeEachOther) {
   MakePlayList("Pop", {});
   window->pMain->setCurrentWidget(window->pFind);
-  window->edPlayListName->setText("Ja");
-  window->cbAddPlayList->setCurrentText("Pop");
-  EXPECT_EQ(window->edPlayListName->text(), "");
+  window->pFind->edPlayListName->setText("Ja");
+  window->pFind->cbAddPlayList->setCurrentText("Pop");
+  EXPECT_EQ(window->pFind->edPlayListName->text(), "");
 
   // A typed key clears the choice first, then lands in the edit.
-  QTest::keyClick(window->edPlayListName, Qt::Key_J);
-  EXPECT_EQ(window->cbAddPlayList->currentIndex(), -1);
-  EXPECT_EQ(window->cbAddPlayList->currentText(), "");
-  EXPECT_EQ(window->edPlayListName->text(), "j");
-  QTest::keyClicks(window->edPlayListName, "azz");
-  EXPECT_EQ(window->edPlayListName->text(), "jazz");
+  QTest::keyClick(window->pFind->edPlayListName, Qt::Key_J);
+  EXPECT_EQ(window->pFind->cbAddPlayList->currentIndex(), -1);
+  EXPECT_EQ(window->pFind->cbAddPlayList->currentText(), "");
+  EXPECT_EQ(window->pFind->edPlayListName->text(), "j");
+  QTest::keyClicks(window->pFind->edPlayListName, "azz");
+  EXPECT_EQ(window->pFind->edPlayListName->text(), "jazz");
 
   // Changing the category empties the name too.
-  window->cbCategory->setCurrentText("News");
-  EXPECT_EQ(window->edPlayListName->text(), "");
+  window->pFind->cbCategory->setCurrentText("News");
+  EXPECT_EQ(window->pFind->edPlayListName->text(), "");
 }
 
 } // namespace

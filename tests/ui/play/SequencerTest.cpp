@@ -1,19 +1,23 @@
 // The play sequencer and the expanded video window, driven tick by tick: the
 // tests call tShuffleTimer themselves instead of waiting for real seconds.
-#include "ui/app/MainWindow.h"
-#include "core/settings/Settings.h"
-#include "support/ClipServer.h"
-#include "ui/play/ExpandedVideo.h"
-#include "ui/widgets/HtmlView.h"
+#include "core/playback/PlaySequencer.h"
 #include "core/playback/PlayerDocument.h"
 #include "core/playback/VideoDetails.h"
 #include "core/playlists/DataTable.h"
-#include "ui/widgets/DataTableModel.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/search/Video.h"
+#include "core/settings/Settings.h"
+#include "support/ClipServer.h"
 #include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
+#include "ui/app/MainWindow.h"
+#include "ui/find/FindPage.h"
+#include "ui/play/ExpandedVideo.h"
+#include "ui/play/PlayPage.h"
+#include "ui/share/SharePage.h"
+#include "ui/widgets/DataTableModel.h"
+#include "ui/widgets/HtmlView.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -55,7 +59,7 @@ protected:
   void TearDown() override { window.reset(); }
 
   void OpenPlayList(const std::vector<Row> &rows) {
-    TDataTable &table = *window->cdsPlayList;
+    TDataTable &table = *window->pPlay->cdsPlayList;
     table.DefineColumns(PlayListColumns());
     table.CreateEmpty();
     for (const Row &row : rows) {
@@ -73,8 +77,8 @@ protected:
 
   void Tick(int times) {
     for (int i = 0; i < times; ++i) {
-      ASSERT_TRUE(window->tShuffle->isActive()) << "tick " << i;
-      window->tShuffleTimer();
+      ASSERT_TRUE(window->pPlay->tShuffle->isActive()) << "tick " << i;
+      window->pPlay->tShuffleTimer();
     }
   }
 
@@ -96,20 +100,20 @@ protected:
 
 TEST_F(SequencerTest, PhasesOfA200SecondVideo) {
   OpenPlayList({{"Long <b>song</b>", "long", 200}});
-  window->aControlsNextExecute();
+  window->pPlay->aControlsNextExecute();
   EXPECT_EQ(TopLogLine(), "Next - 5 long");
-  EXPECT_EQ(Page(*window->wbPlayer), PageFor("long"));
-  EXPECT_EQ(Text(window->lbNowPlayingTitle->text()), "Now playing: Long <b>song</b>");
-  EXPECT_EQ(window->lbNowPlayingTitle->textFormat(), Qt::PlainText); // a title is no markup
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), PageFor("long"));
+  EXPECT_EQ(Text(window->pPlay->lbNowPlayingTitle->text()), "Now playing: Long <b>song</b>");
+  EXPECT_EQ(window->pPlay->lbNowPlayingTitle->textFormat(), Qt::PlainText); // a title is no markup
 
   Tick(1);
-  EXPECT_EQ(Text(window->lbCountDown->text()), "Timer: 0:04");
+  EXPECT_EQ(Text(window->pPlay->lbCountDown->text()), "Timer: 0:04");
   Tick(3);
   EXPECT_EQ(TopLogLine(), "Next - 5 long");
   Tick(1);
   EXPECT_EQ(TopLogLine(), "Lead In - 200");
   Tick(1);
-  EXPECT_EQ(Text(window->lbCountDown->text()), "Timer: 3:19");
+  EXPECT_EQ(Text(window->pPlay->lbCountDown->text()), "Timer: 3:19");
   Tick(198);
   EXPECT_EQ(TopLogLine(), "Lead In - 200");
   Tick(1);
@@ -122,22 +126,23 @@ TEST_F(SequencerTest, PhasesOfA200SecondVideo) {
   EXPECT_EQ(Log(),
             (std::vector<std::string>{"Next - 5 long", "Lead Out - 0", "Lead Out - 5",
                                       "Lead In - 200", "Next - 5 long", "*** Sonabox log ***"}));
-  EXPECT_TRUE(window->tShuffle->isActive());
-  EXPECT_FALSE(window->lbCountDown->isVisibleTo(window.get())); // updated, never shown
+  EXPECT_TRUE(window->pPlay->tShuffle->isActive());
+  EXPECT_FALSE(window->pPlay->lbCountDown->isVisibleTo(window.get())); // updated, never shown
 }
 
 TEST_F(SequencerTest, NextNeverPicksTheVideoJustPlayed) {
   OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}, {"R", "r", 60}});
-  window->sgPlayListDblClickCell(1, 0); // P plays
-  ASSERT_EQ(window->CurrentVideo->Url, "p");
+  window->pPlay->sgPlayListDblClickCell(1, 0); // P plays
+  ASSERT_EQ(window->pPlay->Sequencer->CurrentVideo().Url, "p");
   std::map<std::string, int> picked;
   for (int trial = 0; trial < 300; ++trial) {
-    const std::string playing = window->CurrentVideo->Url;
-    window->aControlsNextExecute();
-    ASSERT_NE(window->CurrentVideo->Url, playing) << "trial " << trial;
-    EXPECT_EQ(window->sgPlayList->currentIndex().row() + 1, window->cdsPlayList->RecNo());
-    EXPECT_EQ(window->PreviousVideo->Url, playing);
-    ++picked[window->CurrentVideo->Url];
+    const std::string playing = window->pPlay->Sequencer->CurrentVideo().Url;
+    window->pPlay->aControlsNextExecute();
+    ASSERT_NE(window->pPlay->Sequencer->CurrentVideo().Url, playing) << "trial " << trial;
+    EXPECT_EQ(window->pPlay->sgPlayList->currentIndex().row() + 1,
+              window->pPlay->cdsPlayList->RecNo());
+    EXPECT_EQ(window->pPlay->Sequencer->PreviousVideo().Url, playing);
+    ++picked[window->pPlay->Sequencer->CurrentVideo().Url];
   }
   EXPECT_EQ(picked.size(), 3u);
   for (const auto &[url, count] : picked) EXPECT_GT(count, 50) << url; // about 100 each
@@ -154,12 +159,12 @@ TEST_F(SequencerTest, NextWithOneDistinctVideoTakesItAgain) {
   for (const auto &c : cases) {
     window->mLog->clear();
     OpenPlayList(c.rows);
-    window->aControlsNextExecute();
-    window->aControlsNextExecute(); // the video just played is the only one there is
+    window->pPlay->aControlsNextExecute();
+    window->pPlay->aControlsNextExecute(); // the video just played is the only one there is
     EXPECT_EQ(Log(),
               (std::vector<std::string>{"Next - 5 " + c.rows[0].Url, "Next - 5 " + c.rows[0].Url}))
         << c.name;
-    EXPECT_EQ(window->PreviousVideo->Url, c.rows[0].Url) << c.name;
+    EXPECT_EQ(window->pPlay->Sequencer->PreviousVideo().Url, c.rows[0].Url) << c.name;
   }
 }
 
@@ -167,32 +172,32 @@ TEST_F(SequencerTest, PreviousIsOfferedOnlyAfterAChangeOfVideo) {
   OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
   window->show();
   RunUntilIdle();
-  EXPECT_FALSE(window->aControlsPrev->isEnabled());
+  EXPECT_FALSE(window->pPlay->aControlsPrev->isEnabled());
 
-  window->sgPlayListDblClickCell(1, 0); // P, restarted: no change of video
+  window->pPlay->sgPlayListDblClickCell(1, 0); // P, restarted: no change of video
   RunUntilIdle();
-  EXPECT_FALSE(window->aControlsPrev->isEnabled());
-  EXPECT_TRUE(window->aControlsStop->isEnabled());
+  EXPECT_FALSE(window->pPlay->aControlsPrev->isEnabled());
+  EXPECT_TRUE(window->pPlay->aControlsStop->isEnabled());
 
-  window->aControlsNextExecute(); // Q, and the current row is Q's
+  window->pPlay->aControlsNextExecute(); // Q, and the current row is Q's
   RunUntilIdle();
-  EXPECT_EQ(window->CurrentVideo->Url, "q");
-  EXPECT_TRUE(window->aControlsPrev->isEnabled());
+  EXPECT_EQ(window->pPlay->Sequencer->CurrentVideo().Url, "q");
+  EXPECT_TRUE(window->pPlay->aControlsPrev->isEnabled());
 
   // Previous loads the current row again, the video now playing: Q restarts.
-  window->aControlsPrev->trigger();
+  window->pPlay->aControlsPrev->trigger();
   EXPECT_EQ(TopLogLine(), "Restart - 3 q");
-  EXPECT_EQ(window->PreviousVideo->Url, "");
+  EXPECT_EQ(window->pPlay->Sequencer->PreviousVideo().Url, "");
   RunUntilIdle();
-  EXPECT_FALSE(window->aControlsPrev->isEnabled());
+  EXPECT_FALSE(window->pPlay->aControlsPrev->isEnabled());
 }
 
 TEST_F(SequencerTest, PlayWithNoVideoChosenRunsItsPhasesThenPicksARow) {
   OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
-  window->aControlsPlayExecute();
-  EXPECT_EQ(window->CurrentVideo->Url, ""); // not loaded from the row
+  window->pPlay->aControlsPlayExecute();
+  EXPECT_EQ(window->pPlay->Sequencer->CurrentVideo().Url, ""); // not loaded from the row
   EXPECT_EQ(TopLogLine(), "Restart - 3 ");
-  EXPECT_EQ(Page(*window->wbPlayer), PageFor(""));
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), PageFor(""));
   Tick(3);
   EXPECT_EQ(TopLogLine(), "Lead In - 0");
   Tick(1);
@@ -200,10 +205,10 @@ TEST_F(SequencerTest, PlayWithNoVideoChosenRunsItsPhasesThenPicksARow) {
   Tick(5);
   EXPECT_EQ(TopLogLine(), "Lead Out - 0");
   Tick(1);
-  const std::string next = window->CurrentVideo->Url;
+  const std::string next = window->pPlay->Sequencer->CurrentVideo().Url;
   EXPECT_TRUE(next == "p" || next == "q") << next;
   EXPECT_EQ(TopLogLine(), "Next - 5 " + next);
-  EXPECT_EQ(Page(*window->wbPlayer), PageFor(next));
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), PageFor(next));
 }
 
 TEST_F(SequencerTest, DoubleClickPlaysARowButNotTheHeader) {
@@ -211,60 +216,60 @@ TEST_F(SequencerTest, DoubleClickPlaysARowButNotTheHeader) {
   window->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
 
-  const QHeaderView *header = window->sgPlayList->horizontalHeader();
+  const QHeaderView *header = window->pPlay->sgPlayList->horizontalHeader();
   QTest::mouseDClick(header->viewport(), Qt::LeftButton, {},
                      QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
-  window->sgPlayListDblClickCell(0, 1);
+  window->pPlay->sgPlayListDblClickCell(0, 1);
   EXPECT_EQ(Log(), std::vector<std::string>{"*** Sonabox log ***"});
-  EXPECT_FALSE(window->tShuffle->isActive());
+  EXPECT_FALSE(window->pPlay->tShuffle->isActive());
 
-  const QRect cell = window->sgPlayList->visualRect(window->ds->index(1, 0));
+  const QRect cell = window->pPlay->sgPlayList->visualRect(window->pPlay->ds->index(1, 0));
   // A double click begins with the click of its first press.
-  QTest::mouseClick(window->sgPlayList->viewport(), Qt::LeftButton, {}, cell.center());
-  QTest::mouseDClick(window->sgPlayList->viewport(), Qt::LeftButton, {}, cell.center());
-  EXPECT_EQ(window->CurrentVideo->Url, "q");
-  EXPECT_EQ(window->CurrentVideo->Title, "Q");
-  EXPECT_EQ(window->cdsPlayList->RecNo(), 2);
+  QTest::mouseClick(window->pPlay->sgPlayList->viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(window->pPlay->sgPlayList->viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_EQ(window->pPlay->Sequencer->CurrentVideo().Url, "q");
+  EXPECT_EQ(window->pPlay->Sequencer->CurrentVideo().Title, "Q");
+  EXPECT_EQ(window->pPlay->cdsPlayList->RecNo(), 2);
   EXPECT_EQ(TopLogLine(), "Restart - 3 q");
-  EXPECT_EQ(Page(*window->wbPlayer), PageFor("q"));
-  EXPECT_TRUE(window->tShuffle->isActive());
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), PageFor("q"));
+  EXPECT_TRUE(window->pPlay->tShuffle->isActive());
 }
 
 TEST_F(SequencerTest, StopBlanksThePlayerAndKeepsTheState) {
   OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
-  window->aControlsNextExecute();
+  window->pPlay->aControlsNextExecute();
   Tick(5);
-  window->aControlsStopExecute();
-  EXPECT_FALSE(window->tShuffle->isActive());
-  EXPECT_EQ(Page(*window->wbPlayer), "");
-  EXPECT_EQ(window->PlayPhase, 4);
-  EXPECT_FALSE(window->CurrentVideo->Url.empty());
+  window->pPlay->aControlsStopExecute();
+  EXPECT_FALSE(window->pPlay->tShuffle->isActive());
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), "");
+  EXPECT_EQ(window->pPlay->Sequencer->PlayPhase(), 4);
+  EXPECT_FALSE(window->pPlay->Sequencer->CurrentVideo().Url.empty());
 }
 
 TEST_F(SequencerTest, TableErrorsAreShownAndEndPlayback) {
   test::ModalWatcher boxes;
   OpenPlayList({{"P", "p", 1}, {"Q", "q", 1}});
   window->show();
-  window->sgPlayListDblClickCell(1, 0);
-  window->cdsPlayList->Close(); // as when the playlist is deleted while it plays
+  window->pPlay->sgPlayListDblClickCell(1, 0);
+  window->pPlay->cdsPlayList->Close(); // as when the playlist is deleted while it plays
 
   // The real timer, made quick, reaches the next-video step on the closed table.
-  window->tShuffle->setInterval(0);
+  window->pPlay->tShuffle->setInterval(0);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Boxes().empty(); }, 10000));
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
   EXPECT_EQ(Text(boxes.Boxes()[0].Text),
             "cdsPlayList: Cannot perform this operation on a closed dataset");
   EXPECT_EQ(TopLogLine(), "Lead Out - 0");
-  EXPECT_FALSE(window->tShuffle->isActive());
+  EXPECT_FALSE(window->pPlay->tShuffle->isActive());
 
   // Play with the playlist closed and a video still known: the error, nothing else.
   RunUntilIdle();
-  ASSERT_TRUE(window->aControlsPlay->isEnabled());
-  window->aControlsPlay->trigger();
+  ASSERT_TRUE(window->pPlay->aControlsPlay->isEnabled());
+  window->pPlay->aControlsPlay->trigger();
   ASSERT_EQ(boxes.Boxes().size(), 2u);
   EXPECT_EQ(Text(boxes.Boxes()[1].Text), "cdsPlayList: Field 'Url' not found");
   EXPECT_EQ(TopLogLine(), "Lead Out - 0");
-  EXPECT_FALSE(window->tShuffle->isActive());
+  EXPECT_FALSE(window->pPlay->tShuffle->isActive());
 }
 
 // ------------------------------------------------------------ expanded window
@@ -272,71 +277,71 @@ TEST_F(SequencerTest, TableErrorsAreShownAndEndPlayback) {
 TEST_F(SequencerTest, ExpandWhileNothingPlaysThenPlay) {
   OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
   window->show();
-  emit window->lbExpand->linkActivated("expand");
-  TdExpandedVideo *expanded = window->dExpandedVideo;
+  emit window->pPlay->lbExpand->linkActivated("expand");
+  TdExpandedVideo *expanded = window->pPlay->dExpandedVideo;
   ASSERT_NE(expanded, nullptr);
   EXPECT_TRUE(expanded->isVisible());
   EXPECT_EQ(Text(expanded->windowTitle()), "Currently Playing:: ");
   EXPECT_EQ(expanded->size(), QSize(624, 409));
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), "");
-  EXPECT_FALSE(window->tShuffle->isActive());
+  EXPECT_FALSE(window->pPlay->tShuffle->isActive());
 
-  window->sgPlayListDblClickCell(2, 0);
+  window->pPlay->sgPlayListDblClickCell(2, 0);
   EXPECT_EQ(Text(expanded->windowTitle()), "Now Playing:: Q");
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), PageFor("q"));
-  EXPECT_EQ(Page(*window->wbPlayer), "");
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), "");
 
   // Stop blanks only the small view; the expanded one plays on.
-  window->aControlsStopExecute();
+  window->pPlay->aControlsStopExecute();
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), PageFor("q"));
 }
 
 TEST_F(SequencerTest, ExpandDuringPlaybackRestartsThereOnce) {
   OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
   window->show();
-  window->sgPlayListDblClickCell(1, 0);
+  window->pPlay->sgPlayListDblClickCell(1, 0);
   Tick(3 + 10); // ten seconds into P
   window->mLog->clear();
 
-  emit window->lbExpand->linkActivated("expand");
-  TdExpandedVideo *expanded = window->dExpandedVideo;
+  emit window->pPlay->lbExpand->linkActivated("expand");
+  TdExpandedVideo *expanded = window->pPlay->dExpandedVideo;
   ASSERT_NE(expanded, nullptr);
   EXPECT_EQ(Log(), std::vector<std::string>{"Restart - 3 p"});
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), PageFor("p"));
   EXPECT_EQ(Text(expanded->windowTitle()), "Now Playing:: P");
-  EXPECT_EQ(Page(*window->wbPlayer), "");
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), "");
 
   Tick(2);
-  emit window->lbExpand->linkActivated("expand"); // only brings it to the front
-  EXPECT_EQ(window->dExpandedVideo, expanded);
+  emit window->pPlay->lbExpand->linkActivated("expand"); // only brings it to the front
+  EXPECT_EQ(window->pPlay->dExpandedVideo, expanded);
   EXPECT_EQ(Log(), std::vector<std::string>{"Restart - 3 p"});
-  EXPECT_EQ(window->TickCount, 2);
+  EXPECT_EQ(window->pPlay->Sequencer->TickCount(), 2);
 }
 
 TEST_F(SequencerTest, ClosingTheExpandedWindowResumesInTheSmallView) {
   OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
   window->show();
-  emit window->lbExpand->linkActivated("expand");
-  window->sgPlayListDblClickCell(1, 0);
+  emit window->pPlay->lbExpand->linkActivated("expand");
+  window->pPlay->sgPlayListDblClickCell(1, 0);
   Tick(3 + 10);
-  QPointer<TdExpandedVideo> expanded = window->dExpandedVideo.data();
-  window->lbNowPlayingTitle->clear();
+  QPointer<TdExpandedVideo> expanded = window->pPlay->dExpandedVideo.data();
+  window->pPlay->lbNowPlayingTitle->clear();
 
   expanded->close();
-  EXPECT_EQ(window->dExpandedVideo, nullptr);
-  EXPECT_EQ(Page(*window->wbPlayer), PageFor("p"));
-  EXPECT_EQ(Text(window->lbNowPlayingTitle->text()), "Now playing: P");
-  EXPECT_EQ(window->PlayPhase, 4); // the count-down goes on where it was
-  EXPECT_EQ(window->TickCount, 10);
+  EXPECT_EQ(window->pPlay->dExpandedVideo, nullptr);
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), PageFor("p"));
+  EXPECT_EQ(Text(window->pPlay->lbNowPlayingTitle->text()), "Now playing: P");
+  EXPECT_EQ(window->pPlay->Sequencer->PlayPhase(), 4); // the count-down goes on where it was
+  EXPECT_EQ(window->pPlay->Sequencer->TickCount(), 10);
   EXPECT_EQ(TopLogLine(), "Lead In - 60");
   EXPECT_TRUE(QTest::qWaitFor([&] { return expanded.isNull(); }, 5000)); // released
 
   // A new click makes a new window; with nothing playing, closing it shows nothing.
-  window->aControlsStopExecute();
-  emit window->lbExpand->linkActivated("expand");
-  ASSERT_NE(window->dExpandedVideo, nullptr);
-  window->dExpandedVideo->close();
-  EXPECT_EQ(Page(*window->wbPlayer), "");
+  window->pPlay->aControlsStopExecute();
+  emit window->pPlay->lbExpand->linkActivated("expand");
+  ASSERT_NE(window->pPlay->dExpandedVideo, nullptr);
+  window->pPlay->dExpandedVideo->close();
+  EXPECT_EQ(Page(*window->pPlay->wbPlayer), "");
 }
 
 } // namespace

@@ -2,18 +2,23 @@
 // send road ending with a share code that the service knows, the receive
 // road into a new and into an existing playlist through the save dialog, and
 // the rules of each step.
-#include "ui/widgets/ImageButtons.h"
-#include "ui/app/MainWindow.h"
-#include "core/settings/Settings.h"
+#include "core/playback/PlaySequencer.h"
 #include "core/playback/VideoDetails.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
-#include "ui/widgets/WebImage.h"
-#include "server/ServerFixture.h"
+#include "core/settings/Settings.h"
 #include "core/sharing/Share.h"
-#include "ui/share/ShareVideosDialog.h"
+#include "server/ServerFixture.h"
 #include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
+#include "ui/app/MainWindow.h"
+#include "ui/find/FindPage.h"
+#include "ui/play/PlayPage.h"
+#include "ui/share/SharePage.h"
+#include "ui/share/ShareVideosDialog.h"
+#include "ui/widgets/ImageButtons.h"
+#include "ui/widgets/ShellWidgets.h"
+#include "ui/widgets/WebImage.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -23,12 +28,19 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -120,18 +132,20 @@ protected:
   // Presses Next (or Restart) after the enable rules have run, as a click would.
   void Next() {
     RunUntilIdle();
-    window->btnShareNext->click();
+    window->pShare->btnShareNext->click();
+    // A send or a fetch runs on a worker thread; the wizard goes on when it ends.
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return !window->pShare->Busy(); }));
     RunUntilIdle();
   }
 
   void ChoosePlayList(const std::string &name) {
-    window->cbSharePlayList->setCurrentIndex(
-        window->cbSharePlayList->findText(QString::fromStdString(name)));
+    window->pShare->cbSharePlayList->setCurrentIndex(
+        window->pShare->cbSharePlayList->findText(QString::fromStdString(name)));
   }
 
   // A real mouse click on a data cell of the grid (rows from 1, as the grid counts).
   void ClickCell(int row, int column) {
-    QTableView *grid = window->sgShareVideos;
+    QTableView *grid = window->pShare->sgShareVideos;
     const QRect cell = grid->visualRect(grid->model()->index(row - 1, column));
     ASSERT_TRUE(cell.isValid());
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
@@ -139,21 +153,21 @@ protected:
 
   std::vector<bool> Ticks() {
     std::vector<bool> ticks;
-    for (int row = 1; row <= window->sgShareVideos->model()->rowCount(); ++row)
-      ticks.push_back(window->IsCellTicked(window->sgShareVideos, 0, row));
+    for (int row = 1; row <= window->pShare->sgShareVideos->model()->rowCount(); ++row)
+      ticks.push_back(window->pShare->IsCellTicked(window->pShare->sgShareVideos, 0, row));
     return ticks;
   }
 
   void FillPeople(const QString &name, const QString &email, const QString &to,
                   const QString &toEmail) {
-    window->edYourName->setText(name);
-    window->edYourEmail->setText(email);
-    window->edRecipientName->setText(to);
-    window->edRecipientEmail->setText(toEmail);
+    window->pShare->edYourName->setText(name);
+    window->pShare->edYourEmail->setText(email);
+    window->pShare->edRecipientName->setText(to);
+    window->pShare->edRecipientEmail->setText(toEmail);
   }
 
-  int Page() const { return window->pcShareWizard->currentIndex(); }
-  QAction *NextAction() const { return window->btnShareNext->defaultAction(); }
+  int Page() const { return window->pShare->pcShareWizard->currentIndex(); }
+  QAction *NextAction() const { return window->pShare->btnShareNext->defaultAction(); }
 
   // A share posted with the program's own client, as another user's program posts it.
   std::string PostShare(const std::string &title, const std::string &note,
@@ -189,29 +203,30 @@ TEST_F(ShareWizardTest, SendRoadEndsWithACodeTheServiceKnows) {
   ChoosePlayList("Road Trip");
   Next();
   ASSERT_EQ(Page(), 1);
-  EXPECT_EQ(NextAction(), window->aShareStep2);
-  EXPECT_EQ(window->cbShareTitle->currentText(), "Road Trip");
+  EXPECT_EQ(NextAction(), window->pShare->aShareStep2);
+  EXPECT_EQ(window->pShare->cbShareTitle->currentText(), "Road Trip");
   EXPECT_EQ(Ticks(), std::vector<bool>({false, false, false}));
-  EXPECT_TRUE(window->edYourName->text().isEmpty()) << "nobody has sent anything yet";
+  EXPECT_TRUE(window->pShare->edYourName->text().isEmpty()) << "nobody has sent anything yet";
 
   ClickCell(1, 1); // a title ticks its row
   ClickCell(3, 0); // so does the check box
   EXPECT_EQ(Ticks(), std::vector<bool>({true, false, true}));
-  EXPECT_EQ(window->lbShareCount->text(), "2 videos marked to share");
-  window->cbShareTitle->setEditText("Songs for the road");
+  EXPECT_EQ(window->pShare->lbShareCount->text(), "2 videos marked to share");
+  window->pShare->cbShareTitle->setEditText("Songs for the road");
   Next();
   ASSERT_EQ(Page(), 2);
   FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
-  window->edEmailNote->setText("Play these loud");
+  window->pShare->edEmailNote->setText("Play these loud");
   Next();
 
   ASSERT_TRUE(boxes.Boxes().empty()) << boxes.Boxes()[0].Text.toStdString();
   ASSERT_EQ(Page(), 4);
-  EXPECT_EQ(NextAction(), window->aShareStep5);
-  EXPECT_EQ(window->btnShareNext->text(), "Restart");
-  EXPECT_FALSE(window->aSharePrevious->isEnabled()) << "no way back from the last page";
-  EXPECT_EQ(window->lbShareConfirm->text(), "Congrats, the songs have been sent off to Bob");
-  const std::string code = window->edNewShareCode->text().toStdString();
+  EXPECT_EQ(NextAction(), window->pShare->aShareStep5);
+  EXPECT_EQ(window->pShare->btnShareNext->text(), "Restart");
+  EXPECT_FALSE(window->pShare->aSharePrevious->isEnabled()) << "no way back from the last page";
+  EXPECT_EQ(window->pShare->lbShareConfirm->text(),
+            "Congrats, the songs have been sent off to Bob");
+  const std::string code = window->pShare->edNewShareCode->text().toStdString();
   ASSERT_FALSE(code.empty());
 
   // The service holds the share as sent: the two ticked videos, in order.
@@ -236,15 +251,15 @@ TEST_F(ShareWizardTest, SendRoadEndsWithACodeTheServiceKnows) {
   StartProgram();
   ChoosePlayList("Road Trip");
   Next();
-  EXPECT_EQ(window->edYourName->text(), "Ann");
-  EXPECT_EQ(window->edYourEmail->text(), "ann@example.org");
+  EXPECT_EQ(window->pShare->edYourName->text(), "Ann");
+  EXPECT_EQ(window->pShare->edYourEmail->text(), "ann@example.org");
 }
 
 TEST_F(ShareWizardTest, AFailedSendSaysSoAndStaysWithTheDetails) {
   MakePlayList("Road Trip", kRoadTrip);
   ChoosePlayList("Road Trip");
   Next();
-  window->aSelectAll->trigger();
+  window->pShare->aSelectAll->trigger();
   Next();
   FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
   server->Server().Stop(); // the service cannot be reached
@@ -253,26 +268,26 @@ TEST_F(ShareWizardTest, AFailedSendSaysSoAndStaysWithTheDetails) {
   EXPECT_EQ(boxes.Boxes()[0].Text,
             "The videos could not be sent. Please check your connection and try again.");
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
-  EXPECT_EQ(window->pcShareWizard->currentWidget(), window->tsShare3);
-  EXPECT_EQ(NextAction(), window->aShareStep3);
-  EXPECT_TRUE(window->aSharePrevious->isEnabled());
-  EXPECT_TRUE(window->edNewShareCode->text().isEmpty());
-  EXPECT_EQ(window->edRecipientName->text(), "Bob") << "the details stay for another try";
+  EXPECT_EQ(window->pShare->pcShareWizard->currentWidget(), window->pShare->tsShare3);
+  EXPECT_EQ(NextAction(), window->pShare->aShareStep3);
+  EXPECT_TRUE(window->pShare->aSharePrevious->isEnabled());
+  EXPECT_TRUE(window->pShare->edNewShareCode->text().isEmpty());
+  EXPECT_EQ(window->pShare->edRecipientName->text(), "Bob") << "the details stay for another try";
   EXPECT_FALSE(StoreReadString("shareName").has_value()) << "nothing was sent, nothing remembered";
 }
 
 TEST_F(ShareWizardTest, StepOneNeedsAPlayListOrACode) {
   MakePlayList("Road Trip", kRoadTrip);
   RunUntilIdle();
-  EXPECT_FALSE(window->aShareStep1->isEnabled());
-  EXPECT_FALSE(window->aSharePrevious->isEnabled());
-  window->edShareCode->setText("X");
+  EXPECT_FALSE(window->pShare->aShareStep1->isEnabled());
+  EXPECT_FALSE(window->pShare->aSharePrevious->isEnabled());
+  window->pShare->edShareCode->setText("X");
   RunUntilIdle();
-  EXPECT_TRUE(window->aShareStep1->isEnabled());
-  window->edShareCode->clear();
+  EXPECT_TRUE(window->pShare->aShareStep1->isEnabled());
+  window->pShare->edShareCode->clear();
   ChoosePlayList("Road Trip");
   RunUntilIdle();
-  EXPECT_TRUE(window->aShareStep1->isEnabled());
+  EXPECT_TRUE(window->pShare->aShareStep1->isEnabled());
 }
 
 TEST_F(ShareWizardTest, StepTwoWantsAMeaningfulTitleAndATick) {
@@ -292,11 +307,12 @@ TEST_F(ShareWizardTest, StepTwoWantsAMeaningfulTitleAndATick) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.typed.toStdString());
-    window->cbShareTitle->setEditText(c.typed);
-    (c.tick ? window->aSelectAll : window->aSelectNone)->trigger();
+    window->pShare->cbShareTitle->setEditText(c.typed);
+    (c.tick ? window->pShare->aSelectAll : window->pShare->aSelectNone)->trigger();
     const std::size_t before = boxes.Boxes().size();
     Next();
-    EXPECT_EQ(window->cbShareTitle->currentText(), c.kept) << "blanks go from the title box itself";
+    EXPECT_EQ(window->pShare->cbShareTitle->currentText(), c.kept)
+        << "blanks go from the title box itself";
     if (*c.message) {
       ASSERT_EQ(boxes.Boxes().size(), before + 1);
       EXPECT_EQ(boxes.Boxes().back().Text, c.message);
@@ -305,9 +321,9 @@ TEST_F(ShareWizardTest, StepTwoWantsAMeaningfulTitleAndATick) {
     } else {
       EXPECT_EQ(boxes.Boxes().size(), before);
       EXPECT_EQ(Page(), 2);
-      window->btnSharePrevious->click();
+      window->pShare->btnSharePrevious->click();
       EXPECT_EQ(Page(), 1);
-      EXPECT_EQ(NextAction(), window->aShareStep2);
+      EXPECT_EQ(NextAction(), window->pShare->aShareStep2);
     }
   }
 }
@@ -316,7 +332,7 @@ TEST_F(ShareWizardTest, TickingRowsAndTheirPicture) {
   MakePlayList("Road Trip", kRoadTrip);
   ChoosePlayList("Road Trip");
   Next();
-  TWebPicture &picture = window->wbShareImage->WebPicture();
+  TWebPicture &picture = window->pShare->wbShareImage->WebPicture();
 
   ClickCell(2, 2); // the duration of row 2
   EXPECT_EQ(Ticks(), std::vector<bool>({false, true, false}));
@@ -326,21 +342,21 @@ TEST_F(ShareWizardTest, TickingRowsAndTheirPicture) {
   EXPECT_EQ(picture.URL(), kRoadTrip[1].Thumbnail) << "a click on a check box fetches nothing";
   ClickCell(2, 1);
   EXPECT_EQ(Ticks(), std::vector<bool>({false, false, true})) << "a second click unticks";
-  EXPECT_EQ(window->lbShareCount->text(), "1 videos marked to share");
+  EXPECT_EQ(window->pShare->lbShareCount->text(), "1 videos marked to share");
 
   // The header row is no data row.
-  QHeaderView *header = window->sgShareVideos->horizontalHeader();
+  QHeaderView *header = window->pShare->sgShareVideos->horizontalHeader();
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                     QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
-  window->sgShareVideosClickCell(1, 0);
+  window->pShare->sgShareVideosClickCell(1, 0);
   EXPECT_EQ(Ticks(), std::vector<bool>({false, false, true}));
 
-  window->btnSelectAll->click();
+  window->pShare->btnSelectAll->click();
   EXPECT_EQ(Ticks(), std::vector<bool>({true, true, true}));
-  EXPECT_EQ(window->lbShareCount->text(), "3 videos marked to share");
-  window->btnSelectNone->click();
+  EXPECT_EQ(window->pShare->lbShareCount->text(), "3 videos marked to share");
+  window->pShare->btnSelectNone->click();
   EXPECT_EQ(Ticks(), std::vector<bool>({false, false, false}));
-  EXPECT_EQ(window->lbShareCount->text(), "0 videos marked to share");
+  EXPECT_EQ(window->pShare->lbShareCount->text(), "0 videos marked to share");
 }
 
 TEST_F(ShareWizardTest, BackToStepOneForAnotherPlayList) {
@@ -348,27 +364,28 @@ TEST_F(ShareWizardTest, BackToStepOneForAnotherPlayList) {
   MakePlayList("Quiet Hours", kQuiet);
   ChoosePlayList("Road Trip");
   Next();
-  window->aSelectAll->trigger();
+  window->pShare->aSelectAll->trigger();
   RunUntilIdle();
-  ASSERT_TRUE(window->aSharePrevious->isEnabled());
-  window->btnSharePrevious->click();
+  ASSERT_TRUE(window->pShare->aSharePrevious->isEnabled());
+  window->pShare->btnSharePrevious->click();
   EXPECT_EQ(Page(), 0);
-  EXPECT_EQ(NextAction(), window->aShareStep1);
+  EXPECT_EQ(NextAction(), window->pShare->aShareStep1);
   ChoosePlayList("Quiet Hours");
   Next();
-  EXPECT_EQ(window->cbShareTitle->currentText(), "Quiet Hours");
-  EXPECT_EQ(
-      window->sgShareVideos->model()->data(window->sgShareVideos->model()->index(1, 1)).toString(),
-      "Night Birds");
+  EXPECT_EQ(window->pShare->cbShareTitle->currentText(), "Quiet Hours");
+  EXPECT_EQ(window->pShare->sgShareVideos->model()
+                ->data(window->pShare->sgShareVideos->model()->index(1, 1))
+                .toString(),
+            "Night Birds");
   EXPECT_EQ(Ticks(), std::vector<bool>({false, false}));
-  EXPECT_EQ(window->lbShareCount->text(), "0 videos marked to share");
+  EXPECT_EQ(window->pShare->lbShareCount->text(), "0 videos marked to share");
 }
 
 TEST_F(ShareWizardTest, StepThreeWantsFourFieldsInOrder) {
   MakePlayList("Road Trip", kRoadTrip);
   ChoosePlayList("Road Trip");
   Next();
-  window->aSelectAll->trigger();
+  window->pShare->aSelectAll->trigger();
   Next();
   ASSERT_EQ(Page(), 2);
   server->Server().Stop(); // so the case that passes every check ends in a failed send
@@ -398,28 +415,28 @@ TEST_F(ShareWizardTest, RestartKeepsWhatItShould) {
   MakePlayList("Road Trip", kRoadTrip);
   ChoosePlayList("Road Trip");
   Next();
-  window->aSelectAll->trigger();
-  window->cbShareTitle->setEditText("Songs for the road");
+  window->pShare->aSelectAll->trigger();
+  window->pShare->cbShareTitle->setEditText("Songs for the road");
   Next();
   FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
-  window->edEmailNote->setText("Loud");
+  window->pShare->edEmailNote->setText("Loud");
   Next();
   ASSERT_EQ(Page(), 4);
-  const QString code = window->edNewShareCode->text();
-  window->edShareCode->setText("typed earlier");
+  const QString code = window->pShare->edNewShareCode->text();
+  window->pShare->edShareCode->setText("typed earlier");
   Next(); // Restart
   EXPECT_EQ(Page(), 0);
-  EXPECT_EQ(NextAction(), window->aShareStep1);
-  EXPECT_FALSE(window->cdsShare->Active());
-  for (QLineEdit *cleared :
-       {window->edRecipientName, window->edRecipientEmail, window->edEmailNote})
+  EXPECT_EQ(NextAction(), window->pShare->aShareStep1);
+  EXPECT_FALSE(window->pShare->cdsShare->Active());
+  for (QLineEdit *cleared : {window->pShare->edRecipientName, window->pShare->edRecipientEmail,
+                             window->pShare->edEmailNote})
     EXPECT_TRUE(cleared->text().isEmpty()) << cleared->objectName().toStdString();
-  EXPECT_EQ(window->cbShareTitle->currentText(), "Songs for the road");
-  EXPECT_EQ(window->edYourName->text(), "Ann");
-  EXPECT_EQ(window->edYourEmail->text(), "ann@example.org");
-  EXPECT_EQ(window->cbSharePlayList->currentText(), "Road Trip");
-  EXPECT_EQ(window->edShareCode->text(), "typed earlier");
-  EXPECT_EQ(window->edNewShareCode->text(), code);
+  EXPECT_EQ(window->pShare->cbShareTitle->currentText(), "Songs for the road");
+  EXPECT_EQ(window->pShare->edYourName->text(), "Ann");
+  EXPECT_EQ(window->pShare->edYourEmail->text(), "ann@example.org");
+  EXPECT_EQ(window->pShare->cbSharePlayList->currentText(), "Road Trip");
+  EXPECT_EQ(window->pShare->edShareCode->text(), "typed earlier");
+  EXPECT_EQ(window->pShare->edNewShareCode->text(), code);
 }
 
 TEST_F(ShareWizardTest, ReceivedVideosGoIntoANewPlayListNamedAfterTheShare) {
@@ -427,7 +444,7 @@ TEST_F(ShareWizardTest, ReceivedVideosGoIntoANewPlayListNamedAfterTheShare) {
   const std::string code = PostShare("Quiet Hours", "For the evening", kQuiet);
   ASSERT_FALSE(code.empty());
   ChoosePlayList("Road Trip"); // a code wins over a chosen playlist
-  window->edShareCode->setText(QString::fromStdString(code));
+  window->pShare->edShareCode->setText(QString::fromStdString(code));
   DialogAnswerer answer([](TdShareVideos &dialog) {
     EXPECT_EQ(dialog.lbShareNumber->text(), "2 videos have been found in the share key.");
     EXPECT_EQ(dialog.lbShareNote->text(), "Note: For the evening");
@@ -446,9 +463,9 @@ TEST_F(ShareWizardTest, ReceivedVideosGoIntoANewPlayListNamedAfterTheShare) {
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Information);
   EXPECT_EQ(PlayListTitles("Quiet Hours"), std::vector<std::string>({"Slow River", "Night Birds"}));
   EXPECT_EQ(window->pMain->currentWidget(), window->pPlay);
-  EXPECT_TRUE(window->edShareCode->text().isEmpty());
-  EXPECT_GE(window->cbPlayLists->findText("Quiet Hours"), 0);
-  EXPECT_GE(window->cbSharePlayList->findText("Quiet Hours"), 0);
+  EXPECT_TRUE(window->pShare->edShareCode->text().isEmpty());
+  EXPECT_GE(window->pPlay->cbPlayLists->findText("Quiet Hours"), 0);
+  EXPECT_GE(window->pShare->cbSharePlayList->findText("Quiet Hours"), 0);
   EXPECT_EQ(Page(), 0);
 
   // The received records keep what the sender's playlist held.
@@ -463,9 +480,10 @@ TEST_F(ShareWizardTest, ReceivedVideosGoIntoANewPlayListNamedAfterTheShare) {
 
 TEST_F(ShareWizardTest, ReceivedVideosAddedToThePlayListOpenOnThePlayPage) {
   MakePlayList("Road Trip", kRoadTrip);
-  window->cbPlayLists->setCurrentIndex(window->cbPlayLists->findText("Road Trip"));
-  ASSERT_EQ(window->sgPlayList->model()->rowCount(), 3);
-  window->edShareCode->setText(QString::fromStdString(PostShare("Quiet Hours", "", kQuiet)));
+  window->pPlay->cbPlayLists->setCurrentIndex(window->pPlay->cbPlayLists->findText("Road Trip"));
+  ASSERT_EQ(window->pPlay->sgPlayList->model()->rowCount(), 3);
+  window->pShare->edShareCode->setText(
+      QString::fromStdString(PostShare("Quiet Hours", "", kQuiet)));
   DialogAnswerer answer([](TdShareVideos &dialog) {
     dialog.cbAddPlayList->setCurrentIndex(dialog.cbAddPlayList->findText("Road Trip"));
     EXPECT_TRUE(dialog.edPlayListName->text().isEmpty()) << "choosing a playlist empties the name";
@@ -480,9 +498,9 @@ TEST_F(ShareWizardTest, ReceivedVideosAddedToThePlayListOpenOnThePlayPage) {
                 {"Highway Song", "Desert Rain", "Neon Diner", "Slow River", "Night Birds"}));
   EXPECT_FALSE(window->PlayListManager->HasPlayList("Quiet Hours"));
   // The Play page shows them at once, and its next save keeps them.
-  EXPECT_EQ(window->sgPlayList->model()->rowCount(), 5);
-  window->cdsPlayList->First();
-  window->aDeleteVideoExecute();
+  EXPECT_EQ(window->pPlay->sgPlayList->model()->rowCount(), 5);
+  window->pPlay->cdsPlayList->First();
+  window->pPlay->aDeleteVideoExecute();
   EXPECT_EQ(PlayListTitles("Road Trip"),
             std::vector<std::string>({"Desert Rain", "Neon Diner", "Slow River", "Night Birds"}));
 }
@@ -490,7 +508,7 @@ TEST_F(ShareWizardTest, ReceivedVideosAddedToThePlayListOpenOnThePlayPage) {
 TEST_F(ShareWizardTest, TheSaveDialogWantsAChoiceOrAName) {
   MakePlayList("Road Trip", kRoadTrip);
   const std::string code = PostShare("", "", kQuiet); // a share without a title
-  window->edShareCode->setText(QString::fromStdString(code));
+  window->pShare->edShareCode->setText(QString::fromStdString(code));
   DialogAnswerer answer([&](TdShareVideos &dialog) {
     EXPECT_TRUE(dialog.edPlayListName->text().isEmpty());
     dialog.iFindSave->click();
@@ -514,25 +532,25 @@ TEST_F(ShareWizardTest, TheSaveDialogWantsAChoiceOrAName) {
 TEST_F(ShareWizardTest, ClosingTheSaveDialogSavesNothing) {
   MakePlayList("Road Trip", kRoadTrip);
   const QString code = QString::fromStdString(PostShare("Quiet Hours", "", kQuiet));
-  window->edShareCode->setText(code);
+  window->pShare->edShareCode->setText(code);
   DialogAnswerer answer([](TdShareVideos &dialog) { dialog.close(); });
   Next();
   ASSERT_TRUE(answer.Shown());
   EXPECT_EQ(dShareVideos, nullptr);
   EXPECT_TRUE(boxes.Boxes().empty());
   EXPECT_FALSE(window->PlayListManager->HasPlayList("Quiet Hours"));
-  EXPECT_EQ(window->edShareCode->text(), code);
+  EXPECT_EQ(window->pShare->edShareCode->text(), code);
   EXPECT_EQ(window->pMain->currentWidget(), window->pShare);
   EXPECT_EQ(Page(), 0);
 }
 
 TEST_F(ShareWizardTest, AnUnknownCodeIsRefused) {
-  window->edShareCode->setText("NOSUCHCODE");
+  window->pShare->edShareCode->setText("NOSUCHCODE");
   Next();
   ASSERT_EQ(boxes.Boxes().size(), 1u);
   EXPECT_EQ(boxes.Boxes()[0].Text, "You have entered an invalid share code... please try again");
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
-  EXPECT_EQ(window->edShareCode->text(), "NOSUCHCODE");
+  EXPECT_EQ(window->pShare->edShareCode->text(), "NOSUCHCODE");
   EXPECT_EQ(Page(), 0);
   EXPECT_EQ(dShareVideos, startupDialog) << "no dialog was made";
 }
@@ -544,12 +562,12 @@ TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
   Next();
   ClickCell(2, 1);
   ClickCell(3, 1);
-  window->cbShareTitle->setEditText("From Ann with love");
+  window->pShare->cbShareTitle->setEditText("From Ann with love");
   Next();
   FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
-  window->edEmailNote->setText(QString::fromUtf8("Enjoy — Ann"));
+  window->pShare->edEmailNote->setText(QString::fromUtf8("Enjoy — Ann"));
   Next();
-  const QString code = window->edNewShareCode->text();
+  const QString code = window->pShare->edNewShareCode->text();
   ASSERT_FALSE(code.isEmpty());
   window.reset();
 
@@ -558,8 +576,9 @@ TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
   StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(server->Server().ServicePort()));
   StoreWriteString("VideoWebHost", server->Server().WebHost());
   StartProgram();
-  EXPECT_TRUE(window->cbSharePlayList->findText("Road Trip") < 0) << "Bob has playlists of his own";
-  window->edShareCode->setText(" " + code.toLower() + " ");
+  EXPECT_TRUE(window->pShare->cbSharePlayList->findText("Road Trip") < 0)
+      << "Bob has playlists of his own";
+  window->pShare->edShareCode->setText(" " + code.toLower() + " ");
   DialogAnswerer answer([](TdShareVideos &dialog) {
     EXPECT_EQ(dialog.lbShareNote->text(), QString::fromUtf8("Note: Enjoy — Ann"));
     dialog.iFindSave->click();
@@ -571,4 +590,92 @@ TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
   EXPECT_EQ(PlayListTitles("From Ann with love"),
             std::vector<std::string>({"Desert Rain", "Neon Diner"}));
   window.reset();
+}
+
+namespace {
+
+// A service that takes connections and never answers: the kernel accepts them
+// into the listening socket's queue, and nobody reads them. Closing it resets
+// every connection it holds.
+class SilentService {
+public:
+  SilentService() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+      ADD_FAILURE() << "no listening socket";
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentService() { Close(); }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int Port() const { return port_; }
+
+private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+} // namespace
+
+TEST_F(ShareWizardTest, ASilentServiceNeverFreezesTheWindow) {
+  SilentService silent;
+  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(silent.Port()));
+  auto waitWhileHandlingEvents = [&] {
+    // The window keeps handling events (a timer ticks) while the wizard waits.
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(5);
+    EXPECT_TRUE(test::ProcessEventsUntil([&] { return ticks >= 20; }));
+    EXPECT_TRUE(window->pShare->Busy());
+  };
+
+  // Receiving: the code is looked up while the page shows that it is busy.
+  window->pShare->edShareCode->setText("ABCDEFGH");
+  RunUntilIdle();
+  window->pShare->btnShareNext->click();
+  waitWhileHandlingEvents();
+  EXPECT_TRUE(window->pShare->acpFetching->isVisible());
+  EXPECT_TRUE(window->pShare->acpFetching->Running());
+  EXPECT_FALSE(window->pShare->btnShareNext->isEnabled()) << "no second exchange meanwhile";
+  EXPECT_TRUE(window->pShare->edShareCode->isReadOnly());
+  window->pShare->aShareStep1Execute(); // even called directly, nothing starts
+  EXPECT_TRUE(boxes.Boxes().empty());
+
+  // Closing the window during the wait does not wait for the exchange.
+  QPointer<QThread> exchange = window->pShare->Exchange();
+  ASSERT_TRUE(exchange);
+  window.reset();
+  EXPECT_TRUE(exchange) << "the exchange still runs, abandoned";
+  silent.Close(); // the service goes; the abandoned exchange ends and cleans up
+  EXPECT_TRUE(test::ProcessEventsUntil([&] { return exchange.isNull(); }));
+
+  // Sending: the same, from the waiting page with its busy picture.
+  SilentService another;
+  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(another.Port()));
+  StartProgram();
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  window->pShare->aSelectAll->trigger();
+  Next();
+  FillPeople("Ann", "ann@example.org", "Bob", "bob@example.org");
+  RunUntilIdle();
+  window->pShare->btnShareNext->click();
+  waitWhileHandlingEvents();
+  EXPECT_EQ(window->pShare->pcShareWizard->currentWidget(), window->pShare->tsShare4);
+  EXPECT_TRUE(window->pShare->acpSharing->Running());
+  EXPECT_FALSE(window->pShare->btnShareNext->isEnabled());
+  EXPECT_FALSE(window->pShare->btnSharePrevious->isEnabled());
+  exchange = window->pShare->Exchange();
+  window.reset();
+  another.Close();
+  EXPECT_TRUE(test::ProcessEventsUntil([&] { return exchange.isNull(); }));
 }

@@ -3,13 +3,17 @@
 // its progress, the installer started and the program ended; and every road on
 // which nothing may be started.
 #include "ui/update/SoftwareUpdateDialog.h"
-#include "ui/app/MainWindow.h"
-#include "core/settings/Settings.h"
 #include "core/common/TextHelpers.h"
+#include "core/playback/PlaySequencer.h"
+#include "core/settings/Settings.h"
+#include "core/update/Updaters.h"
 #include "server/ServerFixture.h"
 #include "support/EventLoop.h"
 #include "support/TestKeys.h"
-#include "core/update/Updaters.h"
+#include "ui/app/MainWindow.h"
+#include "ui/find/FindPage.h"
+#include "ui/play/PlayPage.h"
+#include "ui/share/SharePage.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -116,7 +120,7 @@ protected:
     Settings = new TSettings();
     window = std::make_unique<TfMain>();
     window->show();
-    dialog = new TdSoftwareUpdate(window.get(), trusted.PublicPem);
+    dialog = new TdSoftwareUpdate(window.get(), Settings->TempPath(), trusted.PublicPem);
   }
 
   bool MarkerAppears() {

@@ -1,0 +1,349 @@
+#include "ui/find/FindPage.h"
+
+#include "core/playlists/PlayListManager.h"
+#include "core/search/TubeSearch.h"
+#include "ui/find/ResultPanels.h"
+#include "ui/widgets/Controls.h"
+#include "ui/widgets/Guarded.h"
+#include "ui/widgets/ImageButtons.h"
+#include "ui/widgets/PlayListCombo.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMovie>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+namespace sonabox {
+
+namespace {
+
+constexpr int WheelNotch = 120; // wheel units per notch
+constexpr int WheelStep = 40;   // pixels the result area moves per notch
+
+} // namespace
+
+TFindPage::TFindPage(TPlayListManager &store, QWidget *parent) : QWidget(parent), store_(store) {
+  setObjectName("pFind");
+  Paint(this, kPage);
+  alFind = ActionList("alFind", this);
+  aSearch = Action("aSearch", "Search", alFind);
+  aSaveVideos = Action("aSaveVideos", "Save Videos", alFind);
+  aAddMore = Action("aAddMore", "More", alFind);
+
+  auto *page = new QVBoxLayout(this);
+  page->setContentsMargins(0, 0, 0, 0);
+  page->setSpacing(0);
+  CreateSearchBar();
+  CreateResultArea();
+  CreateSaveBar();
+  ConnectEvents();
+}
+
+TFindPage::~TFindPage() { ClearResults(); }
+
+// ------------------------------------------------------------------ building
+
+void TFindPage::CreateSearchBar() {
+  pFindTop = Panel("pFindTop", this);
+  pFindTop->setFixedHeight(57);
+  auto *bar = new QGridLayout(pFindTop);
+  bar->setContentsMargins(10, 4, 10, 4);
+  bar->setHorizontalSpacing(8);
+  bar->setVerticalSpacing(2);
+  lbSearchYouTube = Label("lbSearchYouTube", "Search for new tunes to add", pFindTop, true);
+  edTubeSearch = Edit("edTubeSearch", pFindTop);
+  edTubeSearch->setClearButtonEnabled(true);
+  lbSearchYouTube->setBuddy(edTubeSearch);
+  lbCategory = Label("lbCategory", "Category", pFindTop, true);
+  cbCategory = Combo("cbCategory", pFindTop);
+  cbCategory->setFixedWidth(126);
+  cbCategory->setMaxVisibleItems(12);
+  cbCategory->addItems({"Any", "Animals", "Autos", "Comedy", "Education", "Film", "Games", "Howto",
+                        "Music", "News", "Nonprofit", "People", "Shortmov", "Sports", "Tech",
+                        "Travel", "Videoblog"});
+  lbCategory->setBuddy(cbCategory);
+  iFindSearch = new TImageButton(11, {32, 32}, "Search", pFindTop);
+  iFindSearch->setObjectName("iFindSearch");
+  btnStartSearch = CarrierButton("btnStartSearch", aSearch, pFindTop);
+  iFindAdd = Label("iFindAdd", "", pFindTop);
+  iFindAdd->setPixmap(QPixmap(":/images/ADD.png"));
+  iFindAdd->hide();
+  iFindRemove = Label("iFindRemove", "", pFindTop);
+  iFindRemove->setPixmap(QPixmap(":/images/REMOVE.png"));
+  iFindRemove->hide();
+  bar->addWidget(lbSearchYouTube, 0, 0);
+  bar->addWidget(lbCategory, 0, 1);
+  bar->addWidget(edTubeSearch, 1, 0);
+  bar->addWidget(cbCategory, 1, 1);
+  bar->addWidget(iFindSearch, 0, 2, 2, 1, Qt::AlignVCenter);
+  bar->setColumnStretch(0, 1);
+  layout()->addWidget(pFindTop);
+}
+
+void TFindPage::CreateResultArea() {
+  // The result area with the busy picture behind it.
+  auto *results = Panel("pResults", this);
+  Paint(results, kResults);
+  auto *stack = new QGridLayout(results);
+  stack->setContentsMargins(0, 0, 0, 0);
+  imgProgress = Label("imgProgress", "", results);
+  imgProgress->setFixedSize(32, 32);
+  imgProgress->setAccessibleName("Searching");
+  imgProgressMovie = new QMovie(":/images/PROGRESS.gif", {}, imgProgress);
+  imgProgress->setMovie(imgProgressMovie);
+  sbResults = new QScrollArea(results);
+  sbResults->setObjectName("sbResults");
+  sbResults->setAccessibleName("Search results");
+  sbResults->setFrameShape(QFrame::NoFrame);
+  sbResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  sbResults->setWidgetResizable(true);
+  sbResults->verticalScrollBar()->setSingleStep(20);
+  auto *content = Panel("sbResultsContent", sbResults);
+  Paint(content, kResults);
+  sbResults->setWidget(content);
+  Paint(sbResults->viewport(), kResults);
+  stack->addWidget(imgProgress, 0, 0, Qt::AlignCenter);
+  stack->addWidget(sbResults, 0, 0);
+  sbResults->raise();
+  static_cast<QVBoxLayout *>(layout())->addWidget(results, 1);
+}
+
+void TFindPage::CreateSaveBar() {
+  pFindBottom = Panel("pFindBottom", this);
+  pFindBottom->setFixedHeight(78);
+  auto *save = new QGridLayout(pFindBottom);
+  save->setContentsMargins(10, 4, 10, 4);
+  save->setHorizontalSpacing(8);
+  save->setVerticalSpacing(2);
+  Label1 = Label("Label1", "Add videos to play list: ", pFindBottom);
+  cbAddPlayList = Combo("cbAddPlayList", pFindBottom);
+  cbAddPlayList->setFixedWidth(263);
+  Label1->setBuddy(cbAddPlayList);
+  lbOrNewPlayList = Label("lbOrNewPlayList", "Or create new play list:", pFindBottom);
+  edPlayListName = Edit("edPlayListName", pFindBottom);
+  edPlayListName->setFixedWidth(263);
+  lbOrNewPlayList->setBuddy(edPlayListName);
+  iFindSave = new TImageButton(12, {48, 48}, "Save Videos", pFindBottom);
+  iFindSave->setObjectName("iFindSave");
+  btnFindSave = CarrierButton("btnFindSave", aSaveVideos, pFindBottom);
+  btnMore = LinkedButton("btnMore", aAddMore, pFindBottom);
+  btnMore->hide();
+  save->addWidget(Label1, 0, 0);
+  save->addWidget(cbAddPlayList, 1, 0);
+  save->addWidget(lbOrNewPlayList, 0, 1);
+  save->addWidget(edPlayListName, 1, 1);
+  save->addWidget(iFindSave, 0, 2, 2, 1, Qt::AlignVCenter);
+  save->setColumnStretch(3, 1);
+  save->setRowStretch(2, 1);
+  save->addWidget(btnMore, 0, 4, 2, 1, Qt::AlignVCenter | Qt::AlignRight);
+  layout()->addWidget(pFindBottom);
+}
+
+void TFindPage::ConnectEvents() {
+  ConnectControlImage(*iFindSearch);
+  ConnectControlImage(*iFindSave);
+  connect(aSearch, &QAction::triggered, this, &TFindPage::aSearchExecute);
+  connect(iFindSearch, &TImageButton::clicked, this, &TFindPage::aSearchExecute);
+  connect(aAddMore, &QAction::triggered, this, &TFindPage::aAddMoreExecute);
+  connect(aSaveVideos, &QAction::triggered, this, Guarded(this, &TFindPage::aSaveVideosExecute));
+  connect(iFindSave, &TImageButton::clicked, this, Guarded(this, &TFindPage::aSaveVideosExecute));
+  connect(cbAddPlayList, &QComboBox::currentTextChanged, this, &TFindPage::cbAddPlayListChange);
+  connect(cbCategory, &QComboBox::currentTextChanged, this, &TFindPage::cbAddPlayListChange);
+  // Enter in the keywords, a character typed into the new playlist's name, the
+  // wheel over the result area or unused by the control under the pointer, and
+  // the resizing of the result area; the busy picture runs only while uncovered.
+  edTubeSearch->installEventFilter(this);
+  edPlayListName->installEventFilter(this);
+  sbResults->installEventFilter(this);
+  sbResults->viewport()->installEventFilter(this);
+  sbResults->verticalScrollBar()->installEventFilter(this);
+  installEventFilter(this);
+}
+
+bool TFindPage::eventFilter(QObject *watched, QEvent *event) {
+  switch (event->type()) {
+  case QEvent::KeyPress: {
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (watched == edTubeSearch) return edTubeSearchKeyPress(key->key());
+    if (watched == edPlayListName && !key->text().isEmpty()) edPlayListNameKeyPress();
+    break;
+  }
+  case QEvent::Wheel: return Wheel(static_cast<QWheelEvent *>(event));
+  case QEvent::Resize:
+    if (watched == sbResults) sbResultsResize();
+    break;
+  case QEvent::Hide:
+    if (watched == sbResults) imgProgressMovie->start();
+    break;
+  case QEvent::Show:
+    if (watched == sbResults) imgProgressMovie->stop();
+    break;
+  default: break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// Whole notches are passed on; finer wheels add up to them. Only while the
+// page is shown.
+bool TFindPage::Wheel(QWheelEvent *event) {
+  if (!isVisible()) return false;
+  wheelDelta_ += event->angleDelta().y();
+  for (; wheelDelta_ <= -WheelNotch; wheelDelta_ += WheelNotch) sbResultsMouseWheelDown();
+  for (; wheelDelta_ >= WheelNotch; wheelDelta_ -= WheelNotch) sbResultsMouseWheelUp();
+  event->accept();
+  return true;
+}
+
+// ------------------------------------------------------------- enable rules
+
+void TFindPage::RunEnableRules() {
+  aSearchUpdate();
+  aSaveVideosUpdate();
+}
+
+void TFindPage::aSearchUpdate() {
+  const bool enabled = !edTubeSearch->text().isEmpty() && !TubeSearch;
+  aSearch->setEnabled(enabled);
+  EnableControlImage(*iFindSearch, enabled);
+}
+
+void TFindPage::aSaveVideosUpdate() {
+  const bool enabled = !VisualResults.empty() && (!cbAddPlayList->currentText().isEmpty() ||
+                                                  !edPlayListName->text().isEmpty());
+  aSaveVideos->setEnabled(enabled);
+  EnableControlImage(*iFindSave, enabled);
+}
+
+// ------------------------------------------------------------------- search
+
+void TFindPage::aSearchExecute() {
+  if (TubeSearch) return;
+  auto *search =
+      new TTubeSearch(edTubeSearch->text().toStdString(), cbCategory->currentText().toStdString());
+  search->SetOnTerminate(this, [this](TTubeSearch &s) { OnTubeSearchTerminate(s); });
+  TubeSearch = search;
+  search->start();
+  // The old panels go while the request is under way; its results can only
+  // arrive on this thread, after them.
+  ClearResults();
+  SearchKeywords = edTubeSearch->text().toStdString();
+  SearchCategory = cbCategory->currentText().toStdString();
+  sbResults->hide();
+}
+
+void TFindPage::aAddMoreExecute() {
+  if (TubeSearch) return;
+  auto *search = new TTubeSearch(SearchKeywords, SearchCategory);
+  search->SetStartIndex(static_cast<int32_t>(VisualResults.size()) + 1);
+  search->SetOnTerminate(this, [this](TTubeSearch &s) { OnTubeSearchTerminate(s); });
+  TubeSearch = search;
+  search->start();
+  sbResults->hide();
+}
+
+bool TFindPage::edTubeSearchKeyPress(int key) {
+  if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+  aSearchUpdate();
+  if (aSearch->isEnabled()) aSearchExecute();
+  return true;
+}
+
+void TFindPage::OnTubeSearchTerminate(TTubeSearch &search) {
+  QWidget *area = sbResults->widget();
+  QScrollBar *bar = sbResults->verticalScrollBar();
+  const int scrolled = bar->value();
+  const int areaWidth = sbResults->width();
+  const QPixmap add = iFindAdd->pixmap();
+  for (const TVideo &video : search.Videos()) {
+    const int index = static_cast<int>(VisualResults.size());
+    auto *result = new TVisualResult(video, area);
+    VisualResults.push_back(result);
+    SetSelection(*result, false, add);
+    result->DescriptionLabel->resize(areaWidth - 165, result->DescriptionLabel->height());
+    result->Panel->Tag = index;
+    connect(result->Panel, &TClickPanel::Clicked, this, &TFindPage::ModifySongSelection);
+    result->Panel->setGeometry(0, index * ResultPanelPitch, areaWidth - 20, ResultPanelHeight);
+    result->SelectImage->Tag = index;
+    connect(result->SelectImage, &TClickImage::Clicked, this, &TFindPage::ModifySongSelection);
+    result->SelectImage->move(areaWidth - result->SelectImage->width() - 25, 8);
+  }
+  if (!VisualResults.empty())
+    area->setMinimumHeight(static_cast<int>(VisualResults.size()) * ResultPanelPitch -
+                           (ResultPanelPitch - ResultPanelHeight));
+  if (static_cast<int64_t>(VisualResults.size()) < search.TotalResults()) btnMore->show();
+  sbResults->show();
+  bar->setValue(scrolled);
+  TubeSearch = nullptr;
+}
+
+void TFindPage::ClearResults() {
+  for (TVisualResult *result : VisualResults) delete result;
+  VisualResults.clear();
+  sbResults->widget()->setMinimumHeight(0);
+  btnMore->hide();
+}
+
+void TFindPage::ModifySongSelection(int index) {
+  if (index < 0 || index >= static_cast<int>(VisualResults.size())) return;
+  TVisualResult &result = *VisualResults[index];
+  if (result.Selected)
+    SetSelection(result, false, iFindAdd->pixmap());
+  else
+    SetSelection(result, true, iFindRemove->pixmap());
+}
+
+void TFindPage::sbResultsMouseWheelDown() {
+  QScrollBar *bar = sbResults->verticalScrollBar();
+  bar->setValue(bar->value() + WheelStep);
+}
+
+void TFindPage::sbResultsMouseWheelUp() {
+  QScrollBar *bar = sbResults->verticalScrollBar();
+  bar->setValue(bar->value() - WheelStep);
+}
+
+void TFindPage::sbResultsResize() {
+  if (VisualResults.empty() || !sbResults->isVisible()) return;
+  sbResults->setUpdatesEnabled(false);
+  const int width = sbResults->width() - 20;
+  for (TVisualResult *result : VisualResults) result->Panel->resize(width, result->Panel->height());
+  sbResults->setUpdatesEnabled(true);
+}
+
+// --------------------------------------------------------------------- save
+
+void TFindPage::aSaveVideosExecute() {
+  TVideos ticked;
+  for (const TVisualResult *result : VisualResults)
+    if (result->Selected) ticked.push_back(result->Video);
+  std::string name = cbAddPlayList->currentText().toStdString();
+  const bool create = name.empty();
+  if (create) name = edPlayListName->text().toStdString();
+  const std::string fileName = AddVideosToPlayList(store_, name, create, ticked);
+  emit PlayListsChanged(true);
+  emit PlayListSaved(fileName);
+  QMessageBox::information(
+      this, QGuiApplication::applicationDisplayName(),
+      QString::fromStdString(std::to_string(ticked.size()) + " videos added to \"" + name + "\""));
+}
+
+void TFindPage::FillPlayLists(const QString &remembered) {
+  FillPlayListCombo(cbAddPlayList, store_, remembered);
+}
+
+void TFindPage::cbAddPlayListChange() { edPlayListName->clear(); }
+
+void TFindPage::edPlayListNameKeyPress() { cbAddPlayList->setCurrentIndex(-1); }
+
+} // namespace sonabox

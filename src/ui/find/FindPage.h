@@ -1,0 +1,113 @@
+#pragma once
+// TFindPage, "pFind": searching the video feed and saving ticked results into
+// a playlist.
+//
+// The search bar starts a search thread (one at a time); its results become
+// panels in the result area, each ticked or unticked by a click; "More" asks
+// for the next page of the same search. The save bar stores the ticked videos
+// in the playlist chosen in cbAddPlayList, or in a new one named in
+// edPlayListName (the two exclude each other).
+//
+// The page tells the window, by signals, that the list of playlists changed
+// and which playlist file it saved; it never reaches into other pages.
+#include <QString>
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMovie;
+class QScrollArea;
+class QToolButton;
+class QWheelEvent;
+
+namespace sonabox {
+
+class TImageButton;
+class TPlayListManager;
+class TTubeSearch;
+class TVisualResult;
+
+class TFindPage : public QWidget {
+  Q_OBJECT
+public:
+  // `store` must outlive the page.
+  TFindPage(TPlayListManager &store, QWidget *parent);
+  ~TFindPage() override;
+
+  // The search bar.
+  QWidget *pFindTop;
+  QLabel *lbSearchYouTube;
+  QLineEdit *edTubeSearch;
+  QLabel *lbCategory;
+  QComboBox *cbCategory;
+  TImageButton *iFindSearch;      // tag 11
+  QToolButton *btnStartSearch;    // hidden carrier of aSearch
+  QLabel *iFindAdd, *iFindRemove; // hidden; the "ADD" and "REMOVE" pictures
+  // The result area: panels go on sbResults->widget().
+  QScrollArea *sbResults;
+  QLabel *imgProgress; // busy picture behind sbResults: seen while sbResults is hidden
+  QMovie *imgProgressMovie;
+  // The save bar.
+  QWidget *pFindBottom;
+  QLabel *Label1;
+  QComboBox *cbAddPlayList;
+  QLabel *lbOrNewPlayList;
+  QLineEdit *edPlayListName;
+  TImageButton *iFindSave;  // tag 12
+  QToolButton *btnFindSave; // hidden carrier of aSaveVideos
+  QToolButton *btnMore;     // aAddMore, hidden at start
+  QActionGroup *alFind;
+  QAction *aSearch, *aSaveVideos, *aAddMore;
+
+  TTubeSearch *TubeSearch = nullptr;          // the running search, if any
+  std::vector<TVisualResult *> VisualResults; // the result panels, owned
+  std::string SearchKeywords, SearchCategory; // of the last search started; "More" repeats them
+
+  // The enable rules, run by the window when the event queue is empty.
+  void RunEnableRules();
+  void aSearchUpdate();
+  void aSaveVideosUpdate();
+
+  void aSearchExecute();
+  void aAddMoreExecute();
+  void aSaveVideosExecute();
+  bool edTubeSearchKeyPress(int key); // true: the key is consumed
+  void OnTubeSearchTerminate(TTubeSearch &search);
+  void ClearResults();
+  void ModifySongSelection(int index); // the panel's index in VisualResults
+  void sbResultsMouseWheelDown();      // one notch
+  void sbResultsMouseWheelUp();
+  void sbResultsResize();
+  // Fills cbAddPlayList with the playlist names; selects `remembered` when listed.
+  void FillPlayLists(const QString &remembered);
+  void cbAddPlayListChange();    // also the change handler of cbCategory
+  void edPlayListNameKeyPress(); // a character typed into edPlayListName
+
+signals:
+  // The playlists were added to; with `keep`, the lists select the playlist
+  // chosen in cbAddPlayList.
+  void PlayListsChanged(bool keep);
+  // This playlist file was written.
+  void PlayListSaved(const std::string &fileName);
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  void CreateSearchBar();
+  void CreateResultArea();
+  void CreateSaveBar();
+  void ConnectEvents();
+  bool Wheel(QWheelEvent *event);
+
+  TPlayListManager &store_;
+  int wheelDelta_ = 0;
+};
+
+} // namespace sonabox

@@ -1,0 +1,28 @@
+#pragma once
+// Handlers that may meet an error (a table that refuses an operation, a store
+// that cannot be written) run guarded: the error ends the handler, is shown in
+// the standard error box over the widget's window, and the program goes on.
+#include <QWidget>
+
+#include <exception>
+#include <string>
+
+namespace sonabox {
+
+// The standard error box over `parent`'s window, its text shown as plain text.
+void ShowError(QWidget *parent, const std::string &message);
+
+template <typename Handler> void RunGuarded(QWidget *parent, Handler &&handler) {
+  try {
+    handler();
+  } catch (const std::exception &error) {
+    ShowError(parent, error.what());
+  }
+}
+
+// A slot that runs the member handler of `page` guarded.
+template <typename Page> auto Guarded(Page *page, void (Page::*handler)()) {
+  return [page, handler] { RunGuarded(page, [page, handler] { (page->*handler)(); }); };
+}
+
+} // namespace sonabox
