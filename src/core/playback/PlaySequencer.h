@@ -37,13 +37,13 @@ public:
   explicit TPlaySequencer(TDataTable &playList, QObject *parent = nullptr);
 
   // The controls.
-  void Next();                // phase 2
-  void Play();                // the current row, or the video already chosen; phase 3
-  void Previous();            // the video played before the current one
-  void Stop();                // the timer stops; the state stays as it is
-  void PlayRow(int recNo);    // a double-clicked row (1-based record number)
-  void RestartIfRunning();    // the current video again in a new view (phase 3), when running
-  void Tick();                // one second of the count-down (tShuffle's handler)
+  void Next();             // phase 2
+  void Play();             // the current row, or the video already chosen; phase 3
+  void Previous();         // the video played before the current one
+  void Stop();             // the timer stops; the state stays as it is
+  void PlayRow(int recNo); // a double-clicked row (1-based record number)
+  void RestartIfRunning(); // the current video again in a new view (phase 3), when running
+  void Tick();             // one second of the count-down (tShuffle's handler)
 
   bool Running() const { return tShuffle_.isActive(); }
   const TVideoDetails &CurrentVideo() const { return current_; }
