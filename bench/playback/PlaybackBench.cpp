@@ -4,9 +4,9 @@
 // audio outputs; runs alternate so both see the same machine.
 #include "core/settings/Settings.h"
 #include "support/ClipServer.h"
+#include "support/TestFolders.h"
 #include "ui/widgets/HtmlView.h"
 #include "ui/widgets/MpvPlayer.h"
-#include "support/TestFolders.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "ui/widgets/HtmlView.h"
 
-#include "ui/widgets/MpvPlayer.h"
 #include "core/web/ServiceHosts.h"
+#include "ui/widgets/MpvPlayer.h"
 
 #include <QPalette>
 #include <QVBoxLayout>

@@ -1,9 +1,9 @@
 // The network and signature libraries are loaded when they are first used,
 // not with the program: until then they are not even mapped.
-#include "support/TestFolders.h"
-#include "support/UnusedPort.h"
 #include "core/update/UpdateVerifier.h"
 #include "core/web/WebStuff.h"
+#include "support/TestFolders.h"
+#include "support/UnusedPort.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include "core/playback/VideoDetails.h"
 
-#include "core/settings/Settings.h"
 #include "core/playlists/DataTable.h"
 #include "core/search/Video.h"
-#include "support/TestFolders.h"
+#include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "core/settings/Settings.h"
-#include "support/TestFolders.h"
 #include "core/web/ServiceHosts.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include "core/common/TextHelpers.h"
 #include "support/EventLoop.h"
-#include "support/TestFolders.h"
 #include "support/LocalHttpServer.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 

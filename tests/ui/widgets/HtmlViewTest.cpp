@@ -2,8 +2,8 @@
 
 #include "core/settings/Settings.h"
 #include "support/ClipServer.h"
-#include "ui/widgets/MpvPlayer.h"
 #include "support/TestFolders.h"
+#include "ui/widgets/MpvPlayer.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,7 +1,7 @@
 #include "ui/widgets/WebImage.h"
-#include "support/TestHttp.h"
 #include "support/EventLoop.h"
 #include "support/TestFolders.h"
+#include "support/TestHttp.h"
 
 #include <gtest/gtest.h>
 
