@@ -1,0 +1,3 @@
+#include "core/playlists/DataTable.h"
+#include <QObject>
+#include <QtCore/QString>
