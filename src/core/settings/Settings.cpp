@@ -101,13 +101,13 @@ TSettings::TSettings() {
     std::FILE *file = std::fopen(store.c_str(), "a");
     if (file) std::fclose(file);
   }
-  if (auto email = StoreReadString("shareEmail")) shareEmail_ = *email;
-  if (auto name = StoreReadString("shareName")) shareName_ = *name;
+  if (auto email = StoreReadString(store_key::kShareEmail)) shareEmail_ = *email;
+  if (auto name = StoreReadString(store_key::kShareName)) shareName_ = *name;
 }
 
 void TSettings::SaveShareDetails(const std::string &name, const std::string &email) {
-  StoreWriteString("shareName", name);
-  StoreWriteString("shareEmail", email);
+  StoreWriteString(store_key::kShareName, name);
+  StoreWriteString(store_key::kShareEmail, email);
   shareName_ = name;
   shareEmail_ = email;
 }

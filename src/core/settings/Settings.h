@@ -10,6 +10,17 @@
 
 namespace sonabox {
 
+// The names of the values in the per-user store.
+namespace store_key {
+inline constexpr char kShareName[] = "shareName";
+inline constexpr char kShareEmail[] = "shareEmail";
+inline constexpr char kProxyAddr[] = "ProxyAddr";
+inline constexpr char kProxyPort[] = "ProxyPort";
+inline constexpr char kVideoDataHost[] = "VideoDataHost";
+inline constexpr char kVideoWebHost[] = "VideoWebHost";
+inline constexpr char kServiceHost[] = "ServiceHost";
+} // namespace store_key
+
 // The path of the store, resolved anew on every call so that the environment
 // decides (tests point XDG_CONFIG_HOME at a folder of their own).
 std::string StoreFilePath();
