@@ -4,16 +4,11 @@
 // which nothing may be started.
 #include "ui/update/SoftwareUpdateDialog.h"
 #include "core/common/TextHelpers.h"
-#include "core/playback/PlaySequencer.h"
 #include "core/settings/Settings.h"
 #include "core/update/Updaters.h"
 #include "server/ServerFixture.h"
 #include "support/EventLoop.h"
 #include "support/TestKeys.h"
-#include "ui/app/MainWindow.h"
-#include "ui/find/FindPage.h"
-#include "ui/play/PlayPage.h"
-#include "ui/share/SharePage.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -113,14 +108,14 @@ protected:
     test::WriteFileBytes(asset, installer);
   }
 
-  // Start-up as the program does it: settings, the main window, the update
+  // Start-up as the program does it: settings, a shown window, the update
   // dialog (which starts the check), all pointed at the test's server.
   void StartProgram() {
     StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(server->Server().ServicePort()));
-    Settings = new TSettings();
-    window = std::make_unique<TfMain>();
+    settings = std::make_unique<TSettings>();
+    window = std::make_unique<QWidget>();
     window->show();
-    dialog = new TdSoftwareUpdate(window.get(), Settings->TempPath(), trusted.PublicPem);
+    dialog = new TdSoftwareUpdate(window.get(), settings->TempPath(), trusted.PublicPem);
   }
 
   bool MarkerAppears() {
@@ -129,7 +124,8 @@ protected:
 
   test::TKeyPair trusted = test::MakeKeyPair();
   std::unique_ptr<test::TRunningServer> server;
-  std::unique_ptr<TfMain> window;
+  std::unique_ptr<TSettings> settings;
+  std::unique_ptr<QWidget> window;
   TdSoftwareUpdate *dialog = nullptr;
   std::string marker, asset, installer;
 };
@@ -142,7 +138,7 @@ TEST_F(SoftwareUpdateDialogTest, YesDownloadsStartsTheSignedInstallerAndEnds) {
   EXPECT_EQ(dialog->lbCurrentBuild->text(), "Current Build: 40");
   EXPECT_FALSE(dialog->isVisible());
   // A partial installer left by an earlier run is replaced.
-  test::WriteFileBytes(Settings->TempPath() + "Sonabox.run", "left over");
+  test::WriteFileBytes(settings->TempPath() + "Sonabox.run", "left over");
 
   std::vector<int> progress;
   bool dialogStoodIn = true;
@@ -162,7 +158,7 @@ TEST_F(SoftwareUpdateDialogTest, YesDownloadsStartsTheSignedInstallerAndEnds) {
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
 
   ASSERT_TRUE(MarkerAppears()) << "the installer was started";
-  const std::string path = Settings->TempPath() + "Sonabox.run";
+  const std::string path = settings->TempPath() + "Sonabox.run";
   EXPECT_EQ(test::ReadFileBytes(path), installer);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_all);
 }
@@ -177,7 +173,7 @@ TEST_F(SoftwareUpdateDialogTest, NoLeavesTheMainWindowAndDownloadsNothing) {
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(dialog->Download.isNull());
-  EXPECT_FALSE(fs::exists(Settings->TempPath() + "Sonabox.run"));
+  EXPECT_FALSE(fs::exists(settings->TempPath() + "Sonabox.run"));
 }
 
 TEST_F(SoftwareUpdateDialogTest, NothingIsAskedWhenNoNewerBuildIsOffered) {
@@ -241,7 +237,7 @@ TEST_F(SoftwareUpdateDialogTest, AnInstallerThatIsNotTheSignedOneIsNeverStarted)
     EXPECT_EQ(answerer.Boxes()[1].Text, kDownloadError);
     EXPECT_EQ(dialog->lbPercentDone->text(), "0%") << "the label starts again";
     EXPECT_EQ(dialog->ProgressBar1->value(), 100) << "the bar keeps its last position";
-    EXPECT_FALSE(fs::exists(Settings->TempPath() + "Sonabox.run"))
+    EXPECT_FALSE(fs::exists(settings->TempPath() + "Sonabox.run"))
         << "unverified bytes are not kept";
     EXPECT_FALSE(fs::exists(marker));
 
@@ -255,7 +251,7 @@ TEST_F(SoftwareUpdateDialogTest, ALeftoverThatCannotBeDeletedStopsTheDownload) {
   StartServer(trusted);
   StartProgram();
   // A folder full of files where the installer goes cannot be deleted.
-  fs::create_directories(Settings->TempPath() + "Sonabox.run/inside");
+  fs::create_directories(settings->TempPath() + "Sonabox.run/inside");
   BoxAnswerer answerer([](const QMessageBox &box) {
     return box.text() == kQuestion ? QMessageBox::Yes : QMessageBox::Ok;
   });
@@ -284,7 +280,7 @@ TEST_F(SoftwareUpdateDialogTest, AbortDuringTheDownloadStopsItAndKeepsThePartial
   EXPECT_EQ(answerer.Boxes().size(), 1u) << "a stopped download reports nothing";
   EXPECT_TRUE(window->isVisible());
   EXPECT_FALSE(dialog->isVisible());
-  const std::string path = Settings->TempPath() + "Sonabox.run";
+  const std::string path = settings->TempPath() + "Sonabox.run";
   ASSERT_TRUE(fs::exists(path)) << "the partial file stays until the next download";
   EXPECT_LT(fs::file_size(path), installer.size());
   EXPECT_FALSE(fs::exists(marker));
