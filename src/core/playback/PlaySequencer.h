@@ -17,6 +17,9 @@
 //   4 video over  -> 1, 5 s   "Lead Out - 5"
 //   1 lead-out over-> 2, 0 s  "Lead Out - 0"
 //
+// The sequencer does not connect its timer: the page connects Timer()'s
+// timeout to Tick through the guard that shows errors, as it does the controls.
+//
 // Errors of the table (a closed playlist, say) are thrown as EDataTableError
 // out of the operation that met them; the timer is then off.
 #include "core/playback/VideoDetails.h"
@@ -37,13 +40,14 @@ public:
   explicit TPlaySequencer(TDataTable &playList, QObject *parent = nullptr);
 
   // The controls.
-  void Next();                // phase 2
-  void Play();                // the current row, or the video already chosen; phase 3
-  void Previous();            // the video played before the current one
-  void Stop();                // the timer stops; the state stays as it is
-  void PlayRow(int recNo);    // a double-clicked row (1-based record number)
-  void RestartIfRunning();    // the current video again in a new view (phase 3), when running
-  void Tick();                // one second of the count-down (tShuffle's handler)
+  void Next();             // phase 2
+  void Play();             // the current row, or the video already chosen; phase 3
+  void Previous();         // the video played before the current one
+  void Stop();             // the timer stops; the state stays as it is
+  void PlayRow(int recNo); // a double-clicked row (1-based record number); 0 (the
+                           // header row), a row out of range or a closed table: nothing
+  void RestartIfRunning(); // the current video again in a new view (phase 3), when running
+  void Tick();             // one second of the count-down (tShuffle's handler)
 
   bool Running() const { return tShuffle_.isActive(); }
   const TVideoDetails &CurrentVideo() const { return current_; }

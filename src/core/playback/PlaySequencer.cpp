@@ -1,0 +1,116 @@
+#include "core/playback/PlaySequencer.h"
+
+#include "core/common/Random.h"
+#include "core/playlists/DataTable.h"
+
+namespace sonabox {
+
+namespace {
+
+// When every visible row holds the video that was just playing, no draw can
+// find another one: after this many draws the row last drawn is taken.
+constexpr int kMaxDraws = 100;
+
+} // namespace
+
+TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
+    : QObject(parent), playList_(playList) {
+  tShuffle_.setObjectName("tShuffle");
+  tShuffle_.setInterval(1000);
+}
+
+void TPlaySequencer::Next() {
+  phase_ = 2;
+  Advance();
+}
+
+void TPlaySequencer::Play() {
+  const std::string url = playList_.FieldByName("Url").AsString();
+  if (current_.Url != url && current_.Url != previous_.Url) current_.LoadFromRow(playList_);
+  phase_ = 3;
+  Advance();
+}
+
+void TPlaySequencer::Previous() {
+  current_.AssignFrom(previous_);
+  previous_.Url.clear();
+  Play();
+}
+
+void TPlaySequencer::Stop() { tShuffle_.stop(); }
+
+void TPlaySequencer::PlayRow(int recNo) {
+  if (recNo < 1 || !playList_.Active() || recNo > playList_.RecordCount()) return;
+  playList_.SetRecNo(recNo);
+  current_.LoadFromRow(playList_);
+  Play();
+}
+
+void TPlaySequencer::RestartIfRunning() {
+  if (!Running()) return;
+  phase_ = 3;
+  Advance();
+}
+
+void TPlaySequencer::Tick() {
+  ++tickCount_;
+  if (tickCount_ < countDownLength_) {
+    emit CountDown(countDownLength_ - tickCount_);
+    return;
+  }
+  tShuffle_.stop();
+  Advance();
+}
+
+void TPlaySequencer::Advance() {
+  tShuffle_.stop();
+  std::string line;
+  switch (phase_) {
+  case 2: // next video
+    previous_.AssignFrom(current_);
+    PickNextRow();
+    emit RowChosen(playList_.RecNo());
+    current_.LoadFromRow(playList_);
+    emit ShowVideo();
+    phase_ = 0;
+    countDownLength_ = 5;
+    line = "Next - 5 " + current_.Url;
+    break;
+  case 3: // restart
+    emit ShowVideo();
+    phase_ = 0;
+    countDownLength_ = 3;
+    line = "Restart - 3 " + current_.Url;
+    break;
+  case 0: // lead-in over
+    phase_ = 4;
+    countDownLength_ = current_.DurationSeconds;
+    line = "Lead In - " + std::to_string(countDownLength_);
+    break;
+  case 4: // video over
+    phase_ = 1;
+    countDownLength_ = 5;
+    line = "Lead Out - 5";
+    break;
+  case 1: // lead-out over
+    phase_ = 2;
+    countDownLength_ = 0;
+    line = "Lead Out - 0";
+    break;
+  }
+  emit LogLine(line);
+  tickCount_ = 0;
+  tShuffle_.start();
+}
+
+void TPlaySequencer::PickNextRow() {
+  playList_.First();
+  const int rows = playList_.RecordCount();
+  if (rows <= 1) return;
+  for (int draw = 0; draw < kMaxDraws; ++draw) {
+    playList_.SetRecNo(RandomInt(rows) + 1);
+    if (playList_.FieldByName("Url").AsString() != previous_.Url) return;
+  }
+}
+
+} // namespace sonabox
