@@ -26,7 +26,9 @@ void TPlaySequencer::Next() {
 
 void TPlaySequencer::Play() {
   const std::string url = playList_.FieldByName("Url").AsString();
-  if (current_.Url != url && current_.Url != previous_.Url) current_.LoadFromRow(playList_);
+  // With no video chosen yet, the highlighted row is the one to play.
+  if (current_.Url.empty() || (current_.Url != url && current_.Url != previous_.Url))
+    current_.LoadFromRow(playList_);
   phase_ = 3;
   Advance();
 }

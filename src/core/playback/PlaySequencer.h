@@ -40,8 +40,11 @@ public:
   explicit TPlaySequencer(TDataTable &playList, QObject *parent = nullptr);
 
   // The controls.
-  void Next();             // phase 2
-  void Play();             // the current row, or the video already chosen; phase 3
+  void Next(); // phase 2
+  // Phase 3 on the table's current row when no video is chosen yet, or when
+  // the row holds another video and the current one is not the previous one;
+  // on the video already chosen otherwise.
+  void Play();
   void Previous();         // the video played before the current one
   void Stop();             // the timer stops; the state stays as it is
   void PlayRow(int recNo); // a double-clicked row (1-based record number); 0 (the

@@ -270,6 +270,17 @@ TEST_F(PlaySequencerTest, PlayChoosesAnotherHighlightedRow) {
   EXPECT_EQ(sequencer.CurrentVideo().Title, "R");
 }
 
+TEST_F(PlaySequencerTest, PlayWithNoVideoChosenPlaysTheHighlightedRow) {
+  OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
+  table.SetRecNo(2);
+  sequencer.Play();
+  EXPECT_EQ(sequencer.CurrentVideo().Title, "Q");
+  EXPECT_EQ(shown, Lines{"q"}); // never an empty identifier
+  Tick(3);
+  EXPECT_EQ(log, (Lines{"0: Restart - 3 q", "3: Lead In - 60"}));
+  EXPECT_EQ(table.RecNo(), 2);
+}
+
 TEST_F(PlaySequencerTest, RestartIfRunning) {
   OpenPlayList({{"P", "p", 60}});
   sequencer.RestartIfRunning(); // nothing plays: nothing happens
