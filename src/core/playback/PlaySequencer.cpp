@@ -34,9 +34,12 @@ void TPlaySequencer::Play() {
 }
 
 void TPlaySequencer::Previous() {
+  if (previous_.Url.empty()) return;
   current_.AssignFrom(previous_);
   previous_.Url.clear();
-  Play();
+  MoveToRowOf(current_.Url);
+  phase_ = 3;
+  Advance();
 }
 
 void TPlaySequencer::Stop() { tShuffle_.stop(); }
@@ -103,6 +106,17 @@ void TPlaySequencer::Advance() {
   emit LogLine(line);
   tickCount_ = 0;
   tShuffle_.start();
+}
+
+void TPlaySequencer::MoveToRowOf(const std::string &url) {
+  if (!playList_.Active()) return;
+  const int rows = playList_.RecordCount();
+  for (int recNo = 1; recNo <= rows; ++recNo) {
+    if (playList_.DisplayText(recNo, "Url") != url) continue;
+    playList_.SetRecNo(recNo);
+    emit RowChosen(recNo);
+    return;
+  }
 }
 
 void TPlaySequencer::PickNextRow() {

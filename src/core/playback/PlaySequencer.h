@@ -45,7 +45,11 @@ public:
   // the row holds another video and the current one is not the previous one;
   // on the video already chosen otherwise.
   void Play();
-  void Previous();         // the video played before the current one
+  // Phase 3 on the video played before the current one, which is then
+  // forgotten (Previous goes back one video only); the table moves to the
+  // first visible row of that video when there is one. Nothing when no video
+  // played before.
+  void Previous();
   void Stop();             // the timer stops; the state stays as it is
   void PlayRow(int recNo); // a double-clicked row (1-based record number); 0 (the
                            // header row), a row out of range or a closed table: nothing
@@ -68,12 +72,14 @@ signals:
   void CountDown(int secondsLeft);
   // One line for the top of the log.
   void LogLine(const std::string &line);
-  // The table moved to another row by the sequencer's own draw.
+  // The table moved to another row: the draw of the next video, or the row of
+  // the previous video.
   void RowChosen(int recNo);
 
 private:
   void Advance();
   void PickNextRow();
+  void MoveToRowOf(const std::string &url);
 
   TDataTable &playList_;
   QTimer tShuffle_;

@@ -281,6 +281,51 @@ TEST_F(PlaySequencerTest, PlayWithNoVideoChosenPlaysTheHighlightedRow) {
   EXPECT_EQ(table.RecNo(), 2);
 }
 
+TEST_F(PlaySequencerTest, PreviousPlaysTheVideoBeforeTheCurrentOne) {
+  const struct {
+    const char *name;
+    bool deleteItsRow;
+  } cases[] = {{"its row still there", false}, {"its row deleted", true}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}, {"R", "r", 60}});
+    sequencer.PlayRow(1);
+    log.clear();
+    sequencer.Previous(); // P is the first video: there is none before it
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(sequencer.CurrentVideo().Url, "p");
+
+    sequencer.Next();
+    const std::string next = sequencer.CurrentVideo().Url;
+    if (c.deleteItsRow) {
+      table.SetRecNo(1);
+      table.Delete();
+      table.SetRecNo(next == "q" ? 1 : 2); // the grid still on the video now playing
+    }
+    const int rowOfNext = table.RecNo();
+    rowsChosen.clear();
+    log.clear();
+    sequencer.Previous();
+    EXPECT_EQ(log, Lines{"0: Restart - 3 p"});
+    EXPECT_EQ(shown.back(), "p");
+    EXPECT_EQ(sequencer.CurrentVideo().Title, "P");
+    EXPECT_EQ(sequencer.PreviousVideo().Url, "");
+    if (c.deleteItsRow) {
+      EXPECT_EQ(table.RecNo(), rowOfNext);
+      EXPECT_TRUE(rowsChosen.empty());
+    } else {
+      EXPECT_EQ(table.RecNo(), 1);
+      EXPECT_EQ(rowsChosen, std::vector<int>{1});
+    }
+
+    log.clear();
+    sequencer.Previous(); // once only: the video before P is not kept
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(sequencer.CurrentVideo().Url, "p");
+    sequencer.Stop();
+  }
+}
+
 TEST_F(PlaySequencerTest, RestartIfRunning) {
   OpenPlayList({{"P", "p", 60}});
   sequencer.RestartIfRunning(); // nothing plays: nothing happens
