@@ -20,11 +20,13 @@ TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
 }
 
 void TPlaySequencer::Next() {
+  if (!HasRows()) return;
   phase_ = 2;
   Advance();
 }
 
 void TPlaySequencer::Play() {
+  if (!HasRows()) return;
   const std::string url = playList_.FieldByName("Url").AsString();
   // With no video chosen yet, the highlighted row is the one to play.
   if (current_.Url.empty() || (current_.Url != url && current_.Url != previous_.Url))
@@ -34,7 +36,7 @@ void TPlaySequencer::Play() {
 }
 
 void TPlaySequencer::Previous() {
-  if (previous_.Url.empty()) return;
+  if (previous_.Url.empty() || !HasRows()) return;
   current_.AssignFrom(previous_);
   previous_.Url.clear();
   MoveToRowOf(current_.Url);
@@ -42,7 +44,10 @@ void TPlaySequencer::Previous() {
   Advance();
 }
 
-void TPlaySequencer::Stop() { tShuffle_.stop(); }
+void TPlaySequencer::Stop() {
+  tShuffle_.stop();
+  emit Stopped();
+}
 
 void TPlaySequencer::PlayRow(int recNo) {
   if (recNo < 1 || !playList_.Active() || recNo > playList_.RecordCount()) return;
@@ -71,7 +76,11 @@ void TPlaySequencer::Advance() {
   tShuffle_.stop();
   std::string line;
   switch (phase_) {
-  case 2: // next video
+  case 2:             // next video
+    if (!HasRows()) { // the playlist was closed or emptied under playback
+      Stop();
+      return;
+    }
     previous_.AssignFrom(current_);
     PickNextRow();
     emit RowChosen(playList_.RecNo());
@@ -107,6 +116,8 @@ void TPlaySequencer::Advance() {
   tickCount_ = 0;
   tShuffle_.start();
 }
+
+bool TPlaySequencer::HasRows() const { return playList_.Active() && playList_.RecordCount() > 0; }
 
 void TPlaySequencer::MoveToRowOf(const std::string &url) {
   if (!playList_.Active()) return;

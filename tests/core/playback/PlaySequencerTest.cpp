@@ -38,6 +38,7 @@ protected:
                      [this](int secondsLeft) { countDowns[ticks] = secondsLeft; });
     QObject::connect(&sequencer, &TPlaySequencer::RowChosen,
                      [this](int recNo) { rowsChosen.push_back(recNo); });
+    QObject::connect(&sequencer, &TPlaySequencer::Stopped, [this] { ++stopped; });
   }
 
   void OpenPlayList(const std::vector<Row> &rows) {
@@ -77,6 +78,7 @@ protected:
   Lines shown;
   std::map<int, int> countDowns; // tick -> seconds left
   std::vector<int> rowsChosen;
+  int stopped = 0;
 };
 
 TEST_F(PlaySequencerTest, StartsStoppedWithASecondTimer) {
@@ -250,6 +252,7 @@ TEST_F(PlaySequencerTest, StopKeepsTheStateAndPlayRestarts) {
   Tick(5 + 10);
   sequencer.Stop();
   EXPECT_FALSE(sequencer.Running());
+  EXPECT_EQ(stopped, 1);
   EXPECT_EQ(sequencer.PlayPhase(), 4);
   EXPECT_EQ(sequencer.TickCount(), 10);
   EXPECT_EQ(sequencer.CurrentVideo().Url, playing);
@@ -344,29 +347,69 @@ TEST_F(PlaySequencerTest, RestartIfRunning) {
   EXPECT_TRUE(sequencer.Running());
 }
 
-TEST_F(PlaySequencerTest, TableErrorsEndPlayback) {
-  OpenPlayList({{"P", "p", 1}, {"Q", "q", 1}});
-  sequencer.PlayRow(1);
-  table.Close(); // as when the playlist is deleted while it plays
-  Tick(3 + 1 + 5);
-  EXPECT_EQ(log.back(), "9: Lead Out - 0");
-  try {
-    sequencer.Tick();
-    ADD_FAILURE() << "no error";
-  } catch (const EDataTableError &error) {
-    EXPECT_STREQ(error.what(), "cdsPlayList: Cannot perform this operation on a closed dataset");
-  }
-  EXPECT_FALSE(sequencer.Running());
+// How the playlist can be gone: closed (deleted), emptied, or filtered down to
+// no visible row.
+const struct {
+  const char *name;
+  std::function<void(TDataTable &)> empty;
+} kPlayListGone[] = {
+    {"closed", [](TDataTable &t) { t.Close(); }},
+    {"every row deleted",
+     [](TDataTable &t) {
+       t.First();
+       while (t.RecordCount() > 0) t.Delete();
+     }},
+    {"no row through the filter",
+     [](TDataTable &t) {
+       t.SetFilter("Title LIKE 'nothing%'");
+       t.SetFiltered(true);
+     }},
+};
 
-  // Play with the playlist closed and a video still known: the error, nothing else.
-  try {
-    sequencer.Play();
-    ADD_FAILURE() << "no error";
-  } catch (const EDataTableError &error) {
-    EXPECT_STREQ(error.what(), "cdsPlayList: Field 'Url' not found");
+TEST_F(PlaySequencerTest, NothingToPlayFromAnEmptyPlaylist) {
+  for (const auto &c : kPlayListGone) {
+    SCOPED_TRACE(c.name);
+    OpenPlayList({{"P", "p", 60}});
+    c.empty(table);
+    EXPECT_NO_THROW(sequencer.Play());
+    EXPECT_NO_THROW(sequencer.Next());
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(shown.empty());
+    EXPECT_FALSE(sequencer.Running());
+    table.SetFiltered(false);
   }
-  EXPECT_EQ(log.back(), "9: Lead Out - 0");
-  EXPECT_FALSE(sequencer.Running());
+}
+
+TEST_F(PlaySequencerTest, PlaylistGoneWhilePlayingStopsAtTheNextVideo) {
+  for (const auto &c : kPlayListGone) {
+    SCOPED_TRACE(c.name);
+    ticks = 0;
+    stopped = 0;
+    OpenPlayList({{"P", "p", 1}, {"Q", "q", 1}});
+    sequencer.PlayRow(1);
+    sequencer.Next(); // Q, with P before it
+    log.clear();
+    shown.clear();
+    c.empty(table);
+    Tick(5 + 1 + 5); // Q plays to its end
+    EXPECT_EQ(log, (Lines{"5: Lead In - 1", "6: Lead Out - 5", "11: Lead Out - 0"}));
+    EXPECT_NO_THROW(Tick(1));
+    EXPECT_FALSE(sequencer.Running());
+    EXPECT_EQ(stopped, 1);
+    EXPECT_EQ(log.size(), 3u);
+    EXPECT_TRUE(shown.empty()); // no player page for an empty identifier
+    EXPECT_EQ(sequencer.CurrentVideo().Url, "q");
+
+    // The controls do nothing until there are rows again.
+    EXPECT_NO_THROW(sequencer.Play());
+    EXPECT_NO_THROW(sequencer.Next());
+    EXPECT_NO_THROW(sequencer.Previous());
+    EXPECT_FALSE(sequencer.Running());
+    EXPECT_EQ(log.size(), 3u);
+    EXPECT_EQ(sequencer.CurrentVideo().Url, "q");
+    EXPECT_EQ(sequencer.PreviousVideo().Url, "p");
+    table.SetFiltered(false);
+  }
 }
 
 } // namespace
