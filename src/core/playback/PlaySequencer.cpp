@@ -20,26 +20,37 @@ TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
 }
 
 void TPlaySequencer::Next() {
+  if (!HasRows()) return;
   phase_ = 2;
   Advance();
 }
 
 void TPlaySequencer::Play() {
+  if (!HasRows()) return;
   const std::string url = playList_.FieldByName("Url").AsString();
-  if (current_.Url != url && current_.Url != previous_.Url) current_.LoadFromRow(playList_);
+  // With no video chosen yet, the highlighted row is the one to play.
+  if (current_.Url.empty() || (current_.Url != url && current_.Url != previous_.Url))
+    current_.LoadFromRow(playList_);
   phase_ = 3;
   Advance();
 }
 
 void TPlaySequencer::Previous() {
+  if (previous_.Url.empty() || !HasRows()) return;
   current_.AssignFrom(previous_);
   previous_.Url.clear();
-  Play();
+  MoveToRowOf(current_.Url);
+  phase_ = 3;
+  Advance();
 }
 
-void TPlaySequencer::Stop() { tShuffle_.stop(); }
+void TPlaySequencer::Stop() {
+  tShuffle_.stop();
+  emit Stopped();
+}
 
 void TPlaySequencer::PlayRow(int recNo) {
+  if (recNo < 1 || !playList_.Active() || recNo > playList_.RecordCount()) return;
   playList_.SetRecNo(recNo);
   current_.LoadFromRow(playList_);
   Play();
@@ -65,7 +76,11 @@ void TPlaySequencer::Advance() {
   tShuffle_.stop();
   std::string line;
   switch (phase_) {
-  case 2: // next video
+  case 2:             // next video
+    if (!HasRows()) { // the playlist was closed or emptied under playback
+      Stop();
+      return;
+    }
     previous_.AssignFrom(current_);
     PickNextRow();
     emit RowChosen(playList_.RecNo());
@@ -100,6 +115,19 @@ void TPlaySequencer::Advance() {
   emit LogLine(line);
   tickCount_ = 0;
   tShuffle_.start();
+}
+
+bool TPlaySequencer::HasRows() const { return playList_.Active() && playList_.RecordCount() > 0; }
+
+void TPlaySequencer::MoveToRowOf(const std::string &url) {
+  if (!playList_.Active()) return;
+  const int rows = playList_.RecordCount();
+  for (int recNo = 1; recNo <= rows; ++recNo) {
+    if (playList_.DisplayText(recNo, "Url") != url) continue;
+    playList_.SetRecNo(recNo);
+    emit RowChosen(recNo);
+    return;
+  }
 }
 
 void TPlaySequencer::PickNextRow() {

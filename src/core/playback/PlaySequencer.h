@@ -16,9 +16,18 @@
 //   0 lead-in over-> 4, length "Lead In - <length>"
 //   4 video over  -> 1, 5 s   "Lead Out - 5"
 //   1 lead-out over-> 2, 0 s  "Lead Out - 0"
+// The draw takes a visible row whose video differs from the one just played;
+// after 100 draws that all find that video (every row holds it) the last one
+// drawn is taken. RowChosen comes before ShowVideo, LogLine last.
 //
-// Errors of the table (a closed playlist, say) are thrown as EDataTableError
-// out of the operation that met them; the timer is then off.
+// The sequencer does not connect its timer: the page connects Timer()'s
+// timeout to Tick through the guard that shows errors, as it does the controls.
+//
+// A closed playlist, or one with no visible row, has nothing to play: Play,
+// Next and Previous do nothing, and when the next video is due playback stops
+// (Stopped) instead of showing an empty identifier. Other errors of the table
+// (a table without the playlist's columns) are thrown as EDataTableError out of
+// the operation that met them; the timer is then off.
 #include "core/playback/VideoDetails.h"
 
 #include <QObject>
@@ -37,11 +46,19 @@ public:
   explicit TPlaySequencer(TDataTable &playList, QObject *parent = nullptr);
 
   // The controls.
-  void Next();             // phase 2
-  void Play();             // the current row, or the video already chosen; phase 3
-  void Previous();         // the video played before the current one
-  void Stop();             // the timer stops; the state stays as it is
-  void PlayRow(int recNo); // a double-clicked row (1-based record number)
+  void Next(); // phase 2: a random visible row
+  // Phase 3 on the table's current row when no video is chosen yet, or when
+  // the row holds another video and the current one is not the previous one;
+  // on the video already chosen otherwise.
+  void Play();
+  // Phase 3 on the video played before the current one, which is then
+  // forgotten (Previous goes back one video only); the table moves to the
+  // first visible row of that video when there is one. Nothing when no video
+  // played before.
+  void Previous();
+  void Stop();             // the timer stops (Stopped); the state stays as it is
+  void PlayRow(int recNo); // a double-clicked row (1-based record number); 0 (the
+                           // header row), a row out of range or a closed table: nothing
   void RestartIfRunning(); // the current video again in a new view (phase 3), when running
   void Tick();             // one second of the count-down (tShuffle's handler)
 
@@ -61,12 +78,19 @@ signals:
   void CountDown(int secondsLeft);
   // One line for the top of the log.
   void LogLine(const std::string &line);
-  // The table moved to another row by the sequencer's own draw.
+  // The table moved to another row: the draw of the next video, or the row of
+  // the previous video.
   void RowChosen(int recNo);
+  // Playback has ended: by Stop, or because the playlist was closed or left
+  // with no visible row when the next video was due. The page blanks its
+  // player views.
+  void Stopped();
 
 private:
   void Advance();
+  bool HasRows() const; // open, with at least one visible row
   void PickNextRow();
+  void MoveToRowOf(const std::string &url);
 
   TDataTable &playList_;
   QTimer tShuffle_;

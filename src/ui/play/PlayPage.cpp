@@ -226,6 +226,7 @@ void TPlayPage::ConnectEvents() {
   connect(Sequencer.get(), &TPlaySequencer::LogLine, this, &TPlayPage::LogLine);
   connect(Sequencer.get(), &TPlaySequencer::RowChosen, this,
           [this](int recNo) { sgPlayList->setCurrentIndex(ds->index(recNo - 1, 0)); });
+  connect(Sequencer.get(), &TPlaySequencer::Stopped, this, &TPlayPage::BlankPlayers);
 
   connect(cbPlayLists, &QComboBox::currentTextChanged, this,
           Guarded(this, &TPlayPage::cbPlayListsChange));
@@ -262,15 +263,17 @@ void TPlayPage::aDeletePlayListUpdate() {
   aDeleteVideo->setEnabled(enabled);
 }
 
+// Play, Next and Previous need an open playlist with a visible row to play from.
+bool TPlayPage::HasRows() const { return cdsPlayList->Active() && cdsPlayList->RecordCount() > 0; }
+
 void TPlayPage::aControlsPrevUpdate() {
-  const bool enabled = !Sequencer->PreviousVideo().Url.empty();
+  const bool enabled = HasRows() && !Sequencer->PreviousVideo().Url.empty();
   aControlsPrev->setEnabled(enabled);
   EnableControlImage(*iControlPrev, enabled);
 }
 
 void TPlayPage::aControlsPlayUpdate() {
-  const bool enabled = !Sequencer->CurrentVideo().Url.empty() ||
-                       (cdsPlayList->Active() && cdsPlayList->RecordCount() > 0);
+  const bool enabled = HasRows();
   aControlsPlay->setEnabled(enabled);
   EnableControlImage(*iControlPlay, enabled);
 }
@@ -282,7 +285,7 @@ void TPlayPage::aControlsStopUpdate() {
 }
 
 void TPlayPage::aControlsNextUpdate() {
-  const bool enabled = cdsPlayList->Active() && cdsPlayList->RecordCount() > 0;
+  const bool enabled = HasRows();
   aControlsNext->setEnabled(enabled);
   EnableControlImage(*iControlNext, enabled);
 }
@@ -325,6 +328,7 @@ void TPlayPage::aDeleteVideoExecute() {
 
 void TPlayPage::aDeletePlayListExecute() {
   if (!cdsPlayList->Active()) return;
+  Sequencer->Stop(); // the playlist that plays goes: playback ends quietly
   cdsPlayList->Close();
   store_.DeletePlayList(cbPlayLists->currentText().toStdString());
   cbPlayLists->setCurrentIndex(-1);
@@ -339,9 +343,11 @@ void TPlayPage::aControlsPlayExecute() { Sequencer->Play(); }
 
 void TPlayPage::aControlsPrevExecute() { Sequencer->Previous(); }
 
-void TPlayPage::aControlsStopExecute() {
-  Sequencer->Stop();
+void TPlayPage::aControlsStopExecute() { Sequencer->Stop(); }
+
+void TPlayPage::BlankPlayers() {
   wbPlayer->Navigate("about:blank");
+  if (dExpandedVideo) dExpandedVideo->wbExpandedVideo->Navigate("about:blank");
 }
 
 void TPlayPage::tShuffleTimer() { Sequencer->Tick(); }
@@ -383,8 +389,7 @@ void TPlayPage::ExpandedVideoClosed() {
 }
 
 void TPlayPage::StopPlayer() {
-  Sequencer->Stop();
-  wbPlayer->Navigate("about:blank"); // unloads the video and silences it
+  Sequencer->Stop(); // the players are blanked: the videos unload and go silent
 }
 
 } // namespace sonabox

@@ -111,6 +111,8 @@ private:
   void CreatePlayListPane();
   void ConnectEvents();
   void ExpandedVideoClosed();
+  void BlankPlayers(); // playback ended: every view goes quiet
+  bool HasRows() const;
 
   TPlayListManager &store_;
 };
