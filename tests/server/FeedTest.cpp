@@ -1,8 +1,8 @@
 // The video data feed over real HTTP, on a catalogue filled directly (no
 // video files are needed to search).
 #include "ServerFixture.h"
-#include "core/settings/Settings.h"
 #include "core/search/TubeSearch.h"
+#include "core/settings/Settings.h"
 #include "core/web/WebStuff.h"
 
 #include <gtest/gtest.h>
