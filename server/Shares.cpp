@@ -246,15 +246,17 @@ fs::path WriteShareMail(const fs::path &outbox, const TShare &share, std::string
 
 int TrimOutbox(const fs::path &outbox, int64_t keep) {
   std::error_code error;
-  std::vector<fs::path> mails;
+  std::vector<std::pair<fs::file_time_type, fs::path>> mails;
   for (fs::directory_iterator it(outbox, error), end; !error && it != end; it.increment(error))
-    if (it->path().extension() == ".eml") mails.push_back(it->path());
+    if (it->path().extension() == ".eml")
+      mails.emplace_back(fs::last_write_time(it->path(), error), it->path());
   if (static_cast<int64_t>(mails.size()) <= keep) return 0;
+  // Oldest first: by the time written, then by the name (which begins with it).
   std::sort(mails.begin(), mails.end());
   const std::size_t excess = mails.size() - static_cast<std::size_t>(keep);
   int removed = 0;
   for (std::size_t i = 0; i < excess; ++i)
-    if (fs::remove(mails[i], error)) ++removed;
+    if (fs::remove(mails[i].second, error)) ++removed;
   return removed;
 }
 

@@ -69,8 +69,8 @@ std::string ShareAnswerText(const TShare &share);
 std::filesystem::path WriteShareMail(const std::filesystem::path &outbox, const TShare &share,
                                      std::string_view code);
 
-// Keeps the outbox to at most `keep` notifications: the oldest (by name,
-// which begins with the time written) are removed. Returns how many went.
+// Keeps the outbox to at most `keep` notifications: the oldest (by the time
+// written) are removed. Returns how many went.
 int TrimOutbox(const std::filesystem::path &outbox, int64_t keep);
 
 // How many shares are kept, and for how long.

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <regex>
 #include <set>
@@ -420,10 +421,19 @@ TEST(UpdateServiceTest, AnswerNamesTheBuildAndSignsTheInstaller) {
   TestFolders keys;
   const fs::path keyFile = fs::path(keys.Root()) / "update.pem";
   const TKeyPair pair(keyFile);
+  std::vector<std::string> log;
   TRunningServer running([&](server::TServerOptions &options) {
     options.UpdateKey = keyFile;
     options.LatestBuild = 41;
+    options.Log = [&log](const std::string &line) { log.push_back(line); };
   });
+  // The log at start says why no update is offered.
+  EXPECT_NE(std::find_if(log.begin(), log.end(),
+                         [](const std::string &line) {
+                           return line.find("updates: none offered") != std::string::npos &&
+                                  line.find("no installer at") != std::string::npos;
+                         }),
+            log.end());
   // Without its installer the update cannot be delivered: no program is told of it.
   EXPECT_EQ(UpdateLines(running.Service()), (std::vector<std::string>{"0", "no installer"}));
 
