@@ -1,6 +1,5 @@
 #include "core/search/TubeSearch.h"
 
-#include "core/common/TextHelpers.h"
 #include "core/web/ServiceHosts.h"
 #include "core/web/WebStuff.h"
 
