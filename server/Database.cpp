@@ -71,7 +71,7 @@ TConnection::TConnection(const std::string &path) {
   sqlite3_busy_timeout(db_, 10000);
   // Reads through a memory map cost no system call per page.
   Execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; "
-          "PRAGMA mmap_size=1073741824;");
+          "PRAGMA mmap_size=1073741824; PRAGMA journal_size_limit=16777216;");
 }
 
 TConnection::~TConnection() {
@@ -125,6 +125,13 @@ void TTransaction::Commit() {
 TDatabase::TDatabase(std::string path) : path_(std::move(path)) {
   // Opening the first connection at once reports a bad path at start-up.
   idle_.push_back(std::make_unique<TConnection>(path_));
+  Checkpoint();
+}
+
+bool TDatabase::Checkpoint() {
+  auto connection = Acquire();
+  auto result = connection->Prepare("PRAGMA wal_checkpoint(TRUNCATE)");
+  return result.Step() && result.Int(0) == 0; // the first column: whether it was blocked
 }
 
 TDatabase::~TDatabase() = default;

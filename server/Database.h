@@ -110,6 +110,13 @@ public:
 
   TLease Acquire();
 
+  // Copies the write-ahead log into the database and empties it (waiting for
+  // readers up to the busy time-out); also done when the database is opened.
+  // Between these, SQLite checkpoints every 1000 pages and truncates the log
+  // back to 16 MiB whenever a checkpoint reaches its end. False when a reader
+  // held the log too long (it is emptied on a later call).
+  bool Checkpoint();
+
 private:
   std::string path_;
   std::mutex mutex_;

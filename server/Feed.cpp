@@ -129,10 +129,13 @@ void AppendXmlEscaped(std::string &out, std::string_view text) {
 
 void AppendEntryText(std::string &out, std::string_view text) {
   for (const char c : text) {
-    if (c == '<')
-      out += "&lt;";
-    else if (static_cast<unsigned char>(c) >= 32 || c == '\t' || c == '\n' || c == '\r')
-      out += c;
+    switch (c) {
+    case '&': out += "&amp;"; break;
+    case '<': out += "&lt;"; break;
+    case '>': out += "&gt;"; break;
+    default:
+      if (static_cast<unsigned char>(c) >= 32 || c == '\t' || c == '\n' || c == '\r') out += c;
+    }
   }
 }
 

@@ -34,10 +34,10 @@ std::string PercentDecode(std::string_view text);
 // control characters that XML 1.0 does not allow left out.
 void AppendXmlEscaped(std::string &out, std::string_view text);
 
-// Appends the text of a title or description element. The program keeps entry
-// texts exactly as written (it decodes no entities), so only "<" is escaped: a
-// tag can never appear in the text, and "Tom & Jerry" reaches the user, and
-// the playlists, as "Tom & Jerry" rather than "Tom &amp; Jerry".
+// Appends the text of a title or description element: &, < and > written as
+// entities (the program decodes them, so "Tom & Jerry" reaches the user as
+// typed), quotes as they are, and the control characters that XML 1.0 does not
+// allow left out.
 void AppendEntryText(std::string &out, std::string_view text);
 
 // The feed document: the total count first, then one entry per video of the

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
 namespace sonabox::server {
 
@@ -28,8 +29,16 @@ CREATE TABLE IF NOT EXISTS shares(
   from_name TEXT NOT NULL,
   from_email TEXT NOT NULL,
   to_name TEXT NOT NULL,
-  to_email TEXT NOT NULL);
+  to_email TEXT NOT NULL,
+  client TEXT NOT NULL DEFAULT '');
 )sql";
+
+constexpr const char *kIndexes = R"sql(
+CREATE INDEX IF NOT EXISTS shares_by_time ON shares(created);
+CREATE INDEX IF NOT EXISTS shares_by_client ON shares(client, created);
+)sql";
+
+constexpr int64_t kDaySeconds = 24 * 60 * 60;
 
 constexpr char kCodeAlphabet[] = "23456789ABCDEFGHJKLMNPQRSTUVWXYZ";
 static_assert(sizeof(kCodeAlphabet) - 1 == 32);
@@ -235,23 +244,77 @@ fs::path WriteShareMail(const fs::path &outbox, const TShare &share, std::string
   return file;
 }
 
-TShareStore::TShareStore(TDatabase &database) : database_(database) {
-  database_.Acquire()->Execute(kSchema);
+int TrimOutbox(const fs::path &outbox, int64_t keep) {
+  std::error_code error;
+  std::vector<std::pair<fs::file_time_type, fs::path>> mails;
+  for (fs::directory_iterator it(outbox, error), end; !error && it != end; it.increment(error))
+    if (it->path().extension() == ".eml")
+      mails.emplace_back(fs::last_write_time(it->path(), error), it->path());
+  if (static_cast<int64_t>(mails.size()) <= keep) return 0;
+  // Oldest first: by the time written, then by the name (which begins with it).
+  std::sort(mails.begin(), mails.end());
+  const std::size_t excess = mails.size() - static_cast<std::size_t>(keep);
+  int removed = 0;
+  for (std::size_t i = 0; i < excess; ++i)
+    if (fs::remove(mails[i].second, error)) ++removed;
+  return removed;
 }
 
-std::string TShareStore::Store(const TShare &share) {
+int64_t SystemSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+TShareStore::TShareStore(TDatabase &database, TShareLimits limits, TClock clock)
+    : database_(database), limits_(limits), clock_(std::move(clock)) {
   auto connection = database_.Acquire();
-  const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
+  connection->Execute(kSchema);
+  bool hasClient = false;
+  {
+    auto columns = connection->Prepare("SELECT name FROM pragma_table_info('shares')");
+    while (columns.Step()) hasClient = hasClient || columns.Text(0) == "client";
+  }
+  if (!hasClient)
+    connection->Execute("ALTER TABLE shares ADD COLUMN client TEXT NOT NULL DEFAULT ''");
+  connection->Execute(kIndexes);
+}
+
+int64_t TShareStore::Expire() {
+  const int64_t now = clock_();
+  auto connection = database_.Acquire();
+  connection->Prepare("DELETE FROM shares WHERE created < ?1")
+      .Bind(1, now - limits_.Days * kDaySeconds)
+      .Run();
+  return connection->Changes();
+}
+
+TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
+  const int64_t now = clock_();
+  auto connection = database_.Acquire();
+  TTransaction transaction(*connection);
+  connection->Prepare("DELETE FROM shares WHERE created < ?1")
+      .Bind(1, now - limits_.Days * kDaySeconds)
+      .Run();
+  {
+    auto recent =
+        connection->Prepare("SELECT count(*) FROM shares WHERE client = ?1 AND created > ?2");
+    recent.Bind(1, client).Bind(2, now - 3600);
+    if (recent.Step() && recent.Int(0) >= limits_.PerClientHour)
+      return {TStoreVerdict::ClientQuota, {}};
+  }
+  {
+    auto all = connection->Prepare("SELECT count(*) FROM shares");
+    if (all.Step() && all.Int(0) >= limits_.Total) return {TStoreVerdict::StoreFull, {}};
+  }
   // A drawn code that is taken already (one chance in 2^50 per stored share)
   // is simply drawn again.
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string code = NewShareCode();
     connection
         ->Prepare("INSERT OR IGNORE INTO shares(code, created, title, note, payload, receipt, "
-                  "from_name, from_email, to_name, to_email) "
-                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)")
+                  "from_name, from_email, to_name, to_email, client) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)")
         .Bind(1, code)
         .Bind(2, now)
         .Bind(3, share.Title)
@@ -262,17 +325,22 @@ std::string TShareStore::Store(const TShare &share) {
         .Bind(8, share.FromEmail)
         .Bind(9, share.ToName)
         .Bind(10, share.ToEmail)
+        .Bind(11, client)
         .Run();
-    if (connection->Changes() == 1) return code;
+    if (connection->Changes() == 1) {
+      transaction.Commit();
+      return {TStoreVerdict::Stored, code};
+    }
   }
   throw std::runtime_error("no free share code could be drawn");
 }
 
 std::optional<TShare> TShareStore::Find(std::string_view code) {
+  const int64_t now = clock_();
   auto connection = database_.Acquire();
   auto row = connection->Prepare("SELECT title, note, payload, receipt, from_name, from_email, "
-                                 "to_name, to_email FROM shares WHERE code = ?1");
-  row.Bind(1, Upper(TrimControl(code)));
+                                 "to_name, to_email FROM shares WHERE code = ?1 AND created >= ?2");
+  row.Bind(1, Upper(TrimControl(code))).Bind(2, now - limits_.Days * kDaySeconds);
   if (!row.Step()) return std::nullopt;
   TShare share;
   share.Title = row.Text(0);

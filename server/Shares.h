@@ -3,6 +3,7 @@
 // code, answering a fetch, and the notification written for the recipient.
 #include "Database.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -68,18 +69,56 @@ std::string ShareAnswerText(const TShare &share);
 std::filesystem::path WriteShareMail(const std::filesystem::path &outbox, const TShare &share,
                                      std::string_view code);
 
+// Keeps the outbox to at most `keep` notifications: the oldest (by the time
+// written) are removed. Returns how many went.
+int TrimOutbox(const std::filesystem::path &outbox, int64_t keep);
+
+// How many shares are kept, and for how long.
+struct TShareLimits {
+  int64_t Days = 90;          // a share older than this is gone
+  int64_t PerClientHour = 20; // stored from one client address within an hour
+  int64_t Total = 2000;       // stored in all
+};
+
+enum class TStoreVerdict {
+  Stored,
+  ClientQuota, // the client stored its hour's shares already
+  StoreFull    // the store holds its total already
+};
+
+struct TStoreResult {
+  TStoreVerdict Verdict = TStoreVerdict::Stored;
+  std::string Code; // the new code, when stored
+};
+
+// Seconds since the epoch.
+using TClock = std::function<int64_t()>;
+int64_t SystemSeconds();
+
 class TShareStore {
 public:
-  explicit TShareStore(TDatabase &database); // creates the table when missing
+  // Creates the table when missing (and adds the client column to a table of
+  // an older server). Ages are told by `clock`.
+  TShareStore(TDatabase &database, TShareLimits limits, TClock clock = SystemSeconds);
 
-  // Stores the share and returns its new, unique code.
-  std::string Store(const TShare &share);
+  // Stores the share under a new, unique code, unless a limit is reached; the
+  // count and the insert are one transaction, so concurrent posts from one
+  // client never pass the limit together. Expired shares go first.
+  TStoreResult Store(const TShare &share, std::string_view client);
 
-  // The share behind a code; blanks around it and letter case do not matter.
+  // The share behind a code, unless it expired; blanks around the code and
+  // letter case do not matter.
   std::optional<TShare> Find(std::string_view code);
+
+  // Removes the expired shares; returns how many.
+  int64_t Expire();
+
+  const TShareLimits &Limits() const { return limits_; }
 
 private:
   TDatabase &database_;
+  TShareLimits limits_;
+  TClock clock_;
 };
 
 } // namespace sonabox::server

@@ -1,61 +1,26 @@
 #pragma once
 // sonabox-server: the video data feed, the video web host and the maker's
 // share and update service, each on its own port, over one catalogue and share
-// store.
+// store. This unit holds the routes; the HTTP layer, the file answers, the
+// pages and the command line live in units of their own.
 #include "Catalogue.h"
+#include "CommandLine.h"
 #include "Database.h"
+#include "HttpEngine.h"
 #include "LibraryScanner.h"
 #include "Shares.h"
 #include "Updates.h"
 
-#include <atomic>
-#include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
-#include <vector>
-
-namespace httplib {
-class Server;
-}
 
 namespace sonabox::server {
 
-// Request bodies above this are refused.
-inline constexpr std::size_t kMaxRequestBody = 1 << 20;
-
-struct TServerOptions {
-  std::filesystem::path Library;
-  std::filesystem::path Data;      // database, thumbnails, outbox
-  std::filesystem::path Assets;    // files under /assets/, the installer "Sonabox.run"
-  std::filesystem::path UpdateKey; // empty: no signed update is offered
-  int64_t LatestBuild = 40;
-  int FeedPort = 8471; // 0: any free port
-  int WebPort = 8472;
-  int ServicePort = 8473;
-  std::string Bind = "127.0.0.1";
-  std::string WebHost; // empty: Bind and the web port
-  TLogLine Log;        // when set: one line per request and per scanned file
-};
-
-// The per-user data folder: $XDG_DATA_HOME (or ~/.local/share) + Tarnwell/sonabox-server.
-std::filesystem::path DefaultDataFolder();
-
-// Reads the command line. The text to print and exit with when the
-// arguments ask for help or are wrong (`Help` then tells which).
-struct TCommandLine {
-  std::optional<TServerOptions> Options;
-  std::string Message;
-  bool Help = false;
-};
-TCommandLine ParseCommandLine(const std::vector<std::string> &arguments);
-
 class TSonaboxServer {
 public:
-  // Opens the database and the update key; throws std::runtime_error on failure.
+  // Opens the database (emptying its write-ahead log) and the update key;
+  // throws std::runtime_error on failure.
   explicit TSonaboxServer(TServerOptions options);
   ~TSonaboxServer();
   TSonaboxServer(const TSonaboxServer &) = delete;
@@ -64,8 +29,13 @@ public:
   // Brings the catalogue in line with the library; one scan at a time.
   TScanReport Rescan();
 
+  // Housekeeping, run at start and then every minute: expired shares go, the
+  // outbox is kept to its limit and the write-ahead log is emptied.
+  void Maintain();
+
   // Binds the three ports (throwing when one cannot be bound) and serves them
-  // on threads of their own until Stop.
+  // from the HTTP layer's own threads until Stop. Logs whether an update can
+  // be offered, and why not.
   void Start();
   void Stop();
 
@@ -77,13 +47,17 @@ public:
 
   TCatalogue &Catalogue() { return catalogue_; }
   TShareStore &Shares() { return shares_; }
+  TDatabase &Database() { return database_; }
   const TServerOptions &Options() const { return options_; }
 
 private:
-  void RouteFeed(httplib::Server &server);
-  void RouteWeb(httplib::Server &server);
-  void RouteService(httplib::Server &server);
-  void Configure(httplib::Server &server, const char *role);
+  void Feed(const THttpRequest &request, THttpResponse &response);
+  void Web(const THttpRequest &request, THttpResponse &response);
+  void Service(const THttpRequest &request, THttpResponse &response);
+  void StoreShare(const THttpRequest &request, THttpResponse &response);
+  std::unique_ptr<THttpEngine> Listen(int port, const char *role,
+                                      void (TSonaboxServer::*route)(const THttpRequest &,
+                                                                    THttpResponse &));
   void Log(const std::string &line);
 
   TServerOptions options_;
@@ -93,8 +67,7 @@ private:
   TUpdateInfo updates_;
   std::mutex scanMutex_;
   std::mutex logMutex_;
-  std::unique_ptr<httplib::Server> feed_, web_, service_;
-  std::vector<std::thread> threads_;
+  std::unique_ptr<THttpEngine> feed_, web_, service_;
   int feedPort_ = 0, webPort_ = 0, servicePort_ = 0;
   std::string webHost_;
 };

@@ -78,34 +78,33 @@ TUpdateInfo::TUpdateInfo(int64_t latestBuild, fs::path installer,
                          std::unique_ptr<TUpdateSigner> signer)
     : latestBuild_(latestBuild), installer_(std::move(installer)), signer_(std::move(signer)) {}
 
+std::string TUpdateInfo::Missing() const {
+  std::error_code error;
+  if (!fs::is_regular_file(fs::symlink_status(installer_, error)))
+    return "no installer at " + installer_.string();
+  if (!signer_) return "no update key (--update-key)";
+  return {};
+}
+
 std::string TUpdateInfo::Answer() {
-  const std::string build = std::to_string(latestBuild_);
   std::error_code error;
   const auto status = fs::symlink_status(installer_, error);
-  std::string line;
-  if (error || !fs::is_regular_file(status)) {
-    line = "no installer";
-  } else if (!signer_) {
-    line = "no update key";
-  } else {
-    const int64_t size = static_cast<int64_t>(fs::file_size(installer_, error));
-    const int64_t time = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                             fs::last_write_time(installer_, error).time_since_epoch())
-                             .count();
-    std::lock_guard lock(mutex_);
-    if (error) {
-      line = "no installer";
-    } else {
-      if (size != digestSize_ || time != digestTime_) {
-        const std::string hex = Sha256FileHex(installer_);
-        digestLine_ = hex + " " + signer_->Sign(build + " " + hex);
-        digestSize_ = size;
-        digestTime_ = time;
-      }
-      line = digestLine_;
-    }
+  if (error || !fs::is_regular_file(status)) return "0\r\nno installer\r\n";
+  if (!signer_) return "0\r\nno update key\r\n";
+  const std::string build = std::to_string(latestBuild_);
+  const int64_t size = static_cast<int64_t>(fs::file_size(installer_, error));
+  const int64_t time = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           fs::last_write_time(installer_, error).time_since_epoch())
+                           .count();
+  if (error) return "0\r\nno installer\r\n";
+  std::lock_guard lock(mutex_);
+  if (size != digestSize_ || time != digestTime_) {
+    const std::string hex = Sha256FileHex(installer_);
+    digestLine_ = hex + " " + signer_->Sign(build + " " + hex);
+    digestSize_ = size;
+    digestTime_ = time;
   }
-  return build + "\r\n" + line + "\r\n";
+  return build + "\r\n" + digestLine_ + "\r\n";
 }
 
 } // namespace sonabox::server

@@ -38,10 +38,15 @@ public:
   TUpdateInfo(int64_t latestBuild, std::filesystem::path installer,
               std::unique_ptr<TUpdateSigner> signer);
 
-  // Two lines: the newest build; then "SHA256HEX SIGNATURE" when the installer
-  // and the key are there, otherwise a note of what is missing. The digest is
-  // computed again only when the installer's size or time changed.
+  // Two lines. When the installer and the key are there: the newest build,
+  // then "SHA256HEX SIGNATURE". Otherwise build "0", which no program takes
+  // for an update it could not fetch, then what is missing ("no installer",
+  // "no update key"). The digest is computed again only when the installer's
+  // size or time changed.
   std::string Answer();
+
+  // Why no update can be delivered now, for the log; empty when one can.
+  std::string Missing() const;
 
 private:
   int64_t latestBuild_;

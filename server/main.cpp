@@ -1,6 +1,9 @@
 // sonabox-server: serves a video library folder to Sonabox.
 #include "SonaboxServer.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <iostream>
@@ -28,6 +31,12 @@ int main(int argc, char **argv) {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  // Each port holds up to 1000 connections: allow the descriptors they need.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 8192) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
 
   TServerOptions options = std::move(*commandLine.Options);
   options.Log = [](const std::string &line) { std::cout << line << std::endl; };
@@ -61,12 +70,13 @@ int main(int argc, char **argv) {
       if (signal == SIGINT || signal == SIGTERM) break;
       if (signal < 0 && errno != EAGAIN) continue; // interrupted
       try {
+        server.Maintain();
         const TScanReport again = server.Rescan();
         if (again.Added || again.Changed || again.Removed)
           std::cout << "scan: " << again.Added << " added, " << again.Changed << " changed, "
                     << again.Removed << " removed" << std::endl;
       } catch (const std::exception &e) {
-        std::cout << "scan failed, catalogue kept: " << e.what() << std::endl;
+        std::cout << "scan or housekeeping failed, catalogue kept: " << e.what() << std::endl;
       }
     }
     std::cout << "sonabox-server: stopping" << std::endl;

@@ -11,12 +11,11 @@
 //
 // A failure prints one line on stderr and exits 1, and nothing is written;
 // bad arguments print the usage line and exit 2.
-#include "core/settings/Settings.h"
 #include "core/common/TextHelpers.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
-#include "core/search/PerlRegEx.h"
 #include "core/search/Video.h"
+#include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
 
 #include <QCoreApplication>
@@ -73,18 +72,14 @@ void Add(TPlayListManager &store, const std::string &name) {
   if (!store.OpenPlayList(table, name)) throw ECommandFailed(NoPlayList(name));
   const std::string input((std::istreambuf_iterator<char>(std::cin)),
                           std::istreambuf_iterator<char>());
-  std::vector<std::string> entries;
-  RegExAllMatches("<entry>(.*?)</entry>", input, 1, entries);
-  const std::string webHost = VideoWebHost();
-  for (const std::string &entry : entries) {
-    TVideo video;
-    ParseVideoEntry(entry, video, webHost);
+  const TVideos videos = ParseFeedEntries(input, VideoWebHost(), TEntryTexts::Xml).Videos;
+  for (const TVideo &video : videos) {
     table.Insert();
     StoreVideoInRow(video, table);
     table.Post();
   }
-  if (!entries.empty()) table.SaveToFile();
-  std::cout << entries.size() << " videos added to \"" << name << "\"\n";
+  if (!videos.empty()) table.SaveToFile();
+  std::cout << videos.size() << " videos added to \"" << name << "\"\n";
 }
 
 void Remove(TPlayListManager &store, const std::string &name, int row) {

@@ -1,6 +1,9 @@
 // Feed queries per second and their median latency on loopback, over a
-// synthetic catalogue of 100,000 videos, beside a floor: an HTTP server set up
-// the same way that answers the very same bytes from memory.
+// synthetic catalogue of 100,000 videos, beside a floor: an HTTP server that
+// answers the very same bytes from memory. Then 64 clients at once (the 99th
+// percentile of their latency, and any request that failed or timed out), and
+// a 100 MB video streamed to curl in ranges of 4 MiB, beside curl reading the
+// same file from disk.
 #include "Feed.h"
 #include "SonaboxServer.h"
 
@@ -105,6 +108,80 @@ struct TFigures {
   double PerSecond;
   double MedianMicroseconds;
 };
+
+constexpr int kCrowdClients = 64;
+constexpr int kCrowdRequests = 100; // each
+constexpr int64_t kStreamBytes = 100 << 20;
+constexpr int64_t kRangeBytes = 4 << 20;
+
+struct TCrowdFigures {
+  double PerSecond;
+  double P99Milliseconds;
+  int Failures;
+};
+
+// 64 clients, each with its own keep-alive connection opened at the same
+// moment, asking round robin; every request must be answered within 10 s.
+TCrowdFigures MeasureCrowd(int port, const std::vector<std::string> &targets) {
+  std::vector<std::vector<double>> latencies(kCrowdClients);
+  std::atomic<int> failures{0}, ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kCrowdClients; ++t) {
+    threads.emplace_back([&, t] {
+      httplib::Client client("127.0.0.1", port);
+      client.set_keep_alive(true);
+      client.set_tcp_nodelay(true);
+      client.set_connection_timeout(10, 0);
+      client.set_read_timeout(10, 0);
+      ++ready;
+      while (!go) std::this_thread::yield();
+      for (int i = 0; i < kCrowdRequests; ++i) {
+        const std::string &target = targets[(i * kCrowdClients + t) % targets.size()];
+        const auto before = Clock::now();
+        const auto result = client.Get(target.c_str());
+        if (!result || result->status != 200) ++failures;
+        latencies[t].push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - before).count());
+      }
+    });
+  }
+  while (ready < kCrowdClients) std::this_thread::yield();
+  const auto start = Clock::now();
+  go = true;
+  for (std::thread &thread : threads) thread.join();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::vector<double> all;
+  for (const auto &list : latencies) all.insert(all.end(), list.begin(), list.end());
+  std::sort(all.begin(), all.end());
+  return {all.size() / seconds, all[all.size() * 99 / 100], failures.load()};
+}
+
+// MB/s of the video fetched by curl in ranges from the web host, one after
+// the other on one connection (as a player does when it seeks little).
+double StreamRanges(int port, const std::string &target) {
+  std::string command = "curl -s --fail";
+  for (int64_t first = 0; first < kStreamBytes; first += kRangeBytes) {
+    if (first > 0) command += " --next -s --fail";
+    command += " -o /dev/null -r " + std::to_string(first) + "-" +
+               std::to_string(std::min(first + kRangeBytes, kStreamBytes) - 1) +
+               " 'http://127.0.0.1:" + std::to_string(port) + target + "'";
+  }
+  const auto start = Clock::now();
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "the ranges were not all answered\n");
+    return 0;
+  }
+  return kStreamBytes / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// MB/s of curl reading the file from disk (from the page cache, as the server does).
+double CurlFromDisk(const fs::path &file) {
+  const std::string command = "curl -s -o /dev/null 'file://" + file.string() + "'";
+  const auto start = Clock::now();
+  if (std::system(command.c_str()) != 0) return 0;
+  return kStreamBytes / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 TFigures Measure(int port, const std::vector<std::string> &targets) {
   std::vector<std::vector<double>> latencies(kClientThreads);
@@ -214,8 +291,43 @@ int main() {
               feed.PerSecond / memory.PerSecond,
               feed.MedianMicroseconds / memory.MedianMicroseconds);
 
+  const TCrowdFigures crowd = MeasureCrowd(server.FeedPort(), targets);
+  const TCrowdFigures crowdFloor = MeasureCrowd(floorPort, targets);
+  std::printf("%d clients at once, %d requests each:\n", kCrowdClients, kCrowdRequests);
+  std::printf("%-34s %10s %14s %10s\n", "", "queries/s", "p99 (ms)", "failed");
+  std::printf("%-34s %10.0f %14.1f %10d\n", "sonabox-server feed", crowd.PerSecond,
+              crowd.P99Milliseconds, crowd.Failures);
+  std::printf("%-34s %10.0f %14.1f %10d\n", "floor: same bytes from memory", crowdFloor.PerSecond,
+              crowdFloor.P99Milliseconds, crowdFloor.Failures);
+  std::printf("ratio (feed / floor): %.2f of the rate, %.2fx the p99 latency\n",
+              crowd.PerSecond / crowdFloor.PerSecond,
+              crowd.P99Milliseconds / crowdFloor.P99Milliseconds);
+
   floor.stop();
   floorThread.join();
+
+  // A 100 MB video, read once so that both readers find it in the page cache.
+  const fs::path movie = root / "library" / "big.webm";
+  {
+    std::FILE *file = std::fopen(movie.c_str(), "wb");
+    std::vector<char> block(1 << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 31);
+    for (int64_t written = 0; written < kStreamBytes; written += block.size())
+      std::fwrite(block.data(), 1, block.size(), file);
+    std::fclose(file);
+  }
+  std::vector<TCatalogueVideo> big(1);
+  big[0].RelPath = "big.webm";
+  big[0].Title = "Big";
+  big[0].Size = kStreamBytes;
+  server.Catalogue().Apply(big, {});
+  const std::string target = "/v/" + big[0].Id;
+  CurlFromDisk(movie);
+  const double disk = CurlFromDisk(movie);
+  const double stream = StreamRanges(server.WebPort(), target);
+  std::printf("100 MB video in ranges of 4 MiB: %.0f MB/s; floor, curl from disk: %.0f MB/s; "
+              "ratio %.2f\n",
+              stream, disk, stream / disk);
   server.Stop();
   fs::remove_all(root);
   return 0;

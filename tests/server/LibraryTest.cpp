@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <cstdlib>
 #include <thread>
 
@@ -194,6 +196,24 @@ TEST_F(LibraryTest, UnreadableLibraryLeavesTheCatalogueAlone) {
   fs::rename(Library(), running.Root() / "unmounted");
   EXPECT_THROW(running.Server().Rescan(), std::runtime_error);
   EXPECT_EQ(Catalogued().size(), 2u);
+}
+
+// Titles taken from file names travel as typed: escaped in the feed (which
+// stays well-formed XML), decoded by the program's entry reader.
+TEST_F(LibraryTest, TitlesFromFileNamesArriveAsTyped) {
+  Place("untitled_clip.mp4", "Comedy/Knock Knock <Who's There?>.mp4");
+  Place("untitled_clip.mp4", "Comedy/Rock & Roll.mp4");
+  running.Server().Rescan();
+  const auto result = running.Feed().Get(
+      "/feeds/api/videos/-/Comedy?vq=&orderby=relevance&start-index=1&max-results=25");
+  ASSERT_TRUE(result);
+  EXPECT_NE(result->body.find(">Knock Knock &lt;Who's There?&gt;<"), std::string::npos)
+      << result->body;
+  EXPECT_NE(result->body.find(">Rock &amp; Roll<"), std::string::npos) << result->body;
+  const TFeedAnswer answer = ReadFeed(result->body, running.Server().WebHost());
+  std::set<std::string> titles;
+  for (const TVideo &video : answer.Videos) titles.insert(video.Title);
+  EXPECT_EQ(titles, (std::set<std::string>{"Knock Knock <Who's There?>", "Rock & Roll"}));
 }
 
 TEST_F(LibraryTest, FoundVideoPlaysItsOwnFile) {

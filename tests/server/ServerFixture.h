@@ -63,15 +63,12 @@ struct TFeedAnswer {
   TVideos Videos;
 };
 
-// Reads a feed answer with the program's own patterns and entry reader.
+// Reads a feed answer with the program's own page reader.
 inline TFeedAnswer ReadFeed(const std::string &text, const std::string &webHost) {
+  TFeedEntries page = ParseFeedEntries(text, webHost, TEntryTexts::Xml);
   TFeedAnswer answer;
-  answer.Total = RegExFirstMatch("totalResults>([0-9]{1,})<", text, 1);
-  std::vector<std::string> entries;
-  RegExAllMatches("<entry>(.*?)</entry>", text, 1, entries);
-  answer.Videos.resize(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    ParseVideoEntry(entries[i], answer.Videos[i], webHost);
+  if (page.TotalResults) answer.Total = std::to_string(*page.TotalResults);
+  answer.Videos = std::move(page.Videos);
   return answer;
 }
 

@@ -1,9 +1,12 @@
 // The server's pure pieces: the feed query reader, video identifiers, share
-// codes and the command line.
+// codes, the share store's limits, byte ranges, the watch page, the database
+// log and the command line.
 #include "Catalogue.h"
 #include "Feed.h"
+#include "FileServing.h"
 #include "Shares.h"
 #include "SonaboxServer.h"
+#include "WatchPage.h"
 #include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
@@ -78,6 +81,125 @@ TEST(ShareCodeTest, CodesAreUnambiguousAndDoNotRepeat) {
   EXPECT_EQ(used.size(), 32u) << "every character of the alphabet is drawn";
 }
 
+TEST(ShareStoreTest, QuotasPerClientAndInAllAndExpiry) {
+  TestFolders folders;
+  server::TDatabase database((fs::path(folders.Root()) / "shares.db").string());
+  int64_t now = 1'700'000'000;
+  server::TShareStore store(database, {/*Days*/ 90, /*PerClientHour*/ 2, /*Total*/ 4},
+                            [&now] { return now; });
+  server::TShare share;
+  share.Title = "T";
+  using server::TStoreVerdict;
+  auto verdict = [&](const char *client) { return store.Store(share, client).Verdict; };
+
+  const std::string first = store.Store(share, "10.0.0.1").Code;
+  EXPECT_EQ(verdict("10.0.0.1"), TStoreVerdict::Stored);
+  EXPECT_EQ(verdict("10.0.0.1"), TStoreVerdict::ClientQuota);
+  EXPECT_EQ(verdict("10.0.0.2"), TStoreVerdict::Stored);
+  now += 3601; // an hour later the client may share again
+  EXPECT_EQ(verdict("10.0.0.1"), TStoreVerdict::Stored);
+  EXPECT_EQ(verdict("10.0.0.3"), TStoreVerdict::StoreFull);
+
+  now += 88 * 86400;
+  EXPECT_TRUE(store.Find(first)) << "kept for 90 days";
+  now += 2 * 86400;
+  EXPECT_FALSE(store.Find(first)) << "gone after 90 days, even before it is removed";
+  EXPECT_EQ(store.Expire(), 3);
+  EXPECT_EQ(store.Expire(), 0);
+  EXPECT_EQ(verdict("10.0.0.3"), TStoreVerdict::Stored) << "expired shares make room";
+}
+
+TEST(ShareStoreTest, OutboxKeepsItsNewestNotifications) {
+  TestFolders folders;
+  const fs::path outbox = fs::path(folders.Root()) / "outbox";
+  server::TShare share;
+  std::vector<fs::path> mails;
+  for (int i = 0; i < 5; ++i)
+    mails.push_back(server::WriteShareMail(outbox, share, "CODE" + std::to_string(4 - i)));
+  WriteFileBytes((outbox / "keep.txt").string(), "not a notification");
+  EXPECT_EQ(server::TrimOutbox(outbox, 3), 2);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(fs::exists(mails[static_cast<std::size_t>(i)]), i >= 2) << i;
+  EXPECT_TRUE(fs::exists(outbox / "keep.txt"));
+  EXPECT_EQ(server::TrimOutbox(outbox, 3), 0);
+}
+
+TEST(DatabaseTest, CheckpointEmptiesTheLog) {
+  TestFolders folders;
+  const fs::path file = fs::path(folders.Root()) / "log.db";
+  server::TDatabase database(file.string());
+  {
+    auto connection = database.Acquire();
+    connection->Execute("CREATE TABLE t(x TEXT)");
+    for (int i = 0; i < 200; ++i)
+      connection->Prepare("INSERT INTO t VALUES (?1)").Bind(1, std::string(1000, 'x')).Run();
+  }
+  const fs::path log = file.string() + "-wal";
+  ASSERT_GT(fs::file_size(log), 0u);
+  EXPECT_TRUE(database.Checkpoint());
+  EXPECT_EQ(fs::file_size(log), 0u);
+  // A database opened again starts with an empty log too.
+  {
+    auto connection = database.Acquire();
+    connection->Execute("INSERT INTO t VALUES ('more')");
+  }
+  ASSERT_GT(fs::file_size(log), 0u);
+  server::TDatabase again(file.string());
+  EXPECT_EQ(fs::file_size(log), 0u);
+}
+
+TEST(ByteRangeTest, OneRangeAPartSeveralTheWholeAndTheRestNothing) {
+  using server::TByteRange;
+  struct TCase {
+    std::string Header;
+    TByteRange::TKind Kind;
+    int64_t First, Last;
+  };
+  const std::vector<TCase> cases{
+      {"bytes=0-99", TByteRange::Part, 0, 99},
+      {"bytes=900-", TByteRange::Part, 900, 999},
+      {"bytes=-100", TByteRange::Part, 900, 999},
+      {"bytes=-5000", TByteRange::Part, 0, 999},
+      {"bytes=990-2000", TByteRange::Part, 990, 999},
+      {"Bytes=5-5", TByteRange::Part, 5, 5},
+      {"bytes=0-1,5-6", TByteRange::Whole, 0, 999},
+      {"bytes=1000-", TByteRange::Unsatisfiable, 0, -1},
+      {"bytes=-0", TByteRange::Unsatisfiable, 0, -1},
+      {"bytes=5-3", TByteRange::Unsatisfiable, 0, -1},
+      {"bytes=a-b", TByteRange::Unsatisfiable, 0, -1},
+      {"bytes=", TByteRange::Unsatisfiable, 0, -1},
+      {"items=0-1", TByteRange::Unsatisfiable, 0, -1},
+      {"bytes=99999999999999999999-", TByteRange::Unsatisfiable, 0, -1},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Header);
+    const TByteRange range = server::ReadByteRange(c.Header, 1000);
+    EXPECT_EQ(range.Kind, c.Kind);
+    if (c.Kind == TByteRange::Unsatisfiable) continue;
+    EXPECT_EQ(range.First, c.First);
+    EXPECT_EQ(range.Last, c.Last);
+  }
+  EXPECT_EQ(server::ReadByteRange("bytes=0-", 0).Kind, TByteRange::Unsatisfiable);
+}
+
+TEST(WatchPageTest, EveryTextIsEscaped) {
+  server::TCatalogueVideo video;
+  video.Id = "abcdefghijk";
+  video.Title = "Clip <one> & \"two\"";
+  video.Description = "<script>alert(1)</script>";
+  video.Category = "Music & Co";
+  video.Seconds = 75;
+  video.Views = 3;
+  EXPECT_EQ(server::WatchPage(video),
+            "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Clip &lt;one&gt; &amp; "
+            "&quot;two&quot;</title></head>\n<body style=\"font-family: sans-serif\"><h1>Clip "
+            "&lt;one&gt; &amp; &quot;two&quot;</h1>\n<video src=\"/v/abcdefghijk\" controls "
+            "autoplay width=\"640\" height=\"480\"></video>\n<p>&lt;script&gt;alert(1)&lt;/"
+            "script&gt;</p>\n<p>1:15, 3 views, Music &amp; Co</p>\n</body></html>\n");
+  video.Category.clear();
+  EXPECT_NE(server::WatchPage(video).find("<p>1:15, 3 views</p>"), std::string::npos);
+}
+
 TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
   TestFolders folders; // XDG_DATA_HOME points into it
   const auto defaults = server::ParseCommandLine({"--library", "/videos"});
@@ -92,11 +214,35 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
   EXPECT_EQ(defaults.Options->WebHost, "");
   EXPECT_EQ(defaults.Options->LatestBuild, 40);
   EXPECT_TRUE(defaults.Options->UpdateKey.empty());
+  EXPECT_EQ(defaults.Options->ShareDays, 90);
+  EXPECT_EQ(defaults.Options->SharesPerHour, 20);
+  EXPECT_EQ(defaults.Options->MaxShares, 2000);
+  EXPECT_EQ(defaults.Options->OutboxMax, 1000);
 
-  const auto all = server::ParseCommandLine(
-      {"--library=/v", "--data", "/d", "--assets=/a", "--update-key", "/k.pem", "--latest-build",
-       "41", "--feed-port", "0", "--web-port=9000", "--service-port", "65535", "--bind", "0.0.0.0",
-       "--web-host", "media.local:9000"});
+  const auto all = server::ParseCommandLine({"--library=/v",
+                                             "--data",
+                                             "/d",
+                                             "--assets=/a",
+                                             "--update-key",
+                                             "/k.pem",
+                                             "--latest-build",
+                                             "41",
+                                             "--feed-port",
+                                             "0",
+                                             "--web-port=9000",
+                                             "--service-port",
+                                             "65535",
+                                             "--bind",
+                                             "0.0.0.0",
+                                             "--web-host",
+                                             "media.local:9000",
+                                             "--share-days",
+                                             "7",
+                                             "--shares-per-hour=5",
+                                             "--max-shares",
+                                             "100",
+                                             "--outbox-max",
+                                             "10"});
   ASSERT_TRUE(all.Options) << all.Message;
   EXPECT_EQ(all.Options->Library, "/v");
   EXPECT_EQ(all.Options->Data, "/d");
@@ -108,11 +254,17 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
   EXPECT_EQ(all.Options->ServicePort, 65535);
   EXPECT_EQ(all.Options->Bind, "0.0.0.0");
   EXPECT_EQ(all.Options->WebHost, "media.local:9000");
+  EXPECT_EQ(all.Options->ShareDays, 7);
+  EXPECT_EQ(all.Options->SharesPerHour, 5);
+  EXPECT_EQ(all.Options->MaxShares, 100);
+  EXPECT_EQ(all.Options->OutboxMax, 10);
 
   const auto help = server::ParseCommandLine({"--library", "/v", "--help"});
   EXPECT_FALSE(help.Options);
   EXPECT_TRUE(help.Help);
-  EXPECT_NE(help.Message.find("--web-host"), std::string::npos);
+  for (const char *option :
+       {"--web-host", "--share-days", "--shares-per-hour", "--max-shares", "--outbox-max"})
+    EXPECT_NE(help.Message.find(option), std::string::npos) << option;
 
   for (const std::vector<std::string> &wrong :
        std::vector<std::vector<std::string>>{{},
@@ -121,6 +273,8 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
                                              {"--library", "/v", "--web-port", "http"},
                                              {"--library", "/v", "--latest-build", "-1"},
                                              {"--library", "/v", "--colour", "blue"},
+                                             {"--library", "/v", "--share-days", "0"},
+                                             {"--library", "/v", "--max-shares", "many"},
                                              {"/v"}}) {
     const auto result = server::ParseCommandLine(wrong);
     EXPECT_FALSE(result.Options);

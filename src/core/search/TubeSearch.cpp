@@ -1,7 +1,5 @@
 #include "core/search/TubeSearch.h"
 
-#include "core/common/TextHelpers.h"
-#include "core/search/PerlRegEx.h"
 #include "core/web/ServiceHosts.h"
 #include "core/web/WebStuff.h"
 
@@ -73,14 +71,11 @@ void TTubeSearch::Search() {
     TWebStuff web;
     text = web.GetText(FeedUrl());
   }
-  int32_t total = 0;
-  if (!TryParseInt32(RegExFirstMatch("totalResults>([0-9]{1,})<", text, 1), total)) return;
-  totalResults_ = total;
-  std::vector<std::string> entries;
-  RegExAllMatches("<entry>(.*?)</entry>", text, 1, entries);
-  videos_.resize(entries.size());
-  const std::string webHost = VideoWebHost();
-  for (std::size_t i = 0; i < entries.size(); ++i) ParseVideoEntry(entries[i], videos_[i], webHost);
+  // A page without a usable count gives no records.
+  TFeedEntries page = ParseFeedEntries(text, VideoWebHost(), TEntryTexts::Xml);
+  if (!page.TotalResults) return;
+  totalResults_ = *page.TotalResults;
+  videos_ = std::move(page.Videos);
 }
 
 } // namespace sonabox

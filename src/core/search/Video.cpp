@@ -5,21 +5,75 @@
 #include "core/search/PerlRegEx.h"
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace sonabox {
 
 namespace {
 constexpr std::size_t kDescriptionLimit = 200;
 
-// The host as a pattern: every dot written as "\.".
-std::string EscapeDots(std::string_view host) {
+// The host as a pattern that matches it literally: every ASCII character
+// other than a letter or digit is escaped ("[::1]:8472", "a.b").
+std::string LiteralPattern(std::string_view host) {
   std::string out;
   for (char c : host) {
-    if (c == '.') out += '\\';
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 128 && !std::isalnum(byte)) out += '\\';
     out += c;
   }
   return out;
+}
+
+// Appends the code point as UTF-8.
+void AppendUtf8(std::string &out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+bool IsXmlChar(uint32_t code) {
+  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+// The character of a reference's name ("amp", "#38", "#x26"), if it is one.
+std::optional<uint32_t> ReferencedChar(std::string_view name) {
+  static constexpr std::pair<std::string_view, uint32_t> kNamed[] = {
+      {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+  for (const auto &[entity, code] : kNamed)
+    if (name == entity) return code;
+  if (name.size() < 2 || name[0] != '#') return std::nullopt;
+  const bool hex = name[1] == 'x';
+  const std::string_view digits = name.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 8) return std::nullopt;
+  uint32_t code = 0;
+  for (const char c : digits) {
+    const auto byte = static_cast<unsigned char>(c);
+    int value = -1;
+    if (std::isdigit(byte))
+      value = c - '0';
+    else if (hex && std::isxdigit(byte))
+      value = std::tolower(byte) - 'a' + 10;
+    if (value < 0) return std::nullopt;
+    code = code * (hex ? 16 : 10) + static_cast<uint32_t>(value);
+  }
+  if (!IsXmlChar(code)) return std::nullopt;
+  return code;
 }
 
 // The patterns of an entry's fields. Compiling them costs more than matching
@@ -28,7 +82,7 @@ std::string EscapeDots(std::string_view host) {
 struct TEntryPatterns {
   explicit TEntryPatterns(std::string_view webHost) : Host(webHost) {
     Title.SetRegEx("<media:title type='plain'>(.*?)</media:title>");
-    Url.SetRegEx("<media:player url='http://" + EscapeDots(webHost) + "/watch\\?v=(.*?)'/>");
+    Url.SetRegEx("<media:player url='http://" + LiteralPattern(webHost) + "/watch\\?v=(.*?)'/>");
     Description.SetRegEx("<media:description type='plain'>(.*?)</media:description>");
     ViewCount.SetRegEx("<yt:statistics viewCount='([0-9]{1,})");
     Rating.SetRegEx("<gd:rating.*?average='(.*?)'");
@@ -55,11 +109,41 @@ std::string FirstGroup(TPerlRegEx &regex, std::string_view subject) {
 }
 } // namespace
 
-void ParseVideoEntry(std::string_view entry, TVideo &video, std::string_view webHost) {
+std::string DecodeXmlEntities(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t amp = text.find('&', at);
+    if (amp == std::string_view::npos) break;
+    out += text.substr(at, amp - at);
+    const std::size_t semicolon = text.find(';', amp + 1);
+    const std::optional<uint32_t> code =
+        semicolon == std::string_view::npos || semicolon - amp > 12
+            ? std::nullopt
+            : ReferencedChar(text.substr(amp + 1, semicolon - amp - 1));
+    if (code) {
+      AppendUtf8(out, *code);
+      at = semicolon + 1;
+    } else {
+      out += '&';
+      at = amp + 1;
+    }
+  }
+  out += text.substr(std::min(at, text.size()));
+  return out;
+}
+
+namespace {
+void ReadEntry(std::string_view entry, TVideo &video, std::string_view webHost, TEntryTexts texts) {
   TEntryPatterns &patterns = EntryPatterns(webHost);
   video.Title = FirstGroup(patterns.Title, entry);
   video.Url = FirstGroup(patterns.Url, entry);
   video.Description = FirstGroup(patterns.Description, entry);
+  if (texts == TEntryTexts::Xml) {
+    video.Title = DecodeXmlEntities(video.Title);
+    video.Description = DecodeXmlEntities(video.Description);
+  }
   video.ViewCount = FirstGroup(patterns.ViewCount, entry);
   video.Rating = FirstGroup(patterns.Rating, entry);
   video.Thumbnail = FirstGroup(patterns.Thumbnail, entry);
@@ -73,6 +157,24 @@ void ParseVideoEntry(std::string_view entry, TVideo &video, std::string_view web
   std::erase(video.Description, '\n');
   // The cut keeps whole UTF-8 characters.
   video.Description = Utf8Cut(video.Description, kDescriptionLimit);
+}
+} // namespace
+
+void ParseVideoEntry(std::string_view entry, TVideo &video, std::string_view webHost) {
+  ReadEntry(entry, video, webHost, TEntryTexts::AsTyped);
+}
+
+TFeedEntries ParseFeedEntries(std::string_view page, std::string_view webHost, TEntryTexts texts) {
+  TFeedEntries result;
+  int32_t total = 0;
+  if (TryParseInt32(RegExFirstMatch("totalResults>([0-9]{1,})<", page, 1), total))
+    result.TotalResults = total;
+  std::vector<std::string> entries;
+  RegExAllMatches("<entry>(.*?)</entry>", page, 1, entries);
+  result.Videos.resize(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    ReadEntry(entries[i], result.Videos[i], webHost, texts);
+  return result;
 }
 
 void StoreVideoInRow(const TVideo &video, TDataTable &table) {

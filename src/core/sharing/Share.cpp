@@ -2,7 +2,6 @@
 
 #include "core/common/Random.h"
 #include "core/common/TextHelpers.h"
-#include "core/search/PerlRegEx.h"
 #include "core/web/ServiceHosts.h"
 #include "core/web/WebStuff.h"
 
@@ -70,6 +69,7 @@ std::string TShare::SendShare() {
   web.AddField("fromName", fromName_);
   web.AddField("fromEmail", fromEmail_);
   web.AddField("title", Base64Encode(shareTitle_));
+  web.SetDeadline(kExchangeDeadline);
   const std::string answer = web.PostForm(ServiceUrl("share.php"));
   return answer == "ERROR" ? std::string() : answer;
 }
@@ -79,6 +79,7 @@ bool TShare::FetchShare(const std::string &code) {
   {
     TWebStuff web;
     web.AddField("share_key", TrimControl(code));
+    web.SetDeadline(kExchangeDeadline);
     text = web.PostForm(ServiceUrl("getshare.php"));
   }
   // Short answers (such as "ERROR") are not base64.
@@ -93,12 +94,7 @@ bool TShare::FetchShare(const std::string &code) {
     for (std::size_t i = 2; i < lines.size(); ++i) text += lines[i] + "\r\n";
   }
 
-  std::vector<std::string> entries;
-  RegExAllMatches("<entry>(.*?)</entry>", text, 1, entries);
-  sharedVideos_.assign(entries.size(), TVideo{});
-  const std::string webHost = VideoWebHost();
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    ParseVideoEntry(entries[i], sharedVideos_[i], webHost);
+  sharedVideos_ = ParseFeedEntries(text, VideoWebHost(), TEntryTexts::AsTyped).Videos;
   return !sharedVideos_.empty();
 }
 

@@ -39,7 +39,9 @@ void TBaseUpdater::run() {
 void TUpdateCheck::Work() {
   SeedRandom();
   msleep(static_cast<unsigned long>(RandomInt(100)));
-  // The query names the running build as fixed text.
+  // The query names the running build as fixed text. The installer's
+  // download has no overall limit (it may be large); the check has.
+  Web().SetDeadline(kExchangeDeadline);
   const std::string answer =
       Web().GetText(serviceUrl_ + "?v=40&c=" + std::to_string(RandomInt(5000)));
   const std::vector<std::string> lines = SplitLines(answer);

@@ -1,7 +1,7 @@
 #include "core/web/WebStuff.h"
 
-#include "core/settings/Settings.h"
 #include "core/common/TextHelpers.h"
+#include "core/settings/Settings.h"
 
 #include <curl/curl.h>
 
@@ -145,6 +145,7 @@ bool TWebStuff::Perform(const std::string &url, TMethod method, const TSink &sin
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
   curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(deadline_.count()));
   // A client keeps no connection open once its request is over.
   curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
 

@@ -19,6 +19,10 @@ namespace sonabox {
 
 enum class TWorkMode { Read, Write };
 
+// The overall limit of one share or update-check exchange: it ends by then
+// whatever the service does, even one that sends a byte now and then.
+inline constexpr std::chrono::seconds kExchangeDeadline{30};
+
 // Progress of a transfer: work-begin carries the bytes expected (0 when not
 // announced), work the bytes transferred so far in that transfer.
 using TWorkEvent = std::function<void(TWorkMode mode, int64_t count)>;
@@ -62,6 +66,11 @@ public:
   // starts once the connection stands; connecting has its own 15 s limit.
   void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
 
+  // A request that has not finished this long after it began gives up,
+  // however steadily bytes arrive; zero (the default) sets no such limit, as
+  // for searches, pictures and downloads.
+  void SetDeadline(std::chrono::milliseconds deadline) { deadline_ = deadline; }
+
 private:
   enum class TMethod { Get, Post };
   using TSink = std::function<bool(const char *data, std::size_t size)>;
@@ -82,6 +91,7 @@ private:
   int proxyPort_ = 0;
   bool handleRedirects_ = false;
   std::chrono::milliseconds readTimeout_{15000};
+  std::chrono::milliseconds deadline_{0};
   TWorkEvent onWork_, onWorkBegin_;
 
   // State of the running transfer.

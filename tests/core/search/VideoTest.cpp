@@ -2,8 +2,8 @@
 
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
-#include "support/TestFolders.h"
 #include "core/web/ServiceHosts.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,7 @@ TVideo Parse(const std::string &entry) {
 
 TEST(ParseVideoEntry, AFullEntry) {
   const TVideo video = Parse(Entry("A\tlong\r\ndescription\n"));
-  EXPECT_EQ(video.Title, "Song &amp; Dance");  // no XML decoding
+  EXPECT_EQ(video.Title, "Song &amp; Dance");  // kept as written
   EXPECT_EQ(video.Url, "abc123&feature=feed"); // query parameters included
   EXPECT_EQ(video.Description,
             "Along\rdescription"); // tabs and line feeds go, carriage returns stay
@@ -102,6 +102,87 @@ TEST(ParseVideoEntry, MissingAndOddElements) {
     EXPECT_EQ(video.Duration, c.expected.Duration) << c.what;
     EXPECT_EQ(video.DurationSeconds, c.expected.DurationSeconds) << c.what;
     EXPECT_EQ(video.Thumbnail, c.expected.Thumbnail) << c.what;
+  }
+}
+
+// Every pattern character of the web host is literal: an IPv6 literal host
+// ("[::1]:8472") is no character class.
+TEST(ParseVideoEntry, WebHostIsMatchedLiterally) {
+  const struct {
+    std::string host, url, id;
+  } cases[] = {
+      {"[::1]:8472", "http://[::1]:8472/watch?v=abc", "abc"},
+      {"[::1]:8472", "http://1:8472/watch?v=abc", ""},
+      {"[fe80::1%25lo]:80", "http://[fe80::1%25lo]:80/watch?v=x_y", "x_y"},
+      {"a+b.example(1)|c:8", "http://a+b.example(1)|c:8/watch?v=q", "q"},
+      {"a+b.example(1)|c:8", "http://aab.example1:8/watch?v=q", ""},
+      {"h\\E.*:1", "http://h\\E.*:1/watch?v=z", "z"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.host + " " + c.url);
+    TVideo video;
+    ParseVideoEntry("<entry><media:player url='" + c.url + "'/></entry>", video, c.host);
+    EXPECT_EQ(video.Url, c.id);
+  }
+}
+
+TEST(DecodeXmlEntities, NamedAndNumericReferences) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Rock &amp; Roll", "Rock & Roll"},
+      {"Knock Knock &lt;Who&apos;s There?&gt;", "Knock Knock <Who's There?>"},
+      {"&quot;q&quot;", "\"q\""},
+      {"&#65;&#x42;&#X43;", "AB&#X43;"}, // the hexadecimal mark is a small x
+      {"caf&#233; &#x1F600;", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+      {"&#x41", "&#x41"},             // no semicolon
+      {"&amp;amp;", "&amp;"},         // decoded once
+      {"Tom & Jerry", "Tom & Jerry"}, // a bare ampersand stays
+      {"&nbsp;&copy;", "&nbsp;&copy;"},
+      {"&#0;&#1;&#xD800;&#x110000;&#99999999999;", "&#0;&#1;&#xD800;&#x110000;&#99999999999;"},
+      {"&#9;&#10;", "\t\n"},
+      {"&;&#;&#x;", "&;&#;&#x;"},
+      {"end &", "end &"},
+  };
+  for (const auto &[text, expected] : cases) EXPECT_EQ(DecodeXmlEntities(text), expected) << text;
+}
+
+TEST(ParseFeedEntries, ACannedPage) {
+  const std::string page =
+      "<?xml version='1.0'?><feed><openSearch:totalResults>57</openSearch:totalResults>\n" +
+      Entry("one") + "\n" + Entry("two &lt;b&gt;") + "</feed>";
+  const TFeedEntries read = ParseFeedEntries(page, kHost, TEntryTexts::Xml);
+  EXPECT_EQ(read.TotalResults, 57);
+  ASSERT_EQ(read.Videos.size(), 2u);
+  EXPECT_EQ(read.Videos[0].Title, "Song & Dance");
+  EXPECT_EQ(read.Videos[0].Description, "one");
+  EXPECT_EQ(read.Videos[1].Description, "two <b>");
+  EXPECT_EQ(read.Videos[1].Url, "abc123&feature=feed");
+  // A share's entries keep their texts as typed.
+  const TFeedEntries shared = ParseFeedEntries(page, kHost, TEntryTexts::AsTyped);
+  ASSERT_EQ(shared.Videos.size(), 2u);
+  EXPECT_EQ(shared.Videos[0].Title, "Song &amp; Dance");
+  EXPECT_EQ(shared.Videos[1].Description, "two &lt;b&gt;");
+  // Decoded before the cut: 250 entities make 250 characters, cut to 200.
+  std::string many;
+  for (int i = 0; i < 250; ++i) many += "&amp;";
+  EXPECT_EQ(ParseFeedEntries(Entry(many), kHost, TEntryTexts::Xml).Videos.at(0).Description,
+            std::string(200, '&'));
+
+  const struct {
+    const char *what;
+    std::string page;
+    std::optional<int32_t> total;
+    std::size_t videos;
+  } cases[] = {
+      {"nothing", "", std::nullopt, 0},
+      {"entries without a count", Entry("x"), std::nullopt, 1},
+      {"a count beyond 32 bits", "totalResults>4294967296<" + Entry("x"), std::nullopt, 1},
+      {"a count with no entry", "<openSearch:totalResults>0</openSearch:totalResults>", 0, 0},
+      {"an entry never closed", "totalResults>3<<entry><media:title type='plain'>T", 3, 0},
+  };
+  for (const auto &c : cases) {
+    const TFeedEntries got = ParseFeedEntries(c.page, kHost, TEntryTexts::Xml);
+    EXPECT_EQ(got.TotalResults, c.total) << c.what;
+    EXPECT_EQ(got.Videos.size(), c.videos) << c.what;
   }
 }
 

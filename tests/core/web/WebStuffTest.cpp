@@ -1,8 +1,8 @@
 #include "core/web/WebStuff.h"
 
 #include "core/settings/Settings.h"
-#include "support/TestFolders.h"
 #include "support/LocalHttpServer.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -248,6 +248,35 @@ TEST_F(WebStuffTest, AStalledReadGivesUpButASlowOneDoesNot) {
   TWebStuff slow;
   slow.SetReadTimeout(500ms);
   EXPECT_EQ(slow.GetText(server.Url("/slow")), std::string(80, 'a'));
+}
+
+// A service that drips a byte every 100 ms never trips the read time-out: only
+// the overall deadline ends the exchange, for a GET and a POST alike.
+TEST_F(WebStuffTest, ADeadlineEndsAnExchangeThatDripsForEver) {
+  server.Http().Get("/drip", [](const httplib::Request &, httplib::Response &res) {
+    SendPieces(res, 30, 1, 100ms);
+  });
+  server.Http().Post("/drip", [](const httplib::Request &, httplib::Response &res) {
+    SendPieces(res, 30, 1, 100ms);
+  });
+  server.Start();
+
+  for (const bool post : {false, true}) {
+    SCOPED_TRACE(post ? "POST" : "GET");
+    TWebStuff web;
+    web.SetReadTimeout(500ms);
+    web.SetDeadline(1s);
+    web.AddField("a", "b");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(post ? web.PostForm(server.Url("/drip")) : web.GetText(server.Url("/drip")), "ERROR");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 2500ms) << "three seconds of dripping were not waited for";
+  }
+  // Without a deadline the same drip is read to its end.
+  TWebStuff patient;
+  patient.SetReadTimeout(500ms);
+  EXPECT_EQ(patient.GetText(server.Url("/drip")), std::string(30, 'a'));
 }
 
 TEST_F(WebStuffTest, TextAnswersAreLimitedTo32MiB) {

@@ -1,0 +1,118 @@
+#pragma once
+// The HTTP layer of sonabox-server: one listening port served by libmicrohttpd
+// from its own polling threads (epoll, a small pool). Request heads are held
+// in a bounded memory pool per connection (a larger head is answered 431 or
+// the connection closed), request bodies above kMaxRequestBody are answered
+// 413 (and the connection closed when the body is far larger), idle
+// connections are closed after kConnectionTimeoutSeconds, and connections are
+// limited per port and per client address. A slow or silent client holds a
+// socket, never a thread. The handler runs on a pool thread, one request at a
+// time per thread; an exception it raises is answered 500.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace sonabox::server {
+
+// Request bodies above this are refused.
+inline constexpr std::size_t kMaxRequestBody = 1 << 20;
+// A body declared or sent beyond this is not even read: 413, then the
+// connection closes. Between the two it is read and dropped, so that a client
+// that writes its whole body before reading still sees the 413.
+inline constexpr std::size_t kMaxDrainedBody = 16 << 20;
+// Memory for one connection's request head and buffers.
+inline constexpr std::size_t kConnectionMemory = 64 << 10;
+inline constexpr unsigned kConnectionTimeoutSeconds = 15;
+inline constexpr unsigned kConnectionsPerPort = 1000;
+inline constexpr unsigned kConnectionsPerAddress = 128;
+inline constexpr unsigned kPoolThreads = 4;
+inline constexpr int kListenBacklog = 511;
+
+class THttpRequest {
+public:
+  std::string Method;
+  std::string Target;        // as sent: path and query, nothing decoded
+  std::string Path;          // the path, percent-decoded ("+" stays)
+  std::string ClientAddress; // numeric; an IPv4 address mapped into IPv6 as plain IPv4
+
+  // A request header (first of its name, any case), or nothing.
+  std::optional<std::string> Header(const char *name) const;
+  // A query parameter (decoded), or nothing.
+  std::optional<std::string> Query(const char *name) const;
+  // A form field of a POST body (multipart or URL-encoded), else a query
+  // parameter of that name; the first of several wins.
+  std::optional<std::string> Field(std::string_view name) const;
+
+  MHD_Connection *Connection = nullptr;
+  std::vector<std::pair<std::string, std::string>> Form;
+};
+
+// A file descriptor owned until it is handed to the HTTP layer.
+class TFileDescriptor {
+public:
+  TFileDescriptor() = default;
+  explicit TFileDescriptor(int fd) : fd_(fd) {}
+  ~TFileDescriptor();
+  TFileDescriptor(TFileDescriptor &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  TFileDescriptor &operator=(TFileDescriptor &&other) noexcept;
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+private:
+  int fd_ = -1;
+};
+
+struct THttpResponse {
+  int Status = 200;
+  std::string ContentType = "text/plain";
+  std::string Body;
+  std::vector<std::pair<std::string, std::string>> Headers;
+  // When open, the answer is FileLength bytes of this file from FileOffset,
+  // sent from the descriptor (Body is ignored).
+  TFileDescriptor File;
+  uint64_t FileOffset = 0;
+  uint64_t FileLength = 0;
+
+  void SetContent(std::string body, std::string contentType) {
+    Body = std::move(body);
+    ContentType = std::move(contentType);
+  }
+  // The length of the body sent, for the log.
+  uint64_t Length() const { return File.Get() >= 0 ? FileLength : Body.size(); }
+};
+
+using THttpHandler = std::function<void(const THttpRequest &, THttpResponse &)>;
+using THttpErrorLog = std::function<void(const THttpRequest &, const std::string &what)>;
+
+class THttpEngine {
+public:
+  // Listens on `address` (a numeric IPv4 or IPv6 address, or a host name),
+  // `port` 0 for any free port, and serves until destroyed. Throws
+  // std::runtime_error when the address cannot be read or bound.
+  THttpEngine(const std::string &address, int port, THttpHandler handler, THttpErrorLog errorLog);
+  ~THttpEngine();
+  THttpEngine(const THttpEngine &) = delete;
+  THttpEngine &operator=(const THttpEngine &) = delete;
+
+  int Port() const { return port_; }
+
+private:
+  friend struct THttpCallbacks;
+  // Runs the handler on a complete request and queues its answer; false when
+  // the answer could not be queued (the connection is then closed).
+  bool Answer(MHD_Connection *connection, const char *method, std::string target, std::string body);
+
+  THttpHandler handler_;
+  THttpErrorLog errorLog_;
+  MHD_Daemon *daemon_ = nullptr;
+  int port_ = 0;
+};
+
+} // namespace sonabox::server
