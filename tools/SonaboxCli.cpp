@@ -67,18 +67,13 @@ void Show(TPlayListManager &store, const std::string &name) {
   std::cout << out;
 }
 
+// Adds only to a playlist that exists: a mistyped name makes no new playlist.
 void Add(TPlayListManager &store, const std::string &name) {
-  TDataTable table;
-  if (!store.OpenPlayList(table, name)) throw ECommandFailed(NoPlayList(name));
+  if (!store.HasPlayList(name)) throw ECommandFailed(NoPlayList(name));
   const std::string input((std::istreambuf_iterator<char>(std::cin)),
                           std::istreambuf_iterator<char>());
   const TVideos videos = ParseFeedEntries(input, VideoWebHost(), TEntryTexts::Xml).Videos;
-  for (const TVideo &video : videos) {
-    table.Insert();
-    StoreVideoInRow(video, table);
-    table.Post();
-  }
-  if (!videos.empty()) table.SaveToFile();
+  if (!videos.empty()) AddVideosToPlayList(store, name, false, videos);
   std::cout << videos.size() << " videos added to \"" << name << "\"\n";
 }
 

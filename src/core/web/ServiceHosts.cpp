@@ -1,7 +1,7 @@
 #include "core/web/ServiceHosts.h"
 
-#include "core/settings/Settings.h"
 #include "core/common/TextHelpers.h"
+#include "core/settings/Settings.h"
 
 namespace sonabox {
 
@@ -14,8 +14,8 @@ std::string HostValue(const char *name, const char *fallback) {
 }
 } // namespace
 
-std::string VideoDataHost() { return HostValue("VideoDataHost", "127.0.0.1:8471"); }
-std::string VideoWebHost() { return HostValue("VideoWebHost", "127.0.0.1:8472"); }
-std::string ServiceHost() { return HostValue("ServiceHost", "127.0.0.1:8473"); }
+std::string VideoDataHost() { return HostValue(store_key::kVideoDataHost, "127.0.0.1:8471"); }
+std::string VideoWebHost() { return HostValue(store_key::kVideoWebHost, "127.0.0.1:8472"); }
+std::string ServiceHost() { return HostValue(store_key::kServiceHost, "127.0.0.1:8473"); }
 
 } // namespace sonabox

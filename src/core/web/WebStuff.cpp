@@ -71,8 +71,8 @@ std::string TrimmedOrError(std::string_view text) {
 } // namespace
 
 TWebStuff::TWebStuff() {
-  const std::optional<std::string> host = StoreReadString("ProxyAddr");
-  const std::optional<int> port = StoreReadInt("ProxyPort");
+  const std::optional<std::string> host = StoreReadString(store_key::kProxyAddr);
+  const std::optional<int> port = StoreReadInt(store_key::kProxyPort);
   if (host && port) {
     proxyHost_ = *host;
     proxyPort_ = *port;
