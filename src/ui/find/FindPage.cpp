@@ -344,6 +344,10 @@ void TFindPage::FillPlayLists(const QString &remembered) {
 
 void TFindPage::cbAddPlayListChange() { edPlayListName->clear(); }
 
-void TFindPage::edPlayListNameKeyPress() { cbAddPlayList->setCurrentIndex(-1); }
+// Only a choice that exists is cleared: clearing an empty one again would run the
+// change handler, which empties the name being typed.
+void TFindPage::edPlayListNameKeyPress() {
+  if (cbAddPlayList->currentIndex() >= 0) cbAddPlayList->setCurrentIndex(-1);
+}
 
 } // namespace sonabox

@@ -65,7 +65,11 @@ TdShareVideos::~TdShareVideos() {
 
 void TdShareVideos::cbAddPlayListChange() { edPlayListName->clear(); }
 
-void TdShareVideos::edPlayListNameKeyPress() { cbAddPlayList->setCurrentIndex(-1); }
+// Only a choice that exists is cleared: clearing an empty one again would run the
+// change handler, which empties the name being typed.
+void TdShareVideos::edPlayListNameKeyPress() {
+  if (cbAddPlayList->currentIndex() >= 0) cbAddPlayList->setCurrentIndex(-1);
+}
 
 bool TdShareVideos::eventFilter(QObject *watched, QEvent *event) {
   if (watched == edPlayListName && event->type() == QEvent::KeyPress &&

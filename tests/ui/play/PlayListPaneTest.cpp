@@ -348,4 +348,15 @@ TEST_F(PlayListPaneTest, ChoosingAPlaylistAndTypingANameExcludeEachOther) {
   EXPECT_EQ(window->pFind->edPlayListName->text(), "");
 }
 
+TEST_F(PlayListPaneTest, EveryTypedCharacterOfANewNameIsKept) {
+  MakePlayList("Pop", {});
+  MakePlayList("Jazz", {});
+  window->pMain->setCurrentWidget(window->pFind);
+  window->pFind->cbAddPlayList->setCurrentText("Pop");
+  window->pFind->edPlayListName->setFocus();
+  QTest::keyClicks(window->pFind->edPlayListName, "Road Trip");
+  EXPECT_EQ(window->pFind->edPlayListName->text(), "Road Trip");
+  EXPECT_EQ(window->pFind->cbAddPlayList->currentIndex(), -1);
+}
+
 } // namespace

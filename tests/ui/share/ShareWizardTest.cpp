@@ -679,3 +679,12 @@ TEST_F(ShareWizardTest, ASilentServiceNeverFreezesTheWindow) {
   another.Close();
   EXPECT_TRUE(test::ProcessEventsUntil([&] { return exchange.isNull(); }));
 }
+
+TEST(ShareVideosDialogTest, EveryTypedCharacterOfANewNameIsKept) {
+  TdShareVideos dialog;
+  dialog.cbAddPlayList->addItems({"Pop", "Jazz"});
+  dialog.cbAddPlayList->setCurrentIndex(0);
+  QTest::keyClicks(dialog.edPlayListName, "Gift Box");
+  EXPECT_EQ(dialog.edPlayListName->text(), "Gift Box");
+  EXPECT_EQ(dialog.cbAddPlayList->currentIndex(), -1);
+}
