@@ -17,6 +17,7 @@
 #include "ui/share/SharePage.h"
 #include "ui/share/ShareVideosDialog.h"
 #include "ui/widgets/ImageButtons.h"
+#include "ui/widgets/PlayListCombo.h"
 #include "ui/widgets/ShellWidgets.h"
 #include "ui/widgets/WebImage.h"
 
@@ -681,9 +682,12 @@ TEST_F(ShareWizardTest, ASilentServiceNeverFreezesTheWindow) {
 }
 
 TEST(ShareVideosDialogTest, EveryTypedCharacterOfANewNameIsKept) {
+  test::TestFolders folders;
+  const TSettings settings;
+  TPlayListManager store(settings.DataPath(), settings.PlayListPath());
+  for (const char *name : {"Pop", "Jazz"}) AddVideosToPlayList(store, name, true, {});
   TdShareVideos dialog;
-  dialog.cbAddPlayList->addItems({"Pop", "Jazz"});
-  dialog.cbAddPlayList->setCurrentIndex(0);
+  FillPlayListCombo(dialog.cbAddPlayList, store); // as the wizard fills it
   QTest::keyClicks(dialog.edPlayListName, "Gift Box");
   EXPECT_EQ(dialog.edPlayListName->text(), "Gift Box");
   EXPECT_EQ(dialog.cbAddPlayList->currentIndex(), -1);
