@@ -70,10 +70,13 @@ void TTubeSearch::Search() {
   {
     TWebStuff web;
     text = web.GetText(FeedUrl());
+    outcome_ = web.LastOutcome();
+    status_ = web.LastStatus();
   }
   // A page without a usable count gives no records.
   TFeedEntries page = ParseFeedEntries(text, VideoWebHost(), TEntryTexts::Xml);
   if (!page.TotalResults) return;
+  pageRead_ = true;
   totalResults_ = *page.TotalResults;
   videos_ = std::move(page.Videos);
 }

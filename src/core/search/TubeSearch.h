@@ -3,6 +3,7 @@
 // for one page of at most 25 videos and reads them into video records; its
 // completion handler then runs on the thread that created it.
 #include "core/search/Video.h"
+#include "core/web/WebStuff.h"
 
 #include <QPointer>
 #include <QThread>
@@ -30,6 +31,12 @@ public:
   void SetStartIndex(int32_t index) { startIndex_ = index; } // before start()
   int32_t TotalResults() const { return totalResults_; }     // 0 until read
   const TVideos &Videos() const { return videos_; }
+  // How the request ended (its HTTP status when the service refused it), and
+  // whether the answer was a feed page: with those, "nothing found" and "the
+  // service could not be reached" can be told apart.
+  TWebOutcome Outcome() const { return outcome_; }
+  long Status() const { return status_; }
+  bool PageRead() const { return pageRead_; }
 
   // The address of the feed page this search asks for.
   std::string FeedUrl() const;
@@ -50,6 +57,9 @@ private:
   int32_t startIndex_ = 1;
   int32_t totalResults_ = 0;
   TVideos videos_;
+  TWebOutcome outcome_ = TWebOutcome::Failed;
+  long status_ = 0;
+  bool pageRead_ = false;
   QPointer<QObject> context_;
   std::function<void(TTubeSearch &)> onTerminate_;
 };

@@ -184,6 +184,7 @@ bool TWebStuff::Perform(const std::string &url, TMethod method, const TSink &sin
   sink_ = &sink;
   transferring_ = true;
   disconnecting_ = false;
+  timedOut_ = false;
   expected_ = lastDown_ = lastUp_ = 0;
   lastActivity_ = std::chrono::steady_clock::now();
   if (method == TMethod::Post && onWorkBegin_) {
@@ -196,8 +197,20 @@ bool TWebStuff::Perform(const std::string &url, TMethod method, const TSink &sin
 
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  lastStatus_ = status;
   // A redirect that was not followed is no answer.
-  return result == CURLE_OK && status >= 200 && status < 300;
+  if (status >= 300)
+    lastOutcome_ = TWebOutcome::Refused;
+  else if (result == CURLE_OK && status >= 200)
+    lastOutcome_ = TWebOutcome::Answered;
+  else if (timedOut_ || result == CURLE_OPERATION_TIMEDOUT)
+    lastOutcome_ = TWebOutcome::TimedOut;
+  else if (result == CURLE_COULDNT_CONNECT || result == CURLE_COULDNT_RESOLVE_HOST ||
+           result == CURLE_COULDNT_RESOLVE_PROXY)
+    lastOutcome_ = TWebOutcome::Unreachable;
+  else
+    lastOutcome_ = TWebOutcome::Failed;
+  return lastOutcome_ == TWebOutcome::Answered;
 }
 
 std::size_t TWebStuff::OnBody(char *data, std::size_t size, std::size_t count, void *self) {
@@ -248,8 +261,10 @@ int TWebStuff::OnProgress(void *self, int64_t, int64_t downNow, int64_t, int64_t
   const auto now = std::chrono::steady_clock::now();
   if (upNow != web->lastUp_ || downNow != web->lastDown_)
     web->lastActivity_ = now;
-  else if (now - web->lastActivity_ > web->readTimeout_)
+  else if (now - web->lastActivity_ > web->readTimeout_) {
+    web->timedOut_ = true;
     return 1;
+  }
   if (upNow != web->lastUp_) {
     web->lastUp_ = upNow;
     if (web->onWork_) web->onWork_(TWorkMode::Write, upNow);

@@ -19,6 +19,16 @@ namespace sonabox {
 
 enum class TWorkMode { Read, Write };
 
+// How the last request of a client ended, so that a failure can be told in
+// the user's words.
+enum class TWebOutcome {
+  Answered,    // a 2xx answer
+  Unreachable, // no connection (refused, no route, unknown host)
+  TimedOut,    // connected, then nothing came in time, or the deadline passed
+  Refused,     // an answer with a status of 300 or above (LastStatus())
+  Failed,      // anything else: a broken transfer, an answer too large
+};
+
 // The overall limit of one share or update-check exchange: it ends by then
 // whatever the service does, even one that sends a byte now and then.
 inline constexpr std::chrono::seconds kExchangeDeadline{30};
@@ -59,6 +69,10 @@ public:
   // connection (a client keeps none between requests) and nothing happens.
   void Disconnect();
 
+  // How the last request ended, and its HTTP status (0 when none came).
+  TWebOutcome LastOutcome() const { return lastOutcome_; }
+  long LastStatus() const { return lastStatus_; }
+
   void SetOnWork(TWorkEvent handler) { onWork_ = std::move(handler); }
   void SetOnWorkBegin(TWorkEvent handler) { onWorkBegin_ = std::move(handler); }
 
@@ -93,6 +107,10 @@ private:
   std::chrono::milliseconds readTimeout_{15000};
   std::chrono::milliseconds deadline_{0};
   TWorkEvent onWork_, onWorkBegin_;
+
+  TWebOutcome lastOutcome_ = TWebOutcome::Failed;
+  long lastStatus_ = 0;
+  bool timedOut_ = false; // the read time-out broke the running transfer off
 
   // State of the running transfer.
   const TSink *sink_ = nullptr;

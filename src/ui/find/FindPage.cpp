@@ -30,6 +30,27 @@ namespace {
 
 constexpr int WheelNotch = 120; // wheel units per notch
 constexpr int WheelStep = 40;   // pixels the result area moves per notch
+constexpr int PageSize = 25;    // videos the feed sends per page at most
+
+// Why a search for the keywords (as typed) brought no videos, in the user's
+// words; empty when it did.
+QString OutcomeText(const TTubeSearch &search, const std::string &keywords,
+                    const std::string &category) {
+  switch (search.Outcome()) {
+  case TWebOutcome::Answered:
+    if (!search.PageRead()) return "The video service sent an answer that could not be read.";
+    if (!search.Videos().empty()) return {};
+    if (category == "Any")
+      return QString::fromStdString("No videos found for \"" + keywords + "\".");
+    return QString::fromStdString("No videos found for \"" + keywords + "\" in " + category + ".");
+  case TWebOutcome::Unreachable: return "The video service could not be reached.";
+  case TWebOutcome::TimedOut: return "The video service did not answer in time.";
+  case TWebOutcome::Refused:
+    return QString("The video service refused the search (HTTP %1).").arg(search.Status());
+  case TWebOutcome::Failed: break;
+  }
+  return "The search failed.";
+}
 
 } // namespace
 
@@ -112,6 +133,11 @@ void TFindPage::CreateResultArea() {
   auto *content = Panel("sbResultsContent", sbResults);
   Paint(content, kResults);
   sbResults->setWidget(content);
+  lbSearchOutcome = Label("lbSearchOutcome", "", content);
+  lbSearchOutcome->setTextFormat(Qt::PlainText); // it quotes the keywords as typed
+  lbSearchOutcome->setWordWrap(true);
+  lbSearchOutcome->setGeometry(12, 12, 600, 40);
+  lbSearchOutcome->hide();
   Paint(sbResults->viewport(), kResults);
   stack->addWidget(imgProgress, 0, 0, Qt::AlignCenter);
   stack->addWidget(sbResults, 0, 0);
@@ -281,15 +307,27 @@ void TFindPage::OnTubeSearchTerminate(TTubeSearch &search) {
   if (!VisualResults.empty())
     area->setMinimumHeight(static_cast<int>(VisualResults.size()) * ResultPanelPitch -
                            (ResultPanelPitch - ResultPanelHeight));
-  if (static_cast<int64_t>(VisualResults.size()) < search.TotalResults()) btnMore->show();
+  // "More" is offered while the feed has more to send and this page was full:
+  // a short page is the last one. A request that failed changes nothing, so
+  // that "More" can be tried again.
+  if (search.PageRead())
+    btnMore->setVisible(static_cast<int64_t>(VisualResults.size()) < search.TotalResults() &&
+                        search.Videos().size() >= PageSize);
+  const QString outcome = OutcomeText(search, SearchKeywords, SearchCategory);
+  lbSearchOutcome->setText(outcome);
+  lbSearchOutcome->setAccessibleName(outcome);
+  lbSearchOutcome->resize(areaWidth - 24, lbSearchOutcome->height());
+  lbSearchOutcome->setVisible(VisualResults.empty() && !outcome.isEmpty());
   sbResults->show();
-  bar->setValue(scrolled);
+  // A new search starts at the top; "More" keeps the place.
+  bar->setValue(search.StartIndex() == 1 ? 0 : scrolled);
   TubeSearch = nullptr;
 }
 
 void TFindPage::ClearResults() {
   for (TVisualResult *result : VisualResults) delete result;
   VisualResults.clear();
+  lbSearchOutcome->hide();
   sbResults->widget()->setMinimumHeight(0);
   btnMore->hide();
 }

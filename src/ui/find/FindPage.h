@@ -52,6 +52,9 @@ public:
   // The result area: panels go on sbResults->widget().
   QScrollArea *sbResults;
   QLabel *imgProgress; // busy picture behind sbResults: seen while sbResults is hidden
+  // Why a search shows no videos: nothing found, or the service could not be
+  // reached, refused the search or did not answer. Hidden while panels show.
+  QLabel *lbSearchOutcome;
   QMovie *imgProgressMovie;
   // The save bar.
   QWidget *pFindBottom;

@@ -84,17 +84,23 @@ TEST_F(WebStuffTest, GetTextFailuresAnswerError) {
     res.set_redirect("file:///etc/hostname");
   });
   server.Start();
-  const std::string urls[] = {
-      server.Url("/status/404"),
-      server.Url("/status/500"),
-      server.Url("/status/304"), // a 3xx without an address to follow
-      server.Url("/to-file"),
-      "file:///etc/hostname",
-      "http://127.0.0.1:" + std::to_string(test::UnusedPort()) + "/",
+  const struct {
+    std::string url;
+    TWebOutcome outcome;
+    long status;
+  } cases[] = {
+      {server.Url("/status/404"), TWebOutcome::Refused, 404},
+      {server.Url("/status/500"), TWebOutcome::Refused, 500},
+      {server.Url("/status/304"), TWebOutcome::Refused, 304}, // a 3xx without an address to follow
+      {server.Url("/to-file"), TWebOutcome::Refused, 302},
+      {"file:///etc/hostname", TWebOutcome::Failed, 0},
+      {"http://127.0.0.1:" + std::to_string(test::UnusedPort()) + "/", TWebOutcome::Unreachable, 0},
   };
-  for (const std::string &url : urls) {
+  for (const auto &c : cases) {
     TWebStuff web;
-    EXPECT_EQ(web.GetText(url), "ERROR") << url;
+    EXPECT_EQ(web.GetText(c.url), "ERROR") << c.url;
+    EXPECT_EQ(web.LastOutcome(), c.outcome) << c.url;
+    EXPECT_EQ(web.LastStatus(), c.status) << c.url;
   }
 }
 
@@ -243,11 +249,13 @@ TEST_F(WebStuffTest, AStalledReadGivesUpButASlowOneDoesNot) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(stalled.GetText(server.Url("/stalled")), "ERROR");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_EQ(stalled.LastOutcome(), TWebOutcome::TimedOut);
   released = true;
 
   TWebStuff slow;
   slow.SetReadTimeout(500ms);
   EXPECT_EQ(slow.GetText(server.Url("/slow")), std::string(80, 'a'));
+  EXPECT_EQ(slow.LastOutcome(), TWebOutcome::Answered);
 }
 
 // A service that drips a byte every 100 ms never trips the read time-out: only

@@ -8,6 +8,7 @@
 #include "support/FeedServer.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
+#include "support/UnusedPort.h"
 #include "ui/find/ResultPanels.h"
 #include "ui/widgets/WebImage.h"
 
@@ -27,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 using namespace sonabox;
@@ -139,8 +141,8 @@ TEST_F(FindPageTest, FirstPageAndMore) {
   PressMore();
   EXPECT_NE(LastRequest().find("start-index=51&"), std::string::npos);
   EXPECT_EQ(page->VisualResults.size(), 60u);
-  // All 60 are held; "More" stays as it was, only a new search hides it.
-  EXPECT_TRUE(page->btnMore->isVisible());
+  // All 60 are held; a page of 10 was the last one, so "More" goes.
+  EXPECT_FALSE(page->btnMore->isVisible());
 }
 
 TEST_F(FindPageTest, MoreIsShownWhileTheFeedHasMore) {
@@ -159,16 +161,16 @@ TEST_F(FindPageTest, MoreIsShownWhileTheFeedHasMore) {
   }
 }
 
-TEST_F(FindPageTest, MorePastTheEndAddsNothingAndStaysShown) {
-  feed.Set(26, 26);
+TEST_F(FindPageTest, MoreGoesAfterTheLastPage) {
+  // The feed claims more than it has: a page of fewer than 25 is the last all
+  // the same, so "More" never asks for a page past the end.
+  feed.Set(26, 40);
   Search("rock");
+  ASSERT_TRUE(page->btnMore->isVisible());
   PressMore();
   ASSERT_EQ(page->VisualResults.size(), 26u);
-  EXPECT_TRUE(page->btnMore->isVisible());
-  PressMore();
-  EXPECT_NE(LastRequest().find("start-index=27&"), std::string::npos);
-  EXPECT_EQ(page->VisualResults.size(), 26u);
-  EXPECT_TRUE(page->btnMore->isVisible());
+  EXPECT_FALSE(page->btnMore->isVisible());
+  EXPECT_NE(LastRequest().find("start-index=26&"), std::string::npos);
 }
 
 TEST_F(FindPageTest, FailedRequestsShowNothingAndSayNothing) {
@@ -184,13 +186,58 @@ TEST_F(FindPageTest, FailedRequestsShowNothingAndSayNothing) {
   EXPECT_TRUE(page->btnMore->isVisible());
   EXPECT_TRUE(page->sbResults->isVisible());
 
-  // A new search that fails leaves an empty area, "More" hidden.
+  EXPECT_FALSE(page->lbSearchOutcome->isVisible()) << "the panels stay and say it all";
+
+  // A new search that fails leaves an area that says why, "More" hidden.
   Search("jazz");
   EXPECT_TRUE(page->VisualResults.empty());
   EXPECT_FALSE(page->btnMore->isVisible());
   EXPECT_TRUE(page->sbResults->isVisible());
   EXPECT_EQ(page->sbResults->widget()->findChildren<TClickPanel *>().size(), 0);
+  EXPECT_TRUE(page->lbSearchOutcome->isVisible());
+  EXPECT_EQ(page->lbSearchOutcome->text(), "The video service refused the search (HTTP 500).");
   EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+TEST_F(FindPageTest, AnEmptyAreaSaysWhy) {
+  const int unused = test::UnusedPort();
+  struct Case {
+    const char *name;
+    std::function<void()> arrange;
+    std::string keywords, category;
+    QString text;
+  };
+  const Case cases[] = {
+      {"nothing found", [&] { feed.Set(0, 0); }, "zzz <b>x</b>", "Any",
+       "No videos found for \"zzz <b>x</b>\"."},
+      {"nothing found in a category", [&] { feed.Set(0, 0); }, "zzz", "Music",
+       "No videos found for \"zzz\" in Music."},
+      {"refused", [&] { feed.SetFailing(true); }, "rock", "Any",
+       "The video service refused the search (HTTP 500)."},
+      {"unreachable",
+       [&] { StoreWriteString("VideoDataHost", "127.0.0.1:" + std::to_string(unused)); }, "rock",
+       "Any", "The video service could not be reached."},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    c.arrange();
+    page->cbCategory->setCurrentText(QString::fromStdString(c.category));
+    Search(c.keywords);
+    EXPECT_TRUE(page->VisualResults.empty());
+    EXPECT_TRUE(page->lbSearchOutcome->isVisible());
+    EXPECT_EQ(page->lbSearchOutcome->text(), c.text);
+    EXPECT_EQ(page->lbSearchOutcome->textFormat(), Qt::PlainText);
+    EXPECT_EQ(page->lbSearchOutcome->accessibleName(), c.text);
+  }
+  // Found videos hide it, and a new search starts at the top of the area.
+  StoreWriteString("VideoDataHost", feed.Host());
+  feed.SetFailing(false);
+  feed.Set(25, 25);
+  Search("rock");
+  EXPECT_FALSE(page->lbSearchOutcome->isVisible());
+  Bar()->setValue(300);
+  Search("rock again");
+  EXPECT_EQ(Bar()->value(), 0);
 }
 
 TEST_F(FindPageTest, NothingStartsWhileASearchRuns) {
