@@ -71,6 +71,7 @@ std::string TShare::SendShare() {
   web.AddField("title", Base64Encode(shareTitle_));
   web.SetDeadline(kExchangeDeadline);
   const std::string answer = web.PostForm(ServiceUrl("share.php"));
+  outcome_ = web.LastOutcome();
   return answer == "ERROR" ? std::string() : answer;
 }
 
@@ -81,6 +82,7 @@ bool TShare::FetchShare(const std::string &code) {
     web.AddField("share_key", TrimControl(code));
     web.SetDeadline(kExchangeDeadline);
     text = web.PostForm(ServiceUrl("getshare.php"));
+    outcome_ = web.LastOutcome();
   }
   // Short answers (such as "ERROR") are not base64.
   if (text.size() > 20) text = Base64Decode(text);

@@ -3,6 +3,7 @@
 // exchange, sending a share or fetching one by its code, on the calling thread
 // (which the request blocks).
 #include "core/search/Video.h"
+#include "core/web/WebStuff.h"
 
 #include <string>
 
@@ -28,6 +29,10 @@ public:
   // ShareTitle, ShareNote and SharedVideos; true when at least one video came.
   bool FetchShare(const std::string &code);
 
+  // How the last exchange's request ended: a share code that found nothing
+  // was answered; one that could not be looked up was not.
+  TWebOutcome Outcome() const { return outcome_; }
+
   int VideoCount() const { return static_cast<int>(sharedVideos_.size()); }
   const TVideos &SharedVideos() const { return sharedVideos_; }
   const std::string &ShareTitle() const { return shareTitle_; }
@@ -38,6 +43,7 @@ private:
   std::string fromEmail_, fromName_, shareNote_, shareTitle_, receipt_, toEmail_, toName_;
   std::string payload_;
   TVideos sharedVideos_;
+  TWebOutcome outcome_ = TWebOutcome::Failed;
 };
 
 // The stamp of a share sent at this local time: the locale's short date, a

@@ -336,8 +336,15 @@ void TSharePage::ReceiveShare() {
 
 void TSharePage::FetchFinished(const TShare &share) {
   if (share.VideoCount() == 0) {
+    // A code is called invalid only when the service answered: without an
+    // answer the code may well be fine.
+    const bool answered =
+        share.Outcome() == TWebOutcome::Answered || share.Outcome() == TWebOutcome::Refused;
     QMessageBox::critical(this, Caption(),
-                          "You have entered an invalid share code... please try again");
+                          answered ? "You have entered an invalid share code... please try again"
+                                   : "The share service could not be reached, so the share code "
+                                     "could not be looked up. Please check your connection and "
+                                     "try again.");
     return;
   }
   delete dShareVideos;

@@ -556,6 +556,20 @@ TEST_F(ShareWizardTest, AnUnknownCodeIsRefused) {
   EXPECT_EQ(dShareVideos, startupDialog) << "no dialog was made";
 }
 
+TEST_F(ShareWizardTest, AValidCodeIsNotCalledInvalidWhenTheServiceCannotBeReached) {
+  const std::string code = PostShare("Quiet Hours", "", kQuiet);
+  ASSERT_FALSE(code.empty());
+  server->Server().Stop();
+  window->pShare->edShareCode->setText(QString::fromStdString(code));
+  Next();
+  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  EXPECT_EQ(boxes.Boxes()[0].Text,
+            "The share service could not be reached, so the share code could not be looked up. "
+            "Please check your connection and try again.");
+  EXPECT_EQ(window->pShare->edShareCode->text(), QString::fromStdString(code))
+      << "kept for a retry";
+}
+
 TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
   // Ann sends two videos of her playlist...
   MakePlayList("Road Trip", kRoadTrip);
