@@ -22,6 +22,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
 #include <QTimer>
@@ -257,10 +258,10 @@ void TPlayPage::RunEnableRules() {
   aControlsNextUpdate();
 }
 
+// A chosen playlist can be deleted even when its file could not be opened.
 void TPlayPage::aDeletePlayListUpdate() {
-  const bool enabled = cdsPlayList->Active();
-  aDeletePlayList->setEnabled(enabled);
-  aDeleteVideo->setEnabled(enabled);
+  aDeletePlayList->setEnabled(cbPlayLists->currentIndex() >= 0);
+  aDeleteVideo->setEnabled(cdsPlayList->Active());
 }
 
 // Play, Next and Previous need an open playlist with a visible row to play from.
@@ -294,6 +295,21 @@ void TPlayPage::aControlsNextUpdate() {
 
 void TPlayPage::FillPlayLists(const QString &remembered) {
   FillPlayListCombo(cbPlayLists, store_, remembered);
+  if (cbPlayLists->currentIndex() >= 0) return; // chosen, and opened by the change handler
+  // The choice and the grid always agree: the open playlist stays chosen while
+  // it is listed, and one that is no longer listed is closed.
+  const int open =
+      openName_.isEmpty()
+          ? -1
+          : cbPlayLists->findText(openName_, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (open >= 0 && cdsPlayList->Active()) {
+    const QSignalBlocker quiet(cbPlayLists);
+    cbPlayLists->setCurrentIndex(open);
+  } else if (cdsPlayList->Active()) {
+    Sequencer->Stop();
+    cdsPlayList->Close();
+    openName_.clear();
+  }
 }
 
 void TPlayPage::PlayListSaved(const std::string &fileName) {
@@ -305,7 +321,9 @@ void TPlayPage::PlayListSaved(const std::string &fileName) {
 
 void TPlayPage::cbPlayListsChange() {
   cdsPlayList->Close();
-  store_.OpenPlayList(*cdsPlayList, cbPlayLists->currentText().toStdString());
+  openName_.clear();
+  if (store_.OpenPlayList(*cdsPlayList, cbPlayLists->currentText().toStdString()))
+    openName_ = cbPlayLists->currentText();
 }
 
 void TPlayPage::edSearchChange() {
@@ -327,9 +345,10 @@ void TPlayPage::aDeleteVideoExecute() {
 }
 
 void TPlayPage::aDeletePlayListExecute() {
-  if (!cdsPlayList->Active()) return;
+  if (cbPlayLists->currentIndex() < 0) return;
   Sequencer->Stop(); // the playlist that plays goes: playback ends quietly
   cdsPlayList->Close();
+  openName_.clear();
   store_.DeletePlayList(cbPlayLists->currentText().toStdString());
   cbPlayLists->setCurrentIndex(-1);
   emit PlayListsChanged(false);

@@ -8,6 +8,7 @@
 // in wbPlayer; the count-down; the grid's row. Log lines go to the window by
 // the LogLine signal.
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 #include <memory>
@@ -115,6 +116,7 @@ private:
   bool HasRows() const;
 
   TPlayListManager &store_;
+  QString openName_; // the name of the playlist open in cdsPlayList, or empty
 };
 
 } // namespace sonabox

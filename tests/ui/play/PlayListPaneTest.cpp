@@ -359,4 +359,40 @@ TEST_F(PlayListPaneTest, EveryTypedCharacterOfANewNameIsKept) {
   EXPECT_EQ(window->pFind->cbAddPlayList->currentIndex(), -1);
 }
 
+TEST_F(PlayListPaneTest, ThePlayPagesChoiceAndGridAlwaysAgree) {
+  MakePlayList("Rock", {"Stone"});
+  window->pPlay->cbPlayLists->setCurrentText("Rock");
+  ASSERT_EQ(GridTitles(*window), std::vector<std::string>{"Stone"});
+
+  // Saving into a new playlist on the Find page leaves Rock chosen and shown.
+  SearchAndTick(2, {0});
+  window->pFind->edPlayListName->setText("Road Trip");
+  Save();
+  EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Rock");
+  EXPECT_EQ(GridTitles(*window), std::vector<std::string>{"Stone"});
+
+  // A playlist that is gone from the list is no longer shown either.
+  window->PlayListManager->DeletePlayList("Rock");
+  window->RefreshPlayListCombos(false);
+  EXPECT_EQ(window->pPlay->cbPlayLists->currentIndex(), -1);
+  EXPECT_FALSE(window->pPlay->cdsPlayList->Active());
+  EXPECT_TRUE(GridTitles(*window).empty());
+}
+
+TEST_F(PlayListPaneTest, AChosenPlaylistThatCannotBeOpenedCanStillBeDeleted) {
+  MakePlayList("Broken", {"One"});
+  MakePlayList("Keep", {"Two"});
+  TDataTable table;
+  ASSERT_TRUE(window->PlayListManager->OpenPlayList(table, "Broken"));
+  fs::remove(table.FileName());
+  window->pPlay->cbPlayLists->setCurrentText("Broken");
+  RunUntilIdle();
+  EXPECT_FALSE(window->pPlay->cdsPlayList->Active());
+  ASSERT_TRUE(window->pPlay->aDeletePlayList->isEnabled());
+  EXPECT_FALSE(window->pPlay->aDeleteVideo->isEnabled());
+  window->pPlay->aDeletePlayList->trigger();
+  EXPECT_FALSE(window->PlayListManager->HasPlayList("Broken"));
+  EXPECT_EQ(Items(window->pPlay->cbPlayLists), QStringList{"Keep"});
+}
+
 } // namespace
