@@ -28,6 +28,7 @@
 #include <QMovie>
 #include <QPlainTextEdit>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -176,6 +177,12 @@ TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
   RunUntilIdle();
   TfMain &w = *window;
 
+  {
+    // A playlist chosen and open, as choosing it opens it.
+    const QSignalBlocker quiet(w.pPlay->cbPlayLists);
+    w.pPlay->cbPlayLists->addItem("Songs");
+    w.pPlay->cbPlayLists->setCurrentIndex(0);
+  }
   FillPlayList(*w.pPlay->cdsPlayList, 2);
   RunUntilIdle();
   for (QAction *a : {w.pPlay->aControlsPlay, w.pPlay->aControlsNext, w.pPlay->aDeletePlayList,
@@ -209,10 +216,17 @@ TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
   EXPECT_TRUE(w.pPlay->aControlsPrev->isEnabled());
   EXPECT_EQ(w.pPlay->iControlPrev->PictureName(), "PREV");
 
+  // A chosen playlist that is not open can still be deleted, but has no videos to delete.
   w.pPlay->cdsPlayList->Close();
   RunUntilIdle();
-  EXPECT_FALSE(w.pPlay->aDeletePlayList->isEnabled());
+  EXPECT_TRUE(w.pPlay->aDeletePlayList->isEnabled());
   EXPECT_FALSE(w.pPlay->aDeleteVideo->isEnabled());
+  {
+    const QSignalBlocker quiet(w.pPlay->cbPlayLists);
+    w.pPlay->cbPlayLists->setCurrentIndex(-1);
+  }
+  RunUntilIdle();
+  EXPECT_FALSE(w.pPlay->aDeletePlayList->isEnabled());
 }
 
 TEST_F(MainWindowTest, ShareWizardRules) {
