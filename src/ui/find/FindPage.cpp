@@ -371,9 +371,7 @@ void TFindPage::aSaveVideosExecute() {
   const std::string fileName = AddVideosToPlayList(store_, name, create, ticked);
   emit PlayListsChanged(true);
   emit PlayListSaved(fileName);
-  QMessageBox::information(
-      this, QGuiApplication::applicationDisplayName(),
-      QString::fromStdString(std::to_string(ticked.size()) + " videos added to \"" + name + "\""));
+  ShowInformation(this, std::to_string(ticked.size()) + " videos added to \"" + name + "\"");
 }
 
 void TFindPage::FillPlayLists(const QString &remembered) {

@@ -381,7 +381,9 @@ void TPlayPage::ShowCurrentVideo(bool forced) {
   if (!forced && !Sequencer->Running()) return;
   const std::string &title = Sequencer->CurrentVideo().Title;
   const std::string &id = Sequencer->CurrentVideo().Url;
-  lbNowPlayingTitle->setText(QString::fromStdString("Now playing: " + title));
+  const QString nowPlaying = QString::fromStdString("Now playing: " + title);
+  lbNowPlayingTitle->setText(nowPlaying);
+  lbNowPlayingTitle->setAccessibleName(nowPlaying); // a screen reader hears which video plays
   if (dExpandedVideo) {
     dExpandedVideo->setWindowTitle(QString::fromStdString("Now Playing:: " + title));
     ShowPlayer(id, *dExpandedVideo->wbExpandedVideo);

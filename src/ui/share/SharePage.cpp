@@ -370,7 +370,7 @@ void TSharePage::SaveSharedVideos(const TVideos &videos, const std::string &exis
   // The playlist open on the Play page is read again: left as it was, its
   // next save (a deleted video) would write the received videos away.
   emit PlayListSaved(fileName);
-  QMessageBox::information(this, Caption(), Text("New files have been added to \"" + name + "\""));
+  ShowInformation(this, "New files have been added to \"" + name + "\"");
   emit ShowPlayPage();
 }
 

@@ -34,6 +34,7 @@ TdShareVideos::TdShareVideos(QWidget *parent)
   lbShareNumber->setFont(bold);
   lbShareNote = label("lbShareNote", "Note:", {16, 38, 360, 34});
   lbShareNote->setWordWrap(true);
+  lbShareNote->setTextFormat(Qt::PlainText); // the sender's note, as typed
   lbShareNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   Label2 = label("Label2", "Add videos to play list: ", {16, 86, 263, 18});

@@ -12,6 +12,10 @@ namespace sonabox {
 // The standard error box over `parent`'s window, its text shown as plain text.
 void ShowError(QWidget *parent, const std::string &message);
 
+// The standard information box, its text shown as plain text: it may quote a
+// name that the user typed or that came with a share.
+void ShowInformation(QWidget *parent, const std::string &message);
+
 template <typename Handler> void RunGuarded(QWidget *parent, Handler &&handler) {
   try {
     handler();

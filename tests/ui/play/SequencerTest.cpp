@@ -108,6 +108,7 @@ TEST_F(SequencerTest, PhasesOfA200SecondVideo) {
   EXPECT_EQ(Page(*page->wbPlayer), PageFor("long"));
   EXPECT_EQ(Text(page->lbNowPlayingTitle->text()), "Now playing: Long <b>song</b>");
   EXPECT_EQ(page->lbNowPlayingTitle->textFormat(), Qt::PlainText); // a title is no markup
+  EXPECT_EQ(Text(page->lbNowPlayingTitle->accessibleName()), "Now playing: Long <b>song</b>");
 
   Tick(1);
   EXPECT_EQ(Text(page->lbCountDown->text()), "Timer: 0:04");

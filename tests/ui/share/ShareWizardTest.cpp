@@ -199,6 +199,32 @@ protected:
 
 } // namespace
 
+TEST_F(ShareWizardTest, NamesAndNotesAreShownAsTypedNeverAsMarkup) {
+  const QString markup = R"(<h1 style="color:red">BOB</h1>)";
+  MakePlayList("Road Trip", kRoadTrip);
+  ChoosePlayList("Road Trip");
+  Next();
+  window->pShare->aSelectAll->trigger();
+  Next();
+  FillPeople("Ann", "ann@example.org", markup, "bob@example.org");
+  Next();
+  ASSERT_EQ(Page(), 4);
+  EXPECT_EQ(window->pShare->lbShareConfirm->textFormat(), Qt::PlainText);
+  EXPECT_EQ(window->pShare->lbShareConfirm->text(),
+            "Congrats, the songs have been sent off to " + markup);
+
+  const std::string code = PostShare("Gifts", "<b>bold</b> note", kQuiet);
+  window->pShare->aShareStep5->trigger();
+  window->pShare->edShareCode->setText(QString::fromStdString(code));
+  DialogAnswerer answer([](TdShareVideos &dialog) {
+    EXPECT_EQ(dialog.lbShareNote->textFormat(), Qt::PlainText);
+    EXPECT_EQ(dialog.lbShareNote->text(), "Note: <b>bold</b> note");
+    dialog.close();
+  });
+  Next();
+  EXPECT_TRUE(answer.Shown());
+}
+
 TEST_F(ShareWizardTest, SendRoadEndsWithACodeTheServiceKnows) {
   MakePlayList("Road Trip", kRoadTrip);
   ChoosePlayList("Road Trip");
