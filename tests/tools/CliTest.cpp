@@ -92,8 +92,7 @@ TEST_F(Cli, CreateListAndDelete) {
   EXPECT_EQ(Run({"list"}).Out, "");
   for (const char *name : {"Rock", "b", "rock"}) EXPECT_EQ(Run({"create", name}).Code, 0) << name;
   EXPECT_EQ(Run({"list"}).Out, "b\nRock\nrock\n");
-  ExpectFailure({"create", "Rock"},
-                "sonabox-cli: Key violation: \"Rock\" is already in index nameidx");
+  ExpectFailure({"create", "Rock"}, "sonabox-cli: A playlist named \"Rock\" already exists.");
 
   const std::string rockFile = PlayListFile("Rock");
   ASSERT_TRUE(fs::exists(rockFile));
@@ -137,7 +136,8 @@ TEST_F(Cli, ABrokenPlayListIsLeftAlone) {
   const std::string file = PlayListFile("Broken");
   const std::string broken = "<?xml version=\"1.0\"?><DATAPACKET><METADATA><FIELDS>";
   WriteFileBytes(file, broken);
-  const std::string error = "sonabox-cli: File \"" + file + "\" is not a valid dataset";
+  const std::string error = "sonabox-cli: The playlist \"Broken\" cannot be opened: File \"" +
+                            file + "\" is not a valid dataset";
   ExpectFailure({"show", "Broken"}, error);
   ExpectFailure({"add", "Broken"}, error, Entry("aaa", "A", 1));
   ExpectFailure({"remove", "Broken", "1"}, error);

@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +24,7 @@ namespace sonabox {
 namespace {
 
 const char kIndexFile[] = "playlists.xml";
+const int kNameWidth = 70; // the index's "Name" column
 
 std::string LocalTime(const char *format) {
   const std::time_t now = std::time(nullptr);
@@ -41,6 +44,66 @@ bool IsPlainFileName(const std::string &name) {
 bool PathTaken(const std::string &path) {
   std::error_code error;
   return fs::exists(fs::symlink_status(path, error));
+}
+
+// Why the folder cannot hold the store's files, or "" when it can. A folder
+// that is missing is created first (with the folders above it).
+std::string FolderProblem(const std::string &folder) {
+  std::error_code created, ignored;
+  fs::create_directories(folder, created);
+  fs::path path(folder);
+  if (!path.has_filename()) path = path.parent_path();
+  if (fs::is_directory(path, ignored))
+    return ::access(path.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
+  // Something other than a folder may stand in the way: at the folder's own
+  // place or at one of the folders above it.
+  fs::path blocker = path;
+  while (!PathTaken(blocker.string()) && blocker.has_relative_path())
+    blocker = blocker.parent_path();
+  if (PathTaken(blocker.string()) && !fs::is_directory(blocker, ignored))
+    return "\"" + blocker.string() + "\" is not a folder";
+  return created ? created.message() : std::string("it is not a folder");
+}
+
+void CheckFolder(const std::string &what, const std::string &folder) {
+  const std::string problem = FolderProblem(folder);
+  if (!problem.empty())
+    throw EDataFolderError("The " + what + " \"" + folder +
+                           "\" could not be created or written: " + problem + ".");
+}
+
+// The writer's process id when `name` is a temporary file of a save
+// ("<target>.tmp-<pid>-<n>", see WriteFileAtomically) standing for `target`
+// (any target when empty); 0 otherwise.
+pid_t TemporaryWriter(const std::string &name, const std::string &target) {
+  const std::size_t mark = name.rfind(".tmp-");
+  if (mark == std::string::npos || mark == 0 || (!target.empty() && name.substr(0, mark) != target))
+    return 0;
+  const std::string tail = name.substr(mark + 5);
+  const std::size_t dash = tail.find('-');
+  const auto digits = [](const std::string &text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+  };
+  int pid = 0;
+  if (dash == std::string::npos || !digits(tail.substr(0, dash)) ||
+      !digits(tail.substr(dash + 1)) || !TryParseInt32(tail.substr(0, dash), pid) || pid <= 0)
+    return 0;
+  return pid;
+}
+
+bool ProcessRunning(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+// Removes the temporary files of saves that a process which has ended left in
+// `folder`: regular files only, nothing else.
+void RemoveStaleTemporaries(const std::string &folder, const std::string &target) {
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const pid_t writer = TemporaryWriter(it->path().filename().string(), target);
+    std::error_code ignored; // a file that cannot be removed is tried again at the next start
+    if (writer > 0 && !ProcessRunning(writer) && it->is_regular_file(ignored) &&
+        !it->is_symlink(ignored))
+      fs::remove(it->path(), ignored);
+  }
 }
 
 } // namespace
@@ -64,18 +127,31 @@ std::string NewPlayListFileName(const std::string &clockText,
 
 TPlayListManager::TPlayListManager(const std::string &dataPath, const std::string &playListPath)
     : playListFolder_(playListPath) {
+  CheckFolder("data folder", dataPath);
+  CheckFolder("playlists folder", playListPath);
+  RemoveStaleTemporaries(dataPath, kIndexFile);
+  RemoveStaleTemporaries(playListPath, {});
   indexTable_.SetFileName(dataPath + kIndexFile);
   if (!PathTaken(indexTable_.FileName())) {
     indexTable_.DefineColumns({{"id", TFieldType::AutoInc, 0},
-                               {"Name", TFieldType::String, 70},
+                               {"Name", TFieldType::String, kNameWidth},
                                {"FileName", TFieldType::String, 50}});
     indexTable_.CreateEmpty();
     SaveIndex();
   }
-  indexTable_.LoadFromFile();
-  indexTable_.AddIndex("ididx", "id", false);
-  indexTable_.AddIndex("nameidx", "Name", true);
-  indexTable_.SetIndexName("ididx");
+  LoadIndex();
+}
+
+void TPlayListManager::LoadIndex() {
+  try {
+    indexTable_.LoadFromFile();
+    indexTable_.AddIndex("ididx", "id", false);
+    indexTable_.AddIndex("nameidx", "Name", true);
+    indexTable_.SetIndexName("ididx");
+  } catch (const EDataTableError &error) {
+    indexTable_.Close();
+    throw EIndexDamaged(error.what());
+  }
 }
 
 std::string TPlayListManager::NewFileName() {
@@ -87,62 +163,89 @@ std::string TPlayListManager::NewFileName() {
 }
 
 void TPlayListManager::CreatePlayList(TDataTable &table, const std::string &name) {
+  const std::string kept = TrimPlayListName(name);
+  if (kept.empty()) throw EDataTableError("A playlist needs a name.");
+  if (HasPlayList(kept)) throw EPlayListExists(kept);
   const std::string fileName = NewFileName();
-  // The index row first: a name already in use fails here, and the refused
-  // row is dropped so that it cannot get in the way of later operations.
-  indexTable_.Insert();
+  // The playlist file before the index row, so that the index never names a
+  // file that was not written. A failure here has changed nothing else.
+  table.DefineColumns(PlayListColumns());
+  table.SetFileName(playListFolder_ + fileName);
+  table.CreateEmpty();
+  table.SaveToFile(table.FileName());
   try {
-    indexTable_.FieldByName("Name").SetAsString(name);
+    indexTable_.Insert();
+    indexTable_.FieldByName("Name").SetAsString(kept);
     indexTable_.FieldByName("FileName").SetAsString(fileName);
     indexTable_.Post();
+    SaveIndex();
   } catch (...) {
-    indexTable_.Cancel();
+    // The index goes back to what its file holds (the row takes no id), and
+    // the new file, which nothing names, goes.
+    table.Close();
+    std::error_code ignored;
+    fs::remove(playListFolder_ + fileName, ignored);
+    LoadIndex();
     throw;
   }
-  // The playlist file before the index, so that the index never names a file
-  // that was not written.
-  try {
-    table.DefineColumns(PlayListColumns());
-    table.SetFileName(playListFolder_ + fileName);
-    table.CreateEmpty();
-    table.SaveToFile(table.FileName());
-  } catch (...) {
-    indexTable_.Delete(); // the row just posted is the current one
-    throw;
-  }
-  SaveIndex();
 }
 
 bool TPlayListManager::OpenPlayList(TDataTable &table, const std::string &name) {
   table.Close();
-  indexTable_.SetIndexName("nameidx");
+  UseNameIndex();
   if (!indexTable_.FindKey(name)) return false;
   const std::string fileName = indexTable_.FieldByName("FileName").AsString();
   if (!IsPlainFileName(fileName))
     throw EDataTableError("The playlist \"" + name + "\" names the file \"" + fileName +
                           "\", which is not in the playlists folder");
-  table.SetFileName(playListFolder_ + fileName);
-  table.Open();
+  const std::string path = playListFolder_ + fileName;
+  const std::string cannot = "The playlist \"" + name + "\" cannot be opened: ";
+  if (!PathTaken(path)) throw EDataTableError(cannot + "its file \"" + path + "\" is missing.");
+  table.SetFileName(path);
+  try {
+    table.Open();
+  } catch (const EDataTableError &error) {
+    // The table's error names the file; its component name is left out.
+    std::string detail = error.what();
+    const std::string component = table.ComponentName() + ": ";
+    if (!table.ComponentName().empty() && detail.rfind(component, 0) == 0)
+      detail.erase(0, component.size());
+    throw EDataTableError(cannot + detail);
+  }
   return true;
 }
 
 void TPlayListManager::DeletePlayList(const std::string &name) {
-  indexTable_.SetIndexName("nameidx");
+  UseNameIndex();
+  std::string fileName;
   if (indexTable_.FindKey(name)) {
     try {
-      const std::string fileName = indexTable_.FieldByName("FileName").AsString();
-      std::error_code ignored; // a file already gone or locked does not keep the row
-      if (IsPlainFileName(fileName)) fs::remove(playListFolder_ + fileName, ignored);
+      fileName = indexTable_.FieldByName("FileName").AsString();
     } catch (const EDataTableError &) {
       // an index without file names: there is no file to remove
     }
     indexTable_.Delete();
   }
-  SaveIndex();
+  try {
+    SaveIndex();
+  } catch (const EDataTableError &) {
+    LoadIndex(); // the playlist stays, in memory as in the file
+    throw;
+  }
+  // Only now that the saved index no longer names it: a crash before this
+  // line leaves a file that nothing names, never a name without its file.
+  std::error_code ignored; // a file already gone or locked does not keep the row
+  if (IsPlainFileName(fileName)) fs::remove(playListFolder_ + fileName, ignored);
+}
+
+void TPlayListManager::UseNameIndex() {
+  // Posts and deletions keep the rows in the current index's order, so the
+  // order is built once, not at every look-up.
+  if (indexTable_.IndexName() != "nameidx") indexTable_.SetIndexName("nameidx");
 }
 
 bool TPlayListManager::HasPlayList(const std::string &name) {
-  indexTable_.SetIndexName("nameidx");
+  UseNameIndex();
   return indexTable_.FindKey(name);
 }
 
@@ -185,6 +288,13 @@ std::string RecoverDamagedIndex(const std::string &dataPath) {
 
 ENoPlayList::ENoPlayList(const std::string &name)
     : EDataTableError("No playlist is named \"" + name + "\"") {}
+
+EPlayListExists::EPlayListExists(const std::string &name)
+    : EDataTableError("A playlist named \"" + name + "\" already exists.") {}
+
+std::string TrimPlayListName(const std::string &name) {
+  return TrimControl(Utf8Cut(TrimControl(name), kNameWidth));
+}
 
 std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name, bool create,
                                 const std::vector<TVideo> &videos) {

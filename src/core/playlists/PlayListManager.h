@@ -21,23 +21,39 @@ struct TVideo;
 class TPlayListManager {
 public:
   // Loads the index from dataPath + "playlists.xml", first creating an empty
-  // one when there is none. An index that exists but cannot be loaded makes
-  // construction fail with the table's error (see RecoverDamagedIndex).
+  // one when there is none. Before that it makes sure that both folders exist
+  // and can be written (EDataFolderError otherwise, with nothing changed), and
+  // removes the temporary files that saves of ended processes left behind in
+  // them ("playlists.xml.tmp-<pid>-<n>" in the data folder, "<file>.tmp-<pid>-
+  // <n>" in the playlists folder, of no running process); no other file is
+  // touched. An index that exists but cannot be read fails with
+  // EIndexDamaged (see RecoverDamagedIndex); one that cannot be written, with
+  // the table's error.
   TPlayListManager(const std::string &dataPath, const std::string &playListPath);
 
-  // Adds the name to the index and makes `table` a new, empty, saved playlist
-  // that stays open for rows. A name already in the index fails with the
-  // index's key violation before anything is written or the table touched.
+  // Adds the name, as TrimPlayListName keeps it, to the index and makes
+  // `table` a new, empty, saved playlist that stays open for rows. A name
+  // that trims to nothing fails with "A playlist needs a name.", one already
+  // in the index with EPlayListExists, both before anything is written or the
+  // table touched. When a file cannot be written, the index (in memory and on
+  // disk) stays as it was and no new file is left behind.
   void CreatePlayList(TDataTable &table, const std::string &name);
 
   // Loads the named playlist into `table` (closed first). False, with the table
-  // closed, when no playlist has that name.
+  // closed, when no playlist has that name. A listed playlist whose file is
+  // missing or cannot be read fails with a message that names the playlist
+  // and the file; the table stays closed.
   bool OpenPlayList(TDataTable &table, const std::string &name);
 
-  // Removes the playlist's file and marks its index row deleted; the index is
-  // saved in every case, even when no playlist has that name.
+  // Marks the playlist's index row deleted, saves the index, and only then
+  // removes the playlist's file, so that the index never names a file that is
+  // gone; a file already missing or unreadable does not stop the deletion.
+  // The index is saved even when no playlist has that name. When the index
+  // cannot be saved, the store and its files stay as they were.
   void DeletePlayList(const std::string &name);
 
+  // Whether a playlist has that name (compared as OpenPlayList does); cheap
+  // enough for an enable rule.
   bool HasPlayList(const std::string &name);
 
   // Every playlist name, sorted without regard to letter case; names that
@@ -52,6 +68,11 @@ public:
 
 private:
   std::string NewFileName();
+  // Reads the index file into the index table with its two indexes; fails with
+  // EIndexDamaged. After a failed change it brings the index in memory back
+  // to what the file holds.
+  void LoadIndex();
+  void UseNameIndex(); // makes "nameidx" the current index
 
   TDataTable indexTable_;
   std::string playListFolder_;
@@ -64,11 +85,40 @@ public:
   explicit ENoPlayList(const std::string &name);
 };
 
+// A playlist of that name exists already: "A playlist named "Rock" already
+// exists."
+class EPlayListExists : public EDataTableError {
+public:
+  explicit EPlayListExists(const std::string &name);
+};
+
+// The playlist index exists but cannot be read (a damaged or unreadable file).
+// The message is the table's error, which names the file.
+class EIndexDamaged : public EDataTableError {
+public:
+  using EDataTableError::EDataTableError;
+};
+
+// The data folder or the playlists folder cannot be created or written (for
+// example a file stands where it should be). The message names the folder and
+// what stands in the way.
+class EDataFolderError : public EDataTableError {
+public:
+  using EDataTableError::EDataTableError;
+};
+
+// A playlist name as the store keeps it: blanks and control characters (bytes
+// of code 32 or below) removed at both ends, cut to the index's 70 bytes
+// without splitting a UTF-8 character, and trimmed again. Empty when nothing
+// is left, a name the store refuses. Callers name a new playlist by it.
+std::string TrimPlayListName(const std::string &name);
+
 // Saving videos into a playlist, for every part of the program that does it:
 // opens the playlist `name` (or, with `create`, creates it under the store's
-// rules for new names), appends the videos as rows in their order and saves
-// the playlist file. Returns that file's name. Throws ENoPlayList when the
-// playlist to open does not exist, and the store's or the table's error when
+// rules for new names, TrimPlayListName), appends the videos as rows in their
+// order and saves the playlist file. Returns that file's name. Throws
+// ENoPlayList when the playlist to open does not exist, EPlayListExists when
+// the name to create is taken, and the store's or the table's error when
 // creating or saving fails; a failed creation leaves no playlist behind.
 std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name, bool create,
                                 const std::vector<TVideo> &videos);

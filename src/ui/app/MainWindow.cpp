@@ -121,9 +121,11 @@ void TfMain::CreatePlayListStore() {
   try {
     PlayListManager =
         std::make_unique<TPlayListManager>(Settings->DataPath(), Settings->PlayListPath());
-  } catch (const EDataTableError &error) {
+  } catch (const EIndexDamaged &error) {
     // A damaged index does not keep the program from starting: it is kept
-    // under a new name and the store starts with a new, empty one.
+    // under a new name and the store starts with a new, empty one. Any other
+    // error (a folder that cannot be written) ends the start-up: StartUp
+    // tells the user.
     const std::string kept = RecoverDamagedIndex(Settings->DataPath());
     QMessageBox::critical(
         this, QGuiApplication::applicationDisplayName(),

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 
 #include <exception>
+#include <string>
 
 namespace sonabox {
 
@@ -26,7 +27,21 @@ TfMain *StartUp() {
   }
   QGuiApplication::setApplicationDisplayName("Sonabox");
 
-  auto *window = new TfMain();
+  TfMain *window = nullptr;
+  try {
+    window = new TfMain();
+  } catch (const std::exception &e) {
+    // The window could not be built because its files cannot be kept (a data
+    // folder that cannot be created or written): one message says what and
+    // where, nothing is changed, and the program ends.
+    fMain = nullptr; // the window that was being built is gone
+    delete Settings;
+    Settings = nullptr;
+    QMessageBox::critical(
+        nullptr, "Sonabox",
+        QString::fromStdString(std::string(e.what()) + "\n\nSonabox cannot start and will close."));
+    return nullptr;
+  }
   new TdShareVideos(window);                          // hidden; becomes dShareVideos
   new TdSoftwareUpdate(window, Settings->TempPath()); // hidden; becomes dSoftwareUpdate
   window->show();

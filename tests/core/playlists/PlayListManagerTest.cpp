@@ -7,8 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <map>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -41,8 +47,45 @@ protected:
     TDataTable table;
     store.CreatePlayList(table, name);
   }
+  // Every file below the data folder with a digest of its bytes.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto &entry : fs::recursive_directory_iterator(Data()))
+      files[entry.path().string()] =
+          entry.is_regular_file() ? Sha1Hex(ReadFileBytes(entry.path())) : "/";
+    return files;
+  }
   TestFolders folders_;
 };
+
+// While it lives, no file of the process can grow past `bytes`: a write beyond
+// fails as it would on a full disk.
+class DiskFull {
+public:
+  explicit DiskFull(rlim_t bytes) {
+    old_ = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &limit_);
+    rlimit small = limit_;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~DiskFull() {
+    setrlimit(RLIMIT_FSIZE, &limit_);
+    std::signal(SIGXFSZ, old_);
+  }
+
+private:
+  rlimit limit_{};
+  void (*old_)(int) = nullptr;
+};
+
+// The id of a process that has ended.
+pid_t EndedProcess() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
 
 } // namespace
 
@@ -95,7 +138,7 @@ TEST_F(PlayListStore, NamesAreExactAndADuplicateLeavesNothingBehind) {
   TDataTable table;
   table.DefineColumns({{"Keep", TFieldType::String, 5}});
   EXPECT_EQ(ErrorOf([&] { store.CreatePlayList(table, "Rock"); }),
-            "Key violation: \"Rock\" is already in index nameidx");
+            "A playlist named \"Rock\" already exists.");
   EXPECT_FALSE(table.Active()); // the given table is untouched
   EXPECT_EQ(table.Columns().size(), 1u);
   EXPECT_EQ(PlayListFiles().size(), 2u);
@@ -153,7 +196,7 @@ TEST_F(PlayListStore, LongNamesAreCutAndStillFound) {
   EXPECT_TRUE(store.OpenPlayList(table, longName));
   EXPECT_TRUE(store.OpenPlayList(table, std::string(70, 'n')));
   EXPECT_EQ(ErrorOf([&] { Create(store, std::string(70, 'n') + "other"); }),
-            "Key violation: \"" + std::string(70, 'n') + "\" is already in index nameidx");
+            "A playlist named \"" + std::string(70, 'n') + "\" already exists.");
 }
 
 TEST_F(PlayListStore, OpenFailures) {
@@ -171,19 +214,34 @@ TEST_F(PlayListStore, OpenFailures) {
   const std::string broken = probe.FileName();
   probe.Close();
   store.OpenPlayList(probe, "Gone");
-  fs::remove(probe.FileName());
+  const std::string gone = probe.FileName();
+  fs::remove(gone);
   WriteFileBytes(broken, "<html>");
 
+  // The message names the playlist and its file.
   EXPECT_EQ(ErrorOf([&] { store.OpenPlayList(table, "Gone"); }),
-            "cdsPlayList: Missing data provider or data packet");
+            "The playlist \"Gone\" cannot be opened: its file \"" + gone + "\" is missing.");
   EXPECT_FALSE(table.Active());
-  EXPECT_EQ(ErrorOf([&] {
-              store.OpenPlayList(table, "Broken");
-            }).rfind("cdsPlayList: File \"" + broken, 0),
+  EXPECT_EQ(ErrorOf([&] { store.OpenPlayList(table, "Broken"); })
+                .rfind("The playlist \"Broken\" cannot be opened: File \"" + broken +
+                           "\" is not a valid dataset: ",
+                       0),
             0u);
   EXPECT_FALSE(table.Active());
   EXPECT_EQ(IndexBytes(), index);
   EXPECT_EQ(ReadFileBytes(broken), "<html>");
+
+  // Both can still be deleted, and their names used again.
+  for (const char *name : {"Gone", "Broken"}) {
+    store.DeletePlayList(name);
+    EXPECT_FALSE(store.HasPlayList(name)) << name;
+  }
+  EXPECT_FALSE(fs::exists(broken));
+  for (const char *name : {"Gone", "Broken"}) {
+    Create(store, name);
+    EXPECT_TRUE(store.OpenPlayList(table, name)) << name;
+  }
+  table.Close();
   // An open table given to OpenPlayList is closed first, never left showing another playlist.
   Create(store, "Open");
   CreateTable(table, sonabox::PlayListColumns());
@@ -269,7 +327,7 @@ TEST_F(PlayListStore, ADamagedIndexIsMovedAsideNeverOverwritten) {
   std::set<std::string> asides;
   for (const auto &d : damaged) {
     WriteFileBytes(index, d.bytes);
-    EXPECT_THROW(TPlayListManager(Data(), PlayLists()), EDataTableError) << d.what;
+    EXPECT_THROW(TPlayListManager(Data(), PlayLists()), EIndexDamaged) << d.what;
     EXPECT_EQ(ReadFileBytes(index), d.bytes) << d.what;
     const std::string aside = RecoverDamagedIndex(Data());
     EXPECT_EQ(aside.rfind(index + ".damaged-", 0), 0u) << aside;
@@ -315,8 +373,135 @@ TEST_F(PlayListStore, AddVideosOpensOrCreatesAppendsInOrderAndSaves) {
   // A playlist to open that does not exist is an error, and nothing is made.
   EXPECT_THROW(AddVideosToPlayList(store, "Nowhere", false, videos({"D"})), ENoPlayList);
   // A name taken fails as creating it does, and the first playlist keeps its rows.
-  EXPECT_THROW(AddVideosToPlayList(store, "Road Trip", true, videos({"E"})), EDataTableError);
+  EXPECT_THROW(AddVideosToPlayList(store, "Road Trip", true, videos({"E"})), EPlayListExists);
   EXPECT_EQ(store.PlayListNames(), (std::vector<std::string>{"Road Trip"}));
   EXPECT_EQ(PlayListFiles().size(), 1u);
   EXPECT_EQ(titles("Road Trip"), (std::vector<std::string>{"B", "A", "C"}));
+}
+
+TEST_F(PlayListStore, NamesAreTrimmedAndANameOfBlanksIsRefused) {
+  TPlayListManager store(Data(), PlayLists());
+  const struct {
+    std::string typed, stored;
+  } kept[] = {
+      {"  Rock  ", "Rock"},
+      {"\tLate Night\r\n", "Late Night"},
+      {"\x01Mix\x1f", "Mix"},
+      // Cut to the column's width, then trimmed again.
+      {std::string(69, 'n') + "\tfar", std::string(69, 'n')},
+  };
+  for (const auto &k : kept) {
+    EXPECT_EQ(TrimPlayListName(k.typed), k.stored);
+    TDataTable table;
+    EXPECT_EQ(ErrorOf([&] { store.CreatePlayList(table, k.typed); }), "") << k.typed;
+    EXPECT_TRUE(store.HasPlayList(k.stored)) << k.stored;
+    EXPECT_TRUE(store.OpenPlayList(table, k.stored)) << k.stored;
+  }
+  EXPECT_EQ(store.PlayListNames(),
+            (std::vector<std::string>{"Late Night", "Mix", std::string(69, 'n'), "Rock"}));
+
+  const auto before = Snapshot();
+  for (const std::string &blank : {std::string(), std::string("   "), std::string("\t\r\n \x01")}) {
+    TDataTable table;
+    EXPECT_EQ(ErrorOf([&] { store.CreatePlayList(table, blank); }), "A playlist needs a name.");
+    EXPECT_FALSE(table.Active());
+  }
+  // A name that is taken once trimmed says so, with the name as it is kept.
+  EXPECT_EQ(ErrorOf([&] { Create(store, " Rock\t"); }),
+            "A playlist named \"Rock\" already exists.");
+  EXPECT_THROW(Create(store, "Rock"), EPlayListExists);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(store.PlayListNames().size(), 4u);
+}
+
+TEST_F(PlayListStore, ASaveThatFailsLeavesTheStoreAndItsFilesAsTheyWere) {
+  TPlayListManager store(Data(), PlayLists());
+  // An index larger than an empty playlist, so that only the index save fails.
+  for (int i = 0; i < 12; ++i) Create(store, std::to_string(i) + std::string(60, 'x'));
+  const auto before = Snapshot();
+  const auto names = store.PlayListNames();
+  ASSERT_GT(IndexBytes().size(), 2000u);
+  {
+    DiskFull full(1500);
+    TDataTable table;
+    EXPECT_NE(ErrorOf([&] { store.CreatePlayList(table, "New"); }), "");
+    EXPECT_FALSE(table.Active());
+    EXPECT_NE(ErrorOf([&] { store.DeletePlayList(names[0]); }), "");
+  }
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(store.PlayListNames(), names);
+  EXPECT_FALSE(store.HasPlayList("New"));
+  TDataTable table;
+  EXPECT_TRUE(store.OpenPlayList(table, names[0]));
+  // With room again, both work, and the failed creation took no id.
+  Create(store, "New");
+  EXPECT_NE(IndexBytes().find("id=\"13\" Name=\"New\""), std::string::npos);
+  store.DeletePlayList(names[0]);
+  EXPECT_FALSE(store.HasPlayList(names[0]));
+  EXPECT_FALSE(fs::exists(table.FileName()));
+}
+
+TEST_F(PlayListStore, StaleTemporariesAreRemovedAtStartAndNothingElse) {
+  WriteFileBytes(Data() + "playlists.xml", kEmptyIndex);
+  const std::string ended = std::to_string(EndedProcess());
+  const std::string running = std::to_string(getpid());
+  const std::string hex = std::string(40, 'A') + ".xml";
+  const std::string stale[] = {
+      Data() + "playlists.xml.tmp-" + ended + "-0",
+      Data() + "playlists.xml.tmp-" + ended + "-17",
+      PlayLists() + hex + ".tmp-" + ended + "-3",
+      PlayLists() + "Old name.xml.tmp-" + ended + "-0",
+  };
+  const std::string kept[] = {
+      Data() + "playlists.xml.tmp-" + running + "-0", // its writer still runs
+      Data() + "playlists.xml.tmp-1-0",
+      PlayLists() + hex + ".tmp-" + running + "-2",
+      Data() + "notes.txt.tmp-" + ended + "-0", // the data folder may be any folder
+      Data() + "temp/Sonabox.run.tmp-" + ended + "-0",
+      PlayLists() + hex + ".tmp-" + ended,
+      PlayLists() + hex + ".tmp-" + ended + "-",
+      PlayLists() + hex + ".tmp-x" + ended + "-1",
+      PlayLists() + hex + ".tmp--1-1",
+      PlayLists() + hex + ".tmp-99999999999999999999-1",
+      PlayLists() + ".tmp-" + ended + "-1",
+      PlayLists() + hex, // a playlist file that no index row names
+      PlayLists() + "readme.txt",
+  };
+  fs::create_directories(Data() + "temp");
+  for (const std::string &path : stale) WriteFileBytes(path, "half");
+  for (const std::string &path : kept) WriteFileBytes(path, "keep");
+  const std::string folder = PlayLists() + "B.xml.tmp-" + ended + "-1"; // not a file
+  fs::create_directories(folder);
+
+  TPlayListManager store(Data(), PlayLists());
+  for (const std::string &path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+  for (const std::string &path : kept) EXPECT_EQ(ReadFileBytes(path), "keep") << path;
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_EQ(IndexBytes(), kEmptyIndex);
+}
+
+TEST_F(PlayListStore, AFolderThatCannotBeWrittenIsNotTakenForADamagedIndex) {
+  // A file stands where a folder should be: the data folder, a folder above
+  // it, the playlists folder.
+  const struct {
+    std::string blocked, data, playLists;
+  } cases[] = {
+      {Data() + "a", Data() + "a/", Data() + "a/playlists/"},
+      {Data() + "b", Data() + "b/c/", Data() + "b/c/playlists/"},
+      {Data() + "p", Data(), Data() + "p/"},
+  };
+  for (const auto &c : cases) {
+    WriteFileBytes(c.blocked, "mine");
+    const auto before = Snapshot();
+    std::string error;
+    try {
+      TPlayListManager store(c.data, c.playLists);
+    } catch (const EDataFolderError &e) {
+      error = e.what();
+    }
+    EXPECT_NE(error.find("could not be created or written"), std::string::npos) << error;
+    EXPECT_NE(error.find("\"" + c.blocked + "\""), std::string::npos) << error;
+    EXPECT_EQ(Snapshot(), before) << c.blocked;
+    fs::remove(c.blocked);
+  }
 }

@@ -546,14 +546,15 @@ TEST_F(ShareWizardTest, TheSaveDialogWantsAChoiceOrAName) {
     dialog.cbAddPlayList->setCurrentIndex(0);
     QTest::keyClicks(dialog.edPlayListName, "  ");
     EXPECT_EQ(dialog.cbAddPlayList->currentIndex(), -1);
-    EXPECT_EQ(dialog.edPlayListName->text(), "  ") << "blanks alone are a name";
+    EXPECT_EQ(dialog.edPlayListName->text(), "  ");
     dialog.iFindSave->click();
   });
   Next();
   ASSERT_TRUE(answer.Shown());
+  // Blanks alone are no name: the store refuses them and nothing is saved.
   ASSERT_EQ(boxes.Boxes().size(), 2u);
-  EXPECT_EQ(boxes.Boxes()[1].Text, "New files have been added to \"  \"");
-  EXPECT_EQ(window->PlayListManager->PlayListNames().size(), 2u);
+  EXPECT_EQ(boxes.Boxes()[1].Text, "A playlist needs a name.");
+  EXPECT_EQ(window->PlayListManager->PlayListNames().size(), 1u);
 }
 
 TEST_F(ShareWizardTest, ClosingTheSaveDialogSavesNothing) {
