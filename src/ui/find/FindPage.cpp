@@ -367,7 +367,7 @@ void TFindPage::aSaveVideosExecute() {
     if (result->Selected) ticked.push_back(result->Video);
   std::string name = cbAddPlayList->currentText().toStdString();
   const bool create = name.empty();
-  if (create) name = edPlayListName->text().toStdString();
+  if (create) name = TrimPlayListName(edPlayListName->text().toStdString());
   const std::string fileName = AddVideosToPlayList(store_, name, create, ticked);
   emit PlayListsChanged(true);
   emit PlayListSaved(fileName);

@@ -260,7 +260,7 @@ void TPlayPage::RunEnableRules() {
 
 // A chosen playlist can be deleted even when its file could not be opened.
 void TPlayPage::aDeletePlayListUpdate() {
-  aDeletePlayList->setEnabled(cbPlayLists->currentIndex() >= 0);
+  aDeletePlayList->setEnabled(ChosenPlayListListed());
   aDeleteVideo->setEnabled(cdsPlayList->Active());
 }
 
@@ -344,8 +344,15 @@ void TPlayPage::aDeleteVideoExecute() {
   cdsPlayList->SaveToFile();
 }
 
+// A choice, not an empty box: an empty text never deletes an old playlist of
+// an empty name.
+bool TPlayPage::ChosenPlayListListed() const {
+  return cbPlayLists->currentIndex() >= 0 &&
+         store_.HasPlayList(cbPlayLists->currentText().toStdString());
+}
+
 void TPlayPage::aDeletePlayListExecute() {
-  if (cbPlayLists->currentIndex() < 0) return;
+  if (!ChosenPlayListListed()) return;
   Sequencer->Stop(); // the playlist that plays goes: playback ends quietly
   cdsPlayList->Close();
   openName_.clear();

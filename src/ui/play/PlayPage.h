@@ -114,6 +114,7 @@ private:
   void ExpandedVideoClosed();
   void BlankPlayers(); // playback ended: every view goes quiet
   bool HasRows() const;
+  bool ChosenPlayListListed() const;
 
   TPlayListManager &store_;
   QString openName_; // the name of the playlist open in cdsPlayList, or empty

@@ -349,7 +349,7 @@ void TSharePage::FetchFinished(const TShare &share) {
   }
   delete dShareVideos;
   // Released whatever happens below.
-  std::unique_ptr<TdShareVideos> dialog(new TdShareVideos(this));
+  std::unique_ptr<TdShareVideos> dialog(new TdShareVideos(this, &store_));
   dialog->lbShareNumber->setText(QString::number(share.VideoCount()) +
                                  " videos have been found in the share key.");
   dialog->edPlayListName->setText(Text(share.ShareTitle()));
@@ -363,7 +363,7 @@ void TSharePage::FetchFinished(const TShare &share) {
 void TSharePage::SaveSharedVideos(const TVideos &videos, const std::string &existing,
                                   const std::string &newName) {
   const bool create = existing.empty();
-  const std::string name = create ? newName : existing;
+  const std::string name = create ? TrimPlayListName(newName) : existing;
   const std::string fileName = AddVideosToPlayList(store_, name, create, videos);
   edShareCode->clear();
   emit PlayListsChanged(true);

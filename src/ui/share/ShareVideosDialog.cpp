@@ -1,5 +1,7 @@
 #include "ui/share/ShareVideosDialog.h"
 
+#include "core/playlists/PlayListManager.h"
+#include "ui/widgets/Guarded.h"
 #include "ui/widgets/ImageButtons.h"
 
 #include <QComboBox>
@@ -14,8 +16,9 @@ namespace sonabox {
 
 TdShareVideos *dShareVideos = nullptr;
 
-TdShareVideos::TdShareVideos(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
+TdShareVideos::TdShareVideos(QWidget *parent, TPlayListManager *store)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint),
+      store_(store) {
   InitArtwork();
   setObjectName("dShareVideos");
   setWindowTitle("Save Shared Videos");
@@ -80,12 +83,17 @@ bool TdShareVideos::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void TdShareVideos::iFindSaveClick() {
-  if (cbAddPlayList->currentIndex() >= 0 || !edPlayListName->text().isEmpty()) {
+  if (cbAddPlayList->currentIndex() >= 0) {
     accept();
     return;
   }
-  QMessageBox::critical(this, QGuiApplication::applicationDisplayName(),
-                        "Please enter a play list name");
+  const std::string name = TrimPlayListName(edPlayListName->text().toStdString());
+  if (name.empty())
+    ShowError(this, "Please enter a play list name");
+  else if (store_ && store_->HasPlayList(name))
+    ShowError(this, "A playlist named \"" + name + "\" already exists.");
+  else
+    accept();
 }
 
 void TdShareVideos::paintEvent(QPaintEvent *) {

@@ -13,11 +13,14 @@ class QLineEdit;
 namespace sonabox {
 
 class TImageButton;
+class TPlayListManager;
 
 class TdShareVideos : public QDialog {
   Q_OBJECT
 public:
-  explicit TdShareVideos(QWidget *parent = nullptr);
+  // With a playlist store, a new name is checked against it before the dialog
+  // closes.
+  explicit TdShareVideos(QWidget *parent = nullptr, TPlayListManager *store = nullptr);
   ~TdShareVideos() override;
 
   QLabel *lbShareNumber;
@@ -30,13 +33,17 @@ public:
 
   void cbAddPlayListChange();    // empties edPlayListName
   void edPlayListNameKeyPress(); // clears the choice of cbAddPlayList; the key then lands
-  // Confirms with OK when a playlist is chosen or a name is given, else
-  // tells the user that a name is needed.
+  // Confirms with OK when a playlist is chosen or a new name is given; a name
+  // of blanks only, or one that a playlist has already, is refused with a
+  // message and the dialog stays open.
   void iFindSaveClick();
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;
   void paintEvent(QPaintEvent *event) override;
+
+private:
+  TPlayListManager *store_;
 };
 
 // The instance that exists, or null: set by the constructor, cleared by the

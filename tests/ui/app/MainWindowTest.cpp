@@ -179,6 +179,7 @@ TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
 
   {
     // A playlist chosen and open, as choosing it opens it.
+    AddVideosToPlayList(*w.PlayListManager, "Songs", true, {});
     const QSignalBlocker quiet(w.pPlay->cbPlayLists);
     w.pPlay->cbPlayLists->addItem("Songs");
     w.pPlay->cbPlayLists->setCurrentIndex(0);

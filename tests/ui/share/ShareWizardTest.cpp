@@ -547,14 +547,24 @@ TEST_F(ShareWizardTest, TheSaveDialogWantsAChoiceOrAName) {
     QTest::keyClicks(dialog.edPlayListName, "  ");
     EXPECT_EQ(dialog.cbAddPlayList->currentIndex(), -1);
     EXPECT_EQ(dialog.edPlayListName->text(), "  ");
+    // Blanks alone are no name, and a name taken is refused: the dialog stays.
+    dialog.iFindSave->click();
+    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    EXPECT_EQ(boxes.Boxes()[1].Text, "Please enter a play list name");
+    dialog.edPlayListName->setText(" Road Trip ");
+    dialog.iFindSave->click();
+    ASSERT_EQ(boxes.Boxes().size(), 3u);
+    EXPECT_EQ(boxes.Boxes()[2].Text, "A playlist named \"Road Trip\" already exists.");
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.edPlayListName->setText("  Gifts ");
     dialog.iFindSave->click();
   });
   Next();
   ASSERT_TRUE(answer.Shown());
-  // Blanks alone are no name: the store refuses them and nothing is saved.
-  ASSERT_EQ(boxes.Boxes().size(), 2u);
-  EXPECT_EQ(boxes.Boxes()[1].Text, "A playlist needs a name.");
-  EXPECT_EQ(window->PlayListManager->PlayListNames().size(), 1u);
+  ASSERT_EQ(boxes.Boxes().size(), 4u);
+  EXPECT_EQ(boxes.Boxes()[3].Text, "New files have been added to \"Gifts\"");
+  EXPECT_EQ(window->PlayListManager->PlayListNames(),
+            (std::vector<std::string>{"Gifts", "Road Trip"}));
 }
 
 TEST_F(ShareWizardTest, ClosingTheSaveDialogSavesNothing) {
