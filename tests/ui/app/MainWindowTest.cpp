@@ -5,6 +5,7 @@
 #include "core/playback/VideoDetails.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
+#include "core/search/Video.h"
 #include "core/settings/Settings.h"
 #include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
