@@ -3,7 +3,8 @@
 #include <QGuiApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QOpenGLWidget>
+#include <QOpenGLWindow>
+#include <QWidget>
 
 #include <mpv/client.h>
 #include <mpv/render_gl.h>
@@ -13,16 +14,21 @@
 
 namespace sonabox {
 
-// Draws the core's video into the widget's framebuffer. The render context is
-// made with the widget's OpenGL context, the first time the widget is shown;
-// until then the core has no video output to open, which is why the player
-// holds its first address back until RenderReady.
-class TMpvVideoWidget : public QOpenGLWidget {
+// Draws the core's video into its own native window: an OpenGL window shown
+// through a window container, a native child of the view. The main window's
+// own native window and its drawing are left alone: an OpenGL widget would
+// switch the whole window to OpenGL composition, re-creating its native window
+// on the first video, after which the window could no longer be closed while
+// a video played. The render context is made with the window's OpenGL
+// context, the first time the window is exposed; until then the core has no
+// video output to open, which is why the player holds its first address back
+// until RenderReady.
+class TMpvVideoWindow : public QOpenGLWindow {
 public:
-  TMpvVideoWidget(mpv_handle *mpv, std::function<void()> ready, QWidget *parent)
-      : QOpenGLWidget(parent), mpv_(mpv), ready_(std::move(ready)) {}
+  TMpvVideoWindow(mpv_handle *mpv, std::function<void()> ready)
+      : mpv_(mpv), ready_(std::move(ready)) {}
 
-  ~TMpvVideoWidget() override {
+  ~TMpvVideoWindow() override {
     if (render_) {
       makeCurrent();
       FreeRenderContext();
@@ -39,17 +45,11 @@ protected:
         {MPV_RENDER_PARAM_INVALID, nullptr}};
     if (mpv_render_context_create(&render_, mpv_, params) < 0) render_ = nullptr;
     if (render_) mpv_render_context_set_update_callback(render_, &OnUpdate, this);
-    // A new OpenGL context (after a change of top-level window) gets a new render context.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
-      makeCurrent();
-      FreeRenderContext();
-      doneCurrent();
-    });
     ready_();
   }
 
   void paintGL() override {
-    const qreal ratio = devicePixelRatioF();
+    const qreal ratio = devicePixelRatio();
     if (!render_) {
       QOpenGLFunctions *gl = context()->functions();
       gl->glClearColor(0, 0, 0, 1);
@@ -72,8 +72,9 @@ private:
   }
 
   // Called on a core thread: only queue a repaint.
-  static void OnUpdate(void *widget) {
-    QMetaObject::invokeMethod(static_cast<QWidget *>(widget), "update", Qt::QueuedConnection);
+  static void OnUpdate(void *window) {
+    QMetaObject::invokeMethod(static_cast<TMpvVideoWindow *>(window), "update",
+                              Qt::QueuedConnection);
   }
 
   void FreeRenderContext() {
@@ -128,8 +129,11 @@ TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
   if (nullOutput) {
     renderReady_ = true;
   } else {
-    video_ = new TMpvVideoWidget(
-        mpv_, [this] { RenderReady(); }, videoParent);
+    window_ = new TMpvVideoWindow(mpv_, [this] { RenderReady(); });
+    // The container owns the window; the native child is not made for its
+    // ancestors, which stay drawn by the main window.
+    video_ = QWidget::createWindowContainer(window_, videoParent);
+    video_->setAttribute(Qt::WA_DontCreateNativeAncestors);
     video_->hide();
   }
 }
@@ -137,7 +141,7 @@ TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
 TMpvPlayer::~TMpvPlayer() {
   if (!mpv_) return;
   mpv_set_wakeup_callback(mpv_, nullptr, nullptr);
-  delete video_; // its render context must go before the core
+  delete video_; // with its window, whose render context must go before the core
   mpv_terminate_destroy(mpv_);
 }
 

@@ -2,10 +2,10 @@
 // The player plug-in of the HTML view: plays a movie address with libmpv.
 //
 // The core decodes on its own threads; its events are handled on the UI thread.
-// With a display, a child OpenGL widget draws the video through libmpv's render
-// API. On Qt's offscreen platform there is nothing to show, so the player uses
-// the null video and audio outputs and makes no widget: the core still loads and
-// decodes, which is what tests rely on.
+// With a display, an OpenGL window in a container widget (a native child of
+// the view) draws the video through libmpv's render API. On Qt's offscreen platform there is
+// nothing to show, so the player uses the null video and audio outputs and makes no widget: the
+// core still loads and decodes, which is what tests rely on.
 //
 // Creating the core costs tens of megabytes, so the view makes its player only
 // when a document first declares something to play.
@@ -21,7 +21,7 @@ class QWidget;
 
 namespace sonabox {
 
-class TMpvVideoWidget;
+class TMpvVideoWindow;
 
 class TMpvPlayer : public QObject {
   Q_OBJECT
@@ -54,7 +54,8 @@ private:
   void Load(const std::string &address);
 
   mpv_handle *mpv_ = nullptr;
-  QPointer<TMpvVideoWidget> video_;
+  QPointer<QWidget> video_; // the container of window_
+  TMpvVideoWindow *window_ = nullptr;
   bool renderReady_ = false;
   std::string pending_;        // waits for the render context
   bool awaitingStart_ = false; // a file has started loading and has not yet shown a frame

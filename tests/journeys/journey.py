@@ -1,0 +1,315 @@
+"""What the journeys share: the real sonabox-server on the demo library, the
+real program on a private X display (Xvfb with GLX, Mesa's software renderer)
+with its own settings and data folders, driven through the accessibility
+interface (AT-SPI) and the X server as a person does.
+
+A journey runs inside its own session bus (dbus-run-session), which carries
+the accessibility bus. It exits 77 (skipped) only when Xvfb is missing.
+"""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+TIMEOUT = 30.0
+ROOT = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def enter_session(script, argv):
+    """Runs the journey again inside a session bus; returns its exit status."""
+    if os.environ.get("SONABOX_JOURNEY_INNER") == "1":
+        return None
+    if shutil.which("Xvfb") is None:
+        print("SKIP: Xvfb is not installed")
+        return SKIP
+    env = dict(os.environ, SONABOX_JOURNEY_INNER="1")
+    return subprocess.call(["dbus-run-session", "--", sys.executable, script] + argv, env=env)
+
+
+def free_ports(count):
+    sockets = []
+    for _ in range(count):
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        sockets.append(s)
+    ports = [s.getsockname()[1] for s in sockets]
+    for s in sockets:
+        s.close()
+    return ports
+
+
+def pump():
+    from gi.repository import GLib
+    context = GLib.MainContext.default()
+    while context.pending():
+        context.iteration(False)
+
+
+def wait_for(what, probe, timeout=TIMEOUT):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        pump()
+        found = probe()
+        if found:
+            return found
+        time.sleep(0.05)
+    fail("timed out waiting for " + what)
+
+
+def find(root, role, name=None, prefix=None):
+    import pyatspi
+
+    def match(acc):
+        try:
+            if acc.getRole() != role or not acc.getState().contains(pyatspi.STATE_SHOWING):
+                return False
+            if name is not None:
+                return acc.name == name
+            return prefix is None or acc.name.startswith(prefix)
+        except Exception:
+            return False
+    try:
+        return pyatspi.findDescendant(root, match)
+    except Exception:
+        return None
+
+
+class Display:
+    """A private X server with GLX, so that the video area really renders."""
+
+    def __init__(self):
+        read, write = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x900x24", "-nolisten", "tcp",
+             "+extension", "GLX"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read)
+        if not number.strip():
+            fail("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+
+    def grab(self, box=None):
+        from PIL import ImageGrab
+        picture = ImageGrab.grab(xdisplay=self.name)
+        return picture.crop(box) if box else picture
+
+    def close(self):
+        self.xvfb.terminate()
+        self.xvfb.wait(10)
+
+
+class Service:
+    """sonabox-server on the demo library, on free ports."""
+
+    def __init__(self, home, extra=()):
+        build = os.environ.get("SONABOX_BUILD", os.path.join(ROOT, "build"))
+        library = os.environ.get("SONABOX_LIBRARY") or os.path.join(home, "library")
+        subprocess.check_call([os.path.join(ROOT, "scripts/make-demo-library"), library],
+                              stdout=subprocess.DEVNULL)
+        self.feed, self.web, self.service = free_ports(3)
+        self.process = subprocess.Popen(
+            [os.path.join(build, "server/sonabox-server"), "--library", library, "--data",
+             os.path.join(home, "server"), "--feed-port", str(self.feed), "--web-port",
+             str(self.web), "--service-port", str(self.service)] + list(extra),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.feed), 1).close()
+                return
+            except OSError:
+                time.sleep(0.1)
+        fail("sonabox-server did not start")
+
+    def settings(self):
+        return ("[General]\nVideoDataHost=127.0.0.1:%d\nVideoWebHost=127.0.0.1:%d\n"
+                "ServiceHost=127.0.0.1:%d\n" % (self.feed, self.web, self.service))
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+class Program:
+    """The real sonabox with its own settings and data folders."""
+
+    def __init__(self, display, service, home):
+        build = os.environ.get("SONABOX_BUILD", os.path.join(ROOT, "build"))
+        self.home = home
+        os.makedirs(os.path.join(home, "config/Tarnwell"), exist_ok=True)
+        ini = os.path.join(home, "config/Tarnwell/Sonabox.ini")
+        if not os.path.exists(ini):
+            with open(ini, "w") as f:
+                f.write(service.settings())
+        self.env = dict(os.environ, DISPLAY=display.name, QT_QPA_PLATFORM="xcb",
+                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LIBGL_ALWAYS_SOFTWARE="1",
+                        XDG_CONFIG_HOME=os.path.join(home, "config"),
+                        XDG_DATA_HOME=os.path.join(home, "data"), XDG_RUNTIME_DIR=home)
+        self.cli = os.path.join(build, "tools/sonabox-cli")
+        self.program = os.path.join(build, "src/ui/sonabox")
+        self.display = display
+        self.process = None
+
+    def start(self):
+        self.process = subprocess.Popen([self.program], env=self.env, stderr=subprocess.DEVNULL)
+        self.window = wait_for("the main window", self.frame)
+        return self
+
+    def frame(self, title="Sonabox 1.0.0"):
+        import pyatspi
+        for application in pyatspi.Registry.getDesktop(0):
+            try:
+                if application is None or application.get_process_id() != self.process.pid:
+                    continue
+            except Exception:
+                continue
+            found = find(application, pyatspi.ROLE_FRAME, title)
+            if found:
+                return found
+        return None
+
+    def choose(self, combo, text):
+        """Chooses an item of a list box as a person does: a click opens the
+        list, a click on the item chooses it."""
+        import pyatspi
+        click(self.display, centre(self.extents(combo)))
+        item = wait_for("the item " + text, lambda: find(self.application(), pyatspi.ROLE_LIST_ITEM, text))
+        click(self.display, centre(self.extents(item)))
+        def chosen():
+            combo.clearCache()
+            return combo.name == text
+        wait_for(text + " chosen", chosen)
+
+    def application(self):
+        import pyatspi
+        for application in pyatspi.Registry.getDesktop(0):
+            try:
+                if application is not None and application.get_process_id() == self.process.pid:
+                    return application
+            except Exception:
+                continue
+        return None
+
+    def focus(self, accessible):
+        """Gives the program's window the keyboard (there is no window manager
+        to do it) and the control the focus."""
+        env = dict(os.environ, DISPLAY=self.display.name)
+        for wid in self.window_ids():
+            subprocess.call(["xdotool", "windowfocus", "--sync", str(wid)], env=env)
+        accessible.queryComponent().grabFocus()
+        time.sleep(0.2)
+
+    def run_cli(self, *args, stdin=None):
+        return subprocess.run([self.cli] + list(args), env=self.env, input=stdin,
+                              capture_output=True, check=True).stdout
+
+    def extents(self, accessible):
+        import pyatspi
+        x, y, w, h = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        return (x, y, x + w, y + h)
+
+    def press(self, accessible, what):
+        """Presses a button once the program has enabled it."""
+        import pyatspi
+
+        def pressed():
+            accessible.clearCache()
+            if not accessible.getState().contains(pyatspi.STATE_ENABLED):
+                return False
+            accessible.queryAction().doAction(0)
+            return True
+        wait_for(what + " to be enabled", pressed)
+
+    def window_ids(self, title="Sonabox 1.0.0"):
+        env = dict(os.environ, DISPLAY=self.display.name)
+        found = subprocess.run(["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--pid",
+                                str(self.process.pid), "--name", "^%s$" % title], env=env,
+                               capture_output=True, text=True).stdout
+        return [int(wid) for wid in found.split()]
+
+    def close_window(self, title="Sonabox 1.0.0"):
+        """What the window manager's close button does: WM_DELETE_WINDOW."""
+        from Xlib import X, display as xdisplay, protocol
+        d = xdisplay.Display(self.display.name)
+        delete = d.intern_atom("WM_DELETE_WINDOW")
+        protocols = d.intern_atom("WM_PROTOCOLS")
+        ids = self.window_ids(title)
+        if not ids:
+            fail("no window named " + title)
+        for wid in ids:
+            window = d.create_resource_object("window", wid)
+            event = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                                 data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+            window.send_event(event)
+        d.flush()
+        d.close()
+
+    def wait_exit(self, timeout=TIMEOUT):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            fail("the program did not end after its window was closed")
+
+
+def find_named(root, name):
+    import pyatspi
+
+    def match(acc):
+        try:
+            return acc.name == name and acc.getState().contains(pyatspi.STATE_SHOWING)
+        except Exception:
+            return False
+    try:
+        return pyatspi.findDescendant(root, match)
+    except Exception:
+        return None
+
+
+def click(display, point):
+    """A real mouse click at a point of the screen."""
+    subprocess.check_call(["xdotool", "mousemove", "--sync", str(point[0]), str(point[1]), "click",
+                           "1"], env=dict(os.environ, DISPLAY=display.name))
+
+
+def centre(box):
+    return ((box[0] + box[2]) // 2, (box[1] + box[3]) // 2)
+
+
+def keys(display, *names):
+    """Real key presses, as from the keyboard, to the focused control."""
+    subprocess.check_call(["xdotool", "key", "--delay", "60"] + list(names),
+                          env=dict(os.environ, DISPLAY=display.name))
+
+
+def type_text(display, text):
+    """Real typing, character by character, into the focused control."""
+    subprocess.check_call(["xdotool", "type", "--delay", "60", text],
+                          env=dict(os.environ, DISPLAY=display.name))
+
+
+def frames_change(display, box, tries=20):
+    """Two grabs of the area a moment apart differ: a video plays there."""
+    first = display.grab(box)
+    for _ in range(tries):
+        time.sleep(0.25)
+        if display.grab(box).tobytes() != first.tobytes():
+            return True
+    return False

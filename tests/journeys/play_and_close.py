@@ -1,0 +1,85 @@
+#!/usr/bin/python3
+"""Journey: choose a playlist on the Play page, press Play and see the video
+move, press Next and see another title, press Stop, then close the window; the
+program must end with status 0. Several rounds, each a new start of the program
+on the same data folder.
+
+    play_and_close.py [ROUNDS] [--close-while-playing]
+
+With --close-while-playing the window is closed while the video plays, as a
+person often does; that is the known fault this journey was written to catch.
+"""
+import os
+import shutil
+import sys
+import tempfile
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import journey  # noqa: E402
+
+
+def now_playing(window):
+    import pyatspi
+    label = journey.find(window, pyatspi.ROLE_LABEL, prefix="Now playing: ")
+    return label.name if label else None
+
+
+def main():
+    args = [a for a in sys.argv[1:] if not a.startswith("--")]
+    close_while_playing = "--close-while-playing" in sys.argv
+    rounds = int(args[0]) if args else 3
+    status = journey.enter_session(os.path.abspath(__file__), sys.argv[1:])
+    if status is not None:
+        return status
+    import pyatspi
+    home = tempfile.mkdtemp(prefix="sonabox-journey-")
+    display = service = program = None
+    try:
+        display = journey.Display()
+        service = journey.Service(home)
+        program = journey.Program(display, service, os.path.join(home, "user"))
+        # Videos with moving pictures: a counter and a sweep.
+        page = urllib.request.urlopen(
+            "http://127.0.0.1:%d/feeds/api/videos?vq=pattern&orderby=relevance&start-index=1"
+            "&max-results=25" % service.feed).read()
+        program.run_cli("create", "Mix")
+        program.run_cli("add", "Mix", stdin=page)
+        for round_ in range(1, rounds + 1):
+            program.start()
+            window = program.window
+            combo = journey.wait_for("the playlist choice", lambda: journey.find(
+                window, pyatspi.ROLE_COMBO_BOX, "Play List"))
+            program.choose(combo, "Mix")
+            play = journey.wait_for("the play button", lambda: journey.find(
+                window, pyatspi.ROLE_PUSH_BUTTON, "Play Video"))
+            program.press(play, "Play")
+            first = journey.wait_for("the now-playing line", lambda: now_playing(window))
+            player = journey.wait_for("the player", lambda: journey.find_named(window, "Player"))
+            if not journey.frames_change(display, program.extents(player)):
+                journey.fail("round %d: the video area does not move while %r plays" %
+                             (round_, first))
+            if not close_while_playing:
+                nxt = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Next Video")
+                program.press(nxt, "Next")
+                journey.wait_for("another video after Next",
+                                 lambda: now_playing(window) not in (None, first))
+                stop = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video")
+                program.press(stop, "Stop")
+            program.close_window()
+            status = program.wait_exit()
+            if status != 0:
+                journey.fail("round %d: closing ended the program with status %d" % (round_, status))
+            print("round %d: played %r, closed cleanly" % (round_, first))
+        return 0
+    finally:
+        if program and program.process and program.process.poll() is None:
+            program.process.kill()
+        for part in (service, display):
+            if part:
+                part.close()
+        shutil.rmtree(home, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
