@@ -66,11 +66,11 @@ def main():
                                  lambda: now_playing(window) not in (None, first))
                 stop = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video")
                 program.press(stop, "Stop")
-            program.close_window()
-            status = program.wait_exit()
+            status, closes = program.close_and_wait(1 if close_while_playing else 10)
             if status != 0:
                 journey.fail("round %d: closing ended the program with status %d" % (round_, status))
-            print("round %d: played %r, closed cleanly" % (round_, first))
+            print("round %d: played %r, closed cleanly (%d close%s)" %
+                  (round_, first, closes, "" if closes == 1 else "s"))
         return 0
     finally:
         if program and program.process and program.process.poll() is None:
