@@ -1,6 +1,7 @@
 #include "ui/update/SoftwareUpdateDialog.h"
 
 #include "core/common/TextHelpers.h"
+#include "core/settings/Settings.h"
 #include "core/update/Updaters.h"
 #include "core/web/ServiceHosts.h"
 #include "ui/widgets/ImageButtons.h"
@@ -16,6 +17,8 @@
 #include <QScreen>
 
 #include <filesystem>
+#include <optional>
+#include <stdexcept>
 
 namespace sonabox {
 
@@ -117,10 +120,19 @@ void TdSoftwareUpdate::UpdateCheckFinished() {
   if (!check || check->State() != usNewer) return;
   announcedBuild_ = check->LatestBuild();
   announcedSignature_ = check->Details();
+  if (!AboveDeclinedBuild(announcedBuild_)) return;
   const auto answer = QMessageBox::information(
       parentWidget(), Caption(), "A new update has been found, do you want to download now?",
       QMessageBox::Yes | QMessageBox::No);
-  if (answer != QMessageBox::Yes) return;
+  if (answer != QMessageBox::Yes) {
+    try {
+      StoreWriteString(store_key::kDeclinedBuild, announcedBuild_);
+    } catch (const std::runtime_error &) {
+      // A store that cannot be written only forgets the answer: the offer
+      // comes again at the next start.
+    }
+    return;
+  }
   show();
   StartDownload();
   if (QWidget *window = parentWidget(); window && Download) window->hide();
@@ -217,6 +229,13 @@ void TdSoftwareUpdate::FormClose() {
   ProgressBar1->setValue(0);
   lbPercentDone->setText("0%");
   if (QWidget *window = parentWidget()) window->show();
+}
+
+bool TdSoftwareUpdate::AboveDeclinedBuild(const std::string &build) {
+  const std::optional<std::string> declined = StoreReadString(store_key::kDeclinedBuild);
+  int declinedNumber = 0, buildNumber = 0;
+  if (!declined || !TryParseInt32(*declined, declinedNumber)) return true;
+  return TryParseInt32(build, buildNumber) && buildNumber > declinedNumber;
 }
 
 } // namespace sonabox

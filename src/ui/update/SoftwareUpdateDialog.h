@@ -1,6 +1,8 @@
 #pragma once
 // TdSoftwareUpdate: the window of the update road. Its creation starts the
-// update check; when a newer build exists the user is asked. On Yes the dialog stands in
+// update check; when a newer build exists the user is asked, unless that
+// build or a newer one was declined at an earlier start (the store's
+// "declinedBuild" keeps the build of the last No). On Yes the dialog stands in
 // for the main window while the installer downloads. A downloaded installer
 // runs only when it is the one the update service signed for the announced
 // build with the key the program trusts; then the application ends. Any other
@@ -77,6 +79,11 @@ private:
 
   // Shows `message` as an error, then closes the dialog (FormClose).
   void FailUpdate(const char *message);
+
+  // Whether `build` is to be offered: true unless the store names a declined
+  // build and `build` is not above it. A stored value that is not a number
+  // declines nothing.
+  static bool AboveDeclinedBuild(const std::string &build);
 
   std::string tempPath_;
   std::string trustedKeyPem_;

@@ -179,6 +179,51 @@ TEST_F(SoftwareUpdateDialogTest, NoLeavesTheMainWindowAndDownloadsNothing) {
   EXPECT_FALSE(fs::exists(settings->TempPath() + "Sonabox.run"));
 }
 
+TEST_F(SoftwareUpdateDialogTest, NoIsRememberedForThatBuildAtTheNextStart) {
+  StartServer(trusted);
+  StartProgram();
+  BoxAnswerer answerer([](const QMessageBox &) { return QMessageBox::No; });
+  EXPECT_EQ(RunProgram([&] { return !answerer.Boxes().empty() && !dialog->Check; }), kStopped);
+  ASSERT_EQ(answerer.Boxes().size(), 1u);
+
+  // The next start, against the same service and store.
+  delete dSoftwareUpdate;
+  StartProgram();
+  EXPECT_EQ(RunProgram([&] { return !dialog->Check; }), kStopped);
+  EXPECT_EQ(answerer.Boxes().size(), 1u) << "build 41 was declined";
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(SoftwareUpdateDialogTest, ADeclinedBuildIsNotOfferedAgainANewerOneIs) {
+  const struct {
+    const char *declined; // the stored answer of an earlier start
+    int offered;
+    bool asked;
+  } cases[] = {
+      {"41", 41, false},
+      {"41", 42, true},
+      {"42", 41, false},
+      {"not a build", 41, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.declined) + " declined, " + std::to_string(c.offered) + " offered");
+    StartServer(trusted, 16, c.offered);
+    StoreWriteString(store_key::kDeclinedBuild, c.declined);
+    StartProgram();
+    BoxAnswerer answerer([](const QMessageBox &) { return QMessageBox::No; });
+    EXPECT_EQ(RunProgram([&] { return !dialog->Check; }), kStopped);
+    EXPECT_EQ(answerer.Boxes().size(), c.asked ? 1u : 0u);
+    EXPECT_EQ(StoreReadString(store_key::kDeclinedBuild),
+              c.asked ? std::to_string(c.offered) : c.declined);
+    EXPECT_TRUE(window->isVisible());
+
+    delete dSoftwareUpdate;
+    window.reset();
+    server.reset();
+  }
+}
+
 TEST_F(SoftwareUpdateDialogTest, NothingIsAskedWhenNoNewerBuildIsOffered) {
   server = std::make_unique<test::TRunningServer>(); // build 40, as running
   StartProgram();
