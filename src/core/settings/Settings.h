@@ -19,6 +19,7 @@ inline constexpr char kProxyPort[] = "ProxyPort";
 inline constexpr char kVideoDataHost[] = "VideoDataHost";
 inline constexpr char kVideoWebHost[] = "VideoWebHost";
 inline constexpr char kServiceHost[] = "ServiceHost";
+inline constexpr char kDeclinedBuild[] = "declinedBuild"; // the offered build the user said No to
 } // namespace store_key
 
 // The path of the store, resolved anew on every call so that the environment

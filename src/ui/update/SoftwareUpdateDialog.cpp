@@ -1,6 +1,7 @@
 #include "ui/update/SoftwareUpdateDialog.h"
 
 #include "core/common/TextHelpers.h"
+#include "core/settings/Settings.h"
 #include "core/update/Updaters.h"
 #include "core/web/ServiceHosts.h"
 #include "ui/widgets/ImageButtons.h"
@@ -16,6 +17,8 @@
 #include <QScreen>
 
 #include <filesystem>
+#include <optional>
+#include <stdexcept>
 
 namespace sonabox {
 
@@ -117,13 +120,22 @@ void TdSoftwareUpdate::UpdateCheckFinished() {
   if (!check || check->State() != usNewer) return;
   announcedBuild_ = check->LatestBuild();
   announcedSignature_ = check->Details();
+  if (!AboveDeclinedBuild(announcedBuild_)) return;
   const auto answer = QMessageBox::information(
       parentWidget(), Caption(), "A new update has been found, do you want to download now?",
       QMessageBox::Yes | QMessageBox::No);
-  if (answer != QMessageBox::Yes) return;
+  if (answer != QMessageBox::Yes) {
+    try {
+      StoreWriteString(store_key::kDeclinedBuild, announcedBuild_);
+    } catch (const std::runtime_error &) {
+      // A store that cannot be written only forgets the answer: the offer
+      // comes again at the next start.
+    }
+    return;
+  }
   show();
   StartDownload();
-  if (QWidget *window = parentWidget()) window->hide();
+  if (QWidget *window = parentWidget(); window && Download) window->hide();
 }
 
 void TdSoftwareUpdate::StartDownload() {
@@ -134,8 +146,7 @@ void TdSoftwareUpdate::StartDownload() {
   if (fs::exists(fs::symlink_status(path, error))) {
     fs::remove(path, error);
     if (error) {
-      QMessageBox::critical(this, Caption(),
-                            "Unable to delete temp file, please restart your computer.");
+      FailUpdate("Unable to delete temp file, please restart your computer.");
       return;
     }
   }
@@ -162,29 +173,40 @@ void TdSoftwareUpdate::DownloadProgress(TDownloadUpdate &, int64_t, const std::s
 
 void TdSoftwareUpdate::DownloadFinished() {
   const TDownloadUpdate *download = Download;
-  if (download && !download->IsTerminated()) {
-    if (!download->Failed() && StartInstaller()) {
-      EndApplication();
-    } else {
-      QMessageBox::critical(this, Caption(),
-                            "Error downloading update\rPlease check your connection and try again");
-    }
-  }
-  lbPercentDone->setText("0%");
   Download = nullptr;
+  if (!download || download->IsTerminated()) return;
+  if (download->Failed()) {
+    FailUpdate("Error downloading update\rPlease check your connection and try again");
+    return;
+  }
+  switch (StartInstaller()) {
+  case TInstallerStart::Started: EndApplication(); break;
+  case TInstallerStart::NotVerified:
+    FailUpdate("The update could not be verified and was not installed.");
+    break;
+  case TInstallerStart::NotStarted:
+    FailUpdate("The update was downloaded but its installer could not be started.");
+    break;
+  }
 }
 
-bool TdSoftwareUpdate::StartInstaller() {
+void TdSoftwareUpdate::FailUpdate(const char *message) {
+  QMessageBox::critical(this, Caption(), message);
+  reject(); // runs FormClose, which brings the main window back
+}
+
+TdSoftwareUpdate::TInstallerStart TdSoftwareUpdate::StartInstaller() {
   const std::string path = InstallerPath();
   std::error_code error;
   if (!VerifyInstaller(trustedKeyPem_, announcedBuild_, announcedSignature_, path)) {
     // Bytes that are not the signed installer are never started, and not kept.
     fs::remove(path, error);
-    return false;
+    return TInstallerStart::NotVerified;
   }
   fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, error);
-  if (error) return false;
-  return QProcess::startDetached(QString::fromStdString(path), {});
+  if (error || !QProcess::startDetached(QString::fromStdString(path), {}))
+    return TInstallerStart::NotStarted;
+  return TInstallerStart::Started;
 }
 
 void TdSoftwareUpdate::btnAbortClick() { close(); }
@@ -203,7 +225,17 @@ void TdSoftwareUpdate::FormClose() {
     Download->requestInterruption();
     Download = nullptr;
   }
+  // The next download starts from an empty bar.
+  ProgressBar1->setValue(0);
+  lbPercentDone->setText("0%");
   if (QWidget *window = parentWidget()) window->show();
+}
+
+bool TdSoftwareUpdate::AboveDeclinedBuild(const std::string &build) {
+  const std::optional<std::string> declined = StoreReadString(store_key::kDeclinedBuild);
+  int declinedNumber = 0, buildNumber = 0;
+  if (!declined || !TryParseInt32(*declined, declinedNumber)) return true;
+  return TryParseInt32(build, buildNumber) && buildNumber > declinedNumber;
 }
 
 } // namespace sonabox

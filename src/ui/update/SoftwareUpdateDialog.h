@@ -1,10 +1,15 @@
 #pragma once
 // TdSoftwareUpdate: the window of the update road. Its creation starts the
-// update check; when a newer build exists the user is asked, and on Yes the
-// dialog stands in for the main window while the installer downloads. A
-// downloaded installer runs only when it is the one the update service signed
-// for the announced build with the key the program trusts; then the
-// application ends.
+// update check; when a newer build exists the user is asked, unless that
+// build or a newer one was declined at an earlier start (the store's
+// "declinedBuild" keeps the build of the last No). On Yes the dialog stands in
+// for the main window while the installer downloads. A downloaded installer
+// runs only when it is the one the update service signed for the announced
+// build with the key the program trusts; then the application ends. Any other
+// end of the download (a failed transfer, an installer that fails the check
+// or cannot be started, a leftover file that cannot be deleted) is told in its
+// own words, then the dialog closes with an empty bar and "0%" and the main
+// window is shown again.
 #include "core/update/UpdateVerifier.h"
 
 #include <QDialog>
@@ -53,8 +58,9 @@ public:
   void DownloadProgress(TDownloadUpdate &sender, int64_t total, const std::string &percent);
   void DownloadFinished();
   void btnAbortClick();
-  // Stops what runs and brings the main window back; runs whenever the dialog
-  // closes (Abort, the close box, Escape).
+  // Stops what runs, empties the bar and the percentage and brings the main
+  // window back; runs whenever the dialog closes (Abort, the close box,
+  // Escape, the end of a failed download).
   void FormClose();
 
   // The temporary folder's installer file.
@@ -65,10 +71,19 @@ protected:
   void paintEvent(QPaintEvent *event) override;
 
 private:
-  // Verifies the downloaded installer, makes it executable and starts it;
-  // false when any of that fails. An installer that fails the check is
-  // deleted.
-  bool StartInstaller();
+  enum class TInstallerStart { Started, NotVerified, NotStarted };
+
+  // Verifies the downloaded installer, makes it executable and starts it. An
+  // installer that fails the check is deleted.
+  TInstallerStart StartInstaller();
+
+  // Shows `message` as an error, then closes the dialog (FormClose).
+  void FailUpdate(const char *message);
+
+  // Whether `build` is to be offered: true unless the store names a declined
+  // build and `build` is not above it. A stored value that is not a number
+  // declines nothing.
+  static bool AboveDeclinedBuild(const std::string &build);
 
   std::string tempPath_;
   std::string trustedKeyPem_;

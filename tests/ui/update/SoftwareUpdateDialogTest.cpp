@@ -80,6 +80,8 @@ int RunProgram(const std::function<bool()> &stop) {
 const QString kQuestion = "A new update has been found, do you want to download now?";
 const QString kDownloadError =
     "Error downloading update\rPlease check your connection and try again";
+const QString kNotVerified = "The update could not be verified and was not installed.";
+const QString kNotStarted = "The update was downloaded but its installer could not be started.";
 
 class SoftwareUpdateDialogTest : public ::testing::Test {
 protected:
@@ -90,12 +92,13 @@ protected:
     test::ProcessEventsUntil([] { return true; });
   }
 
-  // The service offers build 41; its answer is signed with `signer` (none: an
+  // The service offers `build`; its answer is signed with `signer` (none: an
   // answer without a signature). The installer is a shell script that leaves
   // a marker file, padded so that its download reports progress many times.
-  void StartServer(const std::optional<test::TKeyPair> &signer, std::size_t padding = 1 << 20) {
+  void StartServer(const std::optional<test::TKeyPair> &signer, std::size_t padding = 1 << 20,
+                   int build = 41) {
     server = std::make_unique<test::TRunningServer>([&](server::TServerOptions &options) {
-      options.LatestBuild = 41;
+      options.LatestBuild = build;
       if (signer) {
         options.UpdateKey = options.Data.parent_path() / "update-key.pem";
         test::WriteFileBytes(options.UpdateKey.string(), signer->PrivatePem);
@@ -176,6 +179,51 @@ TEST_F(SoftwareUpdateDialogTest, NoLeavesTheMainWindowAndDownloadsNothing) {
   EXPECT_FALSE(fs::exists(settings->TempPath() + "Sonabox.run"));
 }
 
+TEST_F(SoftwareUpdateDialogTest, NoIsRememberedForThatBuildAtTheNextStart) {
+  StartServer(trusted);
+  StartProgram();
+  BoxAnswerer answerer([](const QMessageBox &) { return QMessageBox::No; });
+  EXPECT_EQ(RunProgram([&] { return !answerer.Boxes().empty() && !dialog->Check; }), kStopped);
+  ASSERT_EQ(answerer.Boxes().size(), 1u);
+
+  // The next start, against the same service and store.
+  delete dSoftwareUpdate;
+  StartProgram();
+  EXPECT_EQ(RunProgram([&] { return !dialog->Check; }), kStopped);
+  EXPECT_EQ(answerer.Boxes().size(), 1u) << "build 41 was declined";
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(SoftwareUpdateDialogTest, ADeclinedBuildIsNotOfferedAgainANewerOneIs) {
+  const struct {
+    const char *declined; // the stored answer of an earlier start
+    int offered;
+    bool asked;
+  } cases[] = {
+      {"41", 41, false},
+      {"41", 42, true},
+      {"42", 41, false},
+      {"not a build", 41, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.declined) + " declined, " + std::to_string(c.offered) + " offered");
+    StartServer(trusted, 16, c.offered);
+    StoreWriteString(store_key::kDeclinedBuild, c.declined);
+    StartProgram();
+    BoxAnswerer answerer([](const QMessageBox &) { return QMessageBox::No; });
+    EXPECT_EQ(RunProgram([&] { return !dialog->Check; }), kStopped);
+    EXPECT_EQ(answerer.Boxes().size(), c.asked ? 1u : 0u);
+    EXPECT_EQ(StoreReadString(store_key::kDeclinedBuild),
+              c.asked ? std::to_string(c.offered) : c.declined);
+    EXPECT_TRUE(window->isVisible());
+
+    delete dSoftwareUpdate;
+    window.reset();
+    server.reset();
+  }
+}
+
 TEST_F(SoftwareUpdateDialogTest, NothingIsAskedWhenNoNewerBuildIsOffered) {
   server = std::make_unique<test::TRunningServer>(); // build 40, as running
   StartProgram();
@@ -196,45 +244,36 @@ TEST_F(SoftwareUpdateDialogTest, AServiceThatCannotSignOffersNothing) {
   EXPECT_FALSE(fs::exists(settings->TempPath() + "Sonabox.run"));
 }
 
-TEST_F(SoftwareUpdateDialogTest, AFailedDownloadIsReportedAndAbortBringsTheWindowBack) {
-  StartServer(trusted);
-  StartProgram();
-  // The installer disappears from the service after it has been announced.
-  BoxAnswerer answerer([&](const QMessageBox &box) {
-    if (box.text() == kQuestion) fs::remove(asset);
-    return box.text() == kQuestion ? QMessageBox::Yes : QMessageBox::Ok;
-  });
-  EXPECT_EQ(RunProgram([&] { return answerer.Boxes().size() == 2 && !dialog->Download; }),
-            kStopped);
-  EXPECT_EQ(answerer.Boxes()[1].Text, kDownloadError);
-  EXPECT_EQ(answerer.Boxes()[1].Icon, QMessageBox::Critical);
-  EXPECT_EQ(dialog->lbPercentDone->text(), "0%");
-  EXPECT_TRUE(dialog->isVisible()) << "the dialog stays until the user closes it";
-  EXPECT_FALSE(window->isVisible());
-
-  dialog->btnAbort->click();
-  EXPECT_FALSE(dialog->isVisible());
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_FALSE(fs::exists(marker));
-}
-
-TEST_F(SoftwareUpdateDialogTest, AnInstallerThatIsNotTheSignedOneIsNeverStarted) {
+// Every download that ends without a started installer is told in its own
+// words; then the dialog resets its bar and percentage together, closes, and
+// the main window is back. Nothing is started, and bytes that are not the
+// signed installer are not kept.
+TEST_F(SoftwareUpdateDialogTest, ADownloadThatInstallsNothingIsToldAndTheWindowComesBack) {
   const test::TKeyPair stranger = test::MakeKeyPair();
+  enum TChange { kNothing, kNotAProgram, kAByte, kRemoved };
   const struct {
     const char *what;
     std::optional<test::TKeyPair> signer;
-    bool changeAByte;
+    TChange change; // kAByte and kRemoved: once the update was offered
+    QString message;
   } cases[] = {
-      {"a byte changed after the answer was signed", trusted, true},
-      {"signed by another key", stranger, false},
+      {"the installer vanished from the service", trusted, kRemoved, kDownloadError},
+      {"a byte changed after the answer was signed", trusted, kAByte, kNotVerified},
+      {"signed by another key", stranger, kNothing, kNotVerified},
+      {"signed, but not a program", trusted, kNotAProgram, kNotStarted},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     StartServer(c.signer);
+    if (c.change == kNotAProgram) {
+      installer = "echo ran > '" + marker + "'\n";
+      test::WriteFileBytes(asset, installer);
+    }
     StartProgram();
     BoxAnswerer answerer([&](const QMessageBox &box) {
       if (box.text() != kQuestion) return QMessageBox::Ok;
-      if (c.changeAByte) {
+      if (c.change == kRemoved) fs::remove(asset);
+      if (c.change == kAByte) {
         installer[installer.size() / 2] = '*';
         test::WriteFileBytes(asset, installer);
       }
@@ -243,11 +282,16 @@ TEST_F(SoftwareUpdateDialogTest, AnInstallerThatIsNotTheSignedOneIsNeverStarted)
     EXPECT_EQ(RunProgram([&] { return answerer.Boxes().size() == 2 && !dialog->Download; }),
               kStopped);
     ASSERT_EQ(answerer.Boxes().size(), 2u);
-    EXPECT_EQ(answerer.Boxes()[1].Text, kDownloadError);
-    EXPECT_EQ(dialog->lbPercentDone->text(), "0%") << "the label starts again";
-    EXPECT_EQ(dialog->ProgressBar1->value(), 100) << "the bar keeps its last position";
-    EXPECT_FALSE(fs::exists(settings->TempPath() + "Sonabox.run"))
-        << "unverified bytes are not kept";
+    EXPECT_EQ(answerer.Boxes()[1].Text.toStdString(), c.message.toStdString());
+    EXPECT_EQ(answerer.Boxes()[1].Icon, QMessageBox::Critical);
+    EXPECT_FALSE(dialog->isVisible()) << "the dialog closes";
+    EXPECT_TRUE(window->isVisible()) << "the main window is back";
+    EXPECT_EQ(dialog->ProgressBar1->value(), 0) << "the bar and the percentage agree";
+    EXPECT_EQ(dialog->lbPercentDone->text(), "0%");
+    if (c.message == kNotVerified) {
+      EXPECT_FALSE(fs::exists(settings->TempPath() + "Sonabox.run"))
+          << "unverified bytes are not kept";
+    }
     EXPECT_FALSE(fs::exists(marker));
 
     delete dSoftwareUpdate;
@@ -268,8 +312,8 @@ TEST_F(SoftwareUpdateDialogTest, ALeftoverThatCannotBeDeletedStopsTheDownload) {
   EXPECT_EQ(answerer.Boxes()[1].Text, "Unable to delete temp file, please restart your computer.");
   EXPECT_EQ(answerer.Boxes()[1].Icon, QMessageBox::Critical);
   EXPECT_TRUE(dialog->Download.isNull()) << "no download starts";
-  EXPECT_TRUE(dialog->isVisible());
-  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(dialog->isVisible());
+  EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(SoftwareUpdateDialogTest, AbortDuringTheDownloadStopsItAndKeepsThePartialFile) {
@@ -289,6 +333,8 @@ TEST_F(SoftwareUpdateDialogTest, AbortDuringTheDownloadStopsItAndKeepsThePartial
   EXPECT_EQ(answerer.Boxes().size(), 1u) << "a stopped download reports nothing";
   EXPECT_TRUE(window->isVisible());
   EXPECT_FALSE(dialog->isVisible());
+  EXPECT_EQ(dialog->ProgressBar1->value(), 0) << "the bar and the percentage agree";
+  EXPECT_EQ(dialog->lbPercentDone->text(), "0%");
   const std::string path = settings->TempPath() + "Sonabox.run";
   ASSERT_TRUE(fs::exists(path)) << "the partial file stays until the next download";
   EXPECT_LT(fs::file_size(path), installer.size());
