@@ -237,6 +237,11 @@ class Program:
             return True
         wait_for(what + " to be enabled", pressed)
 
+    def window_name(self, wid):
+        env = dict(os.environ, DISPLAY=self.display.name)
+        return subprocess.run(["xdotool", "getwindowname", str(wid)], env=env, capture_output=True,
+                              text=True).stdout.rstrip("\n")
+
     def window_ids(self, title="Sonabox 1.0.0"):
         env = dict(os.environ, DISPLAY=self.display.name)
         found = subprocess.run(["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--pid",
@@ -267,6 +272,18 @@ class Program:
         except subprocess.TimeoutExpired:
             self.process.kill()
             fail("the program did not end after its window was closed")
+
+    def close_other_window(self, title, attempts=10):
+        """Closes another window of the program (sent again each second, as
+        close_and_wait does); true once it is gone."""
+        for _ in range(attempts):
+            if not self.window_ids(title):
+                return True
+            self.close_window(title)
+            deadline = time.monotonic() + 1
+            while time.monotonic() < deadline and self.window_ids(title):
+                time.sleep(0.1)
+        return not self.window_ids(title)
 
     def close_and_wait(self, attempts):
         """Closes the window and waits for the program to end; the close is

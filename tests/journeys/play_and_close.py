@@ -1,18 +1,22 @@
 #!/usr/bin/python3
 """Journey: choose a playlist on the Play page, press Play and see the video
-move, press Next and see another title, press Stop, then close the window; the
-program must end with status 0. Several rounds, each a new start of the program
+move; expand it and see it move in the larger window, whose caption is just
+"Now Playing: " and the title; press Next and see another title, press Stop,
+then close the window; the program must end with status 0. Several rounds, each a new start of the program
 on the same data folder.
 
-    play_and_close.py [ROUNDS] [--close-while-playing]
+    play_and_close.py [ROUNDS] [--close-while-playing] [--close-expanded]
 
 With --close-while-playing the window is closed while the video plays, as a
-person often does; that is the known fault this journey was written to catch.
+person often does; with --close-expanded the expanded window is closed and the
+video must come back to the small view. Both are known faults (see
+CMakeLists.txt) that these options were written to catch.
 """
 import os
 import shutil
 import sys
 import tempfile
+import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -28,6 +32,7 @@ def now_playing(window):
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     close_while_playing = "--close-while-playing" in sys.argv
+    close_expanded = "--close-expanded" in sys.argv
     rounds = int(args[0]) if args else 3
     status = journey.enter_session(os.path.abspath(__file__), sys.argv[1:])
     if status is not None:
@@ -59,6 +64,31 @@ def main():
             if not journey.frames_change(display, program.extents(player)):
                 journey.fail("round %d: the video area does not move while %r plays" %
                              (round_, first))
+            if not close_while_playing and round_ == 1:
+                # Expand: the video moves on in a larger window whose caption is
+                # the program's own, nothing appended; closing it brings it back.
+                expand = journey.find_named(window, "Expand Video")
+                journey.click(display, journey.centre(program.extents(expand)))
+                title = first.replace("Now playing: ", "Now Playing: ")
+                expanded = journey.wait_for("the expanded window", lambda: program.window_ids(
+                    "Now Playing: .*"))
+                captions = [program.window_name(wid) for wid in expanded]
+                caption = next((c for c in captions if c.startswith("Now Playing")), captions[0])
+                if caption != title:
+                    journey.fail("the expanded window's caption reads %r, not %r" % (caption, title))
+                view = journey.wait_for("the expanded player", lambda: journey.find_named(
+                    program.application(), "Expanded player"))
+                if not journey.frames_change(display, program.extents(view)):
+                    journey.fail("the expanded window does not show the video moving")
+                if close_expanded:
+                    if not program.close_other_window("Now Playing: .*"):
+                        journey.fail("the expanded window does not close")
+                    time.sleep(0.5)
+                    if program.process.poll() is not None:
+                        journey.fail("closing the expanded window ended the program with status %d"
+                                     % program.process.returncode)
+                    if not journey.frames_change(display, program.extents(player)):
+                        journey.fail("the video does not come back to the small view")
             if not close_while_playing:
                 nxt = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Next Video")
                 program.press(nxt, "Next")

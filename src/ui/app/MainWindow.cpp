@@ -9,6 +9,7 @@
 #include "ui/share/SharePage.h"
 #include "ui/share/ShareVideosDialog.h"
 #include "ui/widgets/Controls.h"
+#include "ui/widgets/Guarded.h"
 #include "ui/widgets/ImageButtons.h"
 #include "ui/widgets/ShellWidgets.h"
 
@@ -128,7 +129,7 @@ void TfMain::CreatePlayListStore() {
     // tells the user.
     const std::string kept = RecoverDamagedIndex(Settings->DataPath());
     QMessageBox::critical(
-        this, QGuiApplication::applicationDisplayName(),
+        this, ProgramTitle(),
         QString::fromStdString("The playlist index \"" + Settings->DataPath() +
                                "playlists.xml\" could not be read: " + error.what() +
                                "\n\nIt has been kept as \"" + kept +
@@ -165,8 +166,8 @@ void TfMain::FormCreate() {
   RefreshPlayListCombos(false);
   pMain->setCurrentWidget(pPlay);
   pFind->cbCategory->setCurrentIndex(pFind->cbCategory->findText("Music"));
-  QGuiApplication::setApplicationDisplayName(kTitle);
-  setWindowTitle(QGuiApplication::applicationDisplayName());
+  SetProgramTitle(kTitle);
+  setWindowTitle(ProgramTitle());
 }
 
 void TfMain::closeEvent(QCloseEvent *event) {

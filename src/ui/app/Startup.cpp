@@ -4,6 +4,7 @@
 #include "ui/app/MainWindow.h"
 #include "ui/share/ShareVideosDialog.h"
 #include "ui/update/SoftwareUpdateDialog.h"
+#include "ui/widgets/Guarded.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -25,7 +26,7 @@ TfMain *StartUp() {
     QMessageBox::critical(nullptr, "Sonabox", QString::fromStdString(e.what()));
     return nullptr;
   }
-  QGuiApplication::setApplicationDisplayName("Sonabox");
+  SetProgramTitle("Sonabox");
 
   TfMain *window = nullptr;
   try {

@@ -11,7 +11,7 @@ TdExpandedVideo::TdExpandedVideo(QWidget &owner)
     : QWidget(&owner, Qt::Window), wbExpandedVideo(new THtmlView(this)) {
   setObjectName("dExpandedVideo");
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle("Currently Playing:: ");
+  setWindowTitle("Currently Playing: ");
   setFont(QFont("Tahoma", 8));
   wbExpandedVideo->setObjectName("wbExpandedVideo");
   wbExpandedVideo->setAccessibleName("Expanded player");

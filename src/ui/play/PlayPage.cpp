@@ -392,7 +392,7 @@ void TPlayPage::ShowCurrentVideo(bool forced) {
   lbNowPlayingTitle->setText(nowPlaying);
   lbNowPlayingTitle->setAccessibleName(nowPlaying); // a screen reader hears which video plays
   if (dExpandedVideo) {
-    dExpandedVideo->setWindowTitle(QString::fromStdString("Now Playing:: " + title));
+    dExpandedVideo->setWindowTitle(QString::fromStdString("Now Playing: " + title));
     ShowPlayer(id, *dExpandedVideo->wbExpandedVideo);
     wbPlayer->Navigate("about:blank");
   } else {

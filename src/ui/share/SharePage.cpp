@@ -37,7 +37,7 @@ namespace sonabox {
 
 namespace {
 
-QString Caption() { return QGuiApplication::applicationDisplayName(); }
+QString Caption() { return ProgramTitle(); }
 
 QString Text(const std::string &bytes) { return QString::fromStdString(bytes); }
 

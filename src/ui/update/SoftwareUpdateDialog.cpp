@@ -4,6 +4,7 @@
 #include "core/settings/Settings.h"
 #include "core/update/Updaters.h"
 #include "core/web/ServiceHosts.h"
+#include "ui/widgets/Guarded.h"
 #include "ui/widgets/ImageButtons.h"
 
 #include <QCoreApplication>
@@ -32,7 +33,7 @@ namespace {
 // the label.
 const char *const kCurrentBuild = "40";
 
-QString Caption() { return QGuiApplication::applicationDisplayName(); }
+QString Caption() { return ProgramTitle(); }
 
 } // namespace
 

@@ -129,7 +129,7 @@ def inner(program):
         link = wait_for("the Expand Video link", lambda: find(window, pyatspi.ROLE_LINK, "Expand Video"))
         link.queryAction().doAction(0)
         wait_for("the expanded video window", lambda: any(
-            top.name == "Currently Playing:: " for application in desktop if application for top in application))
+            top.name == "Currently Playing: " for application in desktop if application for top in application))
 
         # Go to the Find page the way a screen reader does: the tab's action.
         tab = find(window, pyatspi.ROLE_PAGE_TAB, "Find")

@@ -291,13 +291,13 @@ TEST_F(SequencerTest, ExpandWhileNothingPlaysThenPlay) {
   TdExpandedVideo *expanded = page->dExpandedVideo;
   ASSERT_NE(expanded, nullptr);
   EXPECT_TRUE(expanded->isVisible());
-  EXPECT_EQ(Text(expanded->windowTitle()), "Currently Playing:: ");
+  EXPECT_EQ(Text(expanded->windowTitle()), "Currently Playing: ");
   EXPECT_EQ(expanded->size(), QSize(624, 409));
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), "");
   EXPECT_FALSE(page->tShuffle->isActive());
 
   page->sgPlayListDblClickCell(2, 0);
-  EXPECT_EQ(Text(expanded->windowTitle()), "Now Playing:: Q");
+  EXPECT_EQ(Text(expanded->windowTitle()), "Now Playing: Q");
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), PageFor("q"));
   EXPECT_EQ(Page(*page->wbPlayer), "");
 
@@ -318,7 +318,7 @@ TEST_F(SequencerTest, ExpandDuringPlaybackRestartsThereOnce) {
   ASSERT_NE(expanded, nullptr);
   EXPECT_EQ(Log(), std::vector<std::string>{"Restart - 3 p"});
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), PageFor("p"));
-  EXPECT_EQ(Text(expanded->windowTitle()), "Now Playing:: P");
+  EXPECT_EQ(Text(expanded->windowTitle()), "Now Playing: P");
   EXPECT_EQ(Page(*page->wbPlayer), "");
 
   Tick(2);
