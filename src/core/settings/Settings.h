@@ -4,7 +4,8 @@
 //
 // The store is an INI file, $XDG_CONFIG_HOME/Tarnwell/Sonabox.ini (by default
 // ~/.config/Tarnwell/Sonabox.ini). Besides "shareName" and "shareEmail" it holds
-// values the program only reads: "ProxyAddr", "ProxyPort" and the service hosts.
+// "declinedBuild" (the update build the user said No to) and values the program
+// only reads: "ProxyAddr", "ProxyPort" and the service hosts.
 #include <optional>
 #include <string>
 
