@@ -1,0 +1,85 @@
+#!/usr/bin/python3
+"""Journey: the service offers a newer build whose installer is signed with a
+key the program does not trust. The person says Yes to the offer; the program
+must say that the update could not be verified, never run the installer, and
+end with its main window shown.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import journey  # noqa: E402
+
+QUESTION = "A new update has been found, do you want to download now?"
+UNVERIFIED = "The update could not be verified and was not installed."
+
+
+def box_with(program, text):
+    """A message box of the program that shows this text."""
+    import pyatspi
+    application = program.application()
+    if application is None:
+        return None
+    label = journey.find(application, pyatspi.ROLE_LABEL, text)
+    if label is None:
+        return None
+    box = label
+    while box is not None and box.getRole() not in (pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT):
+        box = box.parent
+    return box
+
+
+def press_in(box, name):
+    import pyatspi
+    button = journey.find(box, pyatspi.ROLE_PUSH_BUTTON, name)
+    if button is None:
+        journey.fail("no %s button in the box" % name)
+    button.queryAction().doAction(0)
+
+
+def main():
+    status = journey.enter_session(os.path.abspath(__file__), sys.argv[1:])
+    if status is not None:
+        return status
+    home = tempfile.mkdtemp(prefix="sonabox-journey-")
+    display = service = program = None
+    try:
+        marker = os.path.join(home, "installer-ran")
+        assets = os.path.join(home, "assets")
+        os.makedirs(assets)
+        with open(os.path.join(assets, "Sonabox.run"), "w") as installer:
+            installer.write("#!/bin/sh\necho ran > '%s'\n" % marker)
+        stranger = os.path.join(home, "stranger.pem")
+        subprocess.check_call(["openssl", "genpkey", "-algorithm", "ed25519", "-out", stranger],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        display = journey.Display()
+        service = journey.Service(home, ["--latest-build", "41", "--assets", assets,
+                                         "--update-key", stranger])
+        program = journey.Program(display, service, os.path.join(home, "user")).start()
+        question = journey.wait_for("the update offer", lambda: box_with(program, QUESTION), 60)
+        press_in(question, "Yes")
+        told = journey.wait_for("the verification message", lambda: box_with(program, UNVERIFIED),
+                                60)
+        press_in(told, "OK")
+        journey.wait_for("the main window back", lambda: program.window_ids())
+        if os.path.exists(marker):
+            journey.fail("the unverified installer ran")
+        status, _ = program.close_and_wait(10)
+        if status != 0:
+            journey.fail("closing ended the program with status %d" % status)
+        print("the unverified update was refused and said so; the window stayed")
+        return 0
+    finally:
+        if program and program.process and program.process.poll() is None:
+            program.process.kill()
+        for part in (service, display):
+            if part:
+                part.close()
+        shutil.rmtree(home, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
