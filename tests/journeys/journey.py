@@ -190,12 +190,16 @@ class Program:
         list, a click on the item chooses it."""
         import pyatspi
         click(self.display, centre(self.extents(combo)))
-        item = wait_for("the item " + text, lambda: find(self.application(), pyatspi.ROLE_LIST_ITEM, text))
+        item = wait_for("the item " + text, lambda: find(combo, pyatspi.ROLE_LIST_ITEM, text))
         click(self.display, centre(self.extents(item)))
         def chosen():
             combo.clearCache()
             return combo.name == text
-        wait_for(text + " chosen", chosen)
+        try:
+            wait_for(text + " chosen", chosen, 5)
+        except SystemExit:
+            self.display.grab().save("/tmp/journey-choose.png")
+            raise
 
     def application(self):
         import pyatspi
@@ -206,6 +210,11 @@ class Program:
             except Exception:
                 continue
         return None
+
+    def focus_control(self, accessible):
+        """Puts the keyboard into a control as a click on it does."""
+        click(self.display, centre(self.extents(accessible)))
+        time.sleep(0.2)
 
     def focus(self, accessible):
         """Gives the program's window the keyboard (there is no window manager

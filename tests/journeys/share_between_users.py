@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+"""Journey: Ann sends two videos of her playlist through the share service and
+gets a share code; Bob, with settings and playlists of his own, types the code,
+names a new playlist in the save-shared-videos dialog with real key presses,
+and finds the videos on his Play page.
+"""
+import os
+import shutil
+import sys
+import tempfile
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import journey  # noqa: E402
+
+
+def open_tab(program, name):
+    import pyatspi
+    tab = journey.wait_for("the %s tab" % name, lambda: journey.find(
+        program.window, pyatspi.ROLE_PAGE_TAB, name))
+    tab.queryAction().doAction(0)
+
+
+def fill(program, label, text):
+    import pyatspi
+    edit = journey.wait_for("the field " + label, lambda: journey.find(
+        program.window, pyatspi.ROLE_TEXT, label))
+    edit.queryEditableText().insertText(0, text, len(text.encode()))
+
+
+def next_button(program):
+    import pyatspi
+    return journey.wait_for("Next", lambda: journey.find(program.window, pyatspi.ROLE_PUSH_BUTTON,
+                                                         "Next"))
+
+
+def main():
+    status = journey.enter_session(os.path.abspath(__file__), sys.argv[1:])
+    if status is not None:
+        return status
+    import pyatspi
+    home = tempfile.mkdtemp(prefix="sonabox-journey-")
+    display = service = ann = bob = None
+    try:
+        display = journey.Display()
+        service = journey.Service(home)
+        page = urllib.request.urlopen(
+            "http://127.0.0.1:%d/feeds/api/videos?vq=pattern&orderby=relevance&start-index=1"
+            "&max-results=25" % service.feed).read()
+
+        ann = journey.Program(display, service, os.path.join(home, "ann"))
+        ann.run_cli("create", "Road Trip")
+        ann.run_cli("add", "Road Trip", stdin=page)
+        ann.start()
+        open_tab(ann, "Share")
+        combo = journey.wait_for("the playlist to send", lambda: journey.find(
+            ann.window, pyatspi.ROLE_COMBO_BOX, "Select a play list to send song from"))
+        ann.choose(combo, "Road Trip")
+        ann.press(next_button(ann), "Next")
+        select_all = journey.wait_for("Select All", lambda: journey.find(
+            ann.window, pyatspi.ROLE_PUSH_BUTTON, "Select All"))
+        ann.press(select_all, "Select All")
+        ann.press(next_button(ann), "Next")
+        fill(ann, "Your name:", "Ann")
+        fill(ann, "Your e-mail:", "ann@example.org")
+        fill(ann, "Recipient name:", "Bob")
+        fill(ann, "Recipient e-mail:", "bob@example.org")
+        ann.press(next_button(ann), "Next")
+
+        def code():
+            edit = journey.find(ann.window, pyatspi.ROLE_TEXT, "Share code:")
+            text = edit.queryText().getText(0, -1) if edit else ""
+            return text or None
+        share_code = journey.wait_for("the share code", code, 40)
+        status, _ = ann.close_and_wait(10)
+        if status != 0:
+            journey.fail("Ann's program ended with status %d" % status)
+
+        bob = journey.Program(display, service, os.path.join(home, "bob")).start()
+        open_tab(bob, "Share")
+        fill(bob, "Insert a share code", share_code)
+        bob.press(next_button(bob), "Next")
+        name = journey.wait_for("the save dialog", lambda: journey.find(
+            bob.application(), pyatspi.ROLE_TEXT, "Or create new play list:"), 40)
+        name.queryEditableText().setTextContents("")
+        bob.focus_control(name)
+        journey.type_text(display, "Gift Box")
+        name.clearCache()
+        typed = name.queryText().getText(0, -1)
+        if typed != "Gift Box":
+            journey.fail("the new playlist's name reads %r after typing 'Gift Box'" % typed)
+        save = journey.find(bob.application(), pyatspi.ROLE_PUSH_BUTTON, "Save")
+        save.queryAction().doAction(0)
+        told = journey.wait_for("the saved message", lambda: journey.find(
+            bob.application(), pyatspi.ROLE_LABEL, 'New files have been added to "Gift Box"'), 30)
+        box = told
+        while box is not None and box.getRole() not in (pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT):
+            box = box.parent
+        journey.find(box, pyatspi.ROLE_PUSH_BUTTON, "OK").queryAction().doAction(0)
+        combo = journey.wait_for("Bob's playlists", lambda: journey.find(
+            bob.window, pyatspi.ROLE_COMBO_BOX, "Play List"))
+        bob.choose(combo, "Gift Box")
+        journey.wait_for("the shared videos in the grid", lambda: journey.find(
+            bob.window, pyatspi.ROLE_TABLE_CELL, "Sine Serenade"))
+        status, _ = bob.close_and_wait(10)
+        if status != 0:
+            journey.fail("Bob's program ended with status %d" % status)
+        print("shared with code %s; Bob has the playlist Gift Box" % share_code)
+        return 0
+    finally:
+        for program in (ann, bob):
+            if program and program.process and program.process.poll() is None:
+                program.process.kill()
+        for part in (service, display):
+            if part:
+                part.close()
+        shutil.rmtree(home, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
