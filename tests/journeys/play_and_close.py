@@ -64,6 +64,10 @@ def main():
             if not journey.frames_change(display, program.extents(player)):
                 journey.fail("round %d: the video area does not move while %r plays" %
                              (round_, first))
+            picture = os.environ.get("SONABOX_JOURNEY_SCREENSHOT")
+            if picture and round_ == 1:
+                display.grab(program.extents(window)).save(picture)
+                print("saved " + picture)
             if not close_while_playing and round_ == 1:
                 # Expand: the video moves on in a larger window whose caption is
                 # the program's own, nothing appended; closing it brings it back.
