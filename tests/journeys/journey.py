@@ -8,7 +8,6 @@ the accessibility bus. It exits 77 (skipped) only when Xvfb is missing.
 """
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -195,11 +194,7 @@ class Program:
         def chosen():
             combo.clearCache()
             return combo.name == text
-        try:
-            wait_for(text + " chosen", chosen, 5)
-        except SystemExit:
-            self.display.grab().save("/tmp/journey-choose.png")
-            raise
+        wait_for(text + " chosen", chosen)
 
     def application(self):
         import pyatspi
@@ -214,15 +209,6 @@ class Program:
     def focus_control(self, accessible):
         """Puts the keyboard into a control as a click on it does."""
         click(self.display, centre(self.extents(accessible)))
-        time.sleep(0.2)
-
-    def focus(self, accessible):
-        """Gives the program's window the keyboard (there is no window manager
-        to do it) and the control the focus."""
-        env = dict(os.environ, DISPLAY=self.display.name)
-        for wid in self.window_ids():
-            subprocess.call(["xdotool", "windowfocus", "--sync", str(wid)], env=env)
-        accessible.queryComponent().grabFocus()
         time.sleep(0.2)
 
     def run_cli(self, *args, stdin=None):
@@ -275,25 +261,6 @@ class Program:
         d.flush()
         d.close()
 
-    def wait_exit(self, timeout=TIMEOUT):
-        try:
-            return self.process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            fail("the program did not end after its window was closed")
-
-    def close_other_window(self, title, attempts=10):
-        """Closes another window of the program (sent again each second, as
-        close_and_wait does); true once it is gone."""
-        for _ in range(attempts):
-            if not self.window_ids(title):
-                return True
-            self.close_window(title)
-            deadline = time.monotonic() + 1
-            while time.monotonic() < deadline and self.window_ids(title):
-                time.sleep(0.1)
-        return not self.window_ids(title)
-
     def close_and_wait(self, attempts):
         """Closes the window and waits for the program to end; the close is
         sent again each second, up to `attempts` times (see the note on the
@@ -332,12 +299,6 @@ def click(display, point):
 
 def centre(box):
     return ((box[0] + box[2]) // 2, (box[1] + box[3]) // 2)
-
-
-def keys(display, *names):
-    """Real key presses, as from the keyboard, to the focused control."""
-    subprocess.check_call(["xdotool", "key", "--delay", "60"] + list(names),
-                          env=dict(os.environ, DISPLAY=display.name))
 
 
 def type_text(display, text):
