@@ -100,7 +100,7 @@ def main():
                                  lambda: now_playing(window) not in (None, first))
                 stop = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video")
                 program.press(stop, "Stop")
-            status, closes = program.close_and_wait(1 if close_while_playing else 10)
+            status, closes = program.close_and_wait(1 if close_while_playing else 20)
             if status != 0:
                 journey.fail("round %d: closing ended the program with status %d" % (round_, status))
             print("round %d: played %r, closed cleanly (%d close%s)" %

@@ -67,7 +67,7 @@ def main():
         journey.wait_for("the main window back", lambda: program.window_ids())
         if os.path.exists(marker):
             journey.fail("the unverified installer ran")
-        status, _ = program.close_and_wait(10)
+        status, _ = program.close_and_wait(20)
         if status != 0:
             journey.fail("closing ended the program with status %d" % status)
         print("the unverified update was refused and said so; the window stayed")
