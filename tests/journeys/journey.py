@@ -258,23 +258,25 @@ class Program:
             event = protocol.event.ClientMessage(window=window, client_type=protocols,
                                                  data=(32, [delete, X.CurrentTime, 0, 0, 0]))
             window.send_event(event)
-        d.flush()
+        d.sync()  # the server has the message before the connection goes
         d.close()
 
-    def close_and_wait(self, attempts):
-        """Closes the window and waits for the program to end; the close is
-        sent again each second, up to `attempts` times (see the note on the
-        disabled journey in CMakeLists.txt). Returns the exit status and the
-        number of closes it took."""
-        for attempt in range(1, attempts + 1):
-            if self.window_ids():
-                self.close_window()
-            try:
-                return self.process.wait(1 if attempt < attempts else TIMEOUT), attempt
-            except subprocess.TimeoutExpired:
-                continue
-        self.process.kill()
-        fail("the program did not end after its window was closed %d times" % attempts)
+    def close_other_window(self, title):
+        """Closes another window of the program; true once it is gone."""
+        self.close_window(title)
+        deadline = time.monotonic() + TIMEOUT
+        while time.monotonic() < deadline and self.window_ids(title):
+            time.sleep(0.1)
+        return not self.window_ids(title)
+
+    def close_and_wait(self):
+        """Closes the window and returns the program's exit status."""
+        self.close_window()
+        try:
+            return self.process.wait(TIMEOUT)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            fail("the program did not end after its window was closed")
 
 
 def find_named(root, name):

@@ -72,7 +72,7 @@ def main():
             text = edit.queryText().getText(0, -1) if edit else ""
             return text or None
         share_code = journey.wait_for("the share code", code, 40)
-        status, _ = ann.close_and_wait(20)
+        status = ann.close_and_wait()
         if status != 0:
             journey.fail("Ann's program ended with status %d" % status)
 
@@ -102,7 +102,7 @@ def main():
         bob.choose(combo, "Gift Box")
         journey.wait_for("the shared videos in the grid", lambda: journey.find(
             bob.window, pyatspi.ROLE_TABLE_CELL, "Sine Serenade"))
-        status, _ = bob.close_and_wait(20)
+        status = bob.close_and_wait()
         if status != 0:
             journey.fail("Bob's program ended with status %d" % status)
         print("shared with code %s; Bob has the playlist Gift Box" % share_code)
