@@ -42,11 +42,11 @@ TByteRange ReadByteRange(std::string_view header, int64_t size) {
   TByteRange range{TByteRange::Part, 0, size - 1};
   while (!list.empty() || count == 0) {
     const std::size_t comma = list.find(',');
-    const std::string_view spec = Trimmed(list.substr(0, comma));
+    const std::string_view piece = Trimmed(list.substr(0, comma));
     list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-    const std::size_t dash = spec.find('-');
+    const std::size_t dash = piece.find('-');
     if (dash == std::string_view::npos) return unsatisfiable;
-    const std::string_view from = spec.substr(0, dash), to = spec.substr(dash + 1);
+    const std::string_view from = piece.substr(0, dash), to = piece.substr(dash + 1);
     if (from.empty()) { // the last bytes
       const int64_t last = ReadOffset(to);
       if (last <= 0 || size == 0) return unsatisfiable;
