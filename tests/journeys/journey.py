@@ -279,6 +279,18 @@ class Program:
             fail("the program did not end after its window was closed")
 
 
+def tear_down(home, programs, *parts):
+    """Ends what a journey started: programs still running, then the service
+    and the display, and removes its folder."""
+    for program in programs:
+        if program and program.process and program.process.poll() is None:
+            program.process.kill()
+    for part in parts:
+        if part:
+            part.close()
+    shutil.rmtree(home, ignore_errors=True)
+
+
 def find_named(root, name):
     import pyatspi
 

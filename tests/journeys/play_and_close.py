@@ -13,7 +13,6 @@ expanded window is closed and the video must come back to the small view (a
 known fault, see CMakeLists.txt).
 """
 import os
-import shutil
 import sys
 import tempfile
 import time
@@ -106,12 +105,7 @@ def main():
             print("round %d: played %r, closed cleanly" % (round_, first))
         return 0
     finally:
-        if program and program.process and program.process.poll() is None:
-            program.process.kill()
-        for part in (service, display):
-            if part:
-                part.close()
-        shutil.rmtree(home, ignore_errors=True)
+        journey.tear_down(home, [program], service, display)
 
 
 if __name__ == "__main__":

@@ -5,7 +5,6 @@ names a new playlist in the save-shared-videos dialog with real key presses,
 and finds the videos on his Play page.
 """
 import os
-import shutil
 import sys
 import tempfile
 import urllib.request
@@ -108,13 +107,7 @@ def main():
         print("shared with code %s; Bob has the playlist Gift Box" % share_code)
         return 0
     finally:
-        for program in (ann, bob):
-            if program and program.process and program.process.poll() is None:
-                program.process.kill()
-        for part in (service, display):
-            if part:
-                part.close()
-        shutil.rmtree(home, ignore_errors=True)
+        journey.tear_down(home, [ann, bob], service, display)
 
 
 if __name__ == "__main__":

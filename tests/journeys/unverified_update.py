@@ -6,7 +6,6 @@ end with its main window shown. With --then-close the person then closes the
 window, and the program must end (a known fault, see CMakeLists.txt).
 """
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -75,12 +74,7 @@ def main():
         print("the unverified update was refused and said so; the window stayed")
         return 0
     finally:
-        if program and program.process and program.process.poll() is None:
-            program.process.kill()
-        for part in (service, display):
-            if part:
-                part.close()
-        shutil.rmtree(home, ignore_errors=True)
+        journey.tear_down(home, [program], service, display)
 
 
 if __name__ == "__main__":
