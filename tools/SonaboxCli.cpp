@@ -8,11 +8,16 @@
 //   sonabox-cli delete NAME       removes the playlist
 //   sonabox-cli add NAME          stores every <entry> of the feed text on stdin
 //   sonabox-cli remove NAME N     deletes the N-th visible row (from 1)
+//   sonabox-cli export NAME --format m3u|xspf
+//                                 writes the playlist as M3U or XSPF on stdout
+//   sonabox-cli import NAME       reads an M3U or XSPF file on stdin into NAME:
+//                                 a new playlist, or merged into the existing one
 //
 // A failure prints one line on stderr and exits 1, and nothing is written;
 // bad arguments print the usage line and exit 2.
 #include "core/common/TextHelpers.h"
 #include "core/playlists/DataTable.h"
+#include "core/playlists/PlayListExchange.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/search/Video.h"
 #include "core/settings/Settings.h"
@@ -32,7 +37,7 @@ using namespace sonabox;
 namespace {
 
 const char kUsage[] = "usage: sonabox-cli list | show NAME | create NAME | delete NAME | add NAME "
-                      "< FEED | remove NAME N";
+                      "< FEED | remove NAME N | export NAME --format m3u|xspf | import NAME < FILE";
 
 struct EUsage {};
 
@@ -87,16 +92,45 @@ void Remove(TPlayListManager &store, const std::string &name, int row) {
   table.SaveToFile();
 }
 
+void Export(TPlayListManager &store, const std::string &name, TPlayListFormat format) {
+  TDataTable table;
+  if (!store.OpenPlayList(table, name)) throw ECommandFailed(NoPlayList(name));
+  const TExportedPlayList file =
+      WritePlayListFile(PlayListVideos(table), format, name, VideoWebHost());
+  std::cout << file.Text;
+  if (file.LeftOut > 0)
+    std::cerr << file.LeftOut << " videos left out: their identifiers make no address\n";
+}
+
+// Into a new playlist when none has the name, else merged into it.
+void Import(TPlayListManager &store, const std::string &name) {
+  std::string input;
+  char buffer[65536];
+  while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
+    input.append(buffer, static_cast<std::size_t>(std::cin.gcount()));
+    if (input.size() > kMaxPlayListFileBytes) break; // enough to be refused
+  }
+  const bool create = !store.HasPlayList(name);
+  const std::string host = VideoWebHost();
+  const TImportReport report = ImportPlayList(store, name, create, input, host);
+  std::cout << report.Summary(create ? TrimPlayListName(name) : name, host) << '\n';
+}
+
 int Run(const std::vector<std::string> &args) {
   if (args.empty()) throw EUsage{};
   const std::string &command = args[0];
-  const std::size_t expected = command == "list" ? 1 : command == "remove" ? 3 : 2;
+  const std::size_t expected = command == "list"     ? 1
+                               : command == "remove" ? 3
+                               : command == "export" ? 4
+                                                     : 2;
   if (args.size() != expected) throw EUsage{};
   if (command != "list" && command != "show" && command != "create" && command != "delete" &&
-      command != "add" && command != "remove")
+      command != "add" && command != "remove" && command != "export" && command != "import")
     throw EUsage{};
   int row = 0;
   if (command == "remove" && !TryParseInt32(args[2], row)) throw EUsage{};
+  if (command == "export" && (args[2] != "--format" || (args[3] != "m3u" && args[3] != "xspf")))
+    throw EUsage{};
 
   const TSettings settings;
   TPlayListManager store(settings.DataPath(), settings.PlayListPath());
@@ -112,6 +146,10 @@ int Run(const std::vector<std::string> &args) {
     store.DeletePlayList(args[1]);
   } else if (command == "add") {
     Add(store, args[1]);
+  } else if (command == "export") {
+    Export(store, args[1], args[3] == "m3u" ? TPlayListFormat::M3u : TPlayListFormat::Xspf);
+  } else if (command == "import") {
+    Import(store, args[1]);
   } else {
     Remove(store, args[1], row);
   }

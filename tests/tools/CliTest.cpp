@@ -131,6 +131,41 @@ TEST_F(Cli, AddShowAndRemove) {
   ExpectFailure({"remove", "Nothing", "1"}, "sonabox-cli: no playlist named \"Nothing\"");
 }
 
+TEST_F(Cli, ExportAndImport) {
+  ASSERT_EQ(Run({"create", "Mix"}).Code, 0);
+  ASSERT_EQ(Run({"add", "Mix"}, Entry("aaa", "Rock &amp; Roll", 65) + Entry("bbb", "B", 0)).Code,
+            0);
+  const TResult m3u = Run({"export", "Mix", "--format", "m3u"});
+  EXPECT_EQ(m3u.Code, 0) << m3u.Err;
+  EXPECT_EQ(m3u.Out, "#EXTM3U\n#EXTINF:65,Rock & Roll\nhttp://" + kHost +
+                         "/v/aaa\n#EXTINF:-1,B\nhttp://" + kHost + "/v/bbb\n");
+
+  const TResult xspf = Run({"export", "Mix", "--format", "xspf"});
+  ASSERT_EQ(xspf.Code, 0) << xspf.Err;
+  const TResult imported = Run({"import", "Copy"}, xspf.Out);
+  EXPECT_EQ(imported.Code, 0) << imported.Err;
+  EXPECT_EQ(imported.Out, "2 videos imported into \"Copy\"\n");
+  EXPECT_EQ(Run({"show", "Copy"}).Out, Run({"show", "Mix"}).Out);
+
+  // An existing playlist takes only what it does not hold.
+  const TResult merged =
+      Run({"import", "Mix"}, m3u.Out + "http://" + kHost + "/watch?v=ccc\nhttp://x.example/a\n");
+  EXPECT_EQ(merged.Code, 0) << merged.Err;
+  EXPECT_EQ(merged.Out, "1 video imported into \"Mix\"; skipped: 2 already in it, 1 not a video "
+                        "of this program (web host " +
+                            kHost + ")\n");
+  const std::string shown = Run({"show", "Mix"}).Out;
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 3) << shown;
+
+  ExpectFailure({"import", "Mix"},
+                "sonabox-cli: The file is not a well-formed XSPF playlist: line 1",
+                "<playlist><trackList>");
+  ExpectFailure({"import", "New"}, "sonabox-cli: The file holds no video of this program",
+                "http://x.example/a\n");
+  ExpectFailure({"export", "Nothing", "--format", "m3u"}, "sonabox-cli: no playlist named");
+  EXPECT_EQ(Run({"list"}).Out, "Copy\nMix\n");
+}
+
 TEST_F(Cli, ABrokenPlayListIsLeftAlone) {
   ASSERT_EQ(Run({"create", "Broken"}).Code, 0);
   const std::string file = PlayListFile("Broken");
@@ -156,7 +191,11 @@ TEST_F(Cli, BadArgumentsPrintTheUsage) {
                                {"show"},
                                {"create", "a", "b"},
                                {"remove", "a"},
-                               {"remove", "a", "two"}};
+                               {"remove", "a", "two"},
+                               {"export", "a"},
+                               {"export", "a", "--format", "wav"},
+                               {"export", "a", "m3u", "--format"},
+                               {"import"}};
   for (const QStringList &args : cases) {
     const TResult result = Run(args);
     EXPECT_EQ(result.Code, 2) << args.join(' ').toStdString();

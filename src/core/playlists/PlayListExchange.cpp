@@ -1,0 +1,413 @@
+#include "core/playlists/PlayListExchange.h"
+
+#include "core/common/TextHelpers.h"
+#include "core/playlists/PlayListManager.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <QStringDecoder>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <set>
+
+namespace sonabox {
+
+namespace {
+
+constexpr std::size_t kDescriptionLimit = 200; // as a feed entry's
+const QString kXspfNamespace = QStringLiteral("http://xspf.org/ns/0/");
+const QString kRatingMeta = QStringLiteral("urn:sonabox:rating");
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// "host:port" with the port written (80 when none is), letters in lower case.
+std::string Authority(std::string_view host) {
+  std::string out = Lower(host);
+  const std::size_t bracket = out.rfind(']');
+  const std::size_t colon = out.rfind(':');
+  if (colon == std::string::npos || (bracket != std::string::npos && colon < bracket)) out += ":80";
+  return out;
+}
+
+bool IsIdChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+}
+
+bool IsVideoId(std::string_view id) {
+  return !id.empty() && id.size() <= 16 && std::all_of(id.begin(), id.end(), IsIdChar);
+}
+
+std::string StreamAddress(std::string_view webHost, const std::string &id) {
+  return "http://" + std::string(webHost) + "/v/" + id;
+}
+
+std::string WatchAddress(std::string_view webHost, const std::string &id) {
+  return "http://" + std::string(webHost) + "/watch?v=" + id;
+}
+
+// The bytes of a file as text, by its byte order mark, else as UTF-8 when
+// they are valid UTF-8, else as Latin-1.
+QString DecodeFile(std::string_view bytes) {
+  const QByteArray data =
+      QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  const auto has = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
+  if (has("\xEF\xBB\xBF")) return QString::fromUtf8(data.mid(3));
+  if (has("\xFF\xFE") || has("\xFE\xFF")) {
+    QStringDecoder decoder(has("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+    return decoder(data.mid(2));
+  }
+  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+  QString text = utf8(data);
+  return utf8.hasError() ? QString::fromLatin1(data) : text;
+}
+
+// A text from a file as one line of UTF-8: control characters become spaces,
+// blanks at both ends go.
+std::string OneLine(const QString &text) {
+  QString line = text;
+  for (QChar &c : line)
+    if (c.unicode() < 32 || c.unicode() == 127) c = u' ';
+  return line.trimmed().toStdString();
+}
+
+// A stored text as UTF-8 that XML allows, escaped for an element's content.
+std::string XmlText(std::string_view text) {
+  const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  QString out;
+  out.reserve(decoded.size());
+  for (qsizetype i = 0; i < decoded.size(); ++i) {
+    const QChar c = decoded.at(i);
+    if (c.isHighSurrogate() && i + 1 < decoded.size() && decoded.at(i + 1).isLowSurrogate()) {
+      out += c;
+      out += decoded.at(++i);
+      continue;
+    }
+    const char16_t code = c.unicode();
+    if (c.isSurrogate() || code == 0xFFFE || code == 0xFFFF ||
+        (code < 32 && code != '\t' && code != '\n' && code != '\r'))
+      continue;
+    switch (code) {
+    case '&': out += u"&amp;"; break;
+    case '<': out += u"&lt;"; break;
+    case '>': out += u"&gt;"; break;
+    case '"': out += u"&quot;"; break;
+    case '\'': out += u"&apos;"; break;
+    case '\r': out += u"&#13;"; break; // a reader would make a line feed of it
+    default: out += c;
+    }
+  }
+  return out.toStdString();
+}
+
+// A stored text as one line of valid UTF-8 (for an M3U title).
+std::string LineText(std::string_view text) {
+  return OneLine(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+// One entry of a file, before it is known whether it is the program's.
+struct TEntry {
+  std::vector<std::string> Addresses; // location, identifier: the first that is ours counts
+  std::string Title, Description, Rating;
+  int64_t Seconds = 0;
+};
+
+// Collects the usable entries of a file within the limit.
+class TCollector {
+public:
+  explicit TCollector(std::string_view webHost) : webHost_(webHost) {}
+
+  void Add(const TEntry &entry) {
+    std::string id;
+    for (const std::string &address : entry.Addresses)
+      if (id.empty()) id = VideoIdFromAddress(address, webHost_);
+    if (id.empty()) {
+      ++file_.NotOurs;
+      return;
+    }
+    if (static_cast<int>(file_.Videos.size()) >= kMaxImportedVideos) {
+      ++file_.OverLimit;
+      return;
+    }
+    TVideo video;
+    video.Url = id;
+    video.Title = entry.Title;
+    video.Description = entry.Description;
+    std::erase(video.Description, '\t');
+    std::erase(video.Description, '\n');
+    video.Description = Utf8Cut(video.Description, kDescriptionLimit);
+    video.Rating = entry.Rating;
+    video.DurationSeconds = static_cast<int32_t>(std::clamp<int64_t>(entry.Seconds, 0, INT32_MAX));
+    video.Duration = SecondsToText(std::to_string(video.DurationSeconds));
+    video.Thumbnail = "http://" + std::string(webHost_) + "/t/" + id + ".jpg";
+    file_.Videos.push_back(std::move(video));
+  }
+
+  TPlayListFile Take() { return std::move(file_); }
+
+private:
+  std::string_view webHost_;
+  TPlayListFile file_;
+};
+
+// Whole seconds from a decimal text; 0 when it is not one or is negative.
+int64_t Seconds(const QString &text, int64_t divisor) {
+  bool ok = false;
+  const qlonglong value = text.trimmed().toLongLong(&ok);
+  return ok && value > 0 ? value / divisor : 0;
+}
+
+// "#EXTINF:length attributes,title": the title follows the first comma that
+// stands outside quoted attribute values.
+void ReadExtInf(const QString &line, TEntry &entry) {
+  const QString rest = line.mid(8);
+  qsizetype comma = -1;
+  bool quoted = false;
+  for (qsizetype i = 0; i < rest.size() && comma < 0; ++i) {
+    if (rest.at(i) == u'"') quoted = !quoted;
+    if (rest.at(i) == u',' && !quoted) comma = i;
+  }
+  const QString head = comma < 0 ? rest : rest.left(comma);
+  entry.Seconds = Seconds(head.section(u' ', 0, 0, QString::SectionSkipEmpty), 1);
+  entry.Title = comma < 0 ? std::string() : OneLine(rest.mid(comma + 1));
+}
+
+void ReadM3u(const QString &text, TCollector &collector) {
+  TEntry pending;
+  for (const QString &raw : text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
+    const QString line = raw.trimmed();
+    if (line.isEmpty()) continue;
+    if (line.startsWith(u'#')) {
+      if (line.startsWith(QStringLiteral("#EXTINF:"), Qt::CaseInsensitive)) {
+        pending = TEntry();
+        ReadExtInf(line, pending);
+      }
+      continue; // the header, comments and other directives
+    }
+    pending.Addresses = {line.toStdString()};
+    collector.Add(pending);
+    pending = TEntry();
+  }
+}
+
+bool IsXspf(const QXmlStreamReader &reader, const QString &name) {
+  return reader.name() == name &&
+         (reader.namespaceUri().isEmpty() || reader.namespaceUri() == kXspfNamespace);
+}
+
+void ReadTrack(QXmlStreamReader &reader, TCollector &collector) {
+  TEntry entry;
+  std::string identifier;
+  while (reader.readNextStartElement()) {
+    if (IsXspf(reader, QStringLiteral("location"))) {
+      entry.Addresses.push_back(
+          reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed().toStdString());
+    } else if (IsXspf(reader, QStringLiteral("identifier"))) {
+      identifier =
+          reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed().toStdString();
+    } else if (IsXspf(reader, QStringLiteral("title"))) {
+      entry.Title = OneLine(reader.readElementText(QXmlStreamReader::SkipChildElements));
+    } else if (IsXspf(reader, QStringLiteral("annotation"))) {
+      entry.Description =
+          reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed().toStdString();
+    } else if (IsXspf(reader, QStringLiteral("duration"))) {
+      entry.Seconds = Seconds(reader.readElementText(QXmlStreamReader::SkipChildElements), 1000);
+    } else if (IsXspf(reader, QStringLiteral("meta")) &&
+               reader.attributes().value(QStringLiteral("rel")) == kRatingMeta) {
+      entry.Rating = OneLine(reader.readElementText(QXmlStreamReader::SkipChildElements));
+    } else {
+      reader.skipCurrentElement();
+    }
+  }
+  // The stream address first, the watch page when no location is ours.
+  if (!identifier.empty()) entry.Addresses.push_back(identifier);
+  if (!reader.hasError()) collector.Add(entry);
+}
+
+void ReadXspf(const QString &text, TCollector &collector) {
+  QXmlStreamReader reader(text);
+  if (reader.readNextStartElement() && !IsXspf(reader, QStringLiteral("playlist")))
+    throw EPlayListFileError("The file is XML but not an XSPF playlist: its first element is <" +
+                             OneLine(reader.name().toString()) + ">.");
+  while (!reader.hasError() && reader.readNextStartElement()) {
+    if (!IsXspf(reader, QStringLiteral("trackList"))) {
+      reader.skipCurrentElement();
+      continue;
+    }
+    while (reader.readNextStartElement()) {
+      if (IsXspf(reader, QStringLiteral("track")))
+        ReadTrack(reader, collector);
+      else
+        reader.skipCurrentElement();
+    }
+  }
+  // Read to the end, so that a fault after the last track is found too.
+  while (!reader.atEnd() && !reader.hasError()) reader.readNext();
+  if (reader.hasError())
+    throw EPlayListFileError("The file is not a well-formed XSPF playlist: line " +
+                             std::to_string(reader.lineNumber()) + ", column " +
+                             std::to_string(reader.columnNumber()) + ": " +
+                             reader.errorString().toStdString());
+}
+
+std::string Count(int count, const char *one, const char *many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+} // namespace
+
+std::string VideoIdFromAddress(std::string_view address, std::string_view webHost) {
+  const std::string_view scheme = "http://";
+  if (address.size() <= scheme.size() || Lower(address.substr(0, scheme.size())) != scheme)
+    return {};
+  std::string_view rest = address.substr(scheme.size());
+  rest = rest.substr(0, rest.find('#'));
+  const std::size_t pathStart = rest.find_first_of("/?");
+  if (pathStart == std::string_view::npos ||
+      Authority(rest.substr(0, pathStart)) != Authority(webHost))
+    return {};
+  const std::string_view target = rest.substr(pathStart);
+  if (target.rfind("/v/", 0) == 0) {
+    // "/v/ID", or the player's "/v/ID&autoplay=1"
+    const std::string_view tail = target.substr(3);
+    const std::string_view id = tail.substr(0, tail.find_first_of("&?"));
+    return IsVideoId(id) ? std::string(id) : std::string();
+  }
+  if (target.rfind("/watch?", 0) != 0) return {};
+  std::string_view query = target.substr(7);
+  while (!query.empty()) {
+    const std::size_t amp = query.find('&');
+    const std::string_view param = query.substr(0, amp);
+    if (param.rfind("v=", 0) == 0)
+      return IsVideoId(param.substr(2)) ? std::string(param.substr(2)) : std::string();
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+  }
+  return {};
+}
+
+TVideos PlayListVideos(TDataTable &table) {
+  TVideos videos;
+  for (table.First(); !table.Eof(); table.Next()) {
+    TVideo video;
+    video.Title = table.FieldByName("Title").AsString();
+    video.Description = table.FieldByName("Description").AsString();
+    video.Url = table.FieldByName("Url").AsString();
+    video.Rating = table.FieldByName("Rating").AsString();
+    video.Duration = table.FieldByName("Duration").AsString();
+    video.DurationSeconds = table.FieldByName("DurationSeconds").AsInteger();
+    video.Thumbnail = table.FieldByName("Thumbnail").AsString();
+    videos.push_back(std::move(video));
+  }
+  return videos;
+}
+
+TExportedPlayList WritePlayListFile(const TVideos &videos, TPlayListFormat format,
+                                    std::string_view title, std::string_view webHost) {
+  TExportedPlayList out;
+  std::string &text = out.Text;
+  if (format == TPlayListFormat::M3u) {
+    text = "#EXTM3U\n";
+  } else {
+    text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\">\n  <title>" +
+           XmlText(title) + "</title>\n  <trackList>\n";
+  }
+  for (const TVideo &video : videos) {
+    if (!IsVideoId(video.Url)) {
+      ++out.LeftOut;
+      continue;
+    }
+    ++out.Written;
+    const std::string stream = StreamAddress(webHost, video.Url);
+    if (format == TPlayListFormat::M3u) {
+      text += "#EXTINF:" + std::to_string(video.DurationSeconds > 0 ? video.DurationSeconds : -1) +
+              "," + LineText(video.Title) + "\n" + stream + "\n";
+      continue;
+    }
+    const auto element = [&text](const char *name, const std::string &value) {
+      if (!value.empty())
+        text += std::string("      <") + name + ">" + XmlText(value) + "</" + name + ">\n";
+    };
+    text += "    <track>\n";
+    element("location", stream);
+    element("identifier", WatchAddress(webHost, video.Url));
+    element("title", video.Title);
+    element("annotation", video.Description);
+    element("image", video.Thumbnail);
+    if (video.DurationSeconds > 0)
+      element("duration", std::to_string(int64_t{video.DurationSeconds} * 1000));
+    if (!video.Rating.empty())
+      text += "      <meta rel=\"" + kRatingMeta.toStdString() + "\">" + XmlText(video.Rating) +
+              "</meta>\n";
+    text += "    </track>\n";
+  }
+  if (format == TPlayListFormat::Xspf) text += "  </trackList>\n</playlist>\n";
+  return out;
+}
+
+TPlayListFile ReadPlayListFile(std::string_view bytes, std::string_view webHost) {
+  if (bytes.size() > kMaxPlayListFileBytes)
+    throw EPlayListFileError("The file is larger than " +
+                             std::to_string(kMaxPlayListFileBytes / (1024 * 1024)) +
+                             " MiB; a playlist file is far smaller.");
+  const QString text = DecodeFile(bytes);
+  TCollector collector(webHost);
+  if (text.trimmed().startsWith(u'<'))
+    ReadXspf(text, collector);
+  else
+    ReadM3u(text, collector);
+  return collector.Take();
+}
+
+std::string TImportReport::Summary(const std::string &name, std::string_view webHost) const {
+  std::string out = Count(Added, "video", "videos") + " imported into \"" + name + "\"";
+  std::vector<std::string> skipped;
+  if (Duplicates) skipped.push_back(std::to_string(Duplicates) + " already in it");
+  if (NotOurs)
+    skipped.push_back(Count(NotOurs, "not a video", "not videos") + " of this program (web host " +
+                      std::string(webHost) + ")");
+  if (OverLimit)
+    skipped.push_back(std::to_string(OverLimit) + " past the " +
+                      std::to_string(kMaxImportedVideos) + " videos one file may bring");
+  for (std::size_t i = 0; i < skipped.size(); ++i)
+    out += (i == 0 ? "; skipped: " : ", ") + skipped[i];
+  return out;
+}
+
+TImportReport ImportPlayList(TPlayListManager &store, const std::string &name, bool create,
+                             std::string_view bytes, std::string_view webHost) {
+  TPlayListFile file = ReadPlayListFile(bytes, webHost);
+  TImportReport report;
+  report.NotOurs = file.NotOurs;
+  report.OverLimit = file.OverLimit;
+  TVideos videos;
+  if (create) {
+    if (file.Videos.empty())
+      throw EPlayListFileError("The file holds no video of this program (web host " +
+                               std::string(webHost) + "); " +
+                               Count(file.NotOurs, "entry was", "entries were") + " skipped.");
+    videos = std::move(file.Videos);
+  } else {
+    TDataTable existing;
+    if (!store.OpenPlayList(existing, name)) throw ENoPlayList(name);
+    std::set<std::string> known;
+    for (const TVideo &video : PlayListVideos(existing)) known.insert(video.Url);
+    for (TVideo &video : file.Videos) {
+      if (known.insert(video.Url).second)
+        videos.push_back(std::move(video));
+      else
+        ++report.Duplicates;
+    }
+  }
+  if (create || !videos.empty()) AddVideosToPlayList(store, name, create, videos);
+  report.Added = static_cast<int>(videos.size());
+  return report;
+}
+
+} // namespace sonabox
