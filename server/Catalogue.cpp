@@ -215,6 +215,16 @@ std::optional<TCatalogueVideo> TCatalogue::Find(std::string_view id) {
   return ReadVideo(row);
 }
 
+std::vector<TCategoryCount> TCatalogue::Categories() {
+  auto connection = database_.Acquire();
+  auto rows =
+      connection->Prepare("SELECT MIN(category), COUNT(*) FROM videos WHERE category <> '' "
+                          "GROUP BY category COLLATE NOCASE ORDER BY category COLLATE NOCASE");
+  std::vector<TCategoryCount> categories;
+  while (rows.Step()) categories.push_back({rows.Text(0), rows.Int(1)});
+  return categories;
+}
+
 void TCatalogue::AddView(std::string_view id) {
   auto connection = database_.Acquire();
   connection->Prepare("UPDATE videos SET views = views + 1 WHERE vid = ?1").Bind(1, id).Run();

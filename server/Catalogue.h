@@ -29,6 +29,11 @@ struct TCatalogueVideo {
   std::string Rating = "0.00";
 };
 
+struct TCategoryCount {
+  std::string Name;
+  int64_t Videos = 0;
+};
+
 struct TFeedPage {
   int64_t Total = 0; // every match, not only this page
   std::vector<TCatalogueVideo> Videos;
@@ -63,6 +68,11 @@ public:
                    int64_t maxResults);
 
   std::optional<TCatalogueVideo> Find(std::string_view id);
+
+  // The categories that hold videos, with how many each, ordered by name
+  // letter case aside. Names that differ only in case are one category (as
+  // the feed's category piece treats them), shown as one of them spells it.
+  std::vector<TCategoryCount> Categories();
 
   // Counts one more play of the video.
   void AddView(std::string_view id);

@@ -158,4 +158,15 @@ std::string WriteFeed(const TFeedPage &page, const TFeedQuery &query, std::strin
   return out;
 }
 
+std::string WriteCategories(const std::vector<TCategoryCount> &categories) {
+  std::string out = "<?xml version='1.0' encoding='UTF-8'?>\n<categories>\n";
+  for (const TCategoryCount &category : categories) {
+    out += "<category term='";
+    AppendXmlEscaped(out, category.Name);
+    out += "' count='" + std::to_string(category.Videos) + "'/>\n";
+  }
+  out += "</categories>\n";
+  return out;
+}
+
 } // namespace sonabox::server

@@ -44,4 +44,10 @@ void AppendEntryText(std::string &out, std::string_view text);
 // page. Watch, player and thumbnail addresses name `webHost`.
 std::string WriteFeed(const TFeedPage &page, const TFeedQuery &query, std::string_view webHost);
 
+// The categories of the library, answered at "/feeds/api/categories" on the
+// feed host:
+//   <categories><category term='Music' count='12'/>...</categories>
+// one element per category that holds videos, terms escaped as attribute text.
+std::string WriteCategories(const std::vector<TCategoryCount> &categories);
+
 } // namespace sonabox::server

@@ -79,6 +79,9 @@ void TSonaboxServer::Feed(const THttpRequest &request, THttpResponse &response) 
   constexpr std::string_view kFeed = "/feeds/api/videos", kCategory = "/feeds/api/videos/-/";
   std::string category;
   if (!IsRead(request)) return Refuse(response, 404);
+  if (request.Path == "/feeds/api/categories")
+    return response.SetContent(WriteCategories(catalogue_.Categories()),
+                               "application/xml; charset=UTF-8");
   if (request.Path.rfind(kCategory, 0) == 0 && request.Path.size() > kCategory.size() &&
       request.Path.find('/', kCategory.size()) == std::string::npos)
     category = request.Path.substr(kCategory.size());

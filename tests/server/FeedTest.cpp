@@ -1,6 +1,7 @@
 // The video data feed over real HTTP, on a catalogue filled directly (no
 // video files are needed to search).
 #include "ServerFixture.h"
+#include "core/search/Categories.h"
 #include "core/search/TubeSearch.h"
 #include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
@@ -170,6 +171,34 @@ TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
     EXPECT_EQ(answer.Total, c.Total);
     EXPECT_EQ(std::to_string(answer.Videos.size()), c.Total);
   }
+}
+
+// The program's own request and reader of the library's categories.
+TEST_F(FeedTest, CategoriesAreAnnouncedWithTheirCounts) {
+  StoreWriteString("VideoDataHost", "127.0.0.1:" + std::to_string(running.Server().FeedPort()));
+  EXPECT_EQ(FetchCategories(std::chrono::seconds(5)), std::vector<std::string>{});
+  Add({Synthetic("Music", "One"), Synthetic("MUSIC", "Two"), Synthetic("Loops", "Three"),
+       Synthetic("World", "Four"), Synthetic("Hip Hop", "Five"), Synthetic("R&B <'x'>", "Six"),
+       Synthetic("", "Seven")});
+  EXPECT_EQ(FetchCategories(std::chrono::seconds(5)),
+            (std::vector<std::string>{"Hip Hop", "Loops", "MUSIC", "R&B <'x'>", "World"}));
+  const auto raw = running.Feed().Get("/feeds/api/categories");
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->body, "<?xml version='1.0' encoding='UTF-8'?>\n<categories>\n"
+                       "<category term='Hip Hop' count='1'/>\n"
+                       "<category term='Loops' count='1'/>\n"
+                       "<category term='MUSIC' count='2'/>\n"
+                       "<category term='R&amp;B &lt;&apos;x&apos;&gt;' count='1'/>\n"
+                       "<category term='World' count='1'/>\n</categories>\n");
+
+  // Every announced category finds its videos through the program's address.
+  TWebStuff web;
+  for (const std::string category : {"Hip Hop", "Loops", "R&B <'x'>", "music"}) {
+    const TFeedAnswer answer =
+        ReadFeed(web.GetText(TTubeSearch("", category).FeedUrl()), running.Server().WebHost());
+    EXPECT_EQ(answer.Total, category == "music" ? "2" : "1") << category;
+  }
+  EXPECT_EQ(running.Feed().Post("/feeds/api/categories", "", "text/plain")->status, 404);
 }
 
 // What a user types, sent by the program's own search address and web client.

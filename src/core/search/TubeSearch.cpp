@@ -1,5 +1,6 @@
 #include "core/search/TubeSearch.h"
 
+#include "core/search/Categories.h"
 #include "core/web/ServiceHosts.h"
 #include "core/web/WebStuff.h"
 
@@ -36,7 +37,7 @@ TTubeSearch::TTubeSearch(const std::string &keywords, const std::string &categor
 
 std::string TTubeSearch::FeedUrl() const {
   std::string url = "http://" + VideoDataHost() + "/feeds/api/videos";
-  if (category_ != "Any") url += "/-/" + category_;
+  if (category_ != kAnyCategory) url += "/-/" + CategoryForAddress(category_);
   url += "?vq=" + keywords_ + "&orderby=relevance&start-index=" + std::to_string(startIndex_) +
          "&max-results=25";
   return url;

@@ -20,7 +20,8 @@ inline constexpr char kProxyPort[] = "ProxyPort";
 inline constexpr char kVideoDataHost[] = "VideoDataHost";
 inline constexpr char kVideoWebHost[] = "VideoWebHost";
 inline constexpr char kServiceHost[] = "ServiceHost";
-inline constexpr char kDeclinedBuild[] = "declinedBuild"; // the offered build the user said No to
+inline constexpr char kDeclinedBuild[] = "declinedBuild";   // the offered build the user said No to
+inline constexpr char kSearchCategory[] = "searchCategory"; // the category last chosen for searches
 } // namespace store_key
 
 // The path of the store, resolved anew on every call so that the environment

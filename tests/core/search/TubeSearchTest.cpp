@@ -2,8 +2,8 @@
 
 #include "core/settings/Settings.h"
 #include "support/EventLoop.h"
-#include "support/TestFolders.h"
 #include "support/LocalHttpServer.h"
+#include "support/TestFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -57,6 +57,10 @@ TEST_F(TubeSearchTest, FeedAddress) {
        start + "/-/any?vq=rock%20&%20roll&orderby=relevance&start-index=51&max-results=25"},
       {"   ", "Music", 1,
        start + "/-/Music?vq=%20%20%20&orderby=relevance&start-index=1&max-results=25"},
+      // A category is percent-encoded whole: a library folder may hold anything.
+      {"x", "Hip Hop/R&B?", 1,
+       start + "/-/Hip%20Hop%2FR%26B%3F?vq=x&orderby=relevance&start-index=1&max-results=25"},
+      {"x", "Café", 1, start + "/-/Caf%C3%A9?vq=x&orderby=relevance&start-index=1&max-results=25"},
       // The characters that would change the address are percent-encoded.
       {"c# 100%? yes", "Music", 1,
        start + "/-/Music?vq=c%23%20100%25%3F%20yes&orderby=relevance&start-index=1&max-results=25"},
