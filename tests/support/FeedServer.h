@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ public:
     std::lock_guard lock(mutex_);
     available_ = available;
     total_ = total;
+  }
+  // The answer to "/feeds/api/categories"; without one it is 404. Held back
+  // by the gate as the feed pages are.
+  void SetCategories(std::optional<std::string> answer) {
+    std::lock_guard lock(mutex_);
+    categories_ = std::move(answer);
   }
   void SetFailing(bool failing) {
     std::lock_guard lock(mutex_);
@@ -80,6 +87,12 @@ private:
       page += "</feed>";
       res.set_content(page, "application/atom+xml");
     });
+    s.Get("/feeds/api/categories", [this](const httplib::Request &, httplib::Response &res) {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return gateOpen_; });
+      res.status = categories_ ? 200 : 404;
+      res.set_content(categories_.value_or("no categories here"), "application/xml");
+    });
     // Thumbnail 3 is missing, thumbnail 4 is a web page; the rest are pictures.
     s.Get(R"(/thumb/(\d+)\.jpg)", [this](const httplib::Request &req, httplib::Response &res) {
       const int n = std::stoi(req.matches[1]);
@@ -112,6 +125,7 @@ private:
   std::condition_variable changed_;
   int available_ = 25, total_ = 25;
   bool failing_ = false, gateOpen_ = true;
+  std::optional<std::string> categories_;
   std::vector<std::string> requests_;
   TestHttpServer http_;
 };

@@ -165,7 +165,6 @@ void TfMain::FormCreate() {
   AddLogLine(kLogHeader);
   RefreshPlayListCombos(false);
   pMain->setCurrentWidget(pPlay);
-  pFind->cbCategory->setCurrentIndex(pFind->cbCategory->findText("Music"));
   SetProgramTitle(kTitle);
   setWindowTitle(ProgramTitle());
 }

@@ -1,7 +1,10 @@
 #include "ui/find/FindPage.h"
 
+#include "core/common/Background.h"
 #include "core/playlists/PlayListManager.h"
+#include "core/search/Categories.h"
 #include "core/search/TubeSearch.h"
+#include "core/settings/Settings.h"
 #include "ui/find/ResultPanels.h"
 #include "ui/widgets/Controls.h"
 #include "ui/widgets/Guarded.h"
@@ -20,9 +23,15 @@
 #include <QMovie>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <optional>
 
 namespace sonabox {
 
@@ -31,6 +40,9 @@ namespace {
 constexpr int WheelNotch = 120; // wheel units per notch
 constexpr int WheelStep = 40;   // pixels the result area moves per notch
 constexpr int PageSize = 25;    // videos the feed sends per page at most
+// The service's list of categories replaces the fixed one when it comes
+// within this time; the page never waits for it.
+constexpr std::chrono::seconds CategoriesDeadline{3};
 
 // Why a search for the keywords (as typed) brought no videos, in the user's
 // words; empty when it did.
@@ -69,6 +81,12 @@ TFindPage::TFindPage(TPlayListManager &store, QWidget *parent) : QWidget(parent)
   CreateResultArea();
   CreateSaveBar();
   ConnectEvents();
+  auto categories = std::make_shared<std::optional<std::vector<std::string>>>();
+  RunInBackground(
+      this, [categories] { *categories = FetchCategories(CategoriesDeadline); },
+      [this, categories] {
+        if (*categories) FillCategories(**categories);
+      });
 }
 
 TFindPage::~TFindPage() { ClearResults(); }
@@ -90,9 +108,8 @@ void TFindPage::CreateSearchBar() {
   cbCategory = Combo("cbCategory", pFindTop);
   cbCategory->setFixedWidth(126);
   cbCategory->setMaxVisibleItems(12);
-  cbCategory->addItems({"Any", "Animals", "Autos", "Comedy", "Education", "Film", "Games", "Howto",
-                        "Music", "News", "Nonprofit", "People", "Shortmov", "Sports", "Tech",
-                        "Travel", "Videoblog"});
+  chosenCategory_ = StoreReadString(store_key::kSearchCategory).value_or(kDefaultCategory);
+  FillCategories(FixedCategories());
   lbCategory->setBuddy(cbCategory);
   iFindSearch = new TImageButton(11, {32, 32}, "Search", pFindTop);
   iFindSearch->setObjectName("iFindSearch");
@@ -186,6 +203,7 @@ void TFindPage::ConnectEvents() {
   connect(iFindSave, &TImageButton::clicked, this, Guarded(this, &TFindPage::aSaveVideosExecute));
   connect(cbAddPlayList, &QComboBox::currentTextChanged, this, &TFindPage::cbAddPlayListChange);
   connect(cbCategory, &QComboBox::currentTextChanged, this, &TFindPage::cbAddPlayListChange);
+  connect(cbCategory, &QComboBox::activated, this, Guarded(this, &TFindPage::cbCategoryChosen));
   // Enter in the keywords, a character typed into the new playlist's name, the
   // wheel over the result area or unused by the control under the pointer, and
   // the resizing of the result area; the busy picture runs only while uncovered.
@@ -266,6 +284,31 @@ void TFindPage::aSearchExecute() {
   SearchKeywords = edTubeSearch->text().toStdString();
   SearchCategory = cbCategory->currentText().toStdString();
   sbResults->hide();
+  searched_ = true;
+}
+
+void TFindPage::FillCategories(const std::vector<std::string> &categories) {
+  const QSignalBlocker quiet(cbCategory);
+  cbCategory->clear();
+  cbCategory->addItem(kAnyCategory);
+  for (const std::string &category : categories)
+    cbCategory->addItem(QString::fromStdString(category));
+  const int chosen = cbCategory->findText(QString::fromStdString(chosenCategory_),
+                                          Qt::MatchExactly | Qt::MatchCaseSensitive);
+  cbCategory->setCurrentIndex(std::max(chosen, 0));
+}
+
+void TFindPage::cbCategoryChosen() {
+  chosenCategory_ = cbCategory->currentText().toStdString();
+  if (searched_) {
+    if (TubeSearch) {
+      searchAgain_ = true;
+    } else {
+      aSearchUpdate();
+      if (aSearch->isEnabled()) aSearchExecute();
+    }
+  }
+  StoreWriteString(store_key::kSearchCategory, chosenCategory_);
 }
 
 void TFindPage::aAddMoreExecute() {
@@ -322,6 +365,11 @@ void TFindPage::OnTubeSearchTerminate(TTubeSearch &search) {
   // A new search starts at the top; "More" keeps the place.
   bar->setValue(search.StartIndex() == 1 ? 0 : scrolled);
   TubeSearch = nullptr;
+  if (searchAgain_) {
+    searchAgain_ = false;
+    aSearchUpdate();
+    if (aSearch->isEnabled()) aSearchExecute();
+  }
 }
 
 void TFindPage::ClearResults() {

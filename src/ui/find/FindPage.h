@@ -89,7 +89,13 @@ public:
   void sbResultsResize();
   // Fills cbAddPlayList with the playlist names; selects `remembered` when listed.
   void FillPlayLists(const QString &remembered);
-  void cbAddPlayListChange();    // also the change handler of cbCategory
+  void cbAddPlayListChange(); // also the change handler of cbCategory
+  // Offers "Any" and the categories, choosing the one last chosen (the
+  // default at first) when it is among them, else "Any".
+  void FillCategories(const std::vector<std::string> &categories);
+  // The user chose a category: it is remembered, and the search runs again
+  // (once the running one has ended) when one was started before.
+  void cbCategoryChosen();
   void edPlayListNameKeyPress(); // a character typed into edPlayListName
 
 signals:
@@ -111,6 +117,9 @@ private:
 
   TPlayListManager &store_;
   int wheelDelta_ = 0;
+  std::string chosenCategory_; // what the user chose last, offered or not
+  bool searched_ = false;      // a search was started
+  bool searchAgain_ = false;   // the category changed while a search ran
 };
 
 } // namespace sonabox

@@ -6,6 +6,7 @@
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
 #include "ui/play/ExpandedVideo.h"
+#include "ui/play/PlayListFiles.h"
 #include "ui/widgets/Controls.h"
 #include "ui/widgets/DataTableModel.h"
 #include "ui/widgets/Guarded.h"
@@ -188,6 +189,8 @@ void TPlayPage::CreatePlayListPane() {
   bottom->addWidget(btnDeletePlayList);
   bottom->addStretch();
   pane->addWidget(pBottomPlayList);
+  pPlayListFiles = new TPlayListFiles(store_, *cbPlayLists, pRight);
+  pane->addWidget(pPlayListFiles, 0, Qt::AlignLeft);
 }
 
 void TPlayPage::ConnectEvents() {
@@ -235,6 +238,8 @@ void TPlayPage::ConnectEvents() {
   connect(aDeleteVideo, &QAction::triggered, this, Guarded(this, &TPlayPage::aDeleteVideoExecute));
   connect(aDeletePlayList, &QAction::triggered, this,
           Guarded(this, &TPlayPage::aDeletePlayListExecute));
+  connect(pPlayListFiles, &TPlayListFiles::PlayListsChanged, this, &TPlayPage::PlayListsChanged);
+  connect(pPlayListFiles, &TPlayListFiles::PlayListSaved, this, &TPlayPage::PlayListSaved);
   // The grid and the open playlist share one current row: choosing a row in
   // the grid moves the table, and a refreshed grid shows the table's row.
   connect(sgPlayList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -252,6 +257,7 @@ void TPlayPage::ConnectEvents() {
 
 void TPlayPage::RunEnableRules() {
   aDeletePlayListUpdate();
+  pPlayListFiles->RunEnableRules();
   aControlsPrevUpdate();
   aControlsPlayUpdate();
   aControlsStopUpdate();

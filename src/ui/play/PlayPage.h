@@ -31,6 +31,7 @@ class TDataTableModel;
 class TdExpandedVideo;
 class THtmlView;
 class TImageButton;
+class TPlayListFiles;
 class TPlayListManager;
 class TPlaySequencer;
 
@@ -66,6 +67,7 @@ public:
   QToolButton *btnDeleteVideo, *btnDeletePlayList;
   QActionGroup *alPlay;
   QAction *aDeletePlayList, *aDeleteVideo;
+  TPlayListFiles *pPlayListFiles; // Export... and Import..., a row below the buttons
 
   std::unique_ptr<TDataTable> cdsPlayList; // the open playlist; closed at start
   TDataTableModel *ds;                     // feeds sgPlayList

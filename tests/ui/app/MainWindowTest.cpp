@@ -63,6 +63,8 @@ protected:
   void SetUp() override {
     // Player pages name a port where nothing listens: nothing plays.
     StoreWriteString("VideoWebHost", "127.0.0.1:" + std::to_string(test::UnusedPort()));
+    // Nor does the feed answer: the Find page offers its fixed categories.
+    StoreWriteString("VideoDataHost", "127.0.0.1:" + std::to_string(test::UnusedPort()));
     Settings = new TSettings();
     window = std::make_unique<TfMain>();
   }

@@ -409,3 +409,72 @@ TEST_F(FindPageTest, WideningTheWindowWidensThePanels) {
 }
 
 } // namespace
+
+// The categories come from the service in the background; the page offers
+// its fixed list until they do. Choosing one as a user does searches again
+// and is remembered for the next start.
+TEST_F(FindPageTest, CategoriesOfTheLibraryAndChoosingOne) {
+  const auto items = [](const QComboBox *box) {
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
+    return texts;
+  };
+  const auto choose = [](QComboBox *box, const QString &text) {
+    box->setFocus();
+    while (box->currentText() != text && box->currentIndex() + 1 < box->count())
+      QTest::keyClick(box, Qt::Key_Down);
+  };
+  feed.SetCategories("<categories><category term='Loops' count='2'/>"
+                     "<category term='World &amp; Roots' count='1'/></categories>");
+  feed.CloseGate();
+  page = std::make_unique<TFindPage>(*store, nullptr);
+  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                   page.get(), [this] { page->RunEnableRules(); });
+  page->show();
+  // At once, while the service holds its answer back: the fixed list.
+  EXPECT_EQ(page->cbCategory->count(), 17);
+  EXPECT_EQ(page->cbCategory->currentText(), "Music");
+  feed.OpenGate();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return page->cbCategory->count() == 3; }));
+  EXPECT_EQ(items(page->cbCategory), QStringList({"Any", "Loops", "World & Roots"}));
+  EXPECT_EQ(page->cbCategory->currentText(), "Any"); // "Music" is not offered
+
+  // Choosing before any search only remembers the choice.
+  choose(page->cbCategory, "Loops");
+  EXPECT_TRUE(feed.Requests().empty());
+  Search("song");
+  EXPECT_EQ(LastRequest(),
+            "/feeds/api/videos/-/Loops?vq=song&orderby=relevance&start-index=1&max-results=25");
+  // Then every choice searches again, with the keywords as they stand.
+  page->edTubeSearch->setText("blue");
+  choose(page->cbCategory, "World & Roots");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return page->TubeSearch == nullptr; }));
+  EXPECT_EQ(LastRequest(), "/feeds/api/videos/-/World%20%26%20Roots?vq=blue&orderby=relevance&"
+                           "start-index=1&max-results=25");
+  EXPECT_EQ(page->VisualResults.size(), 25u);
+  // A choice while a search runs searches again once it has ended.
+  feed.CloseGate();
+  QTest::keyClick(page->edTubeSearch, Qt::Key_Return);
+  ASSERT_NE(page->TubeSearch, nullptr);
+  page->cbCategory->setFocus();
+  QTest::keyClick(page->cbCategory, Qt::Key_Up);
+  EXPECT_EQ(page->cbCategory->currentText(), "Loops");
+  feed.OpenGate();
+  ASSERT_TRUE(ProcessEventsUntil([&] {
+    return page->TubeSearch == nullptr &&
+           LastRequest().find("/-/Loops?vq=blue") != std::string::npos;
+  }));
+  EXPECT_EQ(feed.Requests().size(), 4u);
+  EXPECT_EQ(StoreReadString(store_key::kSearchCategory), "Loops");
+
+  // The next page chooses the remembered category once it is offered; when
+  // the service gives no list, "Any" of the fixed list stands in for it.
+  page = std::make_unique<TFindPage>(*store, nullptr);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return page->cbCategory->count() == 3; }));
+  EXPECT_EQ(page->cbCategory->currentText(), "Loops");
+  feed.SetCategories(std::nullopt);
+  page = std::make_unique<TFindPage>(*store, nullptr);
+  EXPECT_EQ(page->cbCategory->count(), 17);
+  EXPECT_EQ(page->cbCategory->currentText(), "Any");
+  EXPECT_TRUE(boxes.Boxes().empty());
+}

@@ -1,0 +1,136 @@
+#include "ui/play/PlayListFiles.h"
+
+#include "core/common/TextHelpers.h"
+#include "core/playlists/PlayListExchange.h"
+#include "core/playlists/PlayListManager.h"
+#include "core/web/ServiceHosts.h"
+#include "ui/widgets/Guarded.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QToolButton>
+
+#include <stdexcept>
+
+namespace sonabox {
+
+namespace {
+
+const QString kFilter = QStringLiteral("Playlists (*.m3u *.m3u8 *.xspf);;All files (*)");
+
+QToolButton *Button(const char *name, const char *text, QWidget *parent) {
+  auto *button = new QToolButton(parent);
+  button->setObjectName(name);
+  button->setText(text);
+  button->setAutoRaise(true);
+  return button;
+}
+
+std::string Text(const QString &text) { return text.toStdString(); }
+
+} // namespace
+
+TPlayListFiles::TPlayListFiles(TPlayListManager &store, QComboBox &chosen, QWidget *parent)
+    : QWidget(parent), store_(store), chosen_(chosen) {
+  setObjectName("pPlayListFiles");
+  btnExport = Button("btnExport", "Export...", this);
+  btnExport->setToolTip("Write the playlist as an M3U or XSPF file");
+  btnImport = Button("btnImport", "Import...", this);
+  btnImport->setToolTip("Read an M3U or XSPF file into this or a new playlist");
+  auto *row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(2);
+  row->addWidget(btnExport);
+  row->addWidget(btnImport);
+  connect(btnExport, &QToolButton::clicked, this, Guarded(this, &TPlayListFiles::ExportClicked));
+  connect(btnImport, &QToolButton::clicked, this, Guarded(this, &TPlayListFiles::ImportClicked));
+}
+
+void TPlayListFiles::RunEnableRules() {
+  btnExport->setEnabled(store_.HasPlayList(Text(chosen_.currentText())));
+}
+
+std::string TPlayListFiles::ExportTo(const QString &path) {
+  const std::string name = Text(chosen_.currentText());
+  TDataTable table;
+  if (!store_.OpenPlayList(table, name)) throw ENoPlayList(name);
+  const bool xspf = path.endsWith(QStringLiteral(".xspf"), Qt::CaseInsensitive);
+  const TExportedPlayList file =
+      WritePlayListFile(PlayListVideos(table), xspf ? TPlayListFormat::Xspf : TPlayListFormat::M3u,
+                        name, VideoWebHost());
+  QSaveFile out(path);
+  if (!out.open(QIODevice::WriteOnly) ||
+      out.write(file.Text.data(), static_cast<qint64>(file.Text.size())) !=
+          static_cast<qint64>(file.Text.size()) ||
+      !out.commit())
+    throw std::runtime_error("Cannot write \"" + Text(path) + "\": " + Text(out.errorString()));
+  std::string message = std::to_string(file.Written) + (file.Written == 1 ? " video" : " videos") +
+                        " of \"" + name + "\" written to \"" + Text(path) + "\"";
+  if (file.LeftOut > 0)
+    message += "; " + std::to_string(file.LeftOut) + " left out: their identifiers make no address";
+  return message;
+}
+
+std::string TPlayListFiles::ImportFrom(const QString &path, bool merge) {
+  QFile in(path);
+  if (!in.open(QIODevice::ReadOnly))
+    throw std::runtime_error("Cannot read \"" + Text(path) + "\": " + Text(in.errorString()));
+  // One byte past the limit is enough to have the file refused as too large.
+  const QByteArray bytes = in.read(static_cast<qint64>(kMaxPlayListFileBytes) + 1);
+  std::string name = Text(chosen_.currentText());
+  if (!merge) {
+    std::string stem = TrimPlayListName(Text(QFileInfo(path).completeBaseName()));
+    if (stem.empty()) stem = "Imported";
+    name = stem;
+    for (int n = 2; store_.HasPlayList(name); ++n)
+      name = TrimPlayListName(Utf8Cut(stem, 60)) + " " + std::to_string(n);
+  }
+  const std::string host = VideoWebHost();
+  const TImportReport report =
+      ImportPlayList(store_, name, !merge, std::string_view(bytes.constData(), bytes.size()), host);
+  emit PlayListsChanged(false); // the open playlist stays chosen
+  if (merge && report.Added > 0) {
+    TDataTable table;
+    if (store_.OpenPlayList(table, name)) emit PlayListSaved(table.FileName());
+  }
+  return report.Summary(name, host);
+}
+
+void TPlayListFiles::ExportClicked() {
+  QString format;
+  QString path = QFileDialog::getSaveFileName(
+      this, "Export Playlist", chosen_.currentText() + ".m3u8",
+      QStringLiteral("M3U playlist (*.m3u8 *.m3u);;XSPF playlist (*.xspf)"), &format);
+  if (path.isEmpty()) return;
+  // A name typed without an extension gets the one of the format chosen.
+  if (QFileInfo(path).suffix().isEmpty())
+    path += format.startsWith(QStringLiteral("XSPF")) ? ".xspf" : ".m3u8";
+  ShowInformation(this, ExportTo(path));
+}
+
+void TPlayListFiles::ImportClicked() {
+  const QString path = QFileDialog::getOpenFileName(this, "Import Playlist", {}, kFilter);
+  if (path.isEmpty()) return;
+  bool merge = false;
+  if (store_.HasPlayList(Text(chosen_.currentText()))) {
+    QMessageBox ask(QMessageBox::Question, ProgramTitle(),
+                    "Add the videos of \"" + QFileInfo(path).fileName() + "\" to \"" +
+                        chosen_.currentText() + "\", or make a new playlist of them?",
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+    ask.setTextFormat(Qt::PlainText);
+    ask.button(QMessageBox::Yes)->setText("Add to \"" + chosen_.currentText() + "\"");
+    ask.button(QMessageBox::No)->setText("New playlist");
+    const int answer = ask.exec();
+    if (answer != QMessageBox::Yes && answer != QMessageBox::No) return;
+    merge = answer == QMessageBox::Yes;
+  }
+  ShowInformation(this, ImportFrom(path, merge));
+}
+
+} // namespace sonabox
