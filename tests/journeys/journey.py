@@ -31,8 +31,15 @@ def enter_session(script, argv):
     if shutil.which("Xvfb") is None:
         print("SKIP: Xvfb is not installed")
         return SKIP
-    env = dict(os.environ, SONABOX_JOURNEY_INNER="1")
-    return subprocess.call(["dbus-run-session", "--", sys.executable, script] + argv, env=env)
+    # A runtime folder of its own: the accessibility bus puts its socket there
+    # (without one, in ~/.cache, where journeys running side by side would
+    # take each other's bus away).
+    runtime = tempfile.mkdtemp(prefix="sonabox-journey-run-")
+    env = dict(os.environ, SONABOX_JOURNEY_INNER="1", XDG_RUNTIME_DIR=runtime)
+    try:
+        return subprocess.call(["dbus-run-session", "--", sys.executable, script] + argv, env=env)
+    finally:
+        shutil.rmtree(runtime, ignore_errors=True)
 
 
 def free_ports(count):
@@ -168,7 +175,12 @@ class Program:
 
     def start(self):
         self.process = subprocess.Popen([self.program], env=self.env, stderr=subprocess.DEVNULL)
-        self.window = wait_for("the main window", self.frame)
+
+        def shown():
+            if self.process.poll() is not None:
+                fail("the program ended at start with status %d" % self.process.returncode)
+            return self.frame()
+        self.window = wait_for("the main window", shown)
         return self
 
     def frame(self, title="Sonabox 1.0.0"):
@@ -238,26 +250,29 @@ class Program:
                               text=True).stdout.rstrip("\n")
 
     def window_ids(self, title="Sonabox 1.0.0"):
+        """The program's shown top-level windows whose caption matches title.
+        xdotool joins its conditions with "or" unless told --all."""
         env = dict(os.environ, DISPLAY=self.display.name)
-        found = subprocess.run(["xdotool", "search", "--maxdepth", "1", "--onlyvisible", "--pid",
-                                str(self.process.pid), "--name", "^%s$" % title], env=env,
-                               capture_output=True, text=True).stdout
+        found = subprocess.run(["xdotool", "search", "--all", "--maxdepth", "1", "--onlyvisible",
+                                "--pid", str(self.process.pid), "--name", "^%s$" % title],
+                               env=env, capture_output=True, text=True).stdout
         return [int(wid) for wid in found.split()]
 
     def close_window(self, title="Sonabox 1.0.0"):
-        """What the window manager's close button does: WM_DELETE_WINDOW."""
+        """What the window manager's close button does: WM_DELETE_WINDOW, to the
+        one shown window with this caption (a message box may share the main
+        window's caption: closing must not guess)."""
         from Xlib import X, display as xdisplay, protocol
+        ids = self.window_ids(title)
+        if len(ids) != 1:
+            fail("%d shown windows named %s; a close must reach exactly one" % (len(ids), title))
         d = xdisplay.Display(self.display.name)
         delete = d.intern_atom("WM_DELETE_WINDOW")
         protocols = d.intern_atom("WM_PROTOCOLS")
-        ids = self.window_ids(title)
-        if not ids:
-            fail("no window named " + title)
-        for wid in ids:
-            window = d.create_resource_object("window", wid)
-            event = protocol.event.ClientMessage(window=window, client_type=protocols,
-                                                 data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-            window.send_event(event)
+        window = d.create_resource_object("window", ids[0])
+        event = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                             data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+        window.send_event(event)
         d.sync()  # the server has the message before the connection goes
         d.close()
 
@@ -321,7 +336,7 @@ def type_text(display, text):
                           env=dict(os.environ, DISPLAY=display.name))
 
 
-def frames_change(display, box, tries=20):
+def frames_change(display, box, tries=60):
     """Two grabs of the area a moment apart differ: a video plays there."""
     first = display.grab(box)
     for _ in range(tries):

@@ -75,8 +75,7 @@ def main():
                 title = first.replace("Now playing: ", "Now Playing: ")
                 expanded = journey.wait_for("the expanded window", lambda: program.window_ids(
                     "Now Playing: .*"))
-                captions = [program.window_name(wid) for wid in expanded]
-                caption = next((c for c in captions if c.startswith("Now Playing")), captions[0])
+                caption = program.window_name(expanded[0])
                 if caption != title:
                     journey.fail("the expanded window's caption reads %r, not %r" % (caption, title))
                 view = journey.wait_for("the expanded player", lambda: journey.find_named(
