@@ -138,10 +138,13 @@ public:
     TVideo video;
     video.Url = id;
     video.Title = entry.Title;
-    video.Description = entry.Description;
-    std::erase(video.Description, '\t');
-    std::erase(video.Description, '\n');
-    video.Description = Utf8Cut(video.Description, kDescriptionLimit);
+    // As a feed entry's, but trimmed after the cut too, so that a file
+    // written from the playlist reads back the same.
+    std::string description = entry.Description;
+    std::erase(description, '\t');
+    std::erase(description, '\n');
+    video.Description =
+        QString::fromStdString(Utf8Cut(description, kDescriptionLimit)).trimmed().toStdString();
     video.Rating = entry.Rating;
     video.DurationSeconds = static_cast<int32_t>(std::clamp<int64_t>(entry.Seconds, 0, INT32_MAX));
     video.Duration = SecondsToText(std::to_string(video.DurationSeconds));
