@@ -110,6 +110,14 @@ class Display:
         if not number.strip():
             fail("Xvfb did not start")
         self.name = ":" + number.decode().strip()
+        # SONABOX_JOURNEY_WM names a window manager to run on the display (say
+        # openbox): windows are then framed, placed and focused as on a desktop.
+        manager = os.environ.get("SONABOX_JOURNEY_WM")
+        self.manager = None
+        if manager:
+            self.manager = subprocess.Popen([manager], env=dict(os.environ, DISPLAY=self.name),
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(1)
 
     def grab(self, box=None):
         from PIL import ImageGrab
@@ -117,6 +125,9 @@ class Display:
         return picture.crop(box) if box else picture
 
     def close(self):
+        if self.manager:
+            self.manager.terminate()
+            self.manager.wait(10)
         self.xvfb.terminate()
         self.xvfb.wait(10)
 
@@ -253,7 +264,7 @@ class Program:
         """The program's shown top-level windows whose caption matches title.
         xdotool joins its conditions with "or" unless told --all."""
         env = dict(os.environ, DISPLAY=self.display.name)
-        found = subprocess.run(["xdotool", "search", "--all", "--maxdepth", "1", "--onlyvisible",
+        found = subprocess.run(["xdotool", "search", "--all", "--maxdepth", "2", "--onlyvisible",
                                 "--pid", str(self.process.pid), "--name", "^%s$" % title],
                                env=env, capture_output=True, text=True).stdout
         return [int(wid) for wid in found.split()]
