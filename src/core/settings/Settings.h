@@ -4,8 +4,10 @@
 //
 // The store is an INI file, $XDG_CONFIG_HOME/Tarnwell/Sonabox.ini (by default
 // ~/.config/Tarnwell/Sonabox.ini). Besides "shareName" and "shareEmail" it holds
-// "declinedBuild" (the update build the user said No to) and values the program
-// only reads: "ProxyAddr", "ProxyPort" and the service hosts.
+// "declinedBuild" (the update build the user said No to), what the main window
+// remembers (its place and size, the page and the playlist shown) and values the
+// program only reads: "ProxyAddr", "ProxyPort", the service hosts and
+// "notifyNextVideo".
 #include <optional>
 #include <string>
 
@@ -22,6 +24,12 @@ inline constexpr char kVideoWebHost[] = "VideoWebHost";
 inline constexpr char kServiceHost[] = "ServiceHost";
 inline constexpr char kDeclinedBuild[] = "declinedBuild";   // the offered build the user said No to
 inline constexpr char kSearchCategory[] = "searchCategory"; // the category last chosen for searches
+// What the main window remembers between runs.
+inline constexpr char kWindowGeometry[] = "windowGeometry";   // "x,y,width,height", not maximized
+inline constexpr char kWindowMaximized[] = "windowMaximized"; // 1 or 0
+inline constexpr char kPageShown[] = "pageShown";             // "Play", "Find" or "Share"
+inline constexpr char kPlayListOpen[] = "playListOpen";       // the playlist open on the Play page
+inline constexpr char kNotifyNextVideo[] = "notifyNextVideo"; // 0: no desktop notification
 } // namespace store_key
 
 // The path of the store, resolved anew on every call so that the environment

@@ -4,6 +4,9 @@
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/settings/Settings.h"
+#include "ui/app/MediaControls.h"
+#include "ui/app/NowPlayingNotifier.h"
+#include "ui/app/WindowMemory.h"
 #include "ui/find/FindPage.h"
 #include "ui/play/PlayPage.h"
 #include "ui/share/SharePage.h"
@@ -23,7 +26,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QScrollBar>
 #include <QThread>
 #include <QVBoxLayout>
@@ -51,12 +53,10 @@ TfMain::TfMain() {
   CreatePlayListStore();
   CreateWindowFrame();
   ConnectPages();
-
-  resize(769, 556);
-  if (const QScreen *screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
-
+  MediaControls = new TMediaControls(*pPlay, *this);
+  NowPlayingNotifier = new TNowPlayingNotifier(*pPlay, *this);
   FormCreate();
+  RestoreWindow(*this);
 }
 
 TfMain::~TfMain() {
@@ -163,6 +163,7 @@ void TfMain::FormCreate() {
   SeedRandom();
   mLog->clear();
   AddLogLine(kLogHeader);
+  MediaControls->Register();
   RefreshPlayListCombos(false);
   pMain->setCurrentWidget(pPlay);
   SetProgramTitle(kTitle);
@@ -170,6 +171,7 @@ void TfMain::FormCreate() {
 }
 
 void TfMain::closeEvent(QCloseEvent *event) {
+  RememberWindow(*this);
   FormCloseQuery();
   event->accept();
 }
@@ -184,7 +186,12 @@ void TfMain::FormCloseQuery() {
 }
 
 void TfMain::FormDestroy() {
-  // The pages go first: they work on the store and the settings.
+  // What watches the Play page goes first, then the pages: they work on the
+  // store and the settings.
+  delete NowPlayingNotifier;
+  NowPlayingNotifier = nullptr;
+  delete MediaControls;
+  MediaControls = nullptr;
   delete pMain;
   pMain = nullptr;
   pPlay = nullptr;

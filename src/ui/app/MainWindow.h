@@ -21,6 +21,8 @@ class QTabWidget;
 namespace sonabox {
 
 class TFindPage;
+class TMediaControls;
+class TNowPlayingNotifier;
 class TPlayListManager;
 class TPlayPage;
 class TSharePage;
@@ -44,6 +46,8 @@ public:
   QAction *aShowLog;    // Ctrl+Alt+L
 
   std::unique_ptr<TPlayListManager> PlayListManager; // the playlist store of every page
+  TMediaControls *MediaControls;                     // the Play page on the session bus
+  TNowPlayingNotifier *NowPlayingNotifier;           // tells the desktop which video starts
 
   void FormCreate();
   void FormCloseQuery();

@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""Journey: the desktop's media controls and what the program remembers.
+
+The first start opens a window of a good size for the 1280 x 900 screen, not
+the designer's 769 x 556. A playlist is chosen and the program closed; the
+second start opens with that playlist ready. Then the desktop, a client on the
+session bus, presses Next through org.mpris.MediaPlayer2.sonabox and reads the
+title of the video that plays, which the window shows too; Stop stops it. The
+program must end with status 0 each time.
+"""
+import os
+import sys
+import tempfile
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import journey  # noqa: E402
+
+NAME = "org.mpris.MediaPlayer2.sonabox"
+PATH = "/org/mpris/MediaPlayer2"
+PLAYER = "org.mpris.MediaPlayer2.Player"
+
+
+class Desktop:
+    """The desktop's side of the session bus."""
+
+    def __init__(self):
+        from gi.repository import Gio
+        self.bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+
+    def has_player(self):
+        from gi.repository import GLib
+        reply = self.bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                   "org.freedesktop.DBus", "NameHasOwner",
+                                   GLib.Variant("(s)", (NAME,)), None, 0, 5000, None)
+        return reply.unpack()[0]
+
+    def press(self, method):
+        from gi.repository import Gio
+        self.bus.call_sync(NAME, PATH, PLAYER, method, None, None, Gio.DBusCallFlags.NONE, 5000,
+                           None)
+
+    def get(self, prop):
+        from gi.repository import GLib
+        reply = self.bus.call_sync(NAME, PATH, "org.freedesktop.DBus.Properties", "Get",
+                                   GLib.Variant("(ss)", (PLAYER, prop)), None, 0, 5000, None)
+        return reply.unpack()[0]
+
+
+def now_playing(window):
+    import pyatspi
+    label = journey.find(window, pyatspi.ROLE_LABEL, prefix="Now playing: ")
+    return label.name[len("Now playing: "):] if label else None
+
+
+def main():
+    status = journey.enter_session(os.path.abspath(__file__), sys.argv[1:])
+    if status is not None:
+        return status
+    import pyatspi
+    home = tempfile.mkdtemp(prefix="sonabox-journey-")
+    display = service = program = None
+    try:
+        display = journey.Display()
+        service = journey.Service(home)
+        program = journey.Program(display, service, os.path.join(home, "user"))
+        page = urllib.request.urlopen(
+            "http://127.0.0.1:%d/feeds/api/videos?vq=pattern&orderby=relevance&start-index=1"
+            "&max-results=25" % service.feed).read()
+        program.run_cli("create", "Mix")
+        program.run_cli("add", "Mix", stdin=page)
+
+        # First start: sized to the screen, centred; the playlist is chosen.
+        program.start()
+        x0, y0, x1, y1 = program.extents(program.window)
+        if x1 - x0 < 1000 or y1 - y0 < 700:
+            journey.fail("the first window is %dx%d on a 1280x900 screen" % (x1 - x0, y1 - y0))
+        combo = journey.wait_for("the playlist choice", lambda: journey.find(
+            program.window, pyatspi.ROLE_COMBO_BOX, "Play List"))
+        program.choose(combo, "Mix")
+        if program.close_and_wait() != 0:
+            journey.fail("the first start did not end with status 0")
+
+        # Second start: the playlist is there, and the desktop drives it.
+        program.start()
+        window = program.window
+        # A list box is named by its choice: the playlist of the first start.
+        journey.wait_for("the playlist chosen before", lambda: journey.find(
+            window, pyatspi.ROLE_COMBO_BOX, "Mix"))
+        desktop = Desktop()
+        journey.wait_for("the player on the session bus", desktop.has_player)
+        journey.wait_for("Next to be offered", lambda: desktop.get("CanGoNext"))
+        desktop.press("Next")
+        shown = journey.wait_for("the now-playing line", lambda: now_playing(window))
+        title = desktop.get("Metadata").get("xesam:title")
+        if title != shown:
+            journey.fail("the desktop reads %r while the window shows %r" % (title, shown))
+        if desktop.get("PlaybackStatus") != "Playing":
+            journey.fail("the desktop does not hear that a video plays")
+        desktop.press("Stop")
+        journey.wait_for("playback to stop", lambda: desktop.get("PlaybackStatus") == "Stopped")
+        if program.close_and_wait() != 0:
+            journey.fail("the second start did not end with status 0")
+        print("the desktop pressed Next and read %r" % title)
+        return 0
+    finally:
+        journey.tear_down(home, [program], service, display)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
