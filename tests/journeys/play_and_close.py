@@ -9,8 +9,8 @@ on the same data folder.
 
 With --close-while-playing the window is closed while the video plays, as a
 person often does (a crash was once seen there); with --close-expanded the
-expanded window is closed and the video must come back to the small view (a
-known fault, see CMakeLists.txt).
+expanded window is closed and the video must come back to the small view
+while the program goes on.
 """
 import os
 import sys

@@ -1,0 +1,131 @@
+#!/usr/bin/python3
+"""Journey: a person with two playlists already chooses the category "Any"
+on the Find page, searches by typing, ticks two results with the mouse, types the name of a new playlist
+with real key presses, saves, and plays the new playlist on the Play page:
+Play, Next, then Previous goes back to the first video; Stop and close.
+"""
+import os
+import sys
+import tempfile
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import journey  # noqa: E402
+
+NAME = "Road Trip"
+
+
+def open_tab(program, name):
+    import pyatspi
+    tab = journey.wait_for("the %s tab" % name, lambda: journey.find(
+        program.window, pyatspi.ROLE_PAGE_TAB, name))
+    tab.queryAction().doAction(0)
+
+
+def type_into(program, label, text):
+    """Clicks into the field named by its label and types the text key by key;
+    the field must then read exactly that text."""
+    import pyatspi
+    edit = journey.wait_for("the field " + label, lambda: journey.find(
+        program.window, pyatspi.ROLE_TEXT, label))
+    program.focus_control(edit)
+    journey.type_text(program.display, text)
+    edit.clearCache()
+    typed = edit.queryText().getText(0, -1)
+    if typed != text:
+        journey.fail("the field %r reads %r after typing %r" % (label, typed, text))
+
+
+def ticks(program, name):
+    """The results' tick pictures that read this name ("Add" or "Remove")."""
+    import pyatspi
+
+    def match(acc):
+        try:
+            return (acc.getRole() == pyatspi.ROLE_IMAGE and acc.name == name
+                    and acc.getState().contains(pyatspi.STATE_SHOWING))
+        except Exception:
+            return False
+    return pyatspi.findAllDescendants(program.window, match)
+
+
+def now_playing(window):
+    import pyatspi
+    label = journey.find(window, pyatspi.ROLE_LABEL, prefix="Now playing: ")
+    return label.name if label else None
+
+
+def main():
+    status = journey.enter_session(os.path.abspath(__file__), sys.argv[1:])
+    if status is not None:
+        return status
+    import pyatspi
+    home = tempfile.mkdtemp(prefix="sonabox-journey-")
+    display = service = program = None
+    try:
+        display = journey.Display()
+        service = journey.Service(home)
+        program = journey.Program(display, service, os.path.join(home, "user"))
+        page = urllib.request.urlopen(
+            "http://127.0.0.1:%d/feeds/api/videos?vq=sine&orderby=relevance&start-index=1"
+            "&max-results=25" % service.feed).read()
+        for existing in ("Chill", "Mix"):
+            program.run_cli("create", existing)
+            program.run_cli("add", existing, stdin=page)
+        program.start()
+
+        open_tab(program, "Find")
+        # The service's own categories replace the fixed list; "Any" is one.
+        category = journey.wait_for("the category choice", lambda: journey.find(
+            program.window, pyatspi.ROLE_COMBO_BOX, "Music"))
+        program.choose(category, "Any")
+        type_into(program, "Search for new tunes to add", "pattern")
+        search = journey.wait_for("the Search button", lambda: journey.find(
+            program.window, pyatspi.ROLE_PUSH_BUTTON, "Search"))
+        journey.click(display, journey.centre(program.extents(search)))
+        journey.wait_for("two results to tick", lambda: len(ticks(program, "Add")) >= 2, 40)
+        for tick in ticks(program, "Add")[:2]:
+            journey.click(display, journey.centre(program.extents(tick)))
+        journey.wait_for("two ticked results", lambda: len(ticks(program, "Remove")) == 2)
+
+        type_into(program, "Or create new play list:", NAME)
+        save = journey.find(program.window, pyatspi.ROLE_PUSH_BUTTON, "Save Videos")
+        journey.click(display, journey.centre(program.extents(save)))
+        told = journey.wait_for("the saved message", lambda: journey.find(
+            program.application(), pyatspi.ROLE_LABEL, prefix="2 videos added to \"%s\"" % NAME),
+            30)
+        box = told
+        while box is not None and box.getRole() not in (pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT):
+            box = box.parent
+        journey.find(box, pyatspi.ROLE_PUSH_BUTTON, "OK").queryAction().doAction(0)
+
+        open_tab(program, "Play")
+        window = program.window
+        combo = journey.wait_for("the playlist choice", lambda: journey.find(
+            window, pyatspi.ROLE_COMBO_BOX, "Play List"))
+        program.choose(combo, NAME)
+        play = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Play Video")
+        program.press(play, "Play")
+        first = journey.wait_for("the now-playing line", lambda: now_playing(window))
+        nxt = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Next Video")
+        program.press(nxt, "Next")
+        second = journey.wait_for("another video after Next",
+                                  lambda: now_playing(window) not in (None, first) and
+                                  now_playing(window))
+        previous = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Previous Video")
+        program.press(previous, "Previous")
+        journey.wait_for("the first video again after Previous (%r)" % first,
+                         lambda: now_playing(window) == first)
+        stop = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video")
+        program.press(stop, "Stop")
+        status = program.close_and_wait()
+        if status != 0:
+            journey.fail("closing ended the program with status %d" % status)
+        print("saved two videos into %r by typing; played %r, %r and back" % (NAME, first, second))
+        return 0
+    finally:
+        journey.tear_down(home, [program], service, display)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
