@@ -3,6 +3,8 @@
 #include "core/common/Random.h"
 #include "core/playlists/DataTable.h"
 
+#include <algorithm>
+
 namespace sonabox {
 
 namespace {
@@ -46,6 +48,7 @@ void TPlaySequencer::Previous() {
 
 void TPlaySequencer::Stop() {
   tShuffle_.stop();
+  paused_ = false;
   emit Stopped();
 }
 
@@ -54,12 +57,6 @@ void TPlaySequencer::PlayRow(int recNo) {
   playList_.SetRecNo(recNo);
   current_.LoadFromRow(playList_);
   Play();
-}
-
-void TPlaySequencer::RestartIfRunning() {
-  if (!Running()) return;
-  phase_ = 3;
-  Advance();
 }
 
 void TPlaySequencer::Tick() {
@@ -72,8 +69,33 @@ void TPlaySequencer::Tick() {
   Advance();
 }
 
+void TPlaySequencer::VideoEnded() {
+  if (!Running()) return;
+  while (phase_ != 2) Advance(); // lead-in, video and lead-out end now
+  Advance();                     // the next video
+}
+
+void TPlaySequencer::FollowPlayer(int position, int length) {
+  if (!Running() || (phase_ != 0 && phase_ != 4)) return;
+  const bool paused = paused_;
+  if (phase_ == 0) Advance(); // "Lead In - <stored length>"
+  if (length > 0) countDownLength_ = length;
+  tickCount_ = std::clamp(position, 0, std::max(countDownLength_ - 1, 0));
+  SetPaused(paused);
+}
+
+void TPlaySequencer::SetPaused(bool paused) {
+  if (!Running() || paused == paused_) return;
+  paused_ = paused;
+  if (paused)
+    tShuffle_.stop();
+  else
+    tShuffle_.start();
+}
+
 void TPlaySequencer::Advance() {
   tShuffle_.stop();
+  paused_ = false;
   std::string line;
   switch (phase_) {
   case 2:             // next video

@@ -1,9 +1,13 @@
 #pragma once
 // TPlaySequencer: playback of the open playlist, one video after another.
 //
-// The player tells the program nothing: each video gets a lead-in, its stored
-// length and a lead-out, counted here one second at a time by the timer
-// tShuffle, then another row of the playlist is drawn at random, until Stop.
+// Each video gets a lead-in, its length and a lead-out, counted here one second
+// at a time by the timer tShuffle, then another row of the playlist is drawn at
+// random, until Stop. The count-down is what moves playback on when the player
+// says nothing; a player that reports what it does moves it sooner and more
+// exactly: its first frame ends the lead-in (FollowPlayer), its end or failure
+// goes straight on to the next video (VideoEnded), and while it is paused the
+// count-down holds (SetPaused).
 // The sequencer owns the playback state (the current and the previous video,
 // the phase and the count-down) and works on the playlist table it is given;
 // it shows nothing itself. Its page hears what to show through the signals
@@ -59,10 +63,21 @@ public:
   void Stop();             // the timer stops (Stopped); the state stays as it is
   void PlayRow(int recNo); // a double-clicked row (1-based record number); 0 (the
                            // header row), a row out of range or a closed table: nothing
-  void RestartIfRunning(); // the current video again in a new view (phase 3), when running
   void Tick();             // one second of the count-down (tShuffle's handler)
 
-  bool Running() const { return tShuffle_.isActive(); }
+  // What the player reports. Each does nothing while playback is stopped.
+  // The current video ended, or could not be played: the phases run through
+  // at once to the next video, each writing its log line.
+  void VideoEnded();
+  // The player shows the current video, `length` seconds long (0: not known),
+  // at second `position` (its first frame, or after a seek): a lead-in still
+  // running ends, and the video's count-down becomes the player's remaining time.
+  void FollowPlayer(int position, int length);
+  // The count-down holds while paused; any step to another phase, or Stop, ends the pause.
+  void SetPaused(bool paused);
+
+  bool Running() const { return tShuffle_.isActive() || paused_; } // playing or paused
+  bool Paused() const { return paused_; }
   const TVideoDetails &CurrentVideo() const { return current_; }
   const TVideoDetails &PreviousVideo() const { return previous_; }
   int PlayPhase() const { return phase_; }
@@ -96,6 +111,7 @@ private:
   QTimer tShuffle_;
   TVideoDetails current_, previous_;
   int phase_ = 0, countDownLength_ = 0, tickCount_ = 0;
+  bool paused_ = false;
 };
 
 } // namespace sonabox

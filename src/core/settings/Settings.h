@@ -5,9 +5,9 @@
 // The store is an INI file, $XDG_CONFIG_HOME/Tarnwell/Sonabox.ini (by default
 // ~/.config/Tarnwell/Sonabox.ini). Besides "shareName" and "shareEmail" it holds
 // "declinedBuild" (the update build the user said No to), what the main window
-// remembers (its place and size, the page and the playlist shown) and values the
-// program only reads: "ProxyAddr", "ProxyPort", the service hosts and
-// "notifyNextVideo".
+// remembers (its place and size, the page and the playlist shown), the player's
+// "volume", "muted" and "evenLoudness", and values the program only reads:
+// "ProxyAddr", "ProxyPort", the service hosts and "notifyNextVideo".
 #include <optional>
 #include <string>
 
@@ -30,6 +30,9 @@ inline constexpr char kWindowMaximized[] = "windowMaximized"; // 1 or 0
 inline constexpr char kPageShown[] = "pageShown";             // "Play", "Find" or "Share"
 inline constexpr char kPlayListOpen[] = "playListOpen";       // the playlist open on the Play page
 inline constexpr char kNotifyNextVideo[] = "notifyNextVideo"; // 0: no desktop notification
+inline constexpr char kVolume[] = "volume";                   // the player's volume, 0-100
+inline constexpr char kMuted[] = "muted";                     // 1 when the sound is off
+inline constexpr char kEvenLoudness[] = "evenLoudness";       // 1 when loudness is evened out
 } // namespace store_key
 
 // The path of the store, resolved anew on every call so that the environment

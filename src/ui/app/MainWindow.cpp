@@ -24,9 +24,11 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -148,6 +150,19 @@ void TfMain::ConnectPages() {
   connect(pFind, &TFindPage::PlayListSaved, pPlay, &TPlayPage::PlayListSaved);
   connect(pShare, &TSharePage::PlayListSaved, pPlay, &TPlayPage::PlayListSaved);
   connect(pShare, &TSharePage::ShowPlayPage, this, [this] { pMain->setCurrentWidget(pPlay); });
+  // Ctrl+1, 2 and 3 show the pages; Ctrl+F goes to the search field.
+  for (int page = 0; page < pMain->count(); ++page) {
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + page)), this);
+    connect(shortcut, &QShortcut::activated, this, [this, page] { pMain->setCurrentIndex(page); });
+    pMain->setTabToolTip(page, pMain->tabText(page) + QString(" (Ctrl+%1)").arg(page + 1));
+  }
+  pFind->edTubeSearch->setToolTip("Search the video feed (Ctrl+F)");
+  auto *search = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+  connect(search, &QShortcut::activated, this, [this] {
+    pMain->setCurrentWidget(pFind);
+    pFind->edTubeSearch->setFocus(Qt::ShortcutFocusReason);
+    pFind->edTubeSearch->selectAll();
+  });
   // Wheel turns that no control used scroll the results while the Find page shows.
   installEventFilter(pFind);
   // The enable rules run whenever the event loop is about to wait for more

@@ -3,6 +3,7 @@
 #include "ui/widgets/HtmlView.h"
 
 #include <QCloseEvent>
+#include <QMouseEvent>
 #include <QVBoxLayout>
 
 namespace sonabox {
@@ -24,6 +25,15 @@ TdExpandedVideo::TdExpandedVideo(QWidget &owner)
 }
 
 void TdExpandedVideo::FormCreate() { wbExpandedVideo->Navigate("about:blank"); }
+
+void TdExpandedVideo::ToggleFullScreen() {
+  if (isFullScreen())
+    showNormal();
+  else
+    showFullScreen();
+}
+
+void TdExpandedVideo::mouseDoubleClickEvent(QMouseEvent *) { ToggleFullScreen(); }
 
 void TdExpandedVideo::closeEvent(QCloseEvent *event) {
   emit Closed();

@@ -3,7 +3,9 @@
 // non-modal window. While it exists the Play page sends the player page to its
 // view instead of the small one; when it closes it says so (Closed), and the
 // page sends playback back there. It is made on demand and released once it
-// has closed.
+// has closed. The video goes on where it was when it moves in or out. It
+// fills the screen on a double click (or the page's F and F11 keys) and leaves
+// full screen on another, or Escape.
 #include <QWidget>
 
 namespace sonabox {
@@ -19,12 +21,14 @@ public:
   THtmlView *wbExpandedVideo; // fills the window
 
   void FormCreate(); // gives the view its document
+  void ToggleFullScreen();
 
 signals:
   void Closed();
 
 protected:
   void closeEvent(QCloseEvent *event) override;
+  void mouseDoubleClickEvent(QMouseEvent *event) override;
 };
 
 } // namespace sonabox

@@ -5,6 +5,7 @@
 #include "core/playback/PlayerDocument.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
+#include "core/settings/Settings.h"
 #include "ui/play/ExpandedVideo.h"
 #include "ui/play/PlayListFiles.h"
 #include "ui/widgets/Controls.h"
@@ -12,23 +13,33 @@
 #include "ui/widgets/Guarded.h"
 #include "ui/widgets/HtmlView.h"
 #include "ui/widgets/ImageButtons.h"
+#include "ui/widgets/MpvPlayer.h"
 #include "ui/widgets/PlayListCombo.h"
 #include "ui/widgets/ShellWidgets.h"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QSplitter>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
 
 namespace sonabox {
 
@@ -44,6 +55,21 @@ std::string TitleFilter(const std::string &text) {
   }
   return "Title LIKE '" + quoted + "'";
 }
+
+// "m:ss", or "h:mm:ss" from an hour on.
+QString Clock(double seconds) {
+  const int total = std::max(0, static_cast<int>(seconds));
+  const int h = total / 3600, m = total / 60 % 60, s = total % 60;
+  return h > 0 ? QString::asprintf("%d:%02d:%02d", h, m, s) : QString::asprintf("%d:%02d", m, s);
+}
+
+// A remembered value, or the fallback when there is none.
+int StoredInt(const char *key, int fallback, int low, int high) {
+  return std::clamp(StoreReadInt(key).value_or(fallback), low, high);
+}
+
+constexpr double kSeekStep = 5; // seconds, Left and Right
+constexpr int kVolumeStep = 5;  // percent, Up and Down
 
 } // namespace
 
@@ -77,7 +103,16 @@ TPlayPage::TPlayPage(TPlayListManager &store, QWidget *parent) : QWidget(parent)
   asMain->setStretchFactor(0, 1);
   asMain->setStretchFactor(1, 0);
   asMain->setSizes({769 - 100 - 258, 258});
+  volume_ = StoredInt(store_key::kVolume, 100, 0, 100);
+  muted_ = StoredInt(store_key::kMuted, 0, 0, 1) != 0;
+  evenLoudness_ = StoredInt(store_key::kEvenLoudness, 0, 0, 1) != 0;
+  tbVolume->setValue(volume_);
+  btnMute->setChecked(muted_);
+  cbEvenLoudness->setChecked(evenLoudness_);
+  tPosition_ = new QTimer(this);
+  tPosition_->setInterval(250);
   ConnectEvents();
+  AddPlaybackKeys(*this);
   wbPlayer->Navigate("about:blank");
 }
 
@@ -92,6 +127,7 @@ TPlayPage::~TPlayPage() {
 void TPlayPage::CreateVideoArea() {
   pMainVideoArea = Panel("pMainVideoArea", asMain);
   Paint(pMainVideoArea, Qt::black);
+  pMainVideoArea->setFocusPolicy(Qt::ClickFocus); // a click on it leaves the keys to the player
   auto *video = new QVBoxLayout(pMainVideoArea);
   video->setContentsMargins(0, 0, 0, 0);
   video->setSpacing(0);
@@ -113,6 +149,27 @@ void TPlayPage::CreateVideoArea() {
   wbPlayer->setMinimumSize(160, 120);
   video->addWidget(wbPlayer, 1);
 
+  pSeekBar = Panel("pSeekBar", pMainVideoArea);
+  pSeekBar->setFixedHeight(22);
+  Paint(pSeekBar, kNightPanel, kAmberText);
+  lbElapsed = Label("lbElapsed", "0:00", pSeekBar);
+  lbElapsed->setToolTip("Time played");
+  lbRemaining = Label("lbRemaining", "-0:00", pSeekBar);
+  lbRemaining->setToolTip("Time left");
+  tbPosition = new QSlider(Qt::Horizontal, pSeekBar);
+  tbPosition->setObjectName("tbPosition");
+  tbPosition->setAccessibleName("Position");
+  tbPosition->setToolTip("Position in the video (Left and Right: 5 seconds back or on)");
+  tbPosition->setTracking(false);          // a drag seeks once, when it is let go
+  tbPosition->setFocusPolicy(Qt::NoFocus); // the arrows are the page's keys
+  tbPosition->setEnabled(false);
+  auto *seekRow = new QHBoxLayout(pSeekBar);
+  seekRow->setContentsMargins(8, 2, 8, 0);
+  seekRow->addWidget(lbElapsed);
+  seekRow->addWidget(tbPosition, 1);
+  seekRow->addWidget(lbRemaining);
+  video->addWidget(pSeekBar);
+
   pPlayerControls = Panel("pPlayerControls", pMainVideoArea);
   pPlayerControls->setFixedHeight(35);
   Paint(pPlayerControls, kNightPanel, kAmberText);
@@ -125,12 +182,46 @@ void TPlayPage::CreateVideoArea() {
   controls->setSpacing(6); // buttons at x 8, 41, 74 and 107
   const char *names[] = {"iControlPrev", "iControlPlay", "iControlStop", "iControlNext"};
   int i = 0;
+  const char *keys[] = {" (P)", "", "", " (N)"};
   for (TImageButton *b : {iControlPrev, iControlPlay, iControlStop, iControlNext}) {
+    b->setToolTip(b->accessibleName() + keys[i]);
     b->setObjectName(names[i++]);
-    b->setToolTip(b->accessibleName());
     controls->addWidget(b);
   }
-  controls->addSpacing(138);
+  btnPause = new QToolButton(pPlayerControls);
+  btnPause->setObjectName("btnPause");
+  btnPause->setText("Pause");
+  btnPause->setAccessibleName("Pause");
+  btnPause->setToolTip("Pause or resume (Space)");
+  btnPause->setCheckable(true);
+  btnPause->setEnabled(false);
+  btnMute = new QToolButton(pPlayerControls);
+  btnMute->setObjectName("btnMute");
+  btnMute->setText("Mute");
+  btnMute->setAccessibleName("Mute");
+  btnMute->setToolTip("Sound off or on (M)");
+  btnMute->setCheckable(true);
+  tbVolume = new QSlider(Qt::Horizontal, pPlayerControls);
+  tbVolume->setObjectName("tbVolume");
+  tbVolume->setAccessibleName("Volume");
+  tbVolume->setToolTip("Volume (Up and Down)");
+  tbVolume->setRange(0, 100);
+  tbVolume->setPageStep(kVolumeStep * 2);
+  tbVolume->setFocusPolicy(Qt::NoFocus);
+  tbVolume->setFixedWidth(70);
+  cbEvenLoudness = new QCheckBox("Even out loudness", pPlayerControls);
+  cbEvenLoudness->setObjectName("cbEvenLoudness");
+  cbEvenLoudness->setToolTip("Quiet and loud videos play at a like level");
+  QPalette amber = cbEvenLoudness->palette();
+  amber.setColor(QPalette::WindowText, kAmberText);
+  cbEvenLoudness->setPalette(amber);
+  controls->addSpacing(6);
+  controls->addWidget(btnPause);
+  controls->addSpacing(6);
+  controls->addWidget(btnMute);
+  controls->addWidget(tbVolume);
+  controls->addSpacing(6);
+  controls->addWidget(cbEvenLoudness);
   lbCountDown = Label("lbCountDown", "Timer: 0:00", pPlayerControls);
   lbCountDown->hide();
   controls->addWidget(lbCountDown);
@@ -138,6 +229,7 @@ void TPlayPage::CreateVideoArea() {
   lbExpand = new TLinkLabel("[ Expand Video]", "expand", QColor(255, 179, 74), pPlayerControls);
   lbExpand->setObjectName("lbExpand");
   lbExpand->setAccessibleName("Expand Video");
+  lbExpand->setToolTip("The video in a larger window (F or F11 there: full screen)");
   controls->addWidget(lbExpand);
   btnPrevious = CarrierButton("btnPrevious", aControlsPrev, pPlayerControls);
   btnPlay = CarrierButton("btnPlay", aControlsPlay, pPlayerControls);
@@ -221,8 +313,13 @@ void TPlayPage::ConnectEvents() {
   connect(sgPlayList->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this,
           [this](int column) { RunGuarded(this, [&] { sgPlayListDblClickCell(0, column); }); });
 
-  // What the sequencer asks to be shown.
-  connect(Sequencer.get(), &TPlaySequencer::ShowVideo, this, [this] { ShowCurrentVideo(true); });
+  // What the sequencer asks to be shown. A new video plays, not paused.
+  connect(Sequencer.get(), &TPlaySequencer::ShowVideo, this, [this] {
+    shownFailure_ = std::exchange(failedTitle_, std::string());
+    SetPausedState(false);
+    ShowCurrentVideo(true);
+    emit VideoChanged();
+  });
   connect(Sequencer.get(), &TPlaySequencer::CountDown, this, [this](int secondsLeft) {
     lbCountDown->setText(
         QString::fromStdString("Timer: " + SecondsToText(std::to_string(secondsLeft))));
@@ -231,6 +328,20 @@ void TPlayPage::ConnectEvents() {
   connect(Sequencer.get(), &TPlaySequencer::RowChosen, this,
           [this](int recNo) { sgPlayList->setCurrentIndex(ds->index(recNo - 1, 0)); });
   connect(Sequencer.get(), &TPlaySequencer::Stopped, this, &TPlayPage::BlankPlayers);
+
+  // The player controls.
+  connect(wbPlayer, &THtmlView::PlayerMade, this, &TPlayPage::AdoptPlayer);
+  // Toggled, not clicked: assistive technology toggles a checkable button
+  // without a click. The state set from elsewhere toggles them too, and then
+  // already holds.
+  connect(btnPause, &QToolButton::toggled, this, [this](bool paused) {
+    if (paused != Paused()) RunGuarded(this, [this] { PlayPause(); });
+  });
+  connect(btnMute, &QToolButton::toggled, this, [this](bool on) { SetMuted(on); });
+  connect(tbVolume, &QSlider::valueChanged, this, [this](int percent) { SetVolume(percent); });
+  connect(cbEvenLoudness, &QCheckBox::toggled, this, [this](bool on) { SetEvenLoudness(on); });
+  connect(tbPosition, &QSlider::valueChanged, this, [this](int seconds) { SetPosition(seconds); });
+  connect(tPosition_, &QTimer::timeout, this, &TPlayPage::ShowPosition);
 
   connect(cbPlayLists, &QComboBox::currentTextChanged, this,
           Guarded(this, &TPlayPage::cbPlayListsChange));
@@ -380,6 +491,8 @@ void TPlayPage::aControlsStopExecute() { Sequencer->Stop(); }
 void TPlayPage::BlankPlayers() {
   wbPlayer->Navigate("about:blank");
   if (dExpandedVideo) dExpandedVideo->wbExpandedVideo->Navigate("about:blank");
+  SetPausedState(false);
+  ShowPosition();
 }
 
 void TPlayPage::tShuffleTimer() { Sequencer->Tick(); }
@@ -394,23 +507,31 @@ void TPlayPage::ShowCurrentVideo(bool forced) {
   if (!forced && !Sequencer->Running()) return;
   const std::string &title = Sequencer->CurrentVideo().Title;
   const std::string &id = Sequencer->CurrentVideo().Url;
-  const QString nowPlaying = QString::fromStdString("Now playing: " + title);
+  std::string line = "Now playing: " + title;
+  if (!shownFailure_.empty()) line = "Could not play " + shownFailure_ + ". " + line;
+  const QString nowPlaying = QString::fromStdString(line);
   lbNowPlayingTitle->setText(nowPlaying);
   lbNowPlayingTitle->setAccessibleName(nowPlaying); // a screen reader hears which video plays
-  if (dExpandedVideo) {
+  THtmlView &view = PlayingView();
+  if (dExpandedVideo)
     dExpandedVideo->setWindowTitle(QString::fromStdString("Now Playing: " + title));
-    ShowPlayer(id, *dExpandedVideo->wbExpandedVideo);
-    wbPlayer->Navigate("about:blank");
-  } else {
-    ShowPlayer(id, *wbPlayer);
-  }
+  if (!forced) view.StartNextAt(std::exchange(resumeAt_, 0.0)); // moved, not restarted
+  resumeAt_ = 0;
+  ShowPlayer(id, view);
+  if (dExpandedVideo) wbPlayer->Navigate("about:blank");
+  if (TMpvPlayer *player = ActivePlayer()) player->SetPaused(Sequencer->Paused());
+  ShowPosition();
 }
 
+// The video moves to the new window and goes on there where it was.
 void TPlayPage::lbExpandClick() {
   if (!dExpandedVideo) {
+    resumeAt_ = Position();
     dExpandedVideo = new TdExpandedVideo(*window());
     connect(dExpandedVideo, &TdExpandedVideo::Closed, this, &TPlayPage::ExpandedVideoClosed);
-    Sequencer->RestartIfRunning();
+    connect(dExpandedVideo->wbExpandedVideo, &THtmlView::PlayerMade, this, &TPlayPage::AdoptPlayer);
+    AddPlaybackKeys(*dExpandedVideo);
+    ShowCurrentVideo(false);
   }
   dExpandedVideo->show();
   dExpandedVideo->raise();
@@ -418,12 +539,256 @@ void TPlayPage::lbExpandClick() {
 }
 
 void TPlayPage::ExpandedVideoClosed() {
+  resumeAt_ = Position(); // the expanded view still plays
   dExpandedVideo = nullptr;
   ShowCurrentVideo(false);
 }
 
 void TPlayPage::StopPlayer() {
   Sequencer->Stop(); // the players are blanked: the videos unload and go silent
+}
+
+// ------------------------------------------------------------ the player
+
+THtmlView &TPlayPage::PlayingView() const {
+  return dExpandedVideo ? *dExpandedVideo->wbExpandedVideo : *wbPlayer;
+}
+
+TMpvPlayer *TPlayPage::ActivePlayer() const { return PlayingView().Player(); }
+
+void TPlayPage::AdoptPlayer(TMpvPlayer *player) {
+  player->SetVolume(volume_);
+  player->SetMuted(muted_);
+  player->SetEvenLoudness(evenLoudness_);
+  connect(player, &TMpvPlayer::PlaybackStarted, this, [this, player] {
+    if (player == ActivePlayer()) RunGuarded(this, [this] { PlayerStarted(); });
+  });
+  connect(player, &TMpvPlayer::PlaybackEnded, this, [this, player] {
+    if (player == ActivePlayer()) RunGuarded(this, [this] { PlayerEnded(false); });
+  });
+  connect(player, &TMpvPlayer::PlaybackFailed, this, [this, player] {
+    if (player == ActivePlayer()) RunGuarded(this, [this] { PlayerEnded(true); });
+  });
+  connect(player, &TMpvPlayer::DoubleClicked, this, &TPlayPage::ToggleFullScreen);
+}
+
+// The count-down follows the player from its first frame on.
+void TPlayPage::PlayerStarted() {
+  failuresInARow_ = 0;
+  const int length = static_cast<int>(Duration() + 0.5);
+  Sequencer->FollowPlayer(static_cast<int>(Position()), length);
+  ShowPosition();
+}
+
+// The end of a video, or a video that cannot be played, moves on to the next
+// at once. When video after video fails (a server that is down), playback
+// stops once as many have failed in a row as the playlist shows.
+void TPlayPage::PlayerEnded(bool failed) {
+  if (!Sequencer->Running()) return;
+  if (failed) {
+    failedTitle_ = Sequencer->CurrentVideo().Title;
+    if (++failuresInARow_ >= std::max(cdsPlayList->RecordCount(), 1)) {
+      failuresInARow_ = 0;
+      Sequencer->Stop();
+      const QString line = QString::fromStdString("Could not play " + failedTitle_ +
+                                                  ", nor any other video of this playlist");
+      failedTitle_.clear();
+      lbNowPlayingTitle->setText(line);
+      lbNowPlayingTitle->setAccessibleName(line);
+      return;
+    }
+  }
+  Sequencer->VideoEnded();
+}
+
+// The position under the video, four times a second while one plays.
+void TPlayPage::ShowPosition() {
+  TMpvPlayer *player = Sequencer->Running() ? ActivePlayer() : nullptr;
+  const double duration = player ? Duration() : 0;
+  const double position = player ? std::min(Position(), duration) : 0;
+  if (!tbPosition->isSliderDown()) {
+    const QSignalBlocker quiet(tbPosition);
+    tbPosition->setRange(0, static_cast<int>(duration));
+    tbPosition->setValue(static_cast<int>(position));
+  }
+  tbPosition->setEnabled(duration > 0);
+  btnPause->setEnabled(Sequencer->Running());
+  lbElapsed->setText(Clock(position));
+  lbRemaining->setText("-" + Clock(duration - position));
+  if (player && !tPosition_->isActive())
+    tPosition_->start();
+  else if (!player)
+    tPosition_->stop();
+}
+
+void TPlayPage::SetPausedState(bool paused) {
+  const bool changed = paused != btnPause->isChecked();
+  btnPause->setChecked(paused);
+  btnPause->setText(paused ? "Resume" : "Pause");
+  if (changed) emit StateChanged();
+}
+
+void TPlayPage::PlayPause() {
+  if (!Sequencer->Running()) {
+    Sequencer->Play();
+    emit StateChanged();
+    return;
+  }
+  const bool paused = !Sequencer->Paused();
+  Sequencer->SetPaused(paused);
+  if (TMpvPlayer *player = ActivePlayer()) player->SetPaused(paused);
+  SetPausedState(paused);
+}
+
+bool TPlayPage::Playing() const { return Sequencer->Running() && !Sequencer->Paused(); }
+
+bool TPlayPage::Paused() const { return Sequencer->Paused(); }
+
+double TPlayPage::Position() const {
+  TMpvPlayer *player = ActivePlayer();
+  return player ? player->TimePosition().value_or(0) : 0;
+}
+
+double TPlayPage::Duration() const {
+  TMpvPlayer *player = ActivePlayer();
+  return player ? player->Duration().value_or(0) : 0;
+}
+
+void TPlayPage::SeekBy(double seconds) { SetPosition(Position() + seconds); }
+
+void TPlayPage::SetPosition(double seconds) {
+  TMpvPlayer *player = ActivePlayer();
+  const double duration = Duration();
+  if (!player || !Sequencer->Running() || duration <= 0) return;
+  const double target = std::clamp(seconds, 0.0, duration);
+  player->SeekTo(target);
+  Sequencer->FollowPlayer(static_cast<int>(target), static_cast<int>(duration + 0.5));
+  emit Seeked(target);
+  ShowPosition();
+}
+
+void TPlayPage::Remember(const char *key, int value) {
+  try {
+    StoreWriteString(key, std::to_string(value));
+  } catch (const std::runtime_error &error) {
+    emit LogLine(std::string("Could not remember ") + key + ": " + error.what());
+  }
+}
+
+void TPlayPage::SetVolume(int percent) {
+  percent = std::clamp(percent, 0, 100);
+  if (percent == volume_) return;
+  volume_ = percent;
+  {
+    const QSignalBlocker quiet(tbVolume);
+    tbVolume->setValue(percent);
+  }
+  for (THtmlView *view : {wbPlayer, dExpandedVideo ? dExpandedVideo->wbExpandedVideo : nullptr})
+    if (view && view->Player()) view->Player()->SetVolume(percent);
+  Remember(store_key::kVolume, percent);
+  emit VolumeChanged();
+}
+
+void TPlayPage::SetMuted(bool muted) {
+  btnMute->setChecked(muted);
+  if (muted == muted_) return;
+  muted_ = muted;
+  for (THtmlView *view : {wbPlayer, dExpandedVideo ? dExpandedVideo->wbExpandedVideo : nullptr})
+    if (view && view->Player()) view->Player()->SetMuted(muted);
+  Remember(store_key::kMuted, muted ? 1 : 0);
+  emit VolumeChanged();
+}
+
+void TPlayPage::SetEvenLoudness(bool on) {
+  if (on == evenLoudness_) return;
+  evenLoudness_ = on;
+  {
+    const QSignalBlocker quiet(cbEvenLoudness);
+    cbEvenLoudness->setChecked(on);
+  }
+  for (THtmlView *view : {wbPlayer, dExpandedVideo ? dExpandedVideo->wbExpandedVideo : nullptr})
+    if (view && view->Player()) view->Player()->SetEvenLoudness(on);
+  Remember(store_key::kEvenLoudness, on ? 1 : 0);
+}
+
+// ------------------------------------------------------------------- keys
+
+namespace {
+
+// Keys a focused control needs for itself win over the playback keys: a text
+// field keeps every key it types or moves with (Qt already gives a line edit
+// the keys it uses), the playlist grid Up and Down; Enter on the grid plays its row.
+class TGridKeys : public QObject {
+public:
+  TGridKeys(QObject *grid, std::function<void()> enter) : QObject(grid), enter_(std::move(enter)) {}
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    const bool override = event->type() == QEvent::ShortcutOverride;
+    if (!override && event->type() != QEvent::KeyPress) return false;
+    switch (static_cast<QKeyEvent *>(event)->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+      if (override) event->accept();
+      return false;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (override) {
+        event->accept();
+        return false;
+      }
+      enter_();
+      return true;
+    default: return QObject::eventFilter(watched, event);
+    }
+  }
+
+private:
+  std::function<void()> enter_;
+};
+
+} // namespace
+
+void TPlayPage::AddPlaybackKeys(QWidget &target) {
+  const Qt::ShortcutContext context =
+      &target == this ? Qt::WidgetWithChildrenShortcut : Qt::WindowShortcut;
+  auto add = [&](std::initializer_list<QKeySequence> keys, auto handler) {
+    for (const QKeySequence &key : keys) {
+      auto *shortcut = new QShortcut(key, &target);
+      shortcut->setContext(context);
+      connect(shortcut, &QShortcut::activated, this,
+              [this, handler] { RunGuarded(this, [&] { handler(); }); });
+    }
+  };
+  add({Qt::Key_Space, Qt::Key_MediaTogglePlayPause, Qt::Key_MediaPlay, Qt::Key_MediaPause},
+      [this] { PlayPause(); });
+  add({Qt::Key_Left}, [this] { SeekBy(-kSeekStep); });
+  add({Qt::Key_Right}, [this] { SeekBy(kSeekStep); });
+  add({Qt::Key_Up}, [this] { SetVolume(volume_ + kVolumeStep); });
+  add({Qt::Key_Down}, [this] { SetVolume(volume_ - kVolumeStep); });
+  add({Qt::Key_M}, [this] { SetMuted(!muted_); });
+  add({Qt::Key_N, Qt::Key_MediaNext}, [this] { aControlsNextExecute(); });
+  add({Qt::Key_P, Qt::Key_MediaPrevious}, [this] { aControlsPrevExecute(); });
+  add({Qt::Key_MediaStop}, [this] { aControlsStopExecute(); });
+  add({Qt::Key_F, Qt::Key_F11}, [this] { ToggleFullScreen(); });
+  add({Qt::Key_Escape}, [this] {
+    if (dExpandedVideo && dExpandedVideo->isFullScreen()) ToggleFullScreen();
+  });
+  if (&target == this) {
+    sgPlayList->installEventFilter(new TGridKeys(sgPlayList, [this] {
+      RunGuarded(this, [this] {
+        const QModelIndex current = sgPlayList->currentIndex();
+        if (current.isValid()) sgPlayListDblClickCell(current.row() + 1, 0);
+      });
+    }));
+  }
+}
+
+// F, F11 and a double click on the expanded window; from the page they open
+// that window first.
+void TPlayPage::ToggleFullScreen() {
+  if (!dExpandedVideo) lbExpandClick();
+  dExpandedVideo->ToggleFullScreen();
 }
 
 } // namespace sonabox

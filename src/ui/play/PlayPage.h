@@ -7,6 +7,18 @@
 // current video, in the expanded window's view while that window exists, else
 // in wbPlayer; the count-down; the grid's row. Log lines go to the window by
 // the LogLine signal.
+//
+// What the player does, for the controls under the video and for anyone else
+// who drives playback (keys, the desktop's media controls): all act on the
+// view that plays, small or expanded, and hold for the videos that follow.
+//   PlayPause()            pause or resume; starts playback when stopped
+//   Paused(), Playing()    the state; StateChanged() when either changes
+//   Position(), Duration() seconds of the current video (0 when not known)
+//   SeekBy(s), SetPosition(s)  move within it; Seeked(position) after either
+//   Volume(), SetVolume(percent 0-100), Muted(), SetMuted(on); VolumeChanged()
+//   EvenLoudness(), SetEvenLoudness(on)
+//   VideoChanged()         another video is shown (CurrentVideo of the sequencer)
+// Volume, mute and the loudness choice are remembered in the settings store.
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -16,9 +28,11 @@
 
 class QAction;
 class QActionGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSlider;
 class QSplitter;
 class QTableView;
 class QTimer;
@@ -31,6 +45,7 @@ class TDataTableModel;
 class TdExpandedVideo;
 class THtmlView;
 class TImageButton;
+class TMpvPlayer;
 class TPlayListFiles;
 class TPlayListManager;
 class TPlaySequencer;
@@ -53,6 +68,14 @@ public:
   QLabel *lbCountDown;                                                     // hidden
   QLabel *lbExpand; // "[ Expand Video]", emits linkActivated when clicked
   QToolButton *btnPrevious, *btnPlay, *btnStop, *btnNext; // hidden carriers
+  // Under the video: the position, and what the player does.
+  QWidget *pSeekBar;
+  QLabel *lbElapsed, *lbRemaining; // "1:05", "-2:10"
+  QSlider *tbPosition;             // "Position", in seconds
+  QToolButton *btnPause;           // "Pause", checked while paused
+  QToolButton *btnMute;            // "Mute", checked while muted
+  QSlider *tbVolume;               // "Volume", 0-100
+  QCheckBox *cbEvenLoudness;       // "Even out loudness"
   QActionGroup *alVideoControls;
   QAction *aControlsPrev, *aControlsPlay, *aControlsStop, *aControlsNext;
   // The playlist pane.
@@ -104,8 +127,30 @@ public:
   // Playback stops and the player goes quiet (the window is closing).
   void StopPlayer();
 
+  void PlayPause();
+  bool Playing() const; // a video is shown and not paused
+  bool Paused() const;
+  void SeekBy(double seconds);
+  void SetPosition(double seconds);
+  double Position() const;
+  double Duration() const;
+  int Volume() const { return volume_; }
+  void SetVolume(int percent);
+  bool Muted() const { return muted_; }
+  void SetMuted(bool muted);
+  bool EvenLoudness() const { return evenLoudness_; }
+  void SetEvenLoudness(bool on);
+
+  // The playback keys (Space, arrows, M, N, P, F, F11, Escape, media keys) on
+  // `target` and its children: the page, and the expanded window.
+  void AddPlaybackKeys(QWidget &target);
+
 signals:
   void LogLine(const std::string &line);
+  void StateChanged();
+  void Seeked(double position);
+  void VolumeChanged();
+  void VideoChanged();
   // A playlist was deleted: the lists of playlists are filled again.
   void PlayListsChanged(bool keep);
 
@@ -115,11 +160,28 @@ private:
   void ConnectEvents();
   void ExpandedVideoClosed();
   void BlankPlayers(); // playback ended: every view goes quiet
+  THtmlView &PlayingView() const;
+  TMpvPlayer *
+  ActivePlayer() const; // the player of the view that plays; none before its first video
+  void AdoptPlayer(TMpvPlayer *player); // a view made its player: it gets the controls' state
+  void PlayerStarted();
+  void PlayerEnded(bool failed);
+  void ShowPosition();
+  void SetPausedState(bool paused);
+  void Remember(const char *key, int value);
+  void ToggleFullScreen();
   bool HasRows() const;
   bool ChosenPlayListListed() const;
 
   TPlayListManager &store_;
-  QString openName_; // the name of the playlist open in cdsPlayList, or empty
+  QString openName_;  // the name of the playlist open in cdsPlayList, or empty
+  QTimer *tPosition_; // shows the position while a video plays
+  int volume_ = 100;
+  bool muted_ = false, evenLoudness_ = false;
+  std::string failedTitle_;  // the video that could not be played, until the next one shows
+  std::string shownFailure_; // named in the now-playing line beside the video after it
+  int failuresInARow_ = 0;   // videos that could not be played since the last that did
+  double resumeAt_ = 0;      // where the video continues in the view it moves to
 };
 
 } // namespace sonabox

@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace sonabox {
 
 THtmlView::THtmlView(QWidget *parent) : QWidget(parent), layout_(new QVBoxLayout(this)) {
@@ -31,6 +33,7 @@ TMpvPlayer *THtmlView::Player() const { return player_.get(); }
 
 void THtmlView::StartDeclaredObject() {
   const std::string &address = document_->MovieAddress();
+  const double start = std::exchange(startAt_, 0.0);
   if (!IsPlayableMovieAddress(address, VideoWebHost())) {
     if (player_) player_->Stop();
     return;
@@ -38,8 +41,9 @@ void THtmlView::StartDeclaredObject() {
   if (!player_) {
     player_ = std::make_unique<TMpvPlayer>(this);
     if (QWidget *video = player_->VideoWidget()) layout_->addWidget(video);
+    emit PlayerMade(player_.get());
   }
-  player_->Play(address);
+  player_->Play(address, start);
 }
 
 } // namespace sonabox

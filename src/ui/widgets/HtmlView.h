@@ -37,12 +37,21 @@ public:
   // The player plug-in; none until a document first declares a playable object.
   TMpvPlayer *Player() const;
 
+  // The next object started begins `seconds` in instead of at its start (a
+  // video moving from one view to another goes on where it was).
+  void StartNextAt(double seconds) { startAt_ = seconds; }
+
+signals:
+  // The first playable document made the player, which is about to play it.
+  void PlayerMade(TMpvPlayer *player);
+
 private:
   void StartDeclaredObject();
 
   QVBoxLayout *layout_;
   std::unique_ptr<THtmlDocument> document_;
   std::unique_ptr<TMpvPlayer> player_;
+  double startAt_ = 0;
 };
 
 } // namespace sonabox

@@ -50,3 +50,9 @@ SONABOX_FORWARD(MpvLibrary, int, mpv_render_context_render,
                 (mpv_render_context * ctx, mpv_render_param *params), (ctx, params),
                 MPV_ERROR_UNINITIALIZED)
 SONABOX_FORWARD_VOID(MpvLibrary, mpv_render_context_free, (mpv_render_context * ctx), (ctx))
+SONABOX_FORWARD(MpvLibrary, int, mpv_set_property_string,
+                (mpv_handle * ctx, const char *name, const char *data), (ctx, name, data),
+                MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD(MpvLibrary, int, mpv_command_node,
+                (mpv_handle * ctx, mpv_node *args, mpv_node *result), (ctx, args, result),
+                MPV_ERROR_UNINITIALIZED)

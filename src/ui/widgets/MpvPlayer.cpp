@@ -25,8 +25,11 @@ namespace sonabox {
 // until RenderReady.
 class TMpvVideoWindow : public QOpenGLWindow {
 public:
-  TMpvVideoWindow(mpv_handle *mpv, std::function<void()> ready)
-      : mpv_(mpv), ready_(std::move(ready)) {}
+  TMpvVideoWindow(mpv_handle *mpv, std::function<void()> ready, std::function<void()> doubleClicked)
+      : mpv_(mpv), ready_(std::move(ready)), doubleClicked_(std::move(doubleClicked)) {
+    // Keys stay with the widgets around: the video never takes the focus.
+    setFlag(Qt::WindowDoesNotAcceptFocus);
+  }
 
   ~TMpvVideoWindow() override {
     if (render_) {
@@ -65,6 +68,9 @@ protected:
     mpv_render_context_render(render_, params);
   }
 
+  // The clicks on the video are the window's, not its container's.
+  void mouseDoubleClickEvent(QMouseEvent *) override { doubleClicked_(); }
+
 private:
   static void *GetProcAddress(void *, const char *name) {
     QOpenGLContext *context = QOpenGLContext::currentContext();
@@ -85,7 +91,7 @@ private:
   }
 
   mpv_handle *mpv_;
-  std::function<void()> ready_;
+  std::function<void()> ready_, doubleClicked_;
   mpv_render_context *render_ = nullptr;
 };
 
@@ -129,7 +135,11 @@ TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
   if (nullOutput) {
     renderReady_ = true;
   } else {
-    window_ = new TMpvVideoWindow(mpv_, [this] { RenderReady(); });
+    window_ = new TMpvVideoWindow(
+        mpv_, [this] { RenderReady(); },
+        [this] {
+          QMetaObject::invokeMethod(this, &TMpvPlayer::DoubleClicked, Qt::QueuedConnection);
+        });
     // The container owns the window; the native child is not made for its
     // ancestors, which stay drawn by the main window.
     video_ = QWidget::createWindowContainer(window_, videoParent);
@@ -145,9 +155,10 @@ TMpvPlayer::~TMpvPlayer() {
   mpv_terminate_destroy(mpv_);
 }
 
-void TMpvPlayer::Play(const std::string &address) {
+void TMpvPlayer::Play(const std::string &address, double startSeconds) {
   if (!mpv_) return;
   if (video_) video_->show();
+  start_ = startSeconds;
   if (renderReady_)
     Load(address);
   else
@@ -158,13 +169,52 @@ void TMpvPlayer::Stop() {
   pending_.clear();
   if (video_) video_->hide();
   if (!mpv_) return;
+  entry_ = -1; // an end already queued belongs to no video any more
   const char *command[] = {"stop", nullptr};
   mpv_command(mpv_, command);
 }
 
+// Named arguments: the position of the per-file options among loadfile's
+// arguments differs between versions of the core, their names do not.
 void TMpvPlayer::Load(const std::string &address) {
-  const char *command[] = {"loadfile", address.c_str(), "replace", nullptr};
+  const std::string options = "start=" + std::to_string(start_);
+  const char *keys[] = {"name", "url", "flags", "options"};
+  const char *values[] = {"loadfile", address.c_str(), "replace", options.c_str()};
+  mpv_node nodes[4];
+  for (int i = 0; i < 4; ++i) {
+    nodes[i].format = MPV_FORMAT_STRING;
+    nodes[i].u.string = const_cast<char *>(values[i]);
+  }
+  mpv_node_list list{4, nodes, const_cast<char **>(keys)};
+  mpv_node command;
+  command.format = MPV_FORMAT_NODE_MAP;
+  command.u.list = &list;
+  if (mpv_command_node(mpv_, &command, nullptr) >= 0) ++loadsPending_;
+}
+
+void TMpvPlayer::SetPaused(bool paused) {
+  if (mpv_) mpv_set_property_string(mpv_, "pause", paused ? "yes" : "no");
+}
+
+void TMpvPlayer::SeekTo(double seconds) {
+  if (!mpv_) return;
+  const std::string target = std::to_string(seconds);
+  const char *command[] = {"seek", target.c_str(), "absolute", nullptr};
   mpv_command(mpv_, command);
+}
+
+void TMpvPlayer::SetVolume(int percent) {
+  if (mpv_) mpv_set_property_string(mpv_, "volume", std::to_string(percent).c_str());
+}
+
+void TMpvPlayer::SetMuted(bool muted) {
+  if (mpv_) mpv_set_property_string(mpv_, "mute", muted ? "yes" : "no");
+}
+
+// EBU R128 loudness normalisation from the core's filter chain: quiet and loud
+// videos come out at a like level.
+void TMpvPlayer::SetEvenLoudness(bool on) {
+  if (mpv_) mpv_set_property_string(mpv_, "af", on ? "lavfi=[loudnorm=I=-16:TP=-1.5]" : "");
 }
 
 void TMpvPlayer::RenderReady() {
@@ -175,18 +225,27 @@ void TMpvPlayer::RenderReady() {
 
 QWidget *TMpvPlayer::VideoWidget() const { return video_; }
 
-std::string TMpvPlayer::Path() const {
+std::string TMpvPlayer::Path() const { return Property("path"); }
+
+std::string TMpvPlayer::Property(const char *name) const {
   if (!mpv_) return {};
-  char *path = mpv_get_property_string(mpv_, "path");
-  if (!path) return {};
-  std::string result(path);
-  mpv_free(path);
+  char *text = mpv_get_property_string(mpv_, name);
+  if (!text) return {};
+  std::string result(text);
+  mpv_free(text);
   return result;
 }
 
 std::optional<double> TMpvPlayer::TimePosition() const {
   double seconds = 0;
   if (!mpv_ || mpv_get_property(mpv_, "time-pos", MPV_FORMAT_DOUBLE, &seconds) < 0)
+    return std::nullopt;
+  return seconds;
+}
+
+std::optional<double> TMpvPlayer::Duration() const {
+  double seconds = 0;
+  if (!mpv_ || mpv_get_property(mpv_, "duration", MPV_FORMAT_DOUBLE, &seconds) < 0)
     return std::nullopt;
   return seconds;
 }
@@ -198,25 +257,43 @@ bool TMpvPlayer::Idle() const {
 }
 
 void TMpvPlayer::HandleEvents() {
-  bool started = false;
+  enum class Report { kNone, kStarted, kEnded, kFailed } report = Report::kNone;
   while (mpv_) {
     const mpv_event *event = mpv_wait_event(mpv_, 0);
     if (event->event_id == MPV_EVENT_NONE) break;
     switch (event->event_id) {
-    case MPV_EVENT_START_FILE: awaitingStart_ = true; break;
+    case MPV_EVENT_START_FILE:
+      awaitingStart_ = true;
+      if (loadsPending_ > 0) --loadsPending_;
+      entry_ = static_cast<const mpv_event_start_file *>(event->data)->playlist_entry_id;
+      break;
     case MPV_EVENT_PLAYBACK_RESTART:
-      if (awaitingStart_) started = true;
+      if (awaitingStart_) report = Report::kStarted;
       awaitingStart_ = false;
       break;
-    case MPV_EVENT_END_FILE:
+    case MPV_EVENT_END_FILE: {
       // A stream that cannot be opened or decoded ends here; the player stays idle.
       awaitingStart_ = false;
+      const auto *end = static_cast<const mpv_event_end_file *>(event->data);
+      // Only the end of the file last asked for is told: a file replaced or
+      // stopped on purpose ends too.
+      if (loadsPending_ > 0 || end->playlist_entry_id != entry_) break;
+      if (end->reason == MPV_END_FILE_REASON_EOF)
+        report = Report::kEnded;
+      else if (end->reason == MPV_END_FILE_REASON_ERROR)
+        report = Report::kFailed;
       break;
+    }
     default: break;
     }
   }
-  // Last, because a receiver may delete the player.
-  if (started) emit PlaybackStarted();
+  // Last, because a receiver may delete the player or load another video.
+  switch (report) {
+  case Report::kStarted: emit PlaybackStarted(); break;
+  case Report::kEnded: emit PlaybackEnded(); break;
+  case Report::kFailed: emit PlaybackFailed(); break;
+  case Report::kNone: break;
+  }
 }
 
 } // namespace sonabox

@@ -329,22 +329,125 @@ TEST_F(PlaySequencerTest, PreviousPlaysTheVideoBeforeTheCurrentOne) {
   }
 }
 
-TEST_F(PlaySequencerTest, RestartIfRunning) {
+// The player reports the end of the video (or that it could not play it) in
+// each phase: the phases still to come run through at once, each with its
+// line, to the next video.
+TEST_F(PlaySequencerTest, TheEndOfAVideoGoesOnToTheNextAtOnce) {
+  const struct {
+    const char *name;
+    int ticks; // after "Restart - 3 p"
+    Lines lines;
+  } cases[] = {
+      {"in the lead-in", 1, {"Lead In - 60", "Lead Out - 5", "Lead Out - 0", "Next - 5 q"}},
+      {"while it plays", 3 + 20, {"Lead Out - 5", "Lead Out - 0", "Next - 5 q"}},
+      {"in the lead-out", 3 + 60 + 2, {"Lead Out - 0", "Next - 5 q"}},
+      {"when the next is due", 3 + 60 + 5, {"Next - 5 q"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
+    sequencer.PlayRow(1);
+    Tick(c.ticks);
+    log.clear();
+    shown.clear();
+    sequencer.VideoEnded();
+    Lines expected;
+    for (const std::string &line : c.lines) expected.push_back(std::to_string(ticks) + ": " + line);
+    EXPECT_EQ(log, expected);
+    EXPECT_EQ(shown, Lines{"q"});
+    EXPECT_EQ(sequencer.PreviousVideo().Url, "p");
+    EXPECT_EQ(sequencer.PlayPhase(), 0);
+    EXPECT_EQ(sequencer.TickCount(), 0);
+    EXPECT_TRUE(sequencer.Running());
+    sequencer.Stop();
+    log.clear();
+    sequencer.VideoEnded(); // a late report after Stop
+    EXPECT_TRUE(log.empty());
+    EXPECT_FALSE(sequencer.Running());
+  }
+}
+
+TEST_F(PlaySequencerTest, TheEndOfTheLastVideoOfAnEmptiedPlayListStops) {
   OpenPlayList({{"P", "p", 60}});
-  sequencer.RestartIfRunning(); // nothing plays: nothing happens
-  EXPECT_TRUE(log.empty());
+  sequencer.PlayRow(1);
+  table.Close();
+  sequencer.VideoEnded();
+  EXPECT_EQ(log,
+            (Lines{"0: Restart - 3 p", "0: Lead In - 60", "0: Lead Out - 5", "0: Lead Out - 0"}));
+  EXPECT_EQ(stopped, 1);
   EXPECT_FALSE(sequencer.Running());
+}
+
+TEST_F(PlaySequencerTest, TheCountDownFollowsThePlayer) {
+  OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
+  sequencer.FollowPlayer(0, 42); // nothing plays
+  EXPECT_TRUE(log.empty());
+
+  // The first frame ends the lead-in; the player's length replaces the stored one.
+  sequencer.PlayRow(1);
+  Tick(1);
+  sequencer.FollowPlayer(0, 42);
+  EXPECT_EQ(log, (Lines{"0: Restart - 3 p", "1: Lead In - 60"}));
+  EXPECT_EQ(sequencer.PlayPhase(), 4);
+  EXPECT_EQ(sequencer.CountDownLength(), 42);
+  EXPECT_EQ(sequencer.TickCount(), 0);
+
+  // A seek moves the count-down; past the end, one second is left.
+  sequencer.FollowPlayer(30, 42);
+  EXPECT_EQ(sequencer.TickCount(), 30);
+  Tick(1);
+  EXPECT_EQ(countDowns[ticks], 11);
+  sequencer.FollowPlayer(500, 42);
+  Tick(1);
+  EXPECT_EQ(log.back(), std::to_string(ticks) + ": Lead Out - 5");
+
+  // With no length from the player the stored one counts; in the lead-out a
+  // report changes nothing.
+  sequencer.FollowPlayer(3, 0);
+  EXPECT_EQ(sequencer.PlayPhase(), 1);
+  EXPECT_EQ(sequencer.TickCount(), 0);
+  sequencer.PlayRow(2);
+  sequencer.FollowPlayer(3, 0);
+  EXPECT_EQ(sequencer.CountDownLength(), 60);
+  EXPECT_EQ(sequencer.TickCount(), 3);
+}
+
+// A player that reports nothing at all: the count-down alone moves playback
+// on, lead-in, stored length and lead-out, as it always did.
+TEST_F(PlaySequencerTest, WithoutReportsTheCountDownMovesOn) {
+  OpenPlayList({{"P", "p", 2}, {"Q", "q", 2}});
+  sequencer.PlayRow(1);
+  Tick(3 + 2 + 5 + 1);
+  EXPECT_EQ(log, (Lines{"0: Restart - 3 p", "3: Lead In - 2", "5: Lead Out - 5", "10: Lead Out - 0",
+                        "11: Next - 5 q"}));
+}
+
+TEST_F(PlaySequencerTest, PauseHoldsTheCountDown) {
+  OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
+  sequencer.SetPaused(true); // nothing plays
+  EXPECT_FALSE(sequencer.Paused());
 
   sequencer.PlayRow(1);
   Tick(3 + 10);
-  log.clear();
-  sequencer.RestartIfRunning();
-  EXPECT_EQ(log, Lines{"13: Restart - 3 p"});
-  EXPECT_EQ(shown, (Lines{"p", "p"}));
-  EXPECT_EQ(sequencer.PlayPhase(), 0);
-  EXPECT_EQ(sequencer.CountDownLength(), 3);
-  EXPECT_EQ(sequencer.TickCount(), 0);
-  EXPECT_TRUE(sequencer.Running());
+  sequencer.SetPaused(true);
+  EXPECT_TRUE(sequencer.Paused());
+  EXPECT_TRUE(sequencer.Running()); // playback goes on, held
+  EXPECT_FALSE(sequencer.Timer().isActive());
+  EXPECT_EQ(sequencer.TickCount(), 10);
+  sequencer.SetPaused(false);
+  EXPECT_TRUE(sequencer.Timer().isActive());
+  Tick(1);
+  EXPECT_EQ(countDowns[ticks], 49);
+
+  // Another video, or Stop, ends the pause.
+  sequencer.SetPaused(true);
+  sequencer.Next();
+  EXPECT_FALSE(sequencer.Paused());
+  EXPECT_TRUE(sequencer.Timer().isActive());
+  sequencer.SetPaused(true);
+  sequencer.Stop();
+  EXPECT_FALSE(sequencer.Paused());
+  EXPECT_FALSE(sequencer.Running());
 }
 
 // How the playlist can be gone: closed (deleted), emptied, or filtered down to

@@ -1,5 +1,7 @@
-// The Play page with its sequencer and the expanded video window, driven tick by tick: the
-// tests call tShuffleTimer themselves instead of waiting for real seconds.
+// The Play page with its sequencer and the expanded video window. SequencerTest drives it
+// tick by tick (the tests call tShuffleTimer themselves instead of waiting for real
+// seconds) with a player that never reports anything: the count-down alone moves
+// playback on. PlayerTest plays real clips through the real player.
 #include "core/playback/PlaySequencer.h"
 #include "core/playback/PlayerDocument.h"
 #include "core/playback/VideoDetails.h"
@@ -15,18 +17,32 @@
 #include "ui/play/PlayPage.h"
 #include "ui/widgets/DataTableModel.h"
 #include "ui/widgets/HtmlView.h"
+#include "ui/widgets/MpvPlayer.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
+#include <QCheckBox>
 #include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSlider>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -44,12 +60,33 @@ struct Row {
 
 std::string Text(const QString &text) { return text.toStdString(); }
 
+// A listening socket on 127.0.0.1 that nobody accepts from: the kernel completes
+// the player's connection, and its request is never answered.
+struct SilentHost {
+  SilentHost() {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+      return;
+    port = ntohs(address.sin_port);
+  }
+  ~SilentHost() {
+    if (fd >= 0) close(fd);
+  }
+  int fd = -1, port = 0;
+};
+
 class SequencerTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    // The player pages name the local server, which answers 404: nothing plays
-    // and nothing leaves this machine.
-    StoreWriteString("VideoWebHost", server.Host());
+    // The player pages name a local server that takes the connection and never
+    // answers: the player says nothing, and nothing leaves this machine.
+    ASSERT_GT(silent.port, 0);
+    StoreWriteString("VideoWebHost", "127.0.0.1:" + std::to_string(silent.port));
     const TSettings settings; // makes the data folders
     store = std::make_unique<TPlayListManager>(settings.DataPath(), settings.PlayListPath());
     page = std::make_unique<TPlayPage>(*store, nullptr);
@@ -95,7 +132,7 @@ protected:
   std::string PageFor(const std::string &id) const { return PlayerPage(id) + "\r\n"; }
 
   test::TestFolders folders;
-  test::ClipServer server;
+  SilentHost silent;
   std::unique_ptr<TPlayListManager> store;
   std::unique_ptr<TPlayPage> page;
   std::vector<std::string> log;
@@ -306,7 +343,7 @@ TEST_F(SequencerTest, ExpandWhileNothingPlaysThenPlay) {
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), "");
 }
 
-TEST_F(SequencerTest, ExpandDuringPlaybackRestartsThereOnce) {
+TEST_F(SequencerTest, ExpandDuringPlaybackGoesOnThere) {
   OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
   page->show();
   page->sgPlayListDblClickCell(1, 0);
@@ -316,7 +353,9 @@ TEST_F(SequencerTest, ExpandDuringPlaybackRestartsThereOnce) {
   emit page->lbExpand->linkActivated("expand");
   TdExpandedVideo *expanded = page->dExpandedVideo;
   ASSERT_NE(expanded, nullptr);
-  EXPECT_EQ(Log(), std::vector<std::string>{"Restart - 3 p"});
+  EXPECT_EQ(Log(), std::vector<std::string>{}); // no restart: the count-down goes on
+  EXPECT_EQ(page->Sequencer->PlayPhase(), 4);
+  EXPECT_EQ(page->Sequencer->TickCount(), 10);
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), PageFor("p"));
   EXPECT_EQ(Text(expanded->windowTitle()), "Now Playing: P");
   EXPECT_EQ(Page(*page->wbPlayer), "");
@@ -324,8 +363,8 @@ TEST_F(SequencerTest, ExpandDuringPlaybackRestartsThereOnce) {
   Tick(2);
   emit page->lbExpand->linkActivated("expand"); // only brings it to the front
   EXPECT_EQ(page->dExpandedVideo, expanded);
-  EXPECT_EQ(Log(), std::vector<std::string>{"Restart - 3 p"});
-  EXPECT_EQ(page->Sequencer->TickCount(), 2);
+  EXPECT_EQ(Log(), std::vector<std::string>{});
+  EXPECT_EQ(page->Sequencer->TickCount(), 12);
 }
 
 TEST_F(SequencerTest, ClosingTheExpandedWindowResumesInTheSmallView) {
@@ -352,6 +391,243 @@ TEST_F(SequencerTest, ClosingTheExpandedWindowResumesInTheSmallView) {
   ASSERT_NE(page->dExpandedVideo, nullptr);
   page->dExpandedVideo->close();
   EXPECT_EQ(Page(*page->wbPlayer), "");
+}
+
+// ------------------------------------------------------------- real player
+
+// The page with real clips from a local server, played by the real player,
+// whose reports move playback on.
+class PlayerTest : public SequencerTest {
+protected:
+  static void SetUpTestSuite() {
+    clipFolder_ = new QTemporaryDir;
+    clip_ = test::MakeClip(clipFolder_->path().toStdString() + "/", 4);
+  }
+  static void TearDownTestSuite() { delete clipFolder_; }
+
+  void SetUp() override {
+    SequencerTest::SetUp();
+    ASSERT_FALSE(clip_.empty()) << "ffmpeg could not make the test clip";
+    StoreWriteString("VideoWebHost", clips.Host());
+    for (const char *id : {"a", "b"}) clips.Serve(std::string("/v/") + id + "&autoplay=1", clip_);
+    page->show();
+  }
+
+  bool Until(const std::function<bool()> &done, int seconds = 20) {
+    return test::ProcessEventsUntil(done, std::chrono::seconds(seconds));
+  }
+  // Lets events run for a while.
+  void Wait(int milliseconds) { QTest::qWait(milliseconds); }
+  bool PlayingAt(double seconds) {
+    return Until([&] { return page->Position() >= seconds; });
+  }
+
+  static inline QTemporaryDir *clipFolder_ = nullptr;
+  static inline std::string clip_;
+  test::ClipServer clips;
+};
+
+TEST_F(PlayerTest, TheEndOfAVideoStartsTheNextAtOnce) {
+  OpenPlayList({{"A", "a", 60}, {"B", "b", 60}});
+  page->sgPlayListDblClickCell(1, 0);
+  // The stored lengths would hold A for more than a minute; the clip lasts 4 s.
+  ASSERT_TRUE(Until([&] { return TopLogLine() == "Next - 5 b"; })) << TopLogLine();
+  EXPECT_EQ(Log(), (std::vector<std::string>{"Next - 5 b", "Lead Out - 0", "Lead Out - 5",
+                                             "Lead In - 60", "Restart - 3 a"}));
+  EXPECT_EQ(Page(*page->wbPlayer), PageFor("b"));
+  EXPECT_EQ(Text(page->lbNowPlayingTitle->text()), "Now playing: B");
+  // The first frame of B ends its lead-in; the player's length replaces the stored one.
+  ASSERT_TRUE(Until([&] { return TopLogLine() == "Lead In - 60"; }));
+  EXPECT_EQ(page->Sequencer->CountDownLength(), 4);
+}
+
+TEST_F(PlayerTest, AVideoThatCannotBePlayedIsNamedAndSkipped) {
+  OpenPlayList({{"Gone <i>missing</i>", "gone", 60}, {"A", "a", 60}});
+  page->sgPlayListDblClickCell(1, 0); // the server has no such video: 404
+  ASSERT_TRUE(Until([&] { return TopLogLine() == "Next - 5 a"; })) << TopLogLine();
+  EXPECT_EQ(Text(page->lbNowPlayingTitle->text()),
+            "Could not play Gone <i>missing</i>. Now playing: A");
+  EXPECT_TRUE(PlayingAt(0.5));
+  EXPECT_TRUE(page->Sequencer->Running());
+}
+
+TEST_F(PlayerTest, WhenEveryVideoFailsPlaybackStops) {
+  const struct {
+    const char *name;
+    std::string host;
+  } cases[] = {
+      {"missing videos", clips.Host()},
+      {"a server that is down", "127.0.0.1:1"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    StoreWriteString("VideoWebHost", c.host);
+    OpenPlayList({{"X", "x", 60}, {"Y", "y", 60}, {"Z", "z", 60}});
+    page->aControlsNextExecute();
+    ASSERT_TRUE(Until([&] { return !page->Sequencer->Running(); }));
+    const std::string line = Text(page->lbNowPlayingTitle->text());
+    EXPECT_TRUE(line.starts_with("Could not play ") &&
+                line.ends_with(", nor any other video of this playlist"))
+        << line;
+    EXPECT_EQ(Page(*page->wbPlayer), "");
+  }
+}
+
+TEST_F(PlayerTest, PauseHoldsTheVideoAndTheCountDown) {
+  OpenPlayList({{"A", "a", 60}, {"B", "b", 60}});
+  page->sgPlayListDblClickCell(1, 0);
+  ASSERT_TRUE(PlayingAt(0.3));
+  page->PlayPause();
+  EXPECT_TRUE(page->Paused());
+  EXPECT_TRUE(page->btnPause->isChecked());
+  EXPECT_EQ(Text(page->btnPause->text()), "Resume");
+  Wait(300); // the pause reaches the player
+  const double position = page->Position();
+  const int ticks = page->Sequencer->TickCount();
+  Wait(1500);
+  EXPECT_NEAR(page->Position(), position, 0.05);
+  EXPECT_EQ(page->Sequencer->TickCount(), ticks);
+  EXPECT_TRUE(page->aControlsStop->isEnabled()) << "paused is still playing";
+
+  page->PlayPause();
+  EXPECT_FALSE(page->Paused());
+  EXPECT_TRUE(PlayingAt(position + 0.3));
+
+  // Next plays the next video, not paused.
+  page->PlayPause();
+  page->aControlsNextExecute();
+  EXPECT_FALSE(page->Paused());
+  EXPECT_FALSE(page->btnPause->isChecked());
+  EXPECT_TRUE(Until([&] { return page->Position() > 0.3; }));
+}
+
+TEST_F(PlayerTest, SeekMovesThePlayerAndTheCountDown) {
+  OpenPlayList({{"A", "a", 60}, {"B", "b", 60}});
+  page->sgPlayListDblClickCell(1, 0);
+  ASSERT_TRUE(PlayingAt(0.2));
+  page->PlayPause(); // a still position to measure from
+  page->SetPosition(2.5);
+  ASSERT_TRUE(Until([&] { return std::abs(page->Position() - 2.5) < 0.2; })) << page->Position();
+  EXPECT_EQ(page->Sequencer->TickCount(), 2);
+  page->SeekBy(-5); // not before the start
+  ASSERT_TRUE(Until([&] { return page->Position() < 0.2; })) << page->Position();
+  EXPECT_EQ(page->Sequencer->TickCount(), 0);
+  Wait(300);
+  EXPECT_EQ(page->tbPosition->maximum(), 4);
+  EXPECT_EQ(Text(page->lbRemaining->text()), "-0:04");
+}
+
+TEST_F(PlayerTest, ExpandingAndClosingGoOnWhereTheVideoWas) {
+  OpenPlayList({{"A", "a", 60}, {"B", "b", 60}});
+  page->sgPlayListDblClickCell(1, 0);
+  ASSERT_TRUE(PlayingAt(1.0));
+  log.clear();
+  emit page->lbExpand->linkActivated("expand");
+  TdExpandedVideo *expanded = page->dExpandedVideo;
+  ASSERT_NE(expanded, nullptr);
+  ASSERT_NE(expanded->wbExpandedVideo->Player(), nullptr);
+  ASSERT_TRUE(
+      Until([&] { return expanded->wbExpandedVideo->Player()->TimePosition().has_value(); }));
+  EXPECT_GE(page->Position(), 0.9);
+  const double moved = page->Position();
+
+  expanded->close();
+  ASSERT_TRUE(Until([&] { return page->wbPlayer->Player()->TimePosition().has_value(); }));
+  EXPECT_GE(page->Position(), moved);
+  for (const std::string &line : Log()) EXPECT_FALSE(line.starts_with("Restart")) << line;
+}
+
+TEST_F(PlayerTest, TheSoundIsRememberedAndReachesEveryPlayer) {
+  EXPECT_EQ(page->Volume(), 100);
+  EXPECT_FALSE(page->Muted());
+  EXPECT_FALSE(page->EvenLoudness());
+  page->tbVolume->setValue(40); // as a drag does
+  page->btnMute->click();
+  page->cbEvenLoudness->click();
+  EXPECT_EQ(page->Volume(), 40);
+  EXPECT_TRUE(page->Muted());
+  EXPECT_TRUE(page->EvenLoudness());
+  EXPECT_EQ(StoreReadInt(store_key::kVolume), 40);
+  EXPECT_EQ(StoreReadInt(store_key::kMuted), 1);
+  EXPECT_EQ(StoreReadInt(store_key::kEvenLoudness), 1);
+  page->SetVolume(150);
+  EXPECT_EQ(page->Volume(), 100);
+  page->SetVolume(40);
+
+  // A new page (the next start) takes them, and so does its player.
+  page.reset();
+  TPlayPage again(*store, nullptr);
+  EXPECT_EQ(again.tbVolume->value(), 40);
+  EXPECT_TRUE(again.btnMute->isChecked());
+  EXPECT_TRUE(again.cbEvenLoudness->isChecked());
+  TDataTable &table = *again.cdsPlayList;
+  table.DefineColumns(PlayListColumns());
+  table.CreateEmpty();
+  TVideo video;
+  video.Title = "A";
+  video.Url = "a";
+  video.DurationSeconds = 60;
+  video.Duration = "1:00";
+  table.Insert();
+  StoreVideoInRow(video, table);
+  table.Post();
+  again.sgPlayListDblClickCell(1, 0);
+  ASSERT_TRUE(Until([&] { return again.Position() > 0.2; }));
+  TMpvPlayer &player = *again.wbPlayer->Player();
+  EXPECT_EQ(player.Property("volume"), "40.000000");
+  EXPECT_EQ(player.Property("mute"), "yes");
+  EXPECT_NE(player.Property("af").find("loudnorm"), std::string::npos) << player.Property("af");
+}
+
+TEST_F(PlayerTest, KeysActButLeaveTypingAlone) {
+  OpenPlayList({{"A", "a", 60}, {"B", "b", 60}});
+  page->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(page.get()));
+  page->sgPlayListDblClickCell(1, 0);
+  ASSERT_TRUE(PlayingAt(0.2));
+
+  // The search field types what it is given.
+  page->edSearch->setFocus();
+  QTest::keyClicks(page->edSearch, "m n");
+  QTest::keyClick(page->edSearch, Qt::Key_Left);
+  EXPECT_EQ(Text(page->edSearch->text()), "m n");
+  EXPECT_FALSE(page->Paused());
+  EXPECT_FALSE(page->Muted());
+  EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "a");
+  page->edSearch->clear();
+
+  // Elsewhere on the page the keys are the player's; the grid keeps its arrows.
+  page->sgPlayList->setFocus();
+  QTest::keyClick(page->sgPlayList, Qt::Key_Space);
+  EXPECT_TRUE(page->Paused());
+  QTest::keyClick(page->sgPlayList, Qt::Key_Space);
+  EXPECT_FALSE(page->Paused());
+  QTest::keyClick(page->sgPlayList, Qt::Key_M);
+  EXPECT_TRUE(page->Muted());
+  QTest::keyClick(page->sgPlayList, Qt::Key_Down);
+  EXPECT_EQ(page->Volume(), 100) << "the grid's arrow";
+  EXPECT_EQ(page->sgPlayList->currentIndex().row(), 1);
+  QTest::keyClick(page->sgPlayList, Qt::Key_Return); // plays the row
+  EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "b");
+  EXPECT_EQ(TopLogLine(), "Restart - 3 b");
+  QTest::keyClick(page->sgPlayList, Qt::Key_N);
+  EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "a");
+  QTest::keyClick(page->sgPlayList, Qt::Key_P);
+  EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "b");
+  page->btnMute->setFocus();
+  QTest::keyClick(page->btnMute, Qt::Key_Down);
+  EXPECT_EQ(page->Volume(), 95);
+
+  // F opens the expanded window full screen; Escape there leaves full screen.
+  QTest::keyClick(page->sgPlayList, Qt::Key_F);
+  ASSERT_NE(page->dExpandedVideo, nullptr);
+  EXPECT_TRUE(page->dExpandedVideo->isFullScreen());
+  QTest::keyClick(page->dExpandedVideo, Qt::Key_Escape);
+  EXPECT_FALSE(page->dExpandedVideo->isFullScreen());
+  QTest::keyClick(page->dExpandedVideo, Qt::Key_F11);
+  EXPECT_TRUE(page->dExpandedVideo->isFullScreen());
+  QTest::mouseDClick(page->dExpandedVideo, Qt::LeftButton);
+  EXPECT_FALSE(page->dExpandedVideo->isFullScreen());
 }
 
 } // namespace
