@@ -6,12 +6,15 @@ window of a good size for the 1280 x 900 screen, not the designer's 769 x 556.
 A playlist is chosen and the program closed; the second start opens at the
 same place with that playlist ready. Then the desktop, a client on the
 session bus, presses Next through org.mpris.MediaPlayer2.sonabox and reads the
-title of the video that plays, which the window shows too; Stop stops it. The
+title of the video that plays, which the window shows too; pauses it, moves
+it while paused (SetPosition, Seek) and plays on; sets the volume, which the
+page's volume control shows; Stop stops it. The
 program must end with status 0 each time.
 """
 import os
 import sys
 import tempfile
+import time
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -40,6 +43,16 @@ class Desktop:
         from gi.repository import Gio
         self.bus.call_sync(NAME, PATH, PLAYER, method, None, None, Gio.DBusCallFlags.NONE, 5000,
                            None)
+
+    def call(self, method, signature, *args):
+        from gi.repository import GLib
+        self.bus.call_sync(NAME, PATH, PLAYER, method, GLib.Variant(signature, args), None, 0,
+                           5000, None)
+
+    def set(self, prop, value):
+        from gi.repository import GLib
+        self.bus.call_sync(NAME, PATH, "org.freedesktop.DBus.Properties", "Set",
+                           GLib.Variant("(ssv)", (PLAYER, prop, value)), None, 0, 5000, None)
 
     def get(self, prop):
         from gi.repository import GLib
@@ -103,6 +116,35 @@ def main():
             journey.fail("the desktop reads %r while the window shows %r" % (title, shown))
         if desktop.get("PlaybackStatus") != "Playing":
             journey.fail("the desktop does not hear that a video plays")
+
+        # Paused, the video holds still; the desktop moves it while paused.
+        journey.wait_for("the player to know the video's length", lambda: desktop.get("CanSeek"))
+        desktop.press("Pause")
+        journey.wait_for("the pause", lambda: desktop.get("PlaybackStatus") == "Paused")
+        held = desktop.get("Position")
+        time.sleep(0.6)
+        if desktop.get("Position") != held:
+            journey.fail("the position moves while paused")
+        track = desktop.get("Metadata").get("mpris:trackid")
+        desktop.call("SetPosition", "(ox)", track, 2000000)
+        journey.wait_for("the position set to 2 s",
+                         lambda: abs(desktop.get("Position") - 2000000) < 300000)
+        desktop.call("Seek", "(x)", 1000000)
+        journey.wait_for("the position moved on by 1 s",
+                         lambda: abs(desktop.get("Position") - 3000000) < 300000)
+        desktop.press("Play")
+        journey.wait_for("playing again", lambda: desktop.get("PlaybackStatus") == "Playing")
+        journey.wait_for("the video to move on", lambda: desktop.get("Position") != 3000000 and
+                         abs(desktop.get("Position") - 3000000) > 100000)
+
+        # The volume the desktop sets is the one the page shows.
+        from gi.repository import GLib
+        desktop.set("Volume", GLib.Variant("d", 0.3))
+        slider = journey.wait_for("the volume control", lambda: journey.find(
+            window, pyatspi.ROLE_SLIDER, "Volume"))
+        journey.wait_for("the page's volume at 30", lambda: (
+            slider.clearCache() or slider.queryValue().currentValue == 30))
+
         desktop.press("Stop")
         journey.wait_for("playback to stop", lambda: desktop.get("PlaybackStatus") == "Stopped")
         if program.close_and_wait() != 0:

@@ -3,6 +3,7 @@
 #include "core/playback/PlaySequencer.h"
 #include "core/playback/VideoDetails.h"
 #include "ui/play/PlayPage.h"
+#include "ui/widgets/Guarded.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,6 +12,8 @@
 #include <QWidget>
 
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace sonabox {
 
@@ -23,7 +26,7 @@ constexpr qlonglong kMicroseconds = 1000000;
 TMediaControls::TMediaControls(TPlayPage &page, QWidget &window)
     : QObject(&window), page_(page), window_(window) {
   new TMprisRootAdaptor(*this);
-  new TMprisPlayerAdaptor(*this);
+  auto *player = new TMprisPlayerAdaptor(*this);
   publish_.setSingleShot(true);
   publish_.setInterval(0);
   connect(&publish_, &QTimer::timeout, this, &TMediaControls::PublishChanges);
@@ -31,6 +34,11 @@ TMediaControls::TMediaControls(TPlayPage &page, QWidget &window)
   TPlaySequencer *sequencer = page_.Sequencer.get();
   connect(sequencer, &TPlaySequencer::ShowVideo, this, soon);
   connect(sequencer, &TPlaySequencer::Stopped, this, soon);
+  connect(&page_, &TPlayPage::StateChanged, this, soon);
+  connect(&page_, &TPlayPage::VideoChanged, this, soon);
+  connect(&page_, &TPlayPage::VolumeChanged, this, soon);
+  connect(&page_, &TPlayPage::Seeked, player,
+          [player](double seconds) { emit player->Seeked(qRound64(seconds * kMicroseconds)); });
   // What can be done follows the page's enable rules.
   for (QAction *action :
        {page_.aControlsPrev, page_.aControlsPlay, page_.aControlsStop, page_.aControlsNext})
@@ -94,24 +102,43 @@ void TMediaControls::Previous() {
 }
 
 void TMediaControls::Play() {
-  // Play on the page starts the current video again; here it only starts.
-  if (Accepting() && !page_.Sequencer->Running()) page_.aControlsPlay->trigger();
+  if (!page_.Playing()) PlayPause();
 }
 
-void TMediaControls::Pause() {}
+void TMediaControls::Pause() {
+  if (page_.Playing()) PlayPause();
+}
 
-void TMediaControls::PlayPause() { Play(); }
+void TMediaControls::PlayPause() {
+  // Stopped: as the page's Play (which also says whether there is anything
+  // to play); else pause or resume.
+  if (!Accepting()) return;
+  if (!page_.Sequencer->Running())
+    page_.aControlsPlay->trigger();
+  else
+    RunGuarded(&window_, [this] { page_.PlayPause(); });
+}
 
 void TMediaControls::Stop() {
   if (Accepting()) page_.aControlsStop->trigger();
 }
 
-void TMediaControls::Seek(qlonglong) {}
+void TMediaControls::Seek(qlonglong offset) {
+  if (Accepting() && CanSeek())
+    RunGuarded(&window_, [&] { page_.SeekBy(double(offset) / kMicroseconds); });
+}
 
-void TMediaControls::SetPosition(const QDBusObjectPath &, qlonglong) {}
+void TMediaControls::SetPosition(const QDBusObjectPath &trackId, qlonglong position) {
+  // A position for a video that no longer plays, or outside this one, is ignored.
+  if (!Accepting() || !CanSeek() || trackId != TrackId(page_.Sequencer->CurrentVideo().Url) ||
+      position < 0 || double(position) / kMicroseconds > page_.Duration())
+    return;
+  RunGuarded(&window_, [&] { page_.SetPosition(double(position) / kMicroseconds); });
+}
 
 QString TMediaControls::PlaybackStatus() const {
-  return page_.Sequencer->Running() ? "Playing" : "Stopped";
+  if (page_.Paused()) return "Paused";
+  return page_.Playing() ? "Playing" : "Stopped";
 }
 
 QDBusObjectPath TMediaControls::TrackId(const std::string &videoId) {
@@ -126,18 +153,22 @@ QVariantMap TMediaControls::Metadata() const {
   QVariantMap metadata;
   metadata.insert("mpris:trackid", QVariant::fromValue(TrackId(video.Url)));
   metadata.insert("xesam:title", QString::fromStdString(video.Title));
-  if (video.DurationSeconds > 0)
-    metadata.insert("mpris:length", qlonglong(video.DurationSeconds) * kMicroseconds);
+  // The player's length once it knows it, else the playlist's.
+  const double seconds = page_.Duration() > 0 ? page_.Duration() : video.DurationSeconds;
+  if (seconds > 0) metadata.insert("mpris:length", qRound64(seconds * kMicroseconds));
   if (!video.Thumbnail.empty())
     metadata.insert("mpris:artUrl", QString::fromStdString(video.Thumbnail));
   return metadata;
 }
 
-double TMediaControls::Volume() const { return 1.0; }
+double TMediaControls::Volume() const { return page_.Volume() / 100.0; }
 
-void TMediaControls::SetVolume(double) {}
+void TMediaControls::SetVolume(double volume) {
+  if (Accepting() && volume == volume) // not NaN
+    page_.SetVolume(qRound(std::clamp(volume, 0.0, 1.0) * 100));
+}
 
-qlonglong TMediaControls::Position() const { return 0; }
+qlonglong TMediaControls::Position() const { return qRound64(page_.Position() * kMicroseconds); }
 
 bool TMediaControls::CanGoNext() const { return page_.aControlsNext->isEnabled(); }
 
@@ -145,9 +176,9 @@ bool TMediaControls::CanGoPrevious() const { return page_.aControlsPrev->isEnabl
 
 bool TMediaControls::CanPlay() const { return page_.aControlsPlay->isEnabled(); }
 
-bool TMediaControls::CanPause() const { return false; }
+bool TMediaControls::CanPause() const { return page_.Sequencer->Running(); }
 
-bool TMediaControls::CanSeek() const { return false; }
+bool TMediaControls::CanSeek() const { return page_.Sequencer->Running() && page_.Duration() > 0; }
 
 // ---------------------------------------------------------------- changes
 

@@ -4,12 +4,12 @@
 // that media keys, the desktop's media panel and remote controls drive the
 // Play page.
 //
-// Every control goes through what the page's own controls do (its actions),
-// so a call that the page would refuse (Next with no playlist open, Stop while
-// nothing plays) does nothing; while a dialog waits for an answer the calls do
-// nothing at all. The properties are read from the page when asked for, and
-// each change that the desktop shows (status, the video's metadata, what can
-// be done) is sent as org.freedesktop.DBus.Properties.PropertiesChanged.
+// Every control goes through what the page's own controls do (its actions,
+// its pause, seek and volume), so a call that the page would refuse (Next with
+// no playlist open, Stop while nothing plays, a seek with nothing loaded) does
+// nothing; while a dialog waits for an answer the calls do nothing at all. The properties are read
+// from the page when asked for, and each change that the desktop shows (status, the video's
+// metadata, what can be done) is sent as org.freedesktop.DBus.Properties.PropertiesChanged.
 //
 // Without a session bus nothing is registered and the program works as ever.
 // When another program already holds the name, this one takes

@@ -12,7 +12,6 @@
 #include "support/LocalHttpServer.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
-#include "support/UnusedPort.h"
 #include "ui/app/MainWindow.h"
 #include "ui/app/MediaControls.h"
 #include "ui/play/PlayPage.h"
@@ -32,6 +31,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,13 +164,34 @@ bool Said(const std::string &line) {
   return std::find(said.begin(), said.end(), line) != said.end();
 }
 
+// A listening socket on 127.0.0.1 that nobody accepts from: the player's
+// connection is made and its request never answered, so it neither plays nor
+// fails, and playback moves only when the test moves it.
+struct SilentHost {
+  SilentHost() {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+      return;
+    port = ntohs(address.sin_port);
+  }
+  ~SilentHost() {
+    if (fd >= 0) close(fd);
+  }
+  int fd = -1, port = 0;
+};
+
 class DesktopBusTest : public ::testing::Test {
 protected:
   void SetUp() override {
     said.clear();
     previousHandler = qInstallMessageHandler(Keep);
-    // Player pages name a port where nothing listens: nothing plays.
-    StoreWriteString(store_key::kVideoWebHost, "127.0.0.1:" + std::to_string(test::UnusedPort()));
+    ASSERT_GT(silent.port, 0);
+    StoreWriteString(store_key::kVideoWebHost, "127.0.0.1:" + std::to_string(silent.port));
     Settings = new TSettings();
   }
   void TearDown() override {
@@ -196,6 +219,7 @@ protected:
 
   test::TestFolders folders;
   test::ModalWatcher boxes;
+  SilentHost silent;
   std::unique_ptr<TfMain> window;
   QString service;
   BusClient client;
@@ -280,6 +304,47 @@ TEST_F(DesktopBusTest, TheDesktopDrivesThePlayPage) {
   Press(kPlayerInterface, "PlayPause");
   EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Playing");
   EXPECT_EQ(Playing(), first) << "starting again plays the video that was stopped";
+
+  // Pause and resume: the page's own pause, which holds the count-down.
+  Press(kPlayerInterface, "Pause");
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Paused");
+  EXPECT_TRUE(window->pPlay->Paused());
+  Press(kPlayerInterface, "Pause");
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Paused");
+  Press(kPlayerInterface, "PlayPause");
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Playing");
+  Press(kPlayerInterface, "PlayPause");
+  Press(kPlayerInterface, "Play");
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Playing");
+  EXPECT_EQ(Playing(), first) << "resumed, not another video";
+  ASSERT_TRUE(test::ProcessEventsUntil([&] {
+    return listener.view.value("PlaybackStatus").toString() == "Playing" &&
+           listener.view.value("CanPause").toBool();
+  }));
+
+  // Nothing is loaded in this test, so there is nothing to seek in: both
+  // calls are ignored.
+  EXPECT_FALSE(client.Get(service, kPlayerInterface, "CanSeek").toBool());
+  client.Call(service, kPlayerInterface, "Seek", {qlonglong(5000000)});
+  client.Call(
+      service, kPlayerInterface, "SetPosition",
+      {QVariant::fromValue(TMediaControls::TrackId(window->pPlay->Sequencer->CurrentVideo().Url)),
+       qlonglong(5000000)});
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "Position").toLongLong(), 0);
+
+  // The volume: the desktop sets it (0 to 1), the page shows and keeps it
+  // (0 to 100), and the desktop hears it.
+  for (const auto &[asked, percent] : std::vector<std::pair<double, int>>{
+           {0.5, 50}, {0.333, 33}, {1.7, 100}, {-0.2, 0}, {1.0, 100}}) {
+    client.Call(service, "org.freedesktop.DBus.Properties", "Set",
+                {kPlayerInterface, "Volume", QVariant::fromValue(QDBusVariant(asked))});
+    EXPECT_EQ(window->pPlay->Volume(), percent) << asked;
+    EXPECT_DOUBLE_EQ(client.Get(service, kPlayerInterface, "Volume").toDouble(), percent / 100.0);
+  }
+  window->pPlay->SetVolume(40);
+  ASSERT_TRUE(test::ProcessEventsUntil([&] {
+    return listener.view.value("Volume").toDouble() == 0.4;
+  })) << "a change on the page reaches the desktop";
 
   // Quit closes the window through its usual steps.
   Press("org.mpris.MediaPlayer2", "Quit");
