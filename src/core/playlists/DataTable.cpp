@@ -393,6 +393,85 @@ void TDataTable::Delete() {
   FireChange();
 }
 
+bool TDataTable::Undelete(int rowNumber) {
+  TState &state = ActiveState();
+  EndPending();
+  TDatasetContent &data = state.Data;
+  if (rowNumber < 1 || static_cast<std::size_t>(rowNumber) > data.RowCount()) return false;
+  const auto row = static_cast<std::size_t>(rowNumber) - 1;
+  if (!(data.RowStates[row] & kRowDeleted)) return false;
+  for (const TState::TIndex &index : state.Indexes) {
+    if (!index.Unique) continue;
+    const auto column = static_cast<std::size_t>(index.Column);
+    const TValue key = state.Value(row, column);
+    for (std::size_t other = 0; other < data.RowCount(); ++other)
+      if (!(data.RowStates[other] & kRowDeleted) &&
+          CompareValues(data.Columns[column].Def.Type, state.Value(other, column), key) == 0)
+        Fail(KeyViolation(key.value_or(""), index.Name));
+  }
+  data.RowStates[row] &= ~kRowDeleted;
+  // The last deletion of this row leaves the log; a row is deleted once, so
+  // that is the entry of this deletion.
+  for (std::size_t entry = data.ChangeLog.size() / 3; entry-- > 0;) {
+    const auto at = data.ChangeLog.begin() + static_cast<std::ptrdiff_t>(entry * 3);
+    if (at[0] == static_cast<std::uint32_t>(rowNumber) && at[2] == kRowDeleted) {
+      data.ChangeLog.erase(at, at + 3);
+      break;
+    }
+  }
+  RebuildView(state, false);
+  const auto found =
+      std::find(state.View.begin(), state.View.end(), static_cast<std::uint32_t>(row));
+  if (found != state.View.end())
+    state.Cursor = static_cast<std::size_t>(found - state.View.begin());
+  FireChange();
+  return true;
+}
+
+void TDataTable::MoveRow(int recNo, int to) {
+  TState &state = ActiveState();
+  EndPending();
+  if (state.CurrentIndex >= 0) Fail("Rows cannot be moved while an index sets their order");
+  const auto count = static_cast<int>(state.View.size());
+  if (recNo < 1 || recNo > count || to < 1 || to > count)
+    Fail("Cannot move row " + std::to_string(recNo) + " to " + std::to_string(to) + " of " +
+         std::to_string(count));
+  if (recNo == to) {
+    state.Cursor = static_cast<std::size_t>(to) - 1;
+    state.AtEof = false;
+    return;
+  }
+  // The visible rows hold their places among the stored rows (the view is in
+  // row-number order) and share them out again in their new order.
+  std::vector<std::uint32_t> order = state.View;
+  const std::uint32_t moved = order[static_cast<std::size_t>(recNo) - 1];
+  order.erase(order.begin() + (recNo - 1));
+  order.insert(order.begin() + (to - 1), moved);
+  TDatasetContent &data = state.Data;
+  std::vector<std::uint32_t> place(data.RowCount()); // old place -> new place
+  for (std::size_t row = 0; row < place.size(); ++row) place[row] = static_cast<std::uint32_t>(row);
+  for (std::size_t k = 0; k < order.size(); ++k) place[order[k]] = state.View[k];
+
+  std::vector<std::uint32_t> states(data.RowCount());
+  std::vector<TCellRef> cells(data.Cells.size());
+  const std::size_t columns = data.Columns.size();
+  for (std::size_t row = 0; row < place.size(); ++row) {
+    states[place[row]] = data.RowStates[row];
+    std::copy_n(data.Cells.begin() + static_cast<std::ptrdiff_t>(row * columns), columns,
+                cells.begin() + static_cast<std::ptrdiff_t>(place[row] * columns));
+  }
+  data.RowStates = std::move(states);
+  data.Cells = std::move(cells);
+  for (std::size_t entry = 0; entry + 2 < data.ChangeLog.size(); entry += 3)
+    for (std::size_t field : {entry, entry + 1}) {
+      const std::uint32_t number = data.ChangeLog[field];
+      if (number >= 1 && number <= place.size()) data.ChangeLog[field] = place[number - 1] + 1;
+    }
+  state.Cursor = static_cast<std::size_t>(to) - 1;
+  state.AtEof = false;
+  FireChange();
+}
+
 // ---------------------------------------------------------------------------
 // Navigation
 
@@ -427,6 +506,11 @@ void TDataTable::SetRecNo(int recNo) {
   if (recNo < 1 || static_cast<std::size_t>(recNo) > state.View.size()) return;
   state.Cursor = static_cast<std::size_t>(recNo) - 1;
   state.AtEof = false;
+}
+
+int TDataTable::RowNumber(int recNo) const {
+  if (!state_ || recNo < 1 || static_cast<std::size_t>(recNo) > state_->View.size()) return 0;
+  return static_cast<int>(state_->View[static_cast<std::size_t>(recNo) - 1]) + 1;
 }
 
 TField TDataTable::FieldByName(const std::string &name) {

@@ -91,6 +91,20 @@ public:
   void Cancel(); // drops the pending row
   bool Inserting() const;
   void Delete(); // deletes the current visible row; the next visible row becomes current
+  // Takes a deleted row back, as if it had never been deleted: its deleted
+  // mark goes and so does the log entry of its deletion. `rowNumber` is the
+  // row's place among the stored rows (RowNumber). False, with nothing
+  // changed, when that row is not deleted; a row whose value a unique index
+  // now finds in another row fails with the key violation.
+  bool Undelete(int rowNumber);
+  // Moves the recNo-th visible row to the place `to` among the visible rows
+  // and makes it current. The stored rows take the new order (the file is
+  // written in it); rows hidden by the filter and deleted rows keep their
+  // places. The change log names rows by their place among the stored rows,
+  // so each entry is renumbered with its row and still names the row it was
+  // written for, in the order the changes happened. Rows keep their order
+  // only while no index is current: then the move fails.
+  void MoveRow(int recNo, int to);
 
   // Navigation over visible rows, in the order of the current index.
   void First();
@@ -99,6 +113,10 @@ public:
   int RecordCount() const;
   int RecNo() const; // 1-based position of the current row among the visible rows; 0 when none
   void SetRecNo(int recNo); // moves to the recNo-th visible row
+  // The place among the stored rows (1, 2, ..., deleted rows counted) of the
+  // recNo-th visible row; 0 when there is no such row. Deleting a row does
+  // not change any row's place.
+  int RowNumber(int recNo) const;
 
   TField FieldByName(const std::string &name);
 

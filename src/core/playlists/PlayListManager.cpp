@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -24,7 +26,9 @@ namespace sonabox {
 namespace {
 
 const char kIndexFile[] = "playlists.xml";
+const char kTrashFolder[] = "trash/";
 const int kNameWidth = 70; // the index's "Name" column
+const auto kTrashKept = std::chrono::hours(24 * 7);
 
 std::string LocalTime(const char *format) {
   const std::time_t now = std::time(nullptr);
@@ -106,6 +110,19 @@ void RemoveStaleTemporaries(const std::string &folder, const std::string &target
   }
 }
 
+// Removes the playlist files that were put into the trash more than a week
+// ago: regular files only.
+void EmptyOldTrash(const std::string &folder) {
+  std::error_code error;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (!it->is_regular_file(ignored) || it->is_symlink(ignored)) continue;
+    const auto written = fs::last_write_time(it->path(), ignored);
+    if (!ignored && now - written > kTrashKept) fs::remove(it->path(), ignored);
+  }
+}
+
 } // namespace
 
 std::vector<TFieldDef> PlayListColumns() {
@@ -126,11 +143,12 @@ std::string NewPlayListFileName(const std::string &clockText,
 }
 
 TPlayListManager::TPlayListManager(const std::string &dataPath, const std::string &playListPath)
-    : playListFolder_(playListPath) {
+    : playListFolder_(playListPath), trashFolder_(dataPath + kTrashFolder) {
   CheckFolder("data folder", dataPath);
   CheckFolder("playlists folder", playListPath);
   RemoveStaleTemporaries(dataPath, kIndexFile);
   RemoveStaleTemporaries(playListPath, {});
+  EmptyOldTrash(trashFolder_);
   indexTable_.SetFileName(dataPath + kIndexFile);
   if (!PathTaken(indexTable_.FileName())) {
     indexTable_.DefineColumns({{"id", TFieldType::AutoInc, 0},
@@ -215,14 +233,16 @@ bool TPlayListManager::OpenPlayList(TDataTable &table, const std::string &name) 
   return true;
 }
 
-void TPlayListManager::DeletePlayList(const std::string &name) {
+TPlayListManager::TDeleted TPlayListManager::DeletePlayList(const std::string &name) {
   UseNameIndex();
-  std::string fileName;
+  TDeleted deleted;
   if (indexTable_.FindKey(name)) {
+    deleted.Name = indexTable_.FieldByName("Name").AsString();
+    deleted.RowNumber = indexTable_.RowNumber(indexTable_.RecNo());
     try {
-      fileName = indexTable_.FieldByName("FileName").AsString();
+      deleted.FileName = indexTable_.FieldByName("FileName").AsString();
     } catch (const EDataTableError &) {
-      // an index without file names: there is no file to remove
+      // an index without file names: there is no file to keep
     }
     indexTable_.Delete();
   }
@@ -234,8 +254,64 @@ void TPlayListManager::DeletePlayList(const std::string &name) {
   }
   // Only now that the saved index no longer names it: a crash before this
   // line leaves a file that nothing names, never a name without its file.
-  std::error_code ignored; // a file already gone or locked does not keep the row
-  if (IsPlainFileName(fileName)) fs::remove(playListFolder_ + fileName, ignored);
+  if (IsPlainFileName(deleted.FileName)) {
+    std::error_code ignored; // a file already gone or locked does not keep the row
+    fs::create_directories(trashFolder_, ignored);
+    const std::string trashed = trashFolder_ + deleted.FileName;
+    fs::rename(playListFolder_ + deleted.FileName, trashed, ignored);
+    // The week in the trash counts from now.
+    if (!ignored) fs::last_write_time(trashed, fs::file_time_type::clock::now(), ignored);
+  }
+  return deleted;
+}
+
+void TPlayListManager::RestorePlayList(const TDeleted &deleted) {
+  const std::string cannot = "The playlist \"" + deleted.Name + "\" cannot be restored: ";
+  if (HasPlayList(deleted.Name)) throw EPlayListExists(deleted.Name);
+  if (deleted.RowNumber < 1 || !IsPlainFileName(deleted.FileName))
+    throw EDataTableError(cannot + "it was not deleted.");
+  const std::string trashed = trashFolder_ + deleted.FileName;
+  const std::string path = playListFolder_ + deleted.FileName;
+  if (!PathTaken(trashed)) throw EDataTableError(cannot + "its file is no longer in the trash.");
+  if (PathTaken(path)) throw EDataTableError(cannot + "another file stands in its place.");
+  // The file before the index row, so that the index never names a file
+  // that is not there.
+  std::error_code error;
+  fs::rename(trashed, path, error);
+  if (error) throw EDataTableError(cannot + error.message() + ".");
+  try {
+    if (!indexTable_.Undelete(deleted.RowNumber))
+      throw EDataTableError(cannot + "it was not deleted.");
+    SaveIndex();
+  } catch (...) {
+    std::error_code ignored;
+    fs::rename(path, trashed, ignored);
+    LoadIndex();
+    throw;
+  }
+}
+
+std::string TPlayListManager::RenamePlayList(const std::string &name, const std::string &newName) {
+  const std::string kept = TrimPlayListName(newName);
+  if (kept.empty()) throw EDataTableError("A playlist needs a name.");
+  if (!HasPlayList(name)) throw ENoPlayList(name);
+  const std::string oldName = indexTable_.FieldByName("Name").AsString();
+  if (kept == oldName) return kept;
+  if (HasPlayList(kept)) throw EPlayListExists(kept);
+  HasPlayList(oldName); // back on the renamed row
+  const std::string fileName = indexTable_.FieldByName("FileName").AsString();
+  try {
+    indexTable_.Delete();
+    indexTable_.Insert();
+    indexTable_.FieldByName("Name").SetAsString(kept);
+    indexTable_.FieldByName("FileName").SetAsString(fileName);
+    indexTable_.Post();
+    SaveIndex();
+  } catch (...) {
+    LoadIndex(); // the index goes back to what its file holds
+    throw;
+  }
+  return kept;
 }
 
 void TPlayListManager::UseNameIndex() {
@@ -294,6 +370,24 @@ EPlayListExists::EPlayListExists(const std::string &name)
 
 std::string TrimPlayListName(const std::string &name) {
   return TrimControl(Utf8Cut(TrimControl(name), kNameWidth));
+}
+
+std::vector<bool> VideosAlreadyIn(TPlayListManager &store, const std::string &name,
+                                  const std::vector<TVideo> &videos) {
+  std::vector<bool> already(videos.size(), false);
+  TDataTable playList;
+  if (!store.OpenPlayList(playList, name)) return already;
+  std::set<std::string> held;
+  for (int row = 1; row <= playList.RecordCount(); ++row)
+    held.insert(playList.DisplayText(row, "Url"));
+  // An identifier as the playlist's "Url" column keeps it.
+  const int width = PlayListColumns().back().Width;
+  for (std::size_t i = 0; i < videos.size(); ++i) {
+    std::string url = Utf8Cut(videos[i].Url, static_cast<std::size_t>(width));
+    while (!url.empty() && url.back() == ' ') url.pop_back();
+    already[i] = !held.insert(url).second;
+  }
+  return already;
 }
 
 std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name, bool create,

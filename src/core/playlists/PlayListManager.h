@@ -45,12 +45,38 @@ public:
   // and the file; the table stays closed.
   bool OpenPlayList(TDataTable &table, const std::string &name);
 
+  // What RestorePlayList needs to bring a deleted playlist back.
+  struct TDeleted {
+    std::string Name;
+    std::string FileName; // in the trash folder while the playlist is deleted
+    int RowNumber = 0;    // the index row's place among the index's stored rows; 0: none
+  };
+
   // Marks the playlist's index row deleted, saves the index, and only then
-  // removes the playlist's file, so that the index never names a file that is
-  // gone; a file already missing or unreadable does not stop the deletion.
-  // The index is saved even when no playlist has that name. When the index
-  // cannot be saved, the store and its files stay as they were.
-  void DeletePlayList(const std::string &name);
+  // moves the playlist's file into the trash folder (data folder + "trash/"),
+  // so that the index never names a file that is gone; a file already missing
+  // or that cannot be moved does not stop the deletion. The index is saved
+  // even when no playlist has that name (the result then has no row). When
+  // the index cannot be saved, the store and its files stay as they were.
+  TDeleted DeletePlayList(const std::string &name);
+
+  // Brings a playlist deleted by DeletePlayList back under its name, with its
+  // file, its id and its videos: the file returns from the trash, then the
+  // index row's deletion is taken back and the index saved. Fails, with
+  // nothing changed, with EPlayListExists when another playlist has the name
+  // by now, and with a message naming the playlist when its file is no longer
+  // in the trash or the row is not a deleted one.
+  void RestorePlayList(const TDeleted &deleted);
+
+  // Gives the playlist a new name, under the rules of new names (trimmed as
+  // TrimPlayListName keeps it, not empty, not another playlist's). The index
+  // keeps naming the same file. In the index the old row is deleted and a
+  // row with the new name added, so the file's change log holds only
+  // insertions and deletions and the old row's id is never given again.
+  // Returns the name as kept; a new name equal to the old one changes
+  // nothing. ENoPlayList when no playlist has the old name. When the index
+  // cannot be saved it stays as it was.
+  std::string RenamePlayList(const std::string &name, const std::string &newName);
 
   // Whether a playlist has that name (compared as OpenPlayList does); cheap
   // enough for an enable rule.
@@ -65,6 +91,9 @@ public:
 
   TDataTable &IndexTable() { return indexTable_; }
   const std::string &PlayListFolder() const { return playListFolder_; }
+  // Deleted playlists' files, kept for a week (older ones are removed when a
+  // store is created).
+  const std::string &TrashFolder() const { return trashFolder_; }
 
 private:
   std::string NewFileName();
@@ -76,6 +105,7 @@ private:
 
   TDataTable indexTable_;
   std::string playListFolder_;
+  std::string trashFolder_;
   std::vector<std::string> names_;
 };
 
@@ -122,6 +152,12 @@ std::string TrimPlayListName(const std::string &name);
 // creating or saving fails; a failed creation leaves no playlist behind.
 std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name, bool create,
                                 const std::vector<TVideo> &videos);
+
+// For each video, whether the playlist `name` already holds its identifier
+// ("Url", among its visible rows) or a video before it in the list has it.
+// All false when no playlist has that name.
+std::vector<bool> VideosAlreadyIn(TPlayListManager &store, const std::string &name,
+                                  const std::vector<TVideo> &videos);
 
 // The eight columns of a playlist table, in their order.
 std::vector<TFieldDef> PlayListColumns();

@@ -422,3 +422,51 @@ TEST(DataTable, ChangeHandlerAndDisplayText) {
   EXPECT_EQ(table.RecNo(), 1); // reading did not move the cursor
   EXPECT_EQ(table.FieldByName("Title").AsString(), "B");
 }
+
+TEST(DataTable, MovingARowUnderAFilterLeavesTheHiddenRowsInPlace) {
+  TDataTable table;
+  CreateTable(table, PlayListColumns());
+  for (std::string title : {"Keep 1", "Drop", "Keep 2", "Keep 3"}) AddTitle(table, &title);
+  table.SetFilter("Title LIKE 'Keep%'");
+  table.SetFiltered(true);
+  table.MoveRow(3, 1);
+  EXPECT_EQ(Column(table, "Title"), (std::vector<std::string>{"Keep 3", "Keep 1", "Keep 2"}));
+  table.SetRecNo(2);
+  table.MoveRow(2, 2); // to its own place: nothing moves, the row becomes current
+  EXPECT_EQ(table.FieldByName("Title").AsString(), "Keep 1");
+  table.SetFiltered(false);
+  EXPECT_EQ(Column(table, "Title"),
+            (std::vector<std::string>{"Keep 3", "Drop", "Keep 1", "Keep 2"}));
+}
+
+TEST(DataTable, MoveAndUndeleteRefusals) {
+  TDataTable table;
+  CreateTable(table, IndexColumns());
+  table.AddIndex("nameidx", "Name", true);
+  AddName(table, "a");
+  AddName(table, "b");
+  // The moved row becomes current.
+  table.MoveRow(2, 1);
+  EXPECT_EQ(table.FieldByName("Name").AsString(), "b");
+  EXPECT_EQ(table.RowNumber(1), 1);
+  EXPECT_NE(ErrorOf([&] { table.MoveRow(1, 3); }), "");
+  EXPECT_NE(ErrorOf([&] { table.MoveRow(0, 1); }), "");
+  table.SetIndexName("nameidx"); // an index sets the order: rows cannot be moved
+  EXPECT_NE(ErrorOf([&] { table.MoveRow(1, 2); }), "");
+  EXPECT_EQ(Column(table, "Name"), (std::vector<std::string>{"a", "b"}));
+
+  // Only a deleted row can be taken back, and not while its name is in use.
+  ASSERT_TRUE(table.FindKey("a"));
+  const int row = table.RowNumber(table.RecNo());
+  EXPECT_FALSE(table.Undelete(row));
+  EXPECT_FALSE(table.Undelete(9));
+  table.Delete();
+  AddName(table, "a");
+  EXPECT_EQ(ErrorOf([&] { table.Undelete(row); }).rfind("Key violation", 0), 0u);
+  ASSERT_TRUE(table.FindKey("a"));
+  table.Delete();
+  EXPECT_TRUE(table.Undelete(row));
+  EXPECT_EQ(table.FieldByName("Name").AsString(), "a");
+  EXPECT_EQ(table.FieldByName("id").AsInteger(), 1); // the row itself, not the newer "a"
+  EXPECT_EQ(table.RecordCount(), 2);
+}

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 using namespace sonabox;
 using namespace sonabox::test;
@@ -385,4 +386,100 @@ TEST_F(DatasetXmlTest, SavingReplacesTheFileWhole) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"dir", "p.xml"}));
+}
+
+namespace {
+
+// What a reader of the format can rely on in a change log: every number
+// names a stored row; a row marked inserted has exactly one insertion entry
+// and no other has one; a row marked deleted has exactly one deletion entry,
+// after its insertion when it has one, and no other has one.
+std::string LogProblem(const std::string &document) {
+  TDatasetContent content;
+  std::string error;
+  if (!ReadDatasetXml(document, content, error)) return error;
+  const auto &log = content.ChangeLog;
+  if (log.size() % 3 != 0) return "the log is not made of triples";
+  std::vector<int> insertedAt(content.RowCount(), -1), deletedAt(content.RowCount(), -1);
+  for (std::size_t entry = 0; entry < log.size(); entry += 3) {
+    if (log[entry] < 1 || log[entry] > content.RowCount() || log[entry + 1] != 0)
+      return "entry " + std::to_string(entry / 3) + " names no row";
+    auto &at = (log[entry + 2] == kRowInserted ? insertedAt : deletedAt)[log[entry] - 1];
+    if (at >= 0) return "row " + std::to_string(log[entry]) + " is logged twice";
+    at = static_cast<int>(entry);
+  }
+  for (std::size_t row = 0; row < content.RowCount(); ++row) {
+    const std::uint32_t state = content.RowStates[row];
+    if (bool(state & kRowInserted) != (insertedAt[row] >= 0) ||
+        bool(state & kRowDeleted) != (deletedAt[row] >= 0) ||
+        (insertedAt[row] >= 0 && deletedAt[row] >= 0 && deletedAt[row] < insertedAt[row]))
+      return "row " + std::to_string(row + 1) + " does not agree with the log";
+  }
+  return "";
+}
+
+} // namespace
+
+// A moved row is written at its new place and every entry of the change log
+// is renumbered with its row, in the order the changes happened.
+TEST_F(DatasetXmlTest, MovedRowsAreWrittenInTheirNewOrderAndTheLogFollowsThem) {
+  TDataTable table;
+  CreateTable(table, PlayListColumns());
+  for (std::string title : {"A", "B", "C", "D"}) AddTitle(table, &title);
+  table.SetRecNo(2);
+  table.Delete();      // B stays stored, deleted, at place 2
+  table.MoveRow(3, 1); // D to the top: D, A, C over the places 1, 3 and 4
+  EXPECT_EQ(Column(table, "Title"), (std::vector<std::string>{"D", "A", "C"}));
+  const std::string written = Save(table);
+  EXPECT_EQ(written, PlayListDocument("<PARAMS CHANGE_LOG=\"3 0 4 2 0 4 4 0 4 1 0 4 2 0 2\"/>",
+                                      "<ROW RowState=\"4\" Title=\"D\" Url=\"u\"/>"
+                                      "<ROW RowState=\"6\" Title=\"B\" Url=\"u\"/>"
+                                      "<ROW RowState=\"4\" Title=\"A\" Url=\"u\"/>"
+                                      "<ROW RowState=\"4\" Title=\"C\" Url=\"u\"/>"));
+  EXPECT_EQ(LogProblem(written), "");
+
+  // Read back: the same order, and the same bytes written again.
+  TDataTable again;
+  again.LoadFromFile(Path("t.xml"));
+  EXPECT_EQ(Column(again, "Title"), (std::vector<std::string>{"D", "A", "C"}));
+  EXPECT_EQ(Save(again, "t2.xml"), written);
+}
+
+TEST_F(DatasetXmlTest, TheLogStaysValidThroughMovesDeletionsAndUndeletions) {
+  const struct {
+    const char *name;
+    std::function<void(TDataTable &)> change;
+    std::vector<std::string> shown;
+  } steps[] = {
+      {"the last row to the top",
+       [](TDataTable &t) { t.MoveRow(5, 1); },
+       {"E", "A", "B", "C", "D"}},
+      {"a deletion", [](TDataTable &t) { t.SetRecNo(3), t.Delete(); }, {"E", "A", "C", "D"}},
+      {"the top row to the bottom", [](TDataTable &t) { t.MoveRow(1, 4); }, {"A", "C", "D", "E"}},
+      {"a row added",
+       [](TDataTable &t) {
+         std::string f = "F";
+         AddTitle(t, &f);
+       },
+       {"A", "C", "D", "E", "F"}},
+      {"one place down", [](TDataTable &t) { t.MoveRow(2, 3); }, {"A", "D", "C", "E", "F"}},
+      // B was deleted at place 3, which moves never give to another row.
+      {"the deletion taken back",
+       [](TDataTable &t) { EXPECT_TRUE(t.Undelete(3)); },
+       {"A", "D", "B", "C", "E", "F"}},
+  };
+  TDataTable table;
+  CreateTable(table, PlayListColumns());
+  for (std::string title : {"A", "B", "C", "D", "E"}) AddTitle(table, &title);
+  for (const auto &step : steps) {
+    SCOPED_TRACE(step.name);
+    step.change(table);
+    EXPECT_EQ(Column(table, "Title"), step.shown);
+    const std::string written = Save(table);
+    EXPECT_EQ(LogProblem(written), "");
+    TDataTable again;
+    again.LoadFromFile(Path("t.xml"));
+    EXPECT_EQ(Column(again, "Title"), step.shown);
+    EXPECT_EQ(Save(again, "t2.xml"), written);
+  }
 }

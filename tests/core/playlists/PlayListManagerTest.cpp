@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -427,10 +428,12 @@ TEST_F(PlayListStore, ASaveThatFailsLeavesTheStoreAndItsFilesAsTheyWere) {
     EXPECT_NE(ErrorOf([&] { store.CreatePlayList(table, "New"); }), "");
     EXPECT_FALSE(table.Active());
     EXPECT_NE(ErrorOf([&] { store.DeletePlayList(names[0]); }), "");
+    EXPECT_NE(ErrorOf([&] { store.RenamePlayList(names[1], "Renamed"); }), "");
   }
   EXPECT_EQ(Snapshot(), before);
   EXPECT_EQ(store.PlayListNames(), names);
   EXPECT_FALSE(store.HasPlayList("New"));
+  EXPECT_FALSE(store.HasPlayList("Renamed"));
   TDataTable table;
   EXPECT_TRUE(store.OpenPlayList(table, names[0]));
   // With room again, both work, and the failed creation took no id.
@@ -504,4 +507,140 @@ TEST_F(PlayListStore, AFolderThatCannotBeWrittenIsNotTakenForADamagedIndex) {
     EXPECT_EQ(Snapshot(), before) << c.blocked;
     fs::remove(c.blocked);
   }
+}
+
+TEST_F(PlayListStore, RenameKeepsTheFileUnderTheRulesOfNewNames) {
+  TPlayListManager store(Data(), PlayLists());
+  TDataTable table;
+  store.CreatePlayList(table, "Rock");
+  table.Insert();
+  table.FieldByName("Title").SetAsString("Stone");
+  table.Post();
+  table.SaveToFile();
+  Create(store, "Jazz");
+  const std::string file = fs::path(table.FileName()).filename().string();
+
+  EXPECT_EQ(store.RenamePlayList("Rock", "  Road Trip\t"), "Road Trip");
+  EXPECT_EQ(store.PlayListNames(), (std::vector<std::string>{"Jazz", "Road Trip"}));
+  TDataTable renamed;
+  ASSERT_TRUE(store.OpenPlayList(renamed, "Road Trip"));
+  EXPECT_EQ(renamed.FileName(), PlayLists() + file);
+  EXPECT_EQ(Column(renamed, "Title"), std::vector<std::string>{"Stone"});
+  // In the index: the old row deleted, a new row (the next id) for the same file.
+  EXPECT_NE(IndexBytes().find("CHANGE_LOG=\"1 0 4 2 0 4 1 0 2 3 0 4\" AUTOINCVALUE=\"4\""),
+            std::string::npos);
+  EXPECT_NE(IndexBytes().find("<ROW RowState=\"4\" id=\"3\" Name=\"Road Trip\" FileName=\"" + file +
+                              "\"/>"),
+            std::string::npos);
+  EXPECT_EQ(PlayListFiles().size(), 2u);
+
+  // A case change is a new name; the same name changes nothing.
+  EXPECT_EQ(store.RenamePlayList("Road Trip", "road trip"), "road trip");
+  const std::string index = IndexBytes();
+  EXPECT_EQ(store.RenamePlayList("road trip", "road trip "), "road trip");
+  EXPECT_EQ(IndexBytes(), index);
+
+  const auto before = Snapshot();
+  const struct {
+    const char *from, *to, *error;
+  } refused[] = {
+      {"road trip", " \t", "A playlist needs a name."},
+      {"road trip", " Jazz", "A playlist named \"Jazz\" already exists."},
+      {"Nowhere", "Somewhere", "No playlist is named \"Nowhere\""},
+  };
+  for (const auto &r : refused) {
+    EXPECT_EQ(ErrorOf([&] { store.RenamePlayList(r.from, r.to); }), r.error) << r.to;
+  }
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(store.PlayListNames(), (std::vector<std::string>{"Jazz", "road trip"}));
+}
+
+TEST_F(PlayListStore, ADeletedPlaylistGoesToTheTrashAndComesBack) {
+  TPlayListManager store(Data(), PlayLists());
+  Create(store, "Pop");
+  TDataTable table;
+  store.CreatePlayList(table, "Rock");
+  table.Insert();
+  table.FieldByName("Title").SetAsString("Stone");
+  table.Post();
+  table.SaveToFile();
+  const std::string file = fs::path(table.FileName()).filename().string();
+  const std::string bytes = ReadFileBytes(table.FileName());
+  const std::string indexBefore = IndexBytes();
+
+  const TPlayListManager::TDeleted deleted = store.DeletePlayList("Rock");
+  EXPECT_EQ(deleted.Name, "Rock");
+  EXPECT_EQ(deleted.FileName, file);
+  EXPECT_EQ(deleted.RowNumber, 2);
+  EXPECT_FALSE(fs::exists(PlayLists() + file));
+  EXPECT_EQ(ReadFileBytes(store.TrashFolder() + file), bytes);
+  EXPECT_EQ(store.TrashFolder(), Data() + "trash/");
+
+  // Back: the same index bytes as before the deletion, the file in its place.
+  store.RestorePlayList(deleted);
+  EXPECT_EQ(IndexBytes(), indexBefore);
+  EXPECT_EQ(ReadFileBytes(PlayLists() + file), bytes);
+  EXPECT_FALSE(fs::exists(store.TrashFolder() + file));
+  TDataTable back;
+  ASSERT_TRUE(store.OpenPlayList(back, "Rock"));
+  EXPECT_EQ(Column(back, "Title"), std::vector<std::string>{"Stone"});
+
+  // Not back while another playlist has the name; nothing changes.
+  const auto again = store.DeletePlayList("Rock");
+  Create(store, "Rock");
+  const auto before = Snapshot();
+  EXPECT_EQ(ErrorOf([&] { store.RestorePlayList(again); }),
+            "A playlist named \"Rock\" already exists.");
+  EXPECT_EQ(Snapshot(), before);
+  // A file gone from the trash: the playlist stays deleted.
+  const auto gone = store.DeletePlayList("Pop");
+  fs::remove(store.TrashFolder() + gone.FileName);
+  EXPECT_EQ(ErrorOf([&] { store.RestorePlayList(gone); }),
+            "The playlist \"Pop\" cannot be restored: its file is no longer in the trash.");
+  EXPECT_FALSE(store.HasPlayList("Pop"));
+}
+
+TEST_F(PlayListStore, TheTrashKeepsFilesForAWeek) {
+  fs::create_directories(Data() + "trash/");
+  const std::string old = Data() + "trash/old.xml", recent = Data() + "trash/recent.xml";
+  WriteFileBytes(old, "old");
+  WriteFileBytes(recent, "recent");
+  fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(24 * 8));
+  fs::last_write_time(recent, fs::file_time_type::clock::now() - std::chrono::hours(24 * 6));
+  TPlayListManager store(Data(), PlayLists());
+  EXPECT_FALSE(fs::exists(old));
+  EXPECT_EQ(ReadFileBytes(recent), "recent");
+}
+
+TEST_F(PlayListStore, VideosAlreadyInAPlaylist) {
+  TPlayListManager store(Data(), PlayLists());
+  auto videos = [](std::initializer_list<std::string> urls) {
+    std::vector<TVideo> list;
+    for (const std::string &url : urls) {
+      TVideo video;
+      video.Url = url;
+      list.push_back(video);
+    }
+    return list;
+  };
+  AddVideosToPlayList(store, "Mix", true, videos({"a", "b", "abcdefghijklmnopXYZ"}));
+  const struct {
+    const char *name;
+    std::vector<TVideo> videos;
+    std::vector<bool> already;
+  } cases[] = {
+      {"none held", videos({"c", "d"}), {false, false}},
+      {"held ones", videos({"b", "c", "a"}), {true, false, true}},
+      {"twice in the list", videos({"c", "c"}), {false, true}},
+      {"held as the column keeps it", videos({"abcdefghijklmnopQRS"}), {true}},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(VideosAlreadyIn(store, "Mix", c.videos), c.already) << c.name;
+  EXPECT_EQ(VideosAlreadyIn(store, "Nowhere", videos({"a"})), std::vector<bool>{false});
+  // A deleted row no longer holds its video.
+  TDataTable mix;
+  ASSERT_TRUE(store.OpenPlayList(mix, "Mix"));
+  mix.Delete();
+  mix.SaveToFile();
+  EXPECT_EQ(VideosAlreadyIn(store, "Mix", videos({"a"})), std::vector<bool>{false});
 }
