@@ -4,6 +4,7 @@
 #include "core/playlists/DataTable.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace sonabox {
 
@@ -13,7 +14,27 @@ namespace {
 // find another one: after this many draws the row last drawn is taken.
 constexpr int kMaxDraws = 100;
 
+const struct {
+  TPlayMode Mode;
+  const char *Name;
+} kPlayModes[] = {{TPlayMode::Shuffle, "Shuffle"},
+                  {TPlayMode::ShuffleAll, "Shuffle all"},
+                  {TPlayMode::InOrder, "In order"},
+                  {TPlayMode::RepeatOne, "Repeat one"}};
+
 } // namespace
+
+const char *PlayModeName(TPlayMode mode) {
+  for (const auto &m : kPlayModes)
+    if (m.Mode == mode) return m.Name;
+  return kPlayModes[0].Name;
+}
+
+TPlayMode PlayModeFromName(const std::string &name) {
+  for (const auto &m : kPlayModes)
+    if (name == m.Name) return m.Mode;
+  return TPlayMode::Shuffle;
+}
 
 TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
     : QObject(parent), playList_(playList) {
@@ -24,7 +45,13 @@ TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
 void TPlaySequencer::Next() {
   if (!HasRows()) return;
   phase_ = 2;
+  skipping_ = true;
   Advance();
+}
+
+void TPlaySequencer::SetPlayMode(TPlayMode mode) {
+  mode_ = mode;
+  played_.clear();
 }
 
 void TPlaySequencer::Play() {
@@ -153,6 +180,33 @@ void TPlaySequencer::MoveToRowOf(const std::string &url) {
 }
 
 void TPlaySequencer::PickNextRow() {
+  const bool skipped = skipping_;
+  skipping_ = false;
+  const int rows = playList_.RecordCount();
+  switch (mode_) {
+  case TPlayMode::Shuffle: PickRandomRow(); break;
+  case TPlayMode::ShuffleAll: PickUnplayedRow(); break;
+  case TPlayMode::InOrder: playList_.SetRecNo(RowOfPlayed() % rows + 1); break;
+  case TPlayMode::RepeatOne: {
+    const int row = RowOfPlayed();
+    playList_.SetRecNo(skipped ? row % rows + 1 : std::max(row, 1));
+    break;
+  }
+  }
+}
+
+// The visible row of the video just played: the table's row when it holds
+// that video (the grid stands on the row that plays), else the first row that
+// holds it; 0 when none does.
+int TPlaySequencer::RowOfPlayed() const {
+  const int current = playList_.RecNo();
+  if (current > 0 && playList_.DisplayText(current, "Url") == previous_.Url) return current;
+  for (int recNo = 1; recNo <= playList_.RecordCount(); ++recNo)
+    if (playList_.DisplayText(recNo, "Url") == previous_.Url) return recNo;
+  return 0;
+}
+
+void TPlaySequencer::PickRandomRow() {
   playList_.First();
   const int rows = playList_.RecordCount();
   if (rows <= 1) return;
@@ -160,6 +214,29 @@ void TPlaySequencer::PickNextRow() {
     playList_.SetRecNo(RandomInt(rows) + 1);
     if (playList_.FieldByName("Url").AsString() != previous_.Url) return;
   }
+}
+
+void TPlaySequencer::PickUnplayedRow() {
+  if (playList_.FileName() != playedFile_) { // another playlist: a new round
+    played_.clear();
+    playedFile_ = playList_.FileName();
+  }
+  if (!previous_.Url.empty()) played_.insert(previous_.Url);
+  const int rows = playList_.RecordCount();
+  const auto candidates = [&](const auto &wanted) {
+    std::vector<int> found;
+    for (int recNo = 1; recNo <= rows; ++recNo)
+      if (wanted(playList_.DisplayText(recNo, "Url"))) found.push_back(recNo);
+    return found;
+  };
+  std::vector<int> fresh =
+      candidates([&](const std::string &url) { return played_.count(url) == 0; });
+  if (fresh.empty()) { // every video had its turn: a new round
+    played_.clear();
+    fresh = candidates([&](const std::string &url) { return url != previous_.Url; });
+  }
+  if (fresh.empty()) fresh = candidates([](const std::string &) { return true; });
+  playList_.SetRecNo(fresh[static_cast<std::size_t>(RandomInt(static_cast<int>(fresh.size())))]);
 }
 
 } // namespace sonabox

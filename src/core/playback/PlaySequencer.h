@@ -20,7 +20,8 @@
 //   0 lead-in over-> 4, length "Lead In - <length>"
 //   4 video over  -> 1, 5 s   "Lead Out - 5"
 //   1 lead-out over-> 2, 0 s  "Lead Out - 0"
-// The draw takes a visible row whose video differs from the one just played;
+// Which row comes next is the play mode's choice (TPlayMode); in Shuffle the
+// draw takes a visible row whose video differs from the one just played;
 // after 100 draws that all find that video (every row holds it) the last one
 // drawn is taken. RowChosen comes before ShowVideo, LogLine last.
 //
@@ -37,11 +38,28 @@
 #include <QObject>
 #include <QTimer>
 
+#include <set>
 #include <string>
 
 namespace sonabox {
 
 class TDataTable;
+
+// How the next row is chosen, when a video ends or Next is pressed. Only the
+// visible rows (the title filter's) take part.
+enum class TPlayMode {
+  Shuffle,    // a random row whose video is not the one just played
+  ShuffleAll, // each video once, in random order, before any comes again; a
+              // new round does not begin with the video just played
+  InOrder,    // the row after the one just played, then from the top again
+  RepeatOne,  // the video just played again; Next goes on to the row after it
+};
+
+// The mode's name, as the Play page shows it and the settings store keeps it:
+// "Shuffle", "Shuffle all", "In order", "Repeat one".
+const char *PlayModeName(TPlayMode mode);
+// The mode of that name; Shuffle for a name that is none of them.
+TPlayMode PlayModeFromName(const std::string &name);
 
 class TPlaySequencer : public QObject {
   Q_OBJECT
@@ -76,6 +94,10 @@ public:
   // The count-down holds while paused; any step to another phase, or Stop, ends the pause.
   void SetPaused(bool paused);
 
+  // A new mode also begins a new round of Shuffle all.
+  void SetPlayMode(TPlayMode mode);
+  TPlayMode PlayMode() const { return mode_; }
+
   bool Running() const { return tShuffle_.isActive() || paused_; } // playing or paused
   bool Paused() const { return paused_; }
   const TVideoDetails &CurrentVideo() const { return current_; }
@@ -105,6 +127,9 @@ private:
   void Advance();
   bool HasRows() const; // open, with at least one visible row
   void PickNextRow();
+  void PickRandomRow();
+  void PickUnplayedRow();
+  int RowOfPlayed() const;
   void MoveToRowOf(const std::string &url);
 
   TDataTable &playList_;
@@ -112,6 +137,10 @@ private:
   TVideoDetails current_, previous_;
   int phase_ = 0, countDownLength_ = 0, tickCount_ = 0;
   bool paused_ = false;
+  TPlayMode mode_ = TPlayMode::Shuffle;
+  bool skipping_ = false;        // Next was pressed: Repeat one goes on
+  std::set<std::string> played_; // Shuffle all: the videos of this round so far
+  std::string playedFile_;       // the playlist file that round belongs to
 };
 
 } // namespace sonabox

@@ -6,8 +6,9 @@
 // ~/.config/Tarnwell/Sonabox.ini). Besides "shareName" and "shareEmail" it holds
 // "declinedBuild" (the update build the user said No to), what the main window
 // remembers (its place and size, the page and the playlist shown), the player's
-// "volume", "muted" and "evenLoudness", and values the program only reads:
-// "ProxyAddr", "ProxyPort", the service hosts and "notifyNextVideo".
+// "volume", "muted" and "evenLoudness", "playMode" (the Play page's choice of
+// the next video), and values the program only reads: "ProxyAddr", "ProxyPort",
+// the service hosts and "notifyNextVideo".
 #include <optional>
 #include <string>
 
@@ -33,6 +34,7 @@ inline constexpr char kNotifyNextVideo[] = "notifyNextVideo"; // 0: no desktop n
 inline constexpr char kVolume[] = "volume";                   // the player's volume, 0-100
 inline constexpr char kMuted[] = "muted";                     // 1 when the sound is off
 inline constexpr char kEvenLoudness[] = "evenLoudness";       // 1 when loudness is evened out
+inline constexpr char kPlayMode[] = "playMode";               // how the next video is chosen: "Shuffle", ...
 } // namespace store_key
 
 // The path of the store, resolved anew on every call so that the environment

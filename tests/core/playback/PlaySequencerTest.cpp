@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -516,3 +517,120 @@ TEST_F(PlaySequencerTest, PlaylistGoneWhilePlayingStopsAtTheNextVideo) {
 }
 
 } // namespace
+
+TEST(PlayModes, NamesRoundTrip) {
+  for (TPlayMode mode :
+       {TPlayMode::Shuffle, TPlayMode::ShuffleAll, TPlayMode::InOrder, TPlayMode::RepeatOne})
+    EXPECT_EQ(PlayModeFromName(PlayModeName(mode)), mode);
+  EXPECT_STREQ(PlayModeName(TPlayMode::ShuffleAll), "Shuffle all");
+  EXPECT_EQ(PlayModeFromName("shuffle all"), TPlayMode::Shuffle); // unknown: the default
+  EXPECT_EQ(PlayModeFromName(""), TPlayMode::Shuffle);
+}
+
+// The modes that choose without chance: the videos that follow a start, when
+// each video plays to its end ("end") or Next is pressed ("next").
+TEST_F(PlaySequencerTest, InOrderAndRepeatOne) {
+  const std::vector<Row> pqr = {{"Keep P", "p", 1}, {"Drop Q", "q", 1}, {"Keep R", "r", 1}};
+  const struct {
+    const char *name;
+    TPlayMode mode;
+    std::function<void(TPlaySequencer &, TDataTable &)> start;
+    std::vector<std::string> steps;
+    Lines played; // the video after each step
+  } cases[] = {
+      {"in order from a double-clicked row, then from the top",
+       TPlayMode::InOrder,
+       [](TPlaySequencer &s, TDataTable &) { s.PlayRow(2); },
+       {"end", "end", "next", "end"},
+       {"r", "p", "q", "r"}},
+      {"in order from Next with nothing played: the top row",
+       TPlayMode::InOrder,
+       [](TPlaySequencer &s, TDataTable &) { s.Next(); },
+       {"next"},
+       {"q"}},
+      {"in order after the row the grid moved to",
+       TPlayMode::InOrder,
+       [](TPlaySequencer &s, TDataTable &t) {
+         s.PlayRow(1);
+         t.SetRecNo(3); // another row highlighted: the video that plays decides
+       },
+       {"end"},
+       {"q"}},
+      {"in order through the filter",
+       TPlayMode::InOrder,
+       [](TPlaySequencer &s, TDataTable &t) {
+         t.SetFilter("Title LIKE 'Keep%'");
+         t.SetFiltered(true);
+         s.PlayRow(2); // R, the second row shown
+       },
+       {"end", "end"},
+       {"p", "r"}},
+      {"repeat one: the same video at its end, the next one on Next",
+       TPlayMode::RepeatOne,
+       [](TPlaySequencer &s, TDataTable &) { s.PlayRow(2); },
+       {"end", "end", "next", "end"},
+       {"q", "q", "r", "r"}},
+      {"repeat one whose row was deleted: the top row",
+       TPlayMode::RepeatOne,
+       [](TPlaySequencer &s, TDataTable &t) {
+         s.PlayRow(2);
+         t.Delete();
+       },
+       {"end"},
+       {"p"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenPlayList(pqr);
+    sequencer.SetPlayMode(c.mode);
+    c.start(sequencer, table);
+    Lines played;
+    for (const std::string &step : c.steps) {
+      if (step == "next") {
+        sequencer.Next();
+      } else {
+        const size_t before = log.size();
+        for (int i = 0;
+             i < 30 && (log.size() == before || log.back().find("Next - ") == std::string::npos);
+             ++i)
+          Tick(1);
+      }
+      played.push_back(sequencer.CurrentVideo().Url);
+      EXPECT_EQ(table.DisplayText(rowsChosen.back(), "Url"), played.back());
+    }
+    EXPECT_EQ(played, c.played);
+    sequencer.Stop();
+    table.SetFiltered(false);
+  }
+}
+
+TEST_F(PlaySequencerTest, ShuffleAllPlaysEachVideoOnceBeforeAnyRepeats) {
+  OpenPlayList({{"A", "a", 60}, {"B", "b", 60}, {"C", "c", 60}, {"D", "d", 60}});
+  sequencer.SetPlayMode(TPlayMode::ShuffleAll);
+  sequencer.PlayRow(2); // b is the first of the round
+  std::string last = "b";
+  std::set<std::string> round = {"b"};
+  std::map<std::string, int> firsts; // the first video of each new round
+  for (int pick = 0; pick < 400; ++pick) {
+    sequencer.Next();
+    const std::string now = sequencer.CurrentVideo().Url;
+    ASSERT_NE(now, last) << "pick " << pick;
+    if (round.size() == 4) {
+      round.clear();
+      ++firsts[now];
+    }
+    ASSERT_TRUE(round.insert(now).second) << now << " twice in one round, pick " << pick;
+    last = now;
+  }
+  // Rounds begin with any video but the one that ended the round before.
+  EXPECT_EQ(firsts.size(), 4u);
+
+  // A new mode, or another playlist, begins a new round.
+  sequencer.SetPlayMode(TPlayMode::ShuffleAll);
+  OpenPlayList({{"X", "x", 60}, {"Y", "y", 60}});
+  table.SetFileName("other.xml");
+  sequencer.Next();
+  sequencer.Next();
+  std::set<std::string> seen = {sequencer.PreviousVideo().Url, sequencer.CurrentVideo().Url};
+  EXPECT_EQ(seen, (std::set<std::string>{"x", "y"}));
+}
