@@ -15,13 +15,6 @@ import journey  # noqa: E402
 NAME = "Road Trip"
 
 
-def open_tab(program, name):
-    import pyatspi
-    tab = journey.wait_for("the %s tab" % name, lambda: journey.find(
-        program.window, pyatspi.ROLE_PAGE_TAB, name))
-    tab.queryAction().doAction(0)
-
-
 def type_into(program, label, text):
     """Clicks into the field named by its label and types the text key by key;
     the field must then read exactly that text."""
@@ -49,12 +42,6 @@ def ticks(program, name):
     return pyatspi.findAllDescendants(program.window, match)
 
 
-def now_playing(window):
-    import pyatspi
-    label = journey.find(window, pyatspi.ROLE_LABEL, prefix="Now playing: ")
-    return label.name if label else None
-
-
 def main():
     status = journey.enter_session(os.path.abspath(__file__), sys.argv[1:])
     if status is not None:
@@ -74,7 +61,7 @@ def main():
             program.run_cli("add", existing, stdin=page)
         program.start()
 
-        open_tab(program, "Find")
+        journey.open_tab(program, "Find")
         # The service's own categories replace the fixed list; "Any" is one.
         category = journey.wait_for("the category choice", lambda: journey.find(
             program.window, pyatspi.ROLE_COMBO_BOX, "Music"))
@@ -99,23 +86,23 @@ def main():
             box = box.parent
         journey.find(box, pyatspi.ROLE_PUSH_BUTTON, "OK").queryAction().doAction(0)
 
-        open_tab(program, "Play")
+        journey.open_tab(program, "Play")
         window = program.window
         combo = journey.wait_for("the playlist choice", lambda: journey.find(
             window, pyatspi.ROLE_COMBO_BOX, "Play List"))
         program.choose(combo, NAME)
         play = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Play Video")
         program.press(play, "Play")
-        first = journey.wait_for("the now-playing line", lambda: now_playing(window))
+        first = journey.wait_for("the now-playing line", lambda: journey.now_playing(window))
         nxt = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Next Video")
         program.press(nxt, "Next")
         second = journey.wait_for("another video after Next",
-                                  lambda: now_playing(window) not in (None, first) and
-                                  now_playing(window))
+                                  lambda: journey.now_playing(window) not in (None, first) and
+                                  journey.now_playing(window))
         previous = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Previous Video")
         program.press(previous, "Previous")
         journey.wait_for("the first video again after Previous (%r)" % first,
-                         lambda: now_playing(window) == first)
+                         lambda: journey.now_playing(window) == first)
         stop = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video")
         program.press(stop, "Stop")
         status = program.close_and_wait()

@@ -347,6 +347,20 @@ def type_text(display, text):
                           env=dict(os.environ, DISPLAY=display.name))
 
 
+def now_playing(window):
+    """The Play page's now-playing line, "Now playing: <title>", or None."""
+    import pyatspi
+    label = find(window, pyatspi.ROLE_LABEL, prefix="Now playing: ")
+    return label.name if label else None
+
+
+def open_tab(program, name):
+    """Shows a page of the main window by its tab."""
+    import pyatspi
+    tab = wait_for("the %s tab" % name, lambda: find(program.window, pyatspi.ROLE_PAGE_TAB, name))
+    tab.queryAction().doAction(0)
+
+
 def frames_change(display, box, tries=60):
     """Two grabs of the area a moment apart differ: a video plays there."""
     first = display.grab(box)

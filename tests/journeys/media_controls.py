@@ -62,9 +62,8 @@ class Desktop:
 
 
 def now_playing(window):
-    import pyatspi
-    label = journey.find(window, pyatspi.ROLE_LABEL, prefix="Now playing: ")
-    return label.name[len("Now playing: "):] if label else None
+    line = journey.now_playing(window)
+    return line[len("Now playing: "):] if line else None
 
 
 def main():

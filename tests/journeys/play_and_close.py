@@ -22,12 +22,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import journey  # noqa: E402
 
 
-def now_playing(window):
-    import pyatspi
-    label = journey.find(window, pyatspi.ROLE_LABEL, prefix="Now playing: ")
-    return label.name if label else None
-
-
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     close_while_playing = "--close-while-playing" in sys.argv
@@ -61,7 +55,7 @@ def main():
             play = journey.wait_for("the play button", lambda: journey.find(
                 window, pyatspi.ROLE_PUSH_BUTTON, "Play Video"))
             program.press(play, "Play")
-            first = journey.wait_for("the now-playing line", lambda: now_playing(window))
+            first = journey.wait_for("the now-playing line", lambda: journey.now_playing(window))
             player = journey.wait_for("the player", lambda: journey.find_named(window, "Player"))
             if not journey.frames_change(display, program.extents(player)):
                 journey.fail("round %d: the video area does not move while %r plays" %
@@ -98,7 +92,7 @@ def main():
                 nxt = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Next Video")
                 program.press(nxt, "Next")
                 journey.wait_for("another video after Next",
-                                 lambda: now_playing(window) not in (None, first))
+                                 lambda: journey.now_playing(window) not in (None, first))
                 stop = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video")
                 program.press(stop, "Stop")
             status = program.close_and_wait()

@@ -13,13 +13,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import journey  # noqa: E402
 
 
-def open_tab(program, name):
-    import pyatspi
-    tab = journey.wait_for("the %s tab" % name, lambda: journey.find(
-        program.window, pyatspi.ROLE_PAGE_TAB, name))
-    tab.queryAction().doAction(0)
-
-
 def fill(program, label, text):
     import pyatspi
     edit = journey.wait_for("the field " + label, lambda: journey.find(
@@ -51,7 +44,7 @@ def main():
         ann.run_cli("create", "Road Trip")
         ann.run_cli("add", "Road Trip", stdin=page)
         ann.start()
-        open_tab(ann, "Share")
+        journey.open_tab(ann, "Share")
         combo = journey.wait_for("the playlist to send", lambda: journey.find(
             ann.window, pyatspi.ROLE_COMBO_BOX, "Select a play list to send song from"))
         ann.choose(combo, "Road Trip")
@@ -76,7 +69,7 @@ def main():
             journey.fail("Ann's program ended with status %d" % status)
 
         bob = journey.Program(display, service, os.path.join(home, "bob")).start()
-        open_tab(bob, "Share")
+        journey.open_tab(bob, "Share")
         fill(bob, "Insert a share code", share_code)
         bob.press(next_button(bob), "Next")
         name = journey.wait_for("the save dialog", lambda: journey.find(
