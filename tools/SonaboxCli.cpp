@@ -79,7 +79,7 @@ void Add(TPlayListManager &store, const std::string &name) {
                           std::istreambuf_iterator<char>());
   const TVideos videos = ParseFeedEntries(input, VideoWebHost(), TEntryTexts::Xml).Videos;
   if (!videos.empty()) AddVideosToPlayList(store, name, false, videos);
-  std::cout << videos.size() << " videos added to \"" << name << "\"\n";
+  std::cout << VideosAddedText(videos.size(), name) << '\n';
 }
 
 void Remove(TPlayListManager &store, const std::string &name, int row) {

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Journey: a person with two playlists already chooses the category "Any"
 on the Find page, searches by typing, ticks two results with the mouse, types the name of a new playlist
-with real key presses, saves, and plays the new playlist on the Play page:
+with real key presses, saves (the ticks clear; saving a saved video again asks
+first and can skip it), and plays the new playlist on the Play page:
 Play, Next, then Previous goes back to the first video; Stop and close.
 """
 import os
@@ -86,11 +87,29 @@ def main():
             box = box.parent
         journey.find(box, pyatspi.ROLE_PUSH_BUTTON, "OK").queryAction().doAction(0)
 
+        # The ticks are cleared and the new playlist is chosen: ticking a saved
+        # video again and saving asks first, and "Skip It" adds nothing.
+        journey.wait_for("the ticks cleared", lambda: not ticks(program, "Remove"))
+        tick = ticks(program, "Add")[0]
+        journey.click(display, journey.centre(program.extents(tick)))
+        journey.wait_for("one ticked result", lambda: len(ticks(program, "Remove")) == 1)
+        journey.click(display, journey.centre(program.extents(save)))
+        skip = journey.wait_for("the question about a video already saved", lambda: journey.find(
+            program.application(), pyatspi.ROLE_PUSH_BUTTON, "Skip It"), 30)
+        skip.queryAction().doAction(0)
+        told = journey.wait_for("the message after skipping", lambda: journey.find(
+            program.application(), pyatspi.ROLE_LABEL,
+            "0 videos added to \"%s\"; 1 already in it was skipped" % NAME), 30)
+        box = told
+        while box is not None and box.getRole() not in (pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT):
+            box = box.parent
+        journey.find(box, pyatspi.ROLE_PUSH_BUTTON, "OK").queryAction().doAction(0)
+
         journey.open_tab(program, "Play")
         window = program.window
-        combo = journey.wait_for("the playlist choice", lambda: journey.find(
-            window, pyatspi.ROLE_COMBO_BOX, "Play List"))
-        program.choose(combo, NAME)
+        # The playlist saved into last is the one shown (a combo box reads as its choice).
+        journey.wait_for("the playlist %r shown" % NAME, lambda: journey.find(
+            window, pyatspi.ROLE_COMBO_BOX, NAME))
         play = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Play Video")
         program.press(play, "Play")
         first = journey.wait_for("the now-playing line", lambda: journey.now_playing(window))

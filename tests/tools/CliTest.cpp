@@ -129,6 +129,7 @@ TEST_F(Cli, AddShowAndRemove) {
   ExpectFailure({"add", "Nothing"}, "sonabox-cli: no playlist named \"Nothing\"", feed);
   ExpectFailure({"show", "Nothing"}, "sonabox-cli: no playlist named \"Nothing\"");
   ExpectFailure({"remove", "Nothing", "1"}, "sonabox-cli: no playlist named \"Nothing\"");
+  EXPECT_EQ(Run({"add", "Mix"}, Entry("ddd", "Fourth", 5)).Out, "1 video added to \"Mix\"\n");
 }
 
 TEST_F(Cli, ExportAndImport) {

@@ -406,4 +406,8 @@ std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name
   return playList.FileName();
 }
 
+std::string VideosAddedText(size_t count, const std::string &name) {
+  return std::to_string(count) + (count == 1 ? " video" : " videos") + " added to \"" + name + "\"";
+}
+
 } // namespace sonabox

@@ -153,6 +153,9 @@ std::string TrimPlayListName(const std::string &name);
 std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name, bool create,
                                 const std::vector<TVideo> &videos);
 
+// "1 video added to "Pop"", "3 videos added to "Pop"": what saving said.
+std::string VideosAddedText(size_t count, const std::string &name);
+
 // For each video, whether the playlist `name` already holds its identifier
 // ("Url", among its visible rows) or a video before it in the list has it.
 // All false when no playlist has that name.

@@ -409,17 +409,83 @@ void TFindPage::sbResultsResize() {
 
 // --------------------------------------------------------------------- save
 
+namespace {
+
+enum class TRepeats { AddAgain, Skip, Cancel };
+
+// Asks what to do with the `repeats` of the ticked videos that the playlist
+// already holds; `title` names the one when there is one.
+TRepeats AskAboutRepeats(QWidget *parent, size_t repeats, size_t ticked, const std::string &title,
+                         const std::string &name) {
+  std::string text;
+  if (repeats == 1)
+    text = "\"" + title + "\" is already in \"" + name + "\".";
+  else if (repeats == ticked)
+    text = "All " + std::to_string(ticked) + " ticked videos are already in \"" + name + "\".";
+  else
+    text = std::to_string(repeats) + " of the " + std::to_string(ticked) +
+           " ticked videos are already in \"" + name + "\".";
+  QMessageBox box(QMessageBox::Question, ProgramTitle(), QString::fromStdString(text),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+  box.setTextFormat(Qt::PlainText);
+  box.setInformativeText(repeats == 1 ? "Add it again?" : "Add them again?");
+  box.button(QMessageBox::Yes)->setText("Add Again");
+  box.button(QMessageBox::No)->setText(repeats == 1 ? "Skip It" : "Skip Them");
+  box.setDefaultButton(QMessageBox::No);
+  switch (box.exec()) {
+  case QMessageBox::Yes: return TRepeats::AddAgain;
+  case QMessageBox::No: return TRepeats::Skip;
+  default: return TRepeats::Cancel;
+  }
+}
+
+} // namespace
+
+// A ticked video that the chosen playlist already holds is added again only
+// when the user says so. After a save the ticks are cleared, so that pressing
+// Save twice does not add the same videos twice.
 void TFindPage::aSaveVideosExecute() {
-  TVideos ticked;
-  for (const TVisualResult *result : VisualResults)
-    if (result->Selected) ticked.push_back(result->Video);
+  std::vector<TVisualResult *> ticked;
+  for (TVisualResult *result : VisualResults)
+    if (result->Selected) ticked.push_back(result);
+  TVideos videos;
+  for (const TVisualResult *result : ticked) videos.push_back(result->Video);
   std::string name = cbAddPlayList->currentText().toStdString();
   const bool create = name.empty();
   if (create) name = TrimPlayListName(edPlayListName->text().toStdString());
-  const std::string fileName = AddVideosToPlayList(store_, name, create, ticked);
+  size_t skipped = 0;
+  if (!create) {
+    const std::vector<bool> already = VideosAlreadyIn(store_, name, videos);
+    const size_t repeats = std::count(already.begin(), already.end(), true);
+    if (repeats > 0) {
+      const auto first = std::find(already.begin(), already.end(), true) - already.begin();
+      switch (AskAboutRepeats(this, repeats, videos.size(), videos[first].Title, name)) {
+      case TRepeats::Cancel: return;
+      case TRepeats::Skip: {
+        TVideos fresh;
+        for (size_t i = 0; i < videos.size(); ++i)
+          if (!already[i]) fresh.push_back(videos[i]);
+        videos = std::move(fresh);
+        skipped = repeats;
+        break;
+      }
+      case TRepeats::AddAgain: break;
+      }
+    }
+  }
+  const std::string fileName = AddVideosToPlayList(store_, name, create, videos);
+  for (TVisualResult *result : ticked) SetSelection(*result, false, iFindAdd->pixmap());
   emit PlayListsChanged(true);
+  // A playlist just created becomes the choice, so that the next Save adds to
+  // it instead of trying to create it again.
+  if (create) cbAddPlayList->setCurrentIndex(cbAddPlayList->findText(QString::fromStdString(name)));
   emit PlayListSaved(fileName);
-  ShowInformation(this, std::to_string(ticked.size()) + " videos added to \"" + name + "\"");
+  std::string message = VideosAddedText(videos.size(), name);
+  if (skipped == 1)
+    message += "; 1 already in it was skipped";
+  else if (skipped > 1)
+    message += "; " + std::to_string(skipped) + " already in it were skipped";
+  ShowInformation(this, message);
 }
 
 void TFindPage::FillPlayLists(const QString &remembered) {

@@ -173,9 +173,83 @@ TEST_F(PlayListPaneTest, SavingTwoTickedPanelsIntoANewPlaylist) {
   EXPECT_EQ(saved.FieldByName("Url").AsString(), "id1");
   EXPECT_EQ(saved.FieldByName("DurationSeconds").AsInteger(), 61);
   EXPECT_TRUE(saved.FieldByName("Added").IsNull());
-  // The panels stay ticked.
-  EXPECT_TRUE(window->pFind->VisualResults[0]->Selected);
-  EXPECT_FALSE(window->pFind->VisualResults[1]->Selected);
+  // The ticks are cleared, and the new playlist is the choice for the next save.
+  for (const TVisualResult *result : window->pFind->VisualResults) {
+    EXPECT_FALSE(result->Selected);
+    EXPECT_EQ(result->SelectImage->accessibleName(), "Add");
+  }
+  EXPECT_EQ(window->pFind->cbAddPlayList->currentText(), "Rock");
+  EXPECT_EQ(window->pFind->edPlayListName->text(), "");
+}
+
+// Videos that the chosen playlist holds already are added again only when the
+// user says so; cancelling changes nothing and keeps the ticks.
+TEST_F(PlayListPaneTest, TickedVideosAlreadyInThePlaylistAreAskedAbout) {
+  struct Case {
+    std::vector<int> ticked;
+    QMessageBox::StandardButton answer;
+    std::string question, message; // no message: nothing saved
+    std::vector<std::string> ids;  // of the playlist's rows after the save
+  };
+  const std::vector<Case> cases = {
+      {{0, 2},
+       QMessageBox::No,
+       "\"Song 1\" is already in \"Pop\".",
+       "1 video added to \"Pop\"; 1 already in it was skipped",
+       {"id1", "id2", "id3"}},
+      {{0, 2},
+       QMessageBox::Yes,
+       "\"Song 1\" is already in \"Pop\".",
+       "2 videos added to \"Pop\"",
+       {"id1", "id2", "id1", "id3"}},
+      {{0, 1, 2},
+       QMessageBox::No,
+       "2 of the 3 ticked videos are already in \"Pop\".",
+       "1 video added to \"Pop\"; 2 already in it were skipped",
+       {"id1", "id2", "id3"}},
+      {{0, 1},
+       QMessageBox::No,
+       "All 2 ticked videos are already in \"Pop\".",
+       "0 videos added to \"Pop\"; 2 already in it were skipped",
+       {"id1", "id2"}},
+      {{0, 2}, QMessageBox::Cancel, "\"Song 1\" is already in \"Pop\".", "", {"id1", "id2"}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.question + " / " + std::to_string(c.answer));
+    window.reset();
+    Settings = new TSettings();
+    fs::remove_all(Settings->DataPath());
+    window = std::make_unique<TfMain>();
+    boxes.SetAnswer(QMessageBox::Ok);
+    SearchAndTick(3, {0, 1});
+    window->pFind->edPlayListName->setText("Pop");
+    Save();
+    ASSERT_EQ(boxes.Boxes().back().Text.toStdString(), "2 videos added to \"Pop\"");
+
+    const size_t seen = boxes.Boxes().size();
+    for (int index : c.ticked) window->pFind->ModifySongSelection(index);
+    window->pFind->cbAddPlayList->setCurrentText("Pop");
+    boxes.SetAnswer(c.answer);
+    Save();
+    ASSERT_GE(boxes.Boxes().size(), seen + 1);
+    EXPECT_EQ(boxes.Boxes()[seen].Icon, QMessageBox::Question);
+    EXPECT_EQ(Message(seen), c.question);
+    if (c.message.empty()) {
+      EXPECT_EQ(boxes.Boxes().size(), seen + 1);
+      for (int index : c.ticked) EXPECT_TRUE(window->pFind->VisualResults[index]->Selected);
+    } else {
+      ASSERT_EQ(boxes.Boxes().size(), seen + 2);
+      EXPECT_EQ(Message(seen + 1), c.message);
+      for (const TVisualResult *result : window->pFind->VisualResults)
+        EXPECT_FALSE(result->Selected);
+    }
+    TDataTable saved;
+    ASSERT_TRUE(window->PlayListManager->OpenPlayList(saved, "Pop"));
+    std::vector<std::string> ids;
+    for (int row = 1; row <= saved.RecordCount(); ++row)
+      ids.push_back(saved.DisplayText(row, "Url"));
+    EXPECT_EQ(ids, c.ids);
+  }
 }
 
 TEST_F(PlayListPaneTest, NothingTickedStillCreatesThePlaylist) {
@@ -221,15 +295,16 @@ TEST_F(PlayListPaneTest, SavingIntoThePlaylistOnShowShowsTheRowsAtOnce) {
   EXPECT_EQ(window->pFind->edPlayListName->text(), "")
       << "choosing a playlist empties the new name";
   Save();
-  EXPECT_EQ(Message(0), "1 videos added to \"Pop\"");
+  EXPECT_EQ(Message(0), "1 video added to \"Pop\"");
   EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Old", "Song 3"}));
   EXPECT_EQ(window->pFind->cbAddPlayList->currentText(), "Pop");
   EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Pop");
 
   // Saving into another existing playlist shows that one on the Play page.
+  window->pFind->ModifySongSelection(2);
   window->pFind->cbAddPlayList->setCurrentText("Rock");
   Save();
-  EXPECT_EQ(Message(1), "1 videos added to \"Rock\"");
+  EXPECT_EQ(Message(1), "1 video added to \"Rock\"");
   EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Rock");
   EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Stone", "Song 3"}));
 }
