@@ -22,8 +22,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
@@ -39,6 +41,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 #include <utility>
 
 namespace sonabox {
@@ -79,6 +82,16 @@ TPlayPage::TPlayPage(TPlayListManager &store, QWidget *parent) : QWidget(parent)
   alPlay = ActionList("alPlay", this);
   aDeletePlayList = Action("aDeletePlayList", "Delete PlayList", alPlay);
   aDeleteVideo = Action("aDeleteVideo", "Delete Video", alPlay);
+  aDeleteVideo->setToolTip("Delete the video from the playlist (Ctrl+Z brings it back)");
+  aDeletePlayList->setToolTip("Delete the playlist (Ctrl+Z brings it back)");
+  aRenamePlayList = Action("aRenamePlayList", "Rename", alPlay);
+  aRenamePlayList->setToolTip("Rename the playlist (F2)");
+  aMoveUp = Action("aMoveUp", "Move Up", alPlay);
+  aMoveUp->setToolTip("Move the video up (Ctrl+Up)");
+  aMoveDown = Action("aMoveDown", "Move Down", alPlay);
+  aMoveDown->setToolTip("Move the video down (Ctrl+Down)");
+  aUndo = Action("aUndo", "Undo", alPlay);
+  aUndo->setToolTip("Bring back what was deleted (Ctrl+Z)");
   alVideoControls = ActionList("alVideoControls", this);
   aControlsPrev = Action("aControlsPrev", "Previous", alVideoControls);
   aControlsPlay = Action("aControlsPlay", "Play", alVideoControls);
@@ -111,8 +124,24 @@ TPlayPage::TPlayPage(TPlayListManager &store, QWidget *parent) : QWidget(parent)
   cbEvenLoudness->setChecked(evenLoudness_);
   tPosition_ = new QTimer(this);
   tPosition_->setInterval(250);
+  const TPlayMode mode = PlayModeFromName(StoreReadString(store_key::kPlayMode).value_or(""));
+  cbPlayMode->setCurrentText(PlayModeName(mode));
+  Sequencer->SetPlayMode(mode);
   ConnectEvents();
   AddPlaybackKeys(*this);
+  // F2 on the playlist choice, Ctrl+Up and Ctrl+Down on the grid, Ctrl+Z
+  // anywhere in the window.
+  aRenamePlayList->setShortcut(Qt::Key_F2);
+  aRenamePlayList->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  cbPlayLists->addAction(aRenamePlayList);
+  aMoveUp->setShortcut(Qt::CTRL | Qt::Key_Up);
+  aMoveDown->setShortcut(Qt::CTRL | Qt::Key_Down);
+  for (QAction *a : {aMoveUp, aMoveDown}) a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  sgPlayList->setContextMenuPolicy(Qt::ActionsContextMenu);
+  sgPlayList->addActions({aMoveUp, aMoveDown, aDeleteVideo});
+  aUndo->setShortcut(QKeySequence::Undo);
+  aUndo->setShortcutContext(Qt::WindowShortcut);
+  addAction(aUndo);
   wbPlayer->Navigate("about:blank");
 }
 
@@ -148,6 +177,16 @@ void TPlayPage::CreateVideoArea() {
   wbPlayer->setAccessibleName("Player");
   wbPlayer->setMinimumSize(160, 120);
   video->addWidget(wbPlayer, 1);
+  lbFirstSteps =
+      Label("lbFirstSteps", "Find videos on the Find page, tick them and save them into a playlist",
+            pMainVideoArea);
+  lbFirstSteps->setAlignment(Qt::AlignCenter);
+  lbFirstSteps->setWordWrap(true);
+  lbFirstSteps->setContentsMargins(24, 0, 24, 0);
+  lbFirstSteps->setMinimumSize(160, 120);
+  Paint(lbFirstSteps, Qt::black, kAmberText);
+  lbFirstSteps->hide();
+  video->addWidget(lbFirstSteps, 1);
 
   pSeekBar = Panel("pSeekBar", pMainVideoArea);
   pSeekBar->setFixedHeight(22);
@@ -252,34 +291,75 @@ void TPlayPage::CreatePlayListPane() {
   lbPlayList = Label("lbPlayList", "Play List", pTopPlayList, true);
   cbPlayLists = Combo("cbPlayLists", pTopPlayList);
   lbPlayList->setBuddy(cbPlayLists);
+  btnRenamePlayList = LinkedButton("btnRenamePlayList", aRenamePlayList, pTopPlayList);
+  auto *choice = new QHBoxLayout;
+  choice->setSpacing(4);
+  choice->addWidget(cbPlayLists, 1);
+  choice->addWidget(btnRenamePlayList);
   lbSearch = Label("lbSearch", "Search Play List", pTopPlayList, true);
   edSearch = Edit("edSearch", pTopPlayList);
   edSearch->setClearButtonEnabled(true);
   lbSearch->setBuddy(edSearch);
-  for (QWidget *w : std::initializer_list<QWidget *>{lbPlayList, cbPlayLists, lbSearch, edSearch})
-    top->addWidget(w);
+  top->addWidget(lbPlayList);
+  top->addLayout(choice);
+  top->addWidget(lbSearch);
+  top->addWidget(edSearch);
   top->addStretch();
   pane->addWidget(pTopPlayList);
 
   sgPlayList = Grid("sgPlayList", pRight);
   sgPlayList->setAccessibleName("Play list videos");
-  ds = new TDataTableModel(*cdsPlayList, {{"Title", ""}, {"Duration", "Time"}}, this);
+  ds = new TDataTableModel(*cdsPlayList, {{"Title", "Title"}, {"Duration", "Time"}}, this);
   ds->setObjectName("ds");
+  ds->SetRowsMovable(true);
   sgPlayList->setModel(ds);
+  sgPlayList->setDragDropMode(QAbstractItemView::InternalMove);
+  sgPlayList->setDragDropOverwriteMode(false);
+  sgPlayList->setDefaultDropAction(Qt::MoveAction);
+  sgPlayList->setDropIndicatorShown(true);
   sgPlayList->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   sgPlayList->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
   sgPlayList->setColumnWidth(1, 42);
   pane->addWidget(sgPlayList, 1);
 
+  pMessage = Panel("pMessage", pRight);
+  auto *message = new QHBoxLayout(pMessage);
+  message->setContentsMargins(0, 2, 0, 2);
+  lbMessage = Label("lbMessage", "", pMessage);
+  lbMessage->setTextFormat(Qt::PlainText); // titles and names as they are
+  lbMessage->setWordWrap(true);
+  btnUndo = LinkedButton("btnUndo", aUndo, pMessage);
+  message->addWidget(lbMessage, 1);
+  message->addWidget(btnUndo, 0, Qt::AlignTop);
+  pMessage->hide();
+  pane->addWidget(pMessage);
+  tMessage = new QTimer(this);
+  tMessage->setObjectName("tMessage");
+  tMessage->setSingleShot(true);
+  tMessage->setInterval(8000);
+
   pBottomPlayList = Panel("pBottomPlayList", pRight);
-  pBottomPlayList->setFixedHeight(36);
-  auto *bottom = new QHBoxLayout(pBottomPlayList);
+  auto *bottom = new QGridLayout(pBottomPlayList);
   bottom->setContentsMargins(0, 4, 0, 4);
+  bottom->setVerticalSpacing(2);
+  btnMoveUp = LinkedButton("btnMoveUp", aMoveUp, pBottomPlayList);
+  btnMoveDown = LinkedButton("btnMoveDown", aMoveDown, pBottomPlayList);
   btnDeleteVideo = LinkedButton("btnDeleteVideo", aDeleteVideo, pBottomPlayList);
   btnDeletePlayList = LinkedButton("btnDeletePlayList", aDeletePlayList, pBottomPlayList);
-  bottom->addWidget(btnDeleteVideo);
-  bottom->addWidget(btnDeletePlayList);
-  bottom->addStretch();
+  lbPlayMode = Label("lbPlayMode", "Play mode", pBottomPlayList);
+  cbPlayMode = Combo("cbPlayMode", pBottomPlayList);
+  cbPlayMode->setToolTip("Which video comes next");
+  for (TPlayMode mode :
+       {TPlayMode::Shuffle, TPlayMode::ShuffleAll, TPlayMode::InOrder, TPlayMode::RepeatOne})
+    cbPlayMode->addItem(PlayModeName(mode));
+  lbPlayMode->setBuddy(cbPlayMode);
+  bottom->addWidget(btnMoveUp, 0, 0);
+  bottom->addWidget(btnMoveDown, 0, 1);
+  bottom->addWidget(btnDeleteVideo, 1, 0);
+  bottom->addWidget(btnDeletePlayList, 1, 1);
+  bottom->addWidget(lbPlayMode, 2, 0);
+  bottom->addWidget(cbPlayMode, 2, 1);
+  bottom->setColumnStretch(2, 1);
   pane->addWidget(pBottomPlayList);
   pPlayListFiles = new TPlayListFiles(store_, *cbPlayLists, pRight);
   pane->addWidget(pPlayListFiles, 0, Qt::AlignLeft);
@@ -349,6 +429,20 @@ void TPlayPage::ConnectEvents() {
   connect(aDeleteVideo, &QAction::triggered, this, Guarded(this, &TPlayPage::aDeleteVideoExecute));
   connect(aDeletePlayList, &QAction::triggered, this,
           Guarded(this, &TPlayPage::aDeletePlayListExecute));
+  connect(aRenamePlayList, &QAction::triggered, this,
+          Guarded(this, &TPlayPage::aRenamePlayListExecute));
+  connect(aMoveUp, &QAction::triggered, this, Guarded(this, &TPlayPage::aMoveUpExecute));
+  connect(aMoveDown, &QAction::triggered, this, Guarded(this, &TPlayPage::aMoveDownExecute));
+  connect(aUndo, &QAction::triggered, this, Guarded(this, &TPlayPage::aUndoExecute));
+  connect(tMessage, &QTimer::timeout, pMessage, &QWidget::hide);
+  connect(cbPlayMode, &QComboBox::currentTextChanged, this,
+          Guarded(this, &TPlayPage::cbPlayModeChange));
+  // A dropped row moves once the drop has ended, so that the grid is not
+  // refilled under the drag.
+  connect(
+      ds, &TDataTableModel::RowDropped, this,
+      [this](int recNo, int to) { RunGuarded(this, [&] { MoveVideo(recNo, to); }); },
+      Qt::QueuedConnection);
   connect(pPlayListFiles, &TPlayListFiles::PlayListsChanged, this, &TPlayPage::PlayListsChanged);
   connect(pPlayListFiles, &TPlayListFiles::PlayListSaved, this, &TPlayPage::PlayListSaved);
   // The grid and the open playlist share one current row: choosing a row in
@@ -368,6 +462,7 @@ void TPlayPage::ConnectEvents() {
 
 void TPlayPage::RunEnableRules() {
   aDeletePlayListUpdate();
+  aMoveUpdate();
   pPlayListFiles->RunEnableRules();
   aControlsPrevUpdate();
   aControlsPlayUpdate();
@@ -377,8 +472,17 @@ void TPlayPage::RunEnableRules() {
 
 // A chosen playlist can be deleted even when its file could not be opened.
 void TPlayPage::aDeletePlayListUpdate() {
-  aDeletePlayList->setEnabled(ChosenPlayListListed());
-  aDeleteVideo->setEnabled(cdsPlayList->Active());
+  const bool listed = ChosenPlayListListed();
+  aDeletePlayList->setEnabled(listed);
+  aRenamePlayList->setEnabled(listed);
+  aDeleteVideo->setEnabled(cdsPlayList->Active() && cdsPlayList->RecNo() > 0);
+  aUndo->setEnabled(!undo_.empty());
+}
+
+void TPlayPage::aMoveUpdate() {
+  const int row = cdsPlayList->Active() ? cdsPlayList->RecNo() : 0;
+  aMoveUp->setEnabled(row > 1);
+  aMoveDown->setEnabled(row > 0 && row < cdsPlayList->RecordCount());
 }
 
 // Play, Next and Previous need an open playlist with a visible row to play from.
@@ -412,6 +516,10 @@ void TPlayPage::aControlsNextUpdate() {
 
 void TPlayPage::FillPlayLists(const QString &remembered) {
   FillPlayListCombo(cbPlayLists, store_, remembered);
+  // With no playlist yet, the video area says how to begin.
+  const bool none = cbPlayLists->count() == 0;
+  lbFirstSteps->setVisible(none);
+  wbPlayer->setVisible(!none);
   if (cbPlayLists->currentIndex() >= 0) return; // chosen, and opened by the change handler
   // The choice and the grid always agree: the open playlist stays chosen while
   // it is listed, and one that is no longer listed is closed.
@@ -456,9 +564,16 @@ void TPlayPage::edSearchChange() {
 }
 
 void TPlayPage::aDeleteVideoExecute() {
-  if (!cdsPlayList->Active()) return;
+  if (!cdsPlayList->Active() || cdsPlayList->RecNo() < 1) return;
+  TUndo undo;
+  undo.Title = cdsPlayList->FieldByName("Title").AsString();
+  undo.PlayList = openName_.toStdString();
+  undo.FileName = cdsPlayList->FileName();
+  undo.RowNumber = cdsPlayList->RowNumber(cdsPlayList->RecNo());
   cdsPlayList->Delete();
   cdsPlayList->SaveToFile();
+  undo_.push_back(undo);
+  ShowMessage("Deleted \"" + undo.Title + "\" from \"" + undo.PlayList + "\".");
 }
 
 // A choice, not an empty box: an empty text never deletes an old playlist of
@@ -473,9 +588,105 @@ void TPlayPage::aDeletePlayListExecute() {
   Sequencer->Stop(); // the playlist that plays goes: playback ends quietly
   cdsPlayList->Close();
   openName_.clear();
-  store_.DeletePlayList(cbPlayLists->currentText().toStdString());
+  TUndo undo;
+  undo.Deleted = store_.DeletePlayList(cbPlayLists->currentText().toStdString());
   cbPlayLists->setCurrentIndex(-1);
   emit PlayListsChanged(false);
+  undo_.push_back(undo);
+  ShowMessage("Deleted the playlist \"" + undo.Deleted->Name + "\".");
+}
+
+void TPlayPage::aRenamePlayListExecute() {
+  if (!ChosenPlayListListed()) return;
+  QInputDialog dialog(this);
+  dialog.setObjectName("dRenamePlayList");
+  dialog.setWindowTitle("Rename PlayList");
+  dialog.setLabelText("New name for \"" + cbPlayLists->currentText() + "\":");
+  dialog.setTextValue(cbPlayLists->currentText());
+  // A name the store refuses is said, and the dialog comes back with it.
+  while (dialog.exec() == QDialog::Accepted) {
+    try {
+      RenamePlayList(dialog.textValue());
+      return;
+    } catch (const std::exception &error) {
+      ShowError(this, error.what());
+    }
+  }
+}
+
+void TPlayPage::RenamePlayList(const QString &newName) {
+  if (!ChosenPlayListListed()) return;
+  const QString old = cbPlayLists->currentText();
+  const QString kept =
+      QString::fromStdString(store_.RenamePlayList(old.toStdString(), newName.toStdString()));
+  if (kept == old) return;
+  // The open playlist is the same file under its new name: it stays open and chosen.
+  if (openName_ == old) openName_ = kept;
+  for (TUndo &undo : undo_)
+    if (undo.PlayList == old.toStdString()) undo.PlayList = kept.toStdString();
+  FillPlayLists(kept);
+  emit PlayListsChanged(true);
+  ShowMessage("Renamed \"" + old.toStdString() + "\" to \"" + kept.toStdString() + "\".");
+}
+
+void TPlayPage::aMoveUpExecute() { MoveVideo(cdsPlayList->RecNo(), cdsPlayList->RecNo() - 1); }
+
+void TPlayPage::aMoveDownExecute() { MoveVideo(cdsPlayList->RecNo(), cdsPlayList->RecNo() + 1); }
+
+void TPlayPage::MoveVideo(int recNo, int to) {
+  if (!cdsPlayList->Active()) return;
+  const int rows = cdsPlayList->RecordCount();
+  if (recNo < 1 || recNo > rows || to < 1 || to > rows || recNo == to) return;
+  cdsPlayList->MoveRow(recNo, to);
+  cdsPlayList->SaveToFile();
+}
+
+void TPlayPage::aUndoExecute() {
+  if (undo_.empty()) return;
+  // Taken off first: a deletion that cannot be taken back any more (its
+  // playlist deleted, its name taken) does not stand in the way of the ones
+  // before it.
+  const TUndo undo = undo_.back();
+  undo_.pop_back();
+  if (undo.Deleted) {
+    store_.RestorePlayList(*undo.Deleted);
+    const QString name = QString::fromStdString(undo.Deleted->Name);
+    emit PlayListsChanged(false);
+    cbPlayLists->setCurrentIndex(
+        cbPlayLists->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    ShowMessage("The playlist \"" + undo.Deleted->Name + "\" is back.");
+    return;
+  }
+  // The playlist's file may have been changed elsewhere since.
+  const std::string notBack =
+      "\"" + undo.Title + "\" could not be brought back into \"" + undo.PlayList + "\".";
+  if (cdsPlayList->Active() && cdsPlayList->FileName() == undo.FileName) {
+    if (!cdsPlayList->Undelete(undo.RowNumber)) throw std::runtime_error(notBack);
+    cdsPlayList->SaveToFile();
+  } else {
+    TDataTable playList;
+    playList.SetFileName(undo.FileName);
+    playList.Open();
+    if (!playList.Undelete(undo.RowNumber)) throw std::runtime_error(notBack);
+    playList.SaveToFile();
+  }
+  ShowMessage("\"" + undo.Title + "\" is back in \"" + undo.PlayList + "\".");
+}
+
+void TPlayPage::ShowMessage(const std::string &message) {
+  const QString text = QString::fromStdString(message);
+  lbMessage->setText(text);
+  lbMessage->setAccessibleName(text);
+  btnUndo->setVisible(!undo_.empty());
+  aUndo->setEnabled(!undo_.empty());
+  pMessage->show();
+  tMessage->start();
+}
+
+void TPlayPage::cbPlayModeChange() {
+  const TPlayMode mode = PlayModeFromName(cbPlayMode->currentText().toStdString());
+  Sequencer->SetPlayMode(mode);
+  StoreWriteString(store_key::kPlayMode, PlayModeName(mode));
 }
 
 // ---------------------------------------------------------------- playback
@@ -726,10 +937,12 @@ protected:
   bool eventFilter(QObject *watched, QEvent *event) override {
     const bool override = event->type() == QEvent::ShortcutOverride;
     if (!override && event->type() != QEvent::KeyPress) return false;
-    switch (static_cast<QKeyEvent *>(event)->key()) {
+    const auto *key = static_cast<QKeyEvent *>(event);
+    switch (key->key()) {
     case Qt::Key_Up:
     case Qt::Key_Down:
-      if (override) event->accept();
+      // Ctrl+Up and Ctrl+Down are the shortcuts that move the row.
+      if (override && !(key->modifiers() & Qt::ControlModifier)) event->accept();
       return false;
     case Qt::Key_Return:
     case Qt::Key_Enter:

@@ -19,12 +19,24 @@
 //   EvenLoudness(), SetEvenLoudness(on)
 //   VideoChanged()         another video is shown (CurrentVideo of the sequencer)
 // Volume, mute and the loudness choice are remembered in the settings store.
+//
+// The playlist pane: the grid's rows are put in another order by dragging them
+// or by Move Up and Move Down (Ctrl+Up, Ctrl+Down); each move saves the
+// playlist. Rename (F2) renames the chosen playlist. Deleting a video or a
+// playlist asks nothing: the message line under the grid says what went, with
+// an Undo for a few seconds, and Ctrl+Z takes the deletions back one by one,
+// newest first, for as long as the window is open. The play mode (how the
+// next video is chosen) is remembered.
+#include "core/playlists/PlayListManager.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QActionGroup;
@@ -62,7 +74,8 @@ public:
   QWidget *pMainVideoArea;
   QWidget *pPlayingTitle;
   QLabel *lbNowPlayingTitle;
-  THtmlView *wbPlayer; // about:blank at start
+  THtmlView *wbPlayer;  // about:blank at start
+  QLabel *lbFirstSteps; // instead of the player while there is no playlist: how to begin
   QWidget *pPlayerControls;
   TImageButton *iControlPrev, *iControlPlay, *iControlStop, *iControlNext; // tags 1-4
   QLabel *lbCountDown;                                                     // hidden
@@ -83,13 +96,21 @@ public:
   QWidget *pTopPlayList;
   QLabel *lbPlayList;
   QComboBox *cbPlayLists;
+  QToolButton *btnRenamePlayList; // aRenamePlayList, also F2 on cbPlayLists
   QLabel *lbSearch;
   QLineEdit *edSearch;
-  QTableView *sgPlayList; // columns Title (stretches, no header text), Duration "Time"
+  QTableView *sgPlayList; // columns Title (stretches), Duration "Time"; rows can be dragged
+  // The message line: what was deleted (or brought back), with Undo.
+  QWidget *pMessage;
+  QLabel *lbMessage;
+  QToolButton *btnUndo;
+  QTimer *tMessage; // hides the message line after a few seconds
   QWidget *pBottomPlayList;
-  QToolButton *btnDeleteVideo, *btnDeletePlayList;
+  QToolButton *btnMoveUp, *btnMoveDown, *btnDeleteVideo, *btnDeletePlayList;
+  QLabel *lbPlayMode;
+  QComboBox *cbPlayMode; // "Shuffle", "Shuffle all", "In order", "Repeat one"; remembered
   QActionGroup *alPlay;
-  QAction *aDeletePlayList, *aDeleteVideo;
+  QAction *aDeletePlayList, *aDeleteVideo, *aRenamePlayList, *aMoveUp, *aMoveDown, *aUndo;
   TPlayListFiles *pPlayListFiles; // Export... and Import..., a row below the buttons
 
   std::unique_ptr<TDataTable> cdsPlayList; // the open playlist; closed at start
@@ -100,7 +121,8 @@ public:
 
   // The enable rules, run by the window when the event queue is empty.
   void RunEnableRules();
-  void aDeletePlayListUpdate(); // also the rule of aDeleteVideo
+  void aDeletePlayListUpdate(); // also the rule of aDeleteVideo, aRenamePlayList and aUndo
+  void aMoveUpdate();           // aMoveUp and aMoveDown
   void aControlsPrevUpdate();
   void aControlsPlayUpdate();
   void aControlsStopUpdate();
@@ -110,6 +132,16 @@ public:
   void edSearchChange();
   void aDeleteVideoExecute();
   void aDeletePlayListExecute();
+  void aRenamePlayListExecute(); // asks for the new name until it is taken or given up
+  // Renames the chosen playlist, which stays chosen (and open); throws the
+  // store's error for a name it refuses.
+  void RenamePlayList(const QString &newName);
+  void aMoveUpExecute();
+  void aMoveDownExecute();
+  // Moves the recNo-th row of the grid to the place `to` and saves the playlist.
+  void MoveVideo(int recNo, int to);
+  void aUndoExecute(); // the newest deletion not yet taken back
+  void cbPlayModeChange();
   void aControlsNextExecute();
   void aControlsPlayExecute();
   void aControlsPrevExecute();
@@ -172,9 +204,21 @@ private:
   void ToggleFullScreen();
   bool HasRows() const;
   bool ChosenPlayListListed() const;
+  void ShowMessage(const std::string &message); // on the message line, for a few seconds
+
+  // A deletion that Undo takes back: a video (the playlist file and the row's
+  // place among its stored rows, which neither deletions nor moves change) or
+  // a whole playlist.
+  struct TUndo {
+    std::string Title, PlayList; // for the messages
+    std::string FileName;
+    int RowNumber = 0;
+    std::optional<TPlayListManager::TDeleted> Deleted;
+  };
 
   TPlayListManager &store_;
-  QString openName_;  // the name of the playlist open in cdsPlayList, or empty
+  QString openName_; // the name of the playlist open in cdsPlayList, or empty
+  std::vector<TUndo> undo_;
   QTimer *tPosition_; // shows the position while a video plays
   int volume_ = 100;
   bool muted_ = false, evenLoudness_ = false;

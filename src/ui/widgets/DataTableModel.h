@@ -31,9 +31,25 @@ public:
   TDataTable &Table() const { return table_; }
   void Refresh();
 
+  // Lets a view drag rows to another place: a drop is told by RowDropped and
+  // changes nothing here; whoever owns the table moves the row.
+  void SetRowsMovable(bool movable) { movable_ = movable; }
+  Qt::ItemFlags flags(const QModelIndex &index) const override;
+  Qt::DropActions supportedDropActions() const override;
+  QStringList mimeTypes() const override;
+  QMimeData *mimeData(const QModelIndexList &indexes) const override;
+  bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                    const QModelIndex &parent) override;
+
+signals:
+  // The recNo-th row (1-based) was dropped so that it stands at the place
+  // `to` among the rows.
+  void RowDropped(int recNo, int to);
+
 private:
   TDataTable &table_;
   std::vector<Column> columns_;
+  bool movable_ = false;
 };
 
 } // namespace sonabox

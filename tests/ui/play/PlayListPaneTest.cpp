@@ -14,18 +14,25 @@
 #include "ui/play/PlayPage.h"
 #include "ui/share/SharePage.h"
 #include "ui/widgets/DataTableModel.h"
+#include "ui/widgets/HtmlView.h"
 #include "ui/widgets/WebImage.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QInputDialog>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 using namespace sonabox;
@@ -358,14 +365,188 @@ TEST_F(PlayListPaneTest, DeletingAVideo) {
   EXPECT_EQ(Titles(saved), (std::vector<std::string>{"One", "Three"}));
   EXPECT_NE(test::ReadFileBytes(file).find("Title=\"Two\""), std::string::npos);
 
+  // The message line says what went, with Undo; Ctrl+Z brings it back in its place.
+  EXPECT_EQ(window->pPlay->lbMessage->text(), "Deleted \"Two\" from \"Mix\".");
+  EXPECT_TRUE(window->pPlay->pMessage->isVisible());
+  EXPECT_TRUE(window->pPlay->btnUndo->isVisible());
+  QTest::keyClick(window->pPlay->sgPlayList, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"One", "Two", "Three"}));
+  saved.LoadFromFile(file);
+  EXPECT_EQ(Titles(saved), (std::vector<std::string>{"One", "Two", "Three"}));
+  EXPECT_EQ(window->pPlay->lbMessage->text(), "\"Two\" is back in \"Mix\".");
+  EXPECT_FALSE(window->pPlay->btnUndo->isVisible());
+
   // With every row hidden by the filter there is nothing to delete.
   const std::string before = test::ReadFileBytes(file);
   window->pPlay->edSearch->setText("nothing like this");
+  RunUntilIdle();
+  EXPECT_FALSE(window->pPlay->aDeleteVideo->isEnabled());
   window->pPlay->aDeleteVideo->trigger();
-  ASSERT_EQ(boxes.Boxes().size(), 1u);
-  EXPECT_EQ(Message(0), "cdsPlayList: Cannot perform this operation on an empty dataset");
-  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+  EXPECT_TRUE(boxes.Boxes().empty());
   EXPECT_EQ(test::ReadFileBytes(file), before);
+}
+
+// Undo takes deletions back newest first, in whichever playlist they were
+// made, open or not, and also a deleted playlist, which opens again.
+TEST_F(PlayListPaneTest, UndoTakesDeletionsBackNewestFirst) {
+  MakePlayList("Mix", {"One", "Two"});
+  MakePlayList("Keep", {"Three", "Four"});
+  TPlayPage &page = *window->pPlay;
+  page.cbPlayLists->setCurrentText("Mix");
+  const std::string mixFile = page.cdsPlayList->FileName();
+  page.sgPlayList->selectRow(0);
+  page.aDeleteVideo->trigger();
+  page.cbPlayLists->setCurrentText("Keep");
+  page.sgPlayList->selectRow(1);
+  page.aDeleteVideo->trigger();
+  page.cbPlayLists->setCurrentText("Mix");
+  page.aDeletePlayList->trigger();
+  EXPECT_EQ(page.lbMessage->text(), "Deleted the playlist \"Mix\".");
+  EXPECT_FALSE(fs::exists(mixFile));
+  EXPECT_EQ(Items(page.cbPlayLists), QStringList{"Keep"});
+
+  page.btnUndo->click(); // the playlist, chosen and open again
+  EXPECT_EQ(page.lbMessage->text(), "The playlist \"Mix\" is back.");
+  EXPECT_TRUE(fs::exists(mixFile));
+  EXPECT_EQ(Items(window->pFind->cbAddPlayList), (QStringList{"Keep", "Mix"}));
+  EXPECT_EQ(page.cbPlayLists->currentText(), "Mix");
+  EXPECT_EQ(GridTitles(*window), std::vector<std::string>{"Two"});
+
+  page.aUndo->trigger(); // a video of Keep, which is not open
+  EXPECT_EQ(page.lbMessage->text(), "\"Four\" is back in \"Keep\".");
+  TDataTable keep;
+  ASSERT_TRUE(window->PlayListManager->OpenPlayList(keep, "Keep"));
+  EXPECT_EQ(Titles(keep), (std::vector<std::string>{"Three", "Four"}));
+
+  page.aUndo->trigger(); // the first deletion, in the open playlist
+  EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"One", "Two"}));
+  RunUntilIdle();
+  EXPECT_FALSE(page.aUndo->isEnabled());
+  EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+// Rows move by Move Up and Move Down (Ctrl+Up, Ctrl+Down) and by a drop; the
+// file is written in the new order and the moved row stays the current one.
+TEST_F(PlayListPaneTest, RowsMoveAndTheFileKeepsTheirOrder) {
+  MakePlayList("Mix", {"A", "B", "C", "D"});
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  TPlayPage &page = *window->pPlay;
+  page.cbPlayLists->setCurrentText("Mix");
+  const std::string file = page.cdsPlayList->FileName();
+  struct Case {
+    int row; // 0-based, selected first
+    std::function<void()> move;
+    std::vector<std::string> titles;
+    int current; // 0-based
+  };
+  auto drop = [&](int from, int before) {
+    std::unique_ptr<QMimeData> data(page.ds->mimeData({page.ds->index(from, 0)}));
+    ASSERT_TRUE(page.ds->dropMimeData(data.get(), Qt::MoveAction, before, 0, {}));
+    RunUntilIdle(); // the row moves once the drop has ended
+  };
+  const std::vector<Case> cases = {
+      {2,
+       [&] { QTest::keyClick(page.sgPlayList, Qt::Key_Up, Qt::ControlModifier); },
+       {"A", "C", "B", "D"},
+       1},
+      {1,
+       [&] { QTest::keyClick(page.sgPlayList, Qt::Key_Down, Qt::ControlModifier); },
+       {"A", "B", "C", "D"},
+       2},
+      {0, [&] { page.aMoveDown->trigger(); }, {"B", "A", "C", "D"}, 1},
+      {3, [&] { page.aMoveDown->trigger(); }, {"B", "A", "C", "D"}, 3}, // already last
+      {0, [&] { drop(0, 3); }, {"A", "C", "B", "D"}, 2},                // before the last row
+      {3, [&] { drop(3, 0); }, {"D", "A", "C", "B"}, 0},                // to the top
+      {1, [&] { drop(1, -1); }, {"D", "C", "B", "A"}, 3},               // below the last row
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.titles[0] + c.titles[1] + c.titles[2] + c.titles[3]);
+    page.sgPlayList->selectRow(c.row);
+    page.sgPlayList->setFocus();
+    RunUntilIdle();
+    c.move();
+    EXPECT_EQ(GridTitles(*window), c.titles);
+    EXPECT_EQ(page.sgPlayList->currentIndex().row(), c.current);
+    TDataTable saved;
+    saved.LoadFromFile(file);
+    EXPECT_EQ(Titles(saved), c.titles);
+  }
+  // A dropped row that is not in the grid changes nothing.
+  QMimeData stray;
+  stray.setData("application/x-sonabox-row", "9");
+  EXPECT_FALSE(page.ds->dropMimeData(&stray, Qt::MoveAction, 0, 0, {}));
+  EXPECT_TRUE(boxes.Boxes().empty());
+}
+
+// F2 on the choice asks for the new name with every typed key; a name the
+// store refuses is said and asked again; the open playlist stays open.
+TEST_F(PlayListPaneTest, RenamingThePlaylistByF2) {
+  MakePlayList("Mix", {"One"});
+  MakePlayList("Keep", {});
+  TPlayPage &page = *window->pPlay;
+  page.cbPlayLists->setCurrentText("Mix");
+  const std::string file = page.cdsPlayList->FileName();
+  std::vector<QString> typed = {"Keep", "   ", "  Road Trip "}, shown;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+    if (!dialog || !dialog->isVisible() || typed.empty()) return;
+    auto *edit = dialog->findChild<QLineEdit *>();
+    shown.push_back(edit->text());
+    edit->selectAll();
+    QTest::keyClicks(edit, typed.front());
+    typed.erase(typed.begin());
+    dialog->accept();
+  });
+  answer.start(5);
+  page.cbPlayLists->setFocus();
+  QTest::keyClick(page.cbPlayLists, Qt::Key_F2);
+  answer.stop();
+
+  EXPECT_EQ(shown, (std::vector<QString>{"Mix", "Keep", "   "}));
+  ASSERT_EQ(boxes.Boxes().size(), 2u);
+  EXPECT_EQ(Message(0), "A playlist named \"Keep\" already exists.");
+  EXPECT_EQ(Message(1), "A playlist needs a name.");
+  EXPECT_EQ(page.lbMessage->text(), "Renamed \"Mix\" to \"Road Trip\".");
+  for (const QComboBox *box :
+       {window->pFind->cbAddPlayList, page.cbPlayLists, window->pShare->cbSharePlayList})
+    EXPECT_EQ(Items(box), (QStringList{"Keep", "Road Trip"})) << box->objectName().toStdString();
+  EXPECT_EQ(page.cbPlayLists->currentText(), "Road Trip");
+  EXPECT_EQ(page.cdsPlayList->FileName(), file);
+  EXPECT_EQ(GridTitles(*window), std::vector<std::string>{"One"});
+  TDataTable renamed;
+  ASSERT_TRUE(window->PlayListManager->OpenPlayList(renamed, "Road Trip"));
+  EXPECT_EQ(renamed.FileName(), file);
+}
+
+TEST_F(PlayListPaneTest, ThePlayModeIsChosenAndRemembered) {
+  TPlayPage &page = *window->pPlay;
+  EXPECT_EQ(page.cbPlayMode->currentText(), "Shuffle");
+  EXPECT_EQ(page.Sequencer->PlayMode(), TPlayMode::Shuffle);
+  page.cbPlayMode->setCurrentText("In order");
+  EXPECT_EQ(page.Sequencer->PlayMode(), TPlayMode::InOrder);
+  window.reset();
+  Settings = new TSettings();
+  window = std::make_unique<TfMain>();
+  EXPECT_EQ(window->pPlay->cbPlayMode->currentText(), "In order");
+  EXPECT_EQ(window->pPlay->Sequencer->PlayMode(), TPlayMode::InOrder);
+}
+
+// With no playlist at all the video area says how to begin; the grid's
+// columns have their headers.
+TEST_F(PlayListPaneTest, AFirstStartSaysHowToBegin) {
+  TPlayPage &page = *window->pPlay;
+  window->pMain->setCurrentWidget(window->pPlay);
+  EXPECT_TRUE(page.lbFirstSteps->isVisible());
+  EXPECT_EQ(page.lbFirstSteps->text(),
+            "Find videos on the Find page, tick them and save them into a playlist");
+  EXPECT_FALSE(page.wbPlayer->isVisible());
+  MakePlayList("Mix", {});
+  EXPECT_FALSE(page.lbFirstSteps->isVisible());
+  EXPECT_TRUE(page.wbPlayer->isVisible());
+  EXPECT_EQ(page.ds->headerData(0, Qt::Horizontal).toString(), "Title");
+  EXPECT_EQ(page.ds->headerData(1, Qt::Horizontal).toString(), "Time");
 }
 
 TEST_F(PlayListPaneTest, DeletingAPlaylist) {
