@@ -210,15 +210,21 @@ void TPlayPage::CreateVideoArea() {
   video->addWidget(pSeekBar);
 
   pPlayerControls = Panel("pPlayerControls", pMainVideoArea);
-  pPlayerControls->setFixedHeight(35);
   Paint(pPlayerControls, kNightPanel, kAmberText);
   iControlPrev = new TImageButton(1, {27, 25}, "Previous Video", pPlayerControls);
   iControlPlay = new TImageButton(2, {27, 25}, "Play Video", pPlayerControls);
   iControlStop = new TImageButton(3, {27, 25}, "Stop Video", pPlayerControls);
   iControlNext = new TImageButton(4, {27, 25}, "Next Video", pPlayerControls);
-  auto *controls = new QHBoxLayout(pPlayerControls);
-  controls->setContentsMargins(8, 5, 8, 5);
+  // Two lines under each other; the second holds the tail of the row only
+  // while the page is too narrow for one (ArrangeControls).
+  auto *lines = new QVBoxLayout(pPlayerControls);
+  lines->setContentsMargins(8, 5, 8, 5);
+  lines->setSpacing(4);
+  auto *controls = new QHBoxLayout;
   controls->setSpacing(6); // buttons at x 8, 41, 74 and 107
+  lines->addLayout(controls);
+  controlsSecondLine_ = new QHBoxLayout;
+  lines->addLayout(controlsSecondLine_);
   const char *names[] = {"iControlPrev", "iControlPlay", "iControlStop", "iControlNext"};
   int i = 0;
   const char *keys[] = {" (P)", "", "", " (N)"};
@@ -248,7 +254,11 @@ void TPlayPage::CreateVideoArea() {
   tbVolume->setPageStep(kVolumeStep * 2);
   tbVolume->setFocusPolicy(Qt::NoFocus);
   tbVolume->setFixedWidth(70);
-  cbEvenLoudness = new QCheckBox("Even out loudness", pPlayerControls);
+  pControlsTail = Panel("pControlsTail", pPlayerControls);
+  auto *tail = new QHBoxLayout(pControlsTail);
+  tail->setContentsMargins(0, 0, 0, 0);
+  tail->setSpacing(6);
+  cbEvenLoudness = new QCheckBox("Even out loudness", pControlsTail);
   cbEvenLoudness->setObjectName("cbEvenLoudness");
   cbEvenLoudness->setToolTip("Quiet and loud videos play at a like level");
   QPalette amber = cbEvenLoudness->palette();
@@ -260,21 +270,49 @@ void TPlayPage::CreateVideoArea() {
   controls->addWidget(btnMute);
   controls->addWidget(tbVolume);
   controls->addSpacing(6);
-  controls->addWidget(cbEvenLoudness);
-  lbCountDown = Label("lbCountDown", "Timer: 0:00", pPlayerControls);
+  controls->addStretch(); // holds the buttons left while the tail is on the second line
+  controls->addWidget(pControlsTail, 1);
+  tail->addWidget(cbEvenLoudness);
+  lbCountDown = Label("lbCountDown", "Timer: 0:00", pControlsTail);
   lbCountDown->hide();
-  controls->addWidget(lbCountDown);
-  controls->addStretch();
-  lbExpand = new TLinkLabel("[ Expand Video]", "expand", QColor(255, 179, 74), pPlayerControls);
+  tail->addWidget(lbCountDown);
+  tail->addStretch();
+  lbExpand = new TLinkLabel("[ Expand Video]", "expand", QColor(255, 179, 74), pControlsTail);
   lbExpand->setObjectName("lbExpand");
   lbExpand->setAccessibleName("Expand Video");
   lbExpand->setToolTip("The video in a larger window (F or F11 there: full screen)");
-  controls->addWidget(lbExpand);
+  tail->addWidget(lbExpand);
+  pPlayerControls->layout()->setSizeConstraint(QLayout::SetNoConstraint);
+  pPlayerControls->installEventFilter(this);
+  ArrangeControls();
   btnPrevious = CarrierButton("btnPrevious", aControlsPrev, pPlayerControls);
   btnPlay = CarrierButton("btnPlay", aControlsPlay, pPlayerControls);
   btnStop = CarrierButton("btnStop", aControlsStop, pPlayerControls);
   btnNext = CarrierButton("btnNext", aControlsNext, pPlayerControls);
   video->addWidget(pPlayerControls);
+}
+
+// One line when the whole row fits, else the tail (loudness, Expand) on a second.
+// The row asks for the width of its first line only, so that the page can be
+// made narrower than the whole row.
+void TPlayPage::ArrangeControls() {
+  auto *first = static_cast<QBoxLayout *>(pPlayerControls->layout()->itemAt(0)->layout());
+  const bool wrapped = controlsSecondLine_->indexOf(pControlsTail) >= 0;
+  const int tail = pControlsTail->minimumSizeHint().width() + first->spacing();
+  const int margins = 16;
+  const int head = first->minimumSize().width() - (wrapped ? 0 : tail);
+  pPlayerControls->setMinimumWidth(head + margins);
+  const bool wrap = pPlayerControls->width() < head + tail + margins;
+  if (wrap != wrapped) {
+    (wrapped ? controlsSecondLine_ : first)->removeWidget(pControlsTail);
+    (wrap ? controlsSecondLine_ : first)->addWidget(pControlsTail, 1);
+  }
+  pPlayerControls->setFixedHeight(wrap ? 35 + 29 : 35);
+}
+
+bool TPlayPage::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == pPlayerControls && event->type() == QEvent::Resize) ArrangeControls();
+  return QWidget::eventFilter(watched, event);
 }
 
 void TPlayPage::CreatePlayListPane() {

@@ -40,6 +40,7 @@
 
 class QAction;
 class QActionGroup;
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -89,6 +90,7 @@ public:
   QToolButton *btnMute;            // "Mute", checked while muted
   QSlider *tbVolume;               // "Volume", 0-100
   QCheckBox *cbEvenLoudness;       // "Even out loudness"
+  QWidget *pControlsTail;          // cbEvenLoudness, lbCountDown and lbExpand, wrapped when narrow
   QActionGroup *alVideoControls;
   QAction *aControlsPrev, *aControlsPlay, *aControlsStop, *aControlsNext;
   // The playlist pane.
@@ -186,8 +188,12 @@ signals:
   // A playlist was deleted: the lists of playlists are filled again.
   void PlayListsChanged(bool keep);
 
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
   void CreateVideoArea();
+  void ArrangeControls();
   void CreatePlayListPane();
   void ConnectEvents();
   void ExpandedVideoClosed();
@@ -219,7 +225,8 @@ private:
   TPlayListManager &store_;
   QString openName_; // the name of the playlist open in cdsPlayList, or empty
   std::vector<TUndo> undo_;
-  QTimer *tPosition_; // shows the position while a video plays
+  QBoxLayout *controlsSecondLine_; // the controls' second line, empty while one fits
+  QTimer *tPosition_;              // shows the position while a video plays
   int volume_ = 100;
   bool muted_ = false, evenLoudness_ = false;
   std::string failedTitle_;  // the video that could not be played, until the next one shows

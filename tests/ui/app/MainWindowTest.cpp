@@ -22,6 +22,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEnterEvent>
 #include <QEventLoop>
@@ -31,6 +32,7 @@
 #include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -40,6 +42,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 
 using namespace sonabox;
 using sonabox::test::RunUntilIdle;
@@ -127,6 +130,36 @@ TEST_F(MainWindowTest, FreshStart) {
        {window->pPlay->iControlPrev, window->pPlay->iControlPlay, window->pPlay->iControlStop,
         window->pPlay->iControlNext, window->pFind->iFindSearch, window->pFind->iFindSave})
     EXPECT_TRUE(b->PictureName().endsWith("_DISABLED")) << b->objectName().toStdString();
+}
+
+// The window can be made narrow: the player controls then take two lines,
+// and every control stays whole inside them.
+TEST_F(MainWindowTest, ANarrowWindowWrapsThePlayerControls) {
+  ShowAndActivate();
+  TPlayPage &page = *window->pPlay;
+  struct Case {
+    int width;
+    bool wrapped;
+  };
+  for (const Case c : {Case{800, true}, Case{1280, false}, Case{760, true}, Case{1100, false}}) {
+    SCOPED_TRACE(c.width);
+    window->resize(c.width, 700);
+    RunUntilIdle();
+    EXPECT_EQ(window->width(), c.width);
+    const QRect row = page.pPlayerControls->rect();
+    std::set<int> lines;
+    for (QWidget *control : std::initializer_list<QWidget *>{
+             page.iControlPrev, page.iControlPlay, page.iControlStop, page.iControlNext,
+             page.btnPause, page.btnMute, page.tbVolume, page.cbEvenLoudness, page.lbExpand}) {
+      const QRect box(control->mapTo(page.pPlayerControls, QPoint(0, 0)), control->size());
+      EXPECT_TRUE(row.contains(box)) << control->objectName().toStdString();
+      EXPECT_GE(control->width(), control->minimumSizeHint().width())
+          << control->objectName().toStdString();
+      lines.insert(box.center().y() / 20);
+    }
+    EXPECT_EQ(lines.size(), c.wrapped ? 2u : 1u);
+  }
+  EXPECT_LE(window->minimumSizeHint().width(), 760);
 }
 
 TEST_F(MainWindowTest, CtrlAltLTogglesTheLog) {

@@ -107,14 +107,14 @@ TEST_F(WindowMemoryTest, PlacePageAndPlayListComeBack) {
   MakePlayList("Evening");
   MakePlayList("Morning");
   Open();
-  window->setGeometry(200, 150, 1000, 640);
+  window->setGeometry(200, 150, 800, 640);
   window->pMain->setCurrentWidget(window->pFind);
   QComboBox *lists = window->pPlay->cbPlayLists;
   lists->setCurrentIndex(lists->findText("Morning"));
   Close();
 
   Open();
-  EXPECT_EQ(window->geometry(), QRect(200, 150, 1000, 640));
+  EXPECT_EQ(window->geometry(), QRect(200, 150, 800, 640));
   EXPECT_FALSE(window->isMaximized());
   EXPECT_EQ(window->pMain->currentWidget(), window->pFind);
   EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Morning");
@@ -129,7 +129,7 @@ TEST_F(WindowMemoryTest, PlacePageAndPlayListComeBack) {
   EXPECT_TRUE(window->isMaximized());
   window->showNormal();
   test::RunUntilIdle();
-  EXPECT_EQ(window->geometry(), QRect(200, 150, 1000, 640));
+  EXPECT_EQ(window->geometry(), QRect(200, 150, 800, 640));
 }
 
 TEST_F(WindowMemoryTest, WhatNoLongerFitsIsPassedOver) {
