@@ -4,8 +4,13 @@
 // playlist. Both use null video and audio outputs; runs alternate so both see
 // the same machine.
 //
-// Each run plays a clip of exactly kClipSeconds and then the next; the gap is
-// the time between their starts of playback less the first clip's length.
+// Both sides are timed from the same two moments, each as the core reports it:
+// the first video's end ("end-file"; the page's player says PlaybackEnded, the
+// command logs "finished playback") and the next video's first frame ("playback
+// restart"; PlaybackStarted, and the command's "playback restart complete").
+// Timing start to start less the clip's length would count how long each side
+// took over the first clip's last frame and audio too, and could come out below
+// zero.
 #include "core/playback/PlaySequencer.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
@@ -58,8 +63,12 @@ double PageGap(TPlayListManager &store) {
   }
   QElapsedTimer clock;
   std::vector<double> starts;
+  double end = -1;
   QEventLoop loop;
   QObject::connect(page.wbPlayer, &THtmlView::PlayerMade, &loop, [&](TMpvPlayer *player) {
+    QObject::connect(player, &TMpvPlayer::PlaybackEnded, &loop, [&] {
+      if (end < 0) end = clock.nsecsElapsed() / 1e6;
+    });
     QObject::connect(player, &TMpvPlayer::PlaybackStarted, &loop, [&] {
       starts.push_back(clock.nsecsElapsed() / 1e6);
       if (starts.size() == 2) loop.quit();
@@ -69,8 +78,8 @@ double PageGap(TPlayListManager &store) {
   page.sgPlayListDblClickCell(1, 0);
   QTimer::singleShot(20000, &loop, &QEventLoop::quit);
   loop.exec();
-  if (starts.size() < 2 || page.Sequencer->CurrentVideo().Url != "b") return -1;
-  return starts[1] - starts[0] - kClipSeconds * 1000.0;
+  if (starts.size() < 2 || end < 0 || page.Sequencer->CurrentVideo().Url != "b") return -1;
+  return starts[1] - end;
 }
 
 // The same for the mpv command given both addresses, from its log lines read as they come.
@@ -81,18 +90,20 @@ double MpvCommandGap(const QString &a, const QString &b) {
   mpv.setProcessChannelMode(QProcess::MergedChannels);
   mpv.start("mpv", {"--no-config", "--load-scripts=no", "--ytdl=no", "--osc=no", "--vo=null",
                     "--ao=null", "--hwdec=auto-safe", "--msg-level=all=no,cplayer=v", a, b});
-  const QByteArray mark = "playback restart complete";
+  const QByteArray startMark = "playback restart complete", endMark = "finished playback";
   QByteArray output;
   std::vector<double> starts;
+  double end = -1;
   while (starts.size() < 2 && mpv.waitForReadyRead(20000)) {
     const QByteArray chunk = mpv.readAll();
     const double now = clock.nsecsElapsed() / 1e6;
     output += chunk;
-    while (static_cast<int>(starts.size()) < output.count(mark)) starts.push_back(now);
+    if (end < 0 && output.contains(endMark)) end = now;
+    while (static_cast<int>(starts.size()) < output.count(startMark)) starts.push_back(now);
   }
   mpv.kill();
   mpv.waitForFinished(20000);
-  return starts.size() == 2 ? starts[1] - starts[0] - kClipSeconds * 1000.0 : -1;
+  return starts.size() == 2 && end >= 0 ? starts[1] - end : -1;
 }
 
 } // namespace

@@ -53,6 +53,12 @@ SONABOX_FORWARD_VOID(MpvLibrary, mpv_render_context_free, (mpv_render_context * 
 SONABOX_FORWARD(MpvLibrary, int, mpv_set_property_string,
                 (mpv_handle * ctx, const char *name, const char *data), (ctx, name, data),
                 MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD(MpvLibrary, int, mpv_command_node_async,
+                (mpv_handle * ctx, uint64_t reply, mpv_node *args), (ctx, reply, args),
+                MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD(MpvLibrary, int, mpv_set_property_async,
+                (mpv_handle * ctx, uint64_t reply, const char *name, mpv_format format, void *data),
+                (ctx, reply, name, format, data), MPV_ERROR_UNINITIALIZED)
 SONABOX_FORWARD(MpvLibrary, int, mpv_command_node,
                 (mpv_handle * ctx, mpv_node *args, mpv_node *result), (ctx, args, result),
                 MPV_ERROR_UNINITIALIZED)

@@ -96,6 +96,7 @@ private:
 };
 
 namespace {
+constexpr std::uint64_t kLoadReply = 1; // marks the core's answers to loadfile
 void SetOption(mpv_handle *mpv, const char *name, const char *value) {
   mpv_set_option_string(mpv, name, value); // an option this build lacks is simply left out
 }
@@ -175,7 +176,12 @@ void TMpvPlayer::Stop() {
 }
 
 // Named arguments: the position of the per-file options among loadfile's
-// arguments differs between versions of the core, their names do not.
+// arguments differs between versions of the core, their names do not. A start
+// is given only when there is one: an explicit start at 0 costs a seek.
+//
+// Asked for without waiting: when a video has just ended, the core first lets
+// the sound still buffered play out, and a waiting call would hold the whole
+// window for that long. A load the core refuses comes back as a failed reply.
 void TMpvPlayer::Load(const std::string &address) {
   const std::string options = "start=" + std::to_string(start_);
   const char *keys[] = {"name", "url", "flags", "options"};
@@ -185,15 +191,16 @@ void TMpvPlayer::Load(const std::string &address) {
     nodes[i].format = MPV_FORMAT_STRING;
     nodes[i].u.string = const_cast<char *>(values[i]);
   }
-  mpv_node_list list{4, nodes, const_cast<char **>(keys)};
+  mpv_node_list list{start_ > 0 ? 4 : 3, nodes, const_cast<char **>(keys)};
   mpv_node command;
   command.format = MPV_FORMAT_NODE_MAP;
   command.u.list = &list;
-  if (mpv_command_node(mpv_, &command, nullptr) >= 0) ++loadsPending_;
+  if (mpv_command_node_async(mpv_, kLoadReply, &command) >= 0) ++loadsPending_;
 }
 
 void TMpvPlayer::SetPaused(bool paused) {
-  if (mpv_) mpv_set_property_string(mpv_, "pause", paused ? "yes" : "no");
+  int flag = paused; // without waiting, as a load
+  if (mpv_) mpv_set_property_async(mpv_, 0, "pause", MPV_FORMAT_FLAG, &flag);
 }
 
 void TMpvPlayer::SeekTo(double seconds) {
@@ -262,6 +269,10 @@ void TMpvPlayer::HandleEvents() {
     const mpv_event *event = mpv_wait_event(mpv_, 0);
     if (event->event_id == MPV_EVENT_NONE) break;
     switch (event->event_id) {
+    case MPV_EVENT_COMMAND_REPLY:
+      if (event->reply_userdata == kLoadReply && event->error < 0 && loadsPending_ > 0)
+        --loadsPending_; // refused: no file starts for it
+      break;
     case MPV_EVENT_START_FILE:
       awaitingStart_ = true;
       if (loadsPending_ > 0) --loadsPending_;
