@@ -662,8 +662,7 @@ void TPlayPage::RenamePlayList(const QString &newName) {
   if (openName_ == old) openName_ = kept;
   for (TUndo &undo : undo_)
     if (undo.PlayList == old.toStdString()) undo.PlayList = kept.toStdString();
-  FillPlayLists(kept);
-  emit PlayListsChanged(true);
+  emit PlayListsChanged(false); // the open playlist stays chosen
   ShowMessage("Renamed \"" + old.toStdString() + "\" to \"" + kept.toStdString() + "\".");
 }
 
