@@ -8,8 +8,6 @@ restarted. The program must end with status 0.
 import os
 import subprocess
 import sys
-import tempfile
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import journey  # noqa: E402
@@ -41,22 +39,14 @@ def main():
     if status is not None:
         return status
     import pyatspi
-    home = tempfile.mkdtemp(prefix="sonabox-journey-")
-    display = service = program = None
-    try:
-        display = journey.Display()
-        service = journey.Service(home)
-        program = journey.Program(display, service, os.path.join(home, "user"))
-        page = urllib.request.urlopen(
-            "http://127.0.0.1:%d/feeds/api/videos?vq=marathon&orderby=relevance&start-index=1"
-            "&max-results=25" % service.feed).read()
-        program.run_cli("create", "Long")
-        program.run_cli("add", "Long", stdin=page)
+    with journey.World() as world:
+        display, service = world.start()
+        program = world.person()
+        page = service.search("marathon")
+        program.make_playlist("Long", page)
         program.start()
         window = program.window
-        combo = journey.wait_for("the playlist choice", lambda: journey.find(
-            window, pyatspi.ROLE_COMBO_BOX, "Play List"))
-        program.choose(combo, "Long")
+        program.open_playlist("Long")
         program.press(journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Play Video"), "Play")
         position = journey.wait_for("the position slider", lambda: journey.find(
             window, pyatspi.ROLE_SLIDER, "Position"))
@@ -102,13 +92,9 @@ def main():
         if not journey.frames_change(display, program.extents(view)):
             journey.fail("the video does not move in the expanded window after full screen")
 
-        status = program.close_and_wait()
-        if status != 0:
-            journey.fail("closing ended the program with status %d" % status)
+        program.close_and_wait()
         print("full screen and back at %s s, %s s, %s s of the video" % (before, during, after))
         return 0
-    finally:
-        journey.tear_down(home, [program], service, display)
 
 
 if __name__ == "__main__":

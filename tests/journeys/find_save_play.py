@@ -7,8 +7,6 @@ Play, Next, then Previous goes back to the first video; Stop and close.
 """
 import os
 import sys
-import tempfile
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import journey  # noqa: E402
@@ -48,18 +46,12 @@ def main():
     if status is not None:
         return status
     import pyatspi
-    home = tempfile.mkdtemp(prefix="sonabox-journey-")
-    display = service = program = None
-    try:
-        display = journey.Display()
-        service = journey.Service(home)
-        program = journey.Program(display, service, os.path.join(home, "user"))
-        page = urllib.request.urlopen(
-            "http://127.0.0.1:%d/feeds/api/videos?vq=sine&orderby=relevance&start-index=1"
-            "&max-results=25" % service.feed).read()
+    with journey.World() as world:
+        display, service = world.start()
+        program = world.person()
+        page = service.search("sine")
         for existing in ("Chill", "Mix"):
-            program.run_cli("create", existing)
-            program.run_cli("add", existing, stdin=page)
+            program.make_playlist(existing, page)
         program.start()
 
         journey.open_tab(program, "Find")
@@ -124,13 +116,9 @@ def main():
                          lambda: journey.now_playing(window) == first)
         stop = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video")
         program.press(stop, "Stop")
-        status = program.close_and_wait()
-        if status != 0:
-            journey.fail("closing ended the program with status %d" % status)
+        program.close_and_wait()
         print("saved two videos into %r by typing; played %r, %r and back" % (NAME, first, second))
         return 0
-    finally:
-        journey.tear_down(home, [program], service, display)
 
 
 if __name__ == "__main__":

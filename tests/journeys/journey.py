@@ -13,6 +13,8 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
+import urllib.request
 
 SKIP = 77
 TIMEOUT = 30.0
@@ -155,6 +157,12 @@ class Service:
                 time.sleep(0.1)
         fail("sonabox-server did not start")
 
+    def search(self, words, count=25):
+        """The feed's first page for these words, as the program would get it."""
+        return urllib.request.urlopen(
+            "http://127.0.0.1:%d/feeds/api/videos?vq=%s&orderby=relevance&start-index=1"
+            "&max-results=%d" % (self.feed, urllib.parse.quote(words), count)).read()
+
     def settings(self):
         return ("[General]\nVideoDataHost=127.0.0.1:%d\nVideoWebHost=127.0.0.1:%d\n"
                 "ServiceHost=127.0.0.1:%d\n" % (self.feed, self.web, self.service))
@@ -234,6 +242,19 @@ class Program:
         click(self.display, centre(self.extents(accessible)))
         time.sleep(0.2)
 
+    def make_playlist(self, name, page):
+        """A playlist of the videos of a feed page, made with sonabox-cli."""
+        self.run_cli("create", name)
+        self.run_cli("add", name, stdin=page)
+
+    def open_playlist(self, name):
+        """Chooses the playlist on the Play page, where nothing is chosen yet."""
+        import pyatspi
+        combo = wait_for("the playlist choice", lambda: find(
+            self.window, pyatspi.ROLE_COMBO_BOX, "Play List"))
+        self.choose(combo, name)
+        return combo
+
     def run_cli(self, *args, stdin=None):
         return subprocess.run([self.cli] + list(args), env=self.env, input=stdin,
                               capture_output=True, check=True).stdout
@@ -296,25 +317,50 @@ class Program:
         return not self.window_ids(title)
 
     def close_and_wait(self):
-        """Closes the window and returns the program's exit status."""
+        """Closes the window; the program must then end with status 0."""
         self.close_window()
         try:
-            return self.process.wait(TIMEOUT)
+            status = self.process.wait(TIMEOUT)
         except subprocess.TimeoutExpired:
             self.process.kill()
             fail("the program did not end after its window was closed")
+        if status != 0:
+            fail("closing ended the program with status %d" % status)
 
 
-def tear_down(home, programs, *parts):
-    """Ends what a journey started: programs still running, then the service
-    and the display, and removes its folder."""
-    for program in programs:
-        if program and program.process and program.process.poll() is None:
-            program.process.kill()
-    for part in parts:
-        if part:
-            part.close()
-    shutil.rmtree(home, ignore_errors=True)
+class World:
+    """What one journey runs in: a private folder, and once started a display
+    and the service; used in a with statement, it ends them and the programs
+    made in it (still running ones are killed) however the journey ends."""
+
+    def __init__(self):
+        self.home = tempfile.mkdtemp(prefix="sonabox-journey-")
+        self.display = self.service = None
+        self.programs = []
+
+    def __enter__(self):
+        return self
+
+    def start(self, service_args=()):
+        """The display and the service, with these extra service arguments."""
+        self.display = Display()
+        self.service = Service(self.home, service_args)
+        return self.display, self.service
+
+    def person(self, name="user"):
+        """The program with settings and data folders of its own."""
+        program = Program(self.display, self.service, os.path.join(self.home, name))
+        self.programs.append(program)
+        return program
+
+    def __exit__(self, *error):
+        for program in self.programs:
+            if program.process and program.process.poll() is None:
+                program.process.kill()
+        for part in (self.service, self.display):
+            if part:
+                part.close()
+        shutil.rmtree(self.home, ignore_errors=True)
 
 
 def find_named(root, name):

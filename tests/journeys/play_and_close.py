@@ -14,9 +14,7 @@ while the program goes on.
 """
 import os
 import sys
-import tempfile
 import time
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import journey  # noqa: E402
@@ -31,18 +29,12 @@ def main():
     if status is not None:
         return status
     import pyatspi
-    home = tempfile.mkdtemp(prefix="sonabox-journey-")
-    display = service = program = None
-    try:
-        display = journey.Display()
-        service = journey.Service(home)
-        program = journey.Program(display, service, os.path.join(home, "user"))
+    with journey.World() as world:
+        display, service = world.start()
+        program = world.person()
         # Videos with moving pictures: a counter and a sweep.
-        page = urllib.request.urlopen(
-            "http://127.0.0.1:%d/feeds/api/videos?vq=pattern&orderby=relevance&start-index=1"
-            "&max-results=25" % service.feed).read()
-        program.run_cli("create", "Mix")
-        program.run_cli("add", "Mix", stdin=page)
+        page = service.search("pattern")
+        program.make_playlist("Mix", page)
         for round_ in range(1, rounds + 1):
             program.start()
             window = program.window
@@ -95,13 +87,9 @@ def main():
                                  lambda: journey.now_playing(window) not in (None, first))
                 stop = journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video")
                 program.press(stop, "Stop")
-            status = program.close_and_wait()
-            if status != 0:
-                journey.fail("round %d: closing ended the program with status %d" % (round_, status))
+            program.close_and_wait()
             print("round %d: played %r, closed cleanly" % (round_, first))
         return 0
-    finally:
-        journey.tear_down(home, [program], service, display)
 
 
 if __name__ == "__main__":

@@ -7,9 +7,7 @@ Ctrl+Z brings it back. After each step the grid and the files agree.
 import os
 import subprocess
 import sys
-import tempfile
 import time
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import journey  # noqa: E402
@@ -64,17 +62,11 @@ def main():
     if status is not None:
         return status
     import pyatspi
-    home = tempfile.mkdtemp(prefix="sonabox-journey-")
-    display = service = program = None
-    try:
-        display = journey.Display()
-        service = journey.Service(home)
-        program = journey.Program(display, service, os.path.join(home, "user"))
-        page = urllib.request.urlopen(
-            "http://127.0.0.1:%d/feeds/api/videos?vq=&orderby=relevance&start-index=1"
-            "&max-results=4" % service.feed).read()
-        program.run_cli("create", "Mix")
-        program.run_cli("add", "Mix", stdin=page)
+    with journey.World() as world:
+        display, service = world.start()
+        program = world.person()
+        page = service.search("", 4)
+        program.make_playlist("Mix", page)
         shown = program.run_cli("show", "Mix").decode().splitlines()
         rows = [line.split("\t")[0] for line in shown]
         if len(rows) < 3:
@@ -83,9 +75,7 @@ def main():
         window = program.window
 
         journey.open_tab(program, "Play")
-        combo = journey.wait_for("the playlist choice", lambda: journey.find(
-            window, pyatspi.ROLE_COMBO_BOX, "Play List"))
-        program.choose(combo, "Mix")
+        combo = program.open_playlist("Mix")
         expect_titles(window, rows, "the playlist in the grid")
 
         # Ctrl+Down moves the first row below the second.
@@ -148,13 +138,9 @@ def main():
         if saved != rows:
             journey.fail("the file holds %r after Undo, the grid shows %r" % (saved, rows))
 
-        status = program.close_and_wait()
-        if status != 0:
-            journey.fail("closing ended the program with status %d" % status)
+        program.close_and_wait()
         print("moved, dragged, renamed to %r, deleted and took back %r" % (NAME, gone))
         return 0
-    finally:
-        journey.tear_down(home, [program], service, display)
 
 
 if __name__ == "__main__":

@@ -6,8 +6,6 @@ and finds the videos on his Play page.
 """
 import os
 import sys
-import tempfile
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import journey  # noqa: E402
@@ -31,18 +29,12 @@ def main():
     if status is not None:
         return status
     import pyatspi
-    home = tempfile.mkdtemp(prefix="sonabox-journey-")
-    display = service = ann = bob = None
-    try:
-        display = journey.Display()
-        service = journey.Service(home)
-        page = urllib.request.urlopen(
-            "http://127.0.0.1:%d/feeds/api/videos?vq=pattern&orderby=relevance&start-index=1"
-            "&max-results=25" % service.feed).read()
+    with journey.World() as world:
+        display, service = world.start()
+        page = service.search("pattern")
 
-        ann = journey.Program(display, service, os.path.join(home, "ann"))
-        ann.run_cli("create", "Road Trip")
-        ann.run_cli("add", "Road Trip", stdin=page)
+        ann = world.person("ann")
+        ann.make_playlist("Road Trip", page)
         ann.start()
         journey.open_tab(ann, "Share")
         combo = journey.wait_for("the playlist to send", lambda: journey.find(
@@ -64,11 +56,9 @@ def main():
             text = edit.queryText().getText(0, -1) if edit else ""
             return text or None
         share_code = journey.wait_for("the share code", code, 40)
-        status = ann.close_and_wait()
-        if status != 0:
-            journey.fail("Ann's program ended with status %d" % status)
+        ann.close_and_wait()
 
-        bob = journey.Program(display, service, os.path.join(home, "bob")).start()
+        bob = world.person("bob").start()
         journey.open_tab(bob, "Share")
         fill(bob, "Insert a share code", share_code)
         bob.press(next_button(bob), "Next")
@@ -89,18 +79,12 @@ def main():
         while box is not None and box.getRole() not in (pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT):
             box = box.parent
         journey.find(box, pyatspi.ROLE_PUSH_BUTTON, "OK").queryAction().doAction(0)
-        combo = journey.wait_for("Bob's playlists", lambda: journey.find(
-            bob.window, pyatspi.ROLE_COMBO_BOX, "Play List"))
-        bob.choose(combo, "Gift Box")
+        bob.open_playlist("Gift Box")
         journey.wait_for("the shared videos in the grid", lambda: journey.find(
             bob.window, pyatspi.ROLE_TABLE_CELL, "Sine Serenade"))
-        status = bob.close_and_wait()
-        if status != 0:
-            journey.fail("Bob's program ended with status %d" % status)
+        bob.close_and_wait()
         print("shared with code %s; Bob has the playlist Gift Box" % share_code)
         return 0
-    finally:
-        journey.tear_down(home, [ann, bob], service, display)
 
 
 if __name__ == "__main__":
