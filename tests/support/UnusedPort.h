@@ -25,4 +25,28 @@ inline int UnusedPort() {
   return ntohs(address.sin_port);
 }
 
+// A listening socket on 127.0.0.1 that nobody accepts from: the kernel
+// completes a client's connection and its request is never answered, so a
+// player given this address neither plays nor fails.
+struct SilentHost {
+  SilentHost() {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+        ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+      return;
+    port = ntohs(address.sin_port);
+  }
+  ~SilentHost() {
+    if (fd >= 0) ::close(fd);
+  }
+  SilentHost(const SilentHost &) = delete;
+  SilentHost &operator=(const SilentHost &) = delete;
+  int fd = -1, port = 0;
+};
+
 } // namespace sonabox::test

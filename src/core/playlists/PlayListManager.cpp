@@ -192,11 +192,7 @@ void TPlayListManager::CreatePlayList(TDataTable &table, const std::string &name
   table.CreateEmpty();
   table.SaveToFile(table.FileName());
   try {
-    indexTable_.Insert();
-    indexTable_.FieldByName("Name").SetAsString(kept);
-    indexTable_.FieldByName("FileName").SetAsString(fileName);
-    indexTable_.Post();
-    SaveIndex();
+    AddIndexRow(kept, fileName);
   } catch (...) {
     // The index goes back to what its file holds (the row takes no id), and
     // the new file, which nothing names, goes.
@@ -302,11 +298,7 @@ std::string TPlayListManager::RenamePlayList(const std::string &name, const std:
   const std::string fileName = indexTable_.FieldByName("FileName").AsString();
   try {
     indexTable_.Delete();
-    indexTable_.Insert();
-    indexTable_.FieldByName("Name").SetAsString(kept);
-    indexTable_.FieldByName("FileName").SetAsString(fileName);
-    indexTable_.Post();
-    SaveIndex();
+    AddIndexRow(kept, fileName);
   } catch (...) {
     LoadIndex(); // the index goes back to what its file holds
     throw;
@@ -345,6 +337,14 @@ const std::vector<std::string> &TPlayListManager::PlayListNames() {
 }
 
 void TPlayListManager::SaveIndex() { indexTable_.SaveToFile(indexTable_.FileName()); }
+
+void TPlayListManager::AddIndexRow(const std::string &name, const std::string &fileName) {
+  indexTable_.Insert();
+  indexTable_.FieldByName("Name").SetAsString(name);
+  indexTable_.FieldByName("FileName").SetAsString(fileName);
+  indexTable_.Post();
+  SaveIndex();
+}
 
 std::string RecoverDamagedIndex(const std::string &dataPath) {
   const std::string index = dataPath + kIndexFile;

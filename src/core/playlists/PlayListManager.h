@@ -102,6 +102,7 @@ private:
   // to what the file holds.
   void LoadIndex();
   void UseNameIndex(); // makes "nameidx" the current index
+  void AddIndexRow(const std::string &name, const std::string &fileName); // and saves the index
 
   TDataTable indexTable_;
   std::string playListFolder_;

@@ -804,6 +804,13 @@ THtmlView &TPlayPage::PlayingView() const {
 
 TMpvPlayer *TPlayPage::ActivePlayer() const { return PlayingView().Player(); }
 
+std::vector<TMpvPlayer *> TPlayPage::Players() const {
+  std::vector<TMpvPlayer *> players;
+  for (THtmlView *view : {wbPlayer, dExpandedVideo ? dExpandedVideo->wbExpandedVideo : nullptr})
+    if (view && view->Player()) players.push_back(view->Player());
+  return players;
+}
+
 void TPlayPage::AdoptPlayer(TMpvPlayer *player) {
   player->SetVolume(volume_);
   player->SetMuted(muted_);
@@ -931,8 +938,7 @@ void TPlayPage::SetVolume(int percent) {
     const QSignalBlocker quiet(tbVolume);
     tbVolume->setValue(percent);
   }
-  for (THtmlView *view : {wbPlayer, dExpandedVideo ? dExpandedVideo->wbExpandedVideo : nullptr})
-    if (view && view->Player()) view->Player()->SetVolume(percent);
+  for (TMpvPlayer *player : Players()) player->SetVolume(percent);
   Remember(store_key::kVolume, percent);
   emit VolumeChanged();
 }
@@ -941,8 +947,7 @@ void TPlayPage::SetMuted(bool muted) {
   btnMute->setChecked(muted);
   if (muted == muted_) return;
   muted_ = muted;
-  for (THtmlView *view : {wbPlayer, dExpandedVideo ? dExpandedVideo->wbExpandedVideo : nullptr})
-    if (view && view->Player()) view->Player()->SetMuted(muted);
+  for (TMpvPlayer *player : Players()) player->SetMuted(muted);
   Remember(store_key::kMuted, muted ? 1 : 0);
   emit VolumeChanged();
 }
@@ -954,8 +959,7 @@ void TPlayPage::SetEvenLoudness(bool on) {
     const QSignalBlocker quiet(cbEvenLoudness);
     cbEvenLoudness->setChecked(on);
   }
-  for (THtmlView *view : {wbPlayer, dExpandedVideo ? dExpandedVideo->wbExpandedVideo : nullptr})
-    if (view && view->Player()) view->Player()->SetEvenLoudness(on);
+  for (TMpvPlayer *player : Players()) player->SetEvenLoudness(on);
   Remember(store_key::kEvenLoudness, on ? 1 : 0);
 }
 

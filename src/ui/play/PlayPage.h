@@ -201,7 +201,8 @@ private:
   THtmlView &PlayingView() const;
   TMpvPlayer *
   ActivePlayer() const; // the player of the view that plays; none before its first video
-  void AdoptPlayer(TMpvPlayer *player); // a view made its player: it gets the controls' state
+  std::vector<TMpvPlayer *> Players() const; // of both views, those made so far
+  void AdoptPlayer(TMpvPlayer *player);      // a view made its player: it gets the controls' state
   void PlayerStarted();
   void PlayerEnded(bool failed);
   void ShowPosition();

@@ -12,6 +12,7 @@
 #include "support/LocalHttpServer.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
+#include "support/UnusedPort.h"
 #include "ui/app/MainWindow.h"
 #include "ui/app/MediaControls.h"
 #include "ui/play/PlayPage.h"
@@ -30,11 +31,6 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -164,27 +160,6 @@ bool Said(const std::string &line) {
   return std::find(said.begin(), said.end(), line) != said.end();
 }
 
-// A listening socket on 127.0.0.1 that nobody accepts from: the player's
-// connection is made and its request never answered, so it neither plays nor
-// fails, and playback moves only when the test moves it.
-struct SilentHost {
-  SilentHost() {
-    fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
-      return;
-    port = ntohs(address.sin_port);
-  }
-  ~SilentHost() {
-    if (fd >= 0) close(fd);
-  }
-  int fd = -1, port = 0;
-};
-
 class DesktopBusTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -219,7 +194,7 @@ protected:
 
   test::TestFolders folders;
   test::ModalWatcher boxes;
-  SilentHost silent;
+  test::SilentHost silent;
   std::unique_ptr<TfMain> window;
   QString service;
   BusClient client;

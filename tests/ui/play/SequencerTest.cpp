@@ -13,6 +13,7 @@
 #include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
 #include "support/TestFolders.h"
+#include "support/UnusedPort.h"
 #include "ui/play/ExpandedVideo.h"
 #include "ui/play/PlayPage.h"
 #include "ui/widgets/DataTableModel.h"
@@ -35,11 +36,6 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -59,26 +55,6 @@ struct Row {
 };
 
 std::string Text(const QString &text) { return text.toStdString(); }
-
-// A listening socket on 127.0.0.1 that nobody accepts from: the kernel completes
-// the player's connection, and its request is never answered.
-struct SilentHost {
-  SilentHost() {
-    fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
-      return;
-    port = ntohs(address.sin_port);
-  }
-  ~SilentHost() {
-    if (fd >= 0) close(fd);
-  }
-  int fd = -1, port = 0;
-};
 
 class SequencerTest : public ::testing::Test {
 protected:
@@ -132,7 +108,7 @@ protected:
   std::string PageFor(const std::string &id) const { return PlayerPage(id) + "\r\n"; }
 
   test::TestFolders folders;
-  SilentHost silent;
+  test::SilentHost silent;
   std::unique_ptr<TPlayListManager> store;
   std::unique_ptr<TPlayPage> page;
   std::vector<std::string> log;
