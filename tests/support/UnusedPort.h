@@ -27,7 +27,8 @@ inline int UnusedPort() {
 
 // A listening socket on 127.0.0.1 that nobody accepts from: the kernel
 // completes a client's connection and its request is never answered, so a
-// player given this address neither plays nor fails.
+// player or a service client given this address neither succeeds nor fails
+// until the host is closed.
 struct SilentHost {
   SilentHost() {
     fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -41,8 +42,11 @@ struct SilentHost {
       return;
     port = ntohs(address.sin_port);
   }
-  ~SilentHost() {
+  ~SilentHost() { Close(); }
+  // Resets every connection it holds.
+  void Close() {
     if (fd >= 0) ::close(fd);
+    fd = -1;
   }
   SilentHost(const SilentHost &) = delete;
   SilentHost &operator=(const SilentHost &) = delete;

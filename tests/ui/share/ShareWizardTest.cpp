@@ -11,6 +11,7 @@
 #include "server/ServerFixture.h"
 #include "support/EventLoop.h"
 #include "support/ModalWatcher.h"
+#include "support/UnusedPort.h"
 #include "ui/app/MainWindow.h"
 #include "ui/find/FindPage.h"
 #include "ui/play/PlayPage.h"
@@ -37,11 +38,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <functional>
 
@@ -644,41 +640,9 @@ TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
   window.reset();
 }
 
-namespace {
-
-// A service that takes connections and never answers: the kernel accepts them
-// into the listening socket's queue, and nobody reads them. Closing it resets
-// every connection it holds.
-class SilentService {
-public:
-  SilentService() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(fd_, reinterpret_cast<sockaddr *>(&address), size) != 0 || ::listen(fd_, 8) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &size) != 0)
-      ADD_FAILURE() << "no listening socket";
-    port_ = ntohs(address.sin_port);
-  }
-  ~SilentService() { Close(); }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int Port() const { return port_; }
-
-private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
-} // namespace
-
 TEST_F(ShareWizardTest, ASilentServiceNeverFreezesTheWindow) {
-  SilentService silent;
-  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(silent.Port()));
+  test::SilentHost silent;
+  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(silent.port));
   auto waitWhileHandlingEvents = [&] {
     // The window keeps handling events (a timer ticks) while the wizard waits.
     int ticks = 0;
@@ -710,8 +674,8 @@ TEST_F(ShareWizardTest, ASilentServiceNeverFreezesTheWindow) {
   EXPECT_TRUE(test::ProcessEventsUntil([&] { return exchange.isNull(); }));
 
   // Sending: the same, from the waiting page with its busy picture.
-  SilentService another;
-  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(another.Port()));
+  test::SilentHost another;
+  StoreWriteString("ServiceHost", "127.0.0.1:" + std::to_string(another.port));
   StartProgram();
   MakePlayList("Road Trip", kRoadTrip);
   ChoosePlayList("Road Trip");
