@@ -317,6 +317,15 @@ bool TPlayListManager::HasPlayList(const std::string &name) {
   return indexTable_.FindKey(name);
 }
 
+std::string TPlayListManager::PlayListNameOf(const std::string &path) {
+  if (path.compare(0, playListFolder_.size(), playListFolder_) != 0) return {};
+  const std::string fileName = path.substr(playListFolder_.size());
+  for (int row = 1; row <= indexTable_.RecordCount(); ++row)
+    if (indexTable_.DisplayText(row, "FileName") == fileName)
+      return indexTable_.DisplayText(row, "Name");
+  return {};
+}
+
 const std::vector<std::string> &TPlayListManager::PlayListNames() {
   struct TEntry {
     QString Key;

@@ -81,6 +81,9 @@ public:
   // Whether a playlist has that name (compared as OpenPlayList does); cheap
   // enough for an enable rule.
   bool HasPlayList(const std::string &name);
+  // The name of the playlist kept in this file (a path in the playlists
+  // folder); empty when no playlist is.
+  std::string PlayListNameOf(const std::string &path);
 
   // Every playlist name, sorted without regard to letter case; names that
   // differ only in case are all listed, in byte order among themselves. Valid

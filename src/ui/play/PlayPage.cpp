@@ -579,6 +579,12 @@ void TPlayPage::PlayListSaved(const std::string &fileName) {
   if (cdsPlayList->Active() && cdsPlayList->FileName() == fileName) {
     cdsPlayList->Close();
     cdsPlayList->LoadFromFile(fileName);
+  } else if (cbPlayLists->currentIndex() < 0) {
+    // Nothing on show (a first playlist was just made): the page shows it.
+    const QString name = QString::fromStdString(store_.PlayListNameOf(fileName));
+    if (!name.isEmpty())
+      cbPlayLists->setCurrentIndex(
+          cbPlayLists->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
   }
 }
 

@@ -156,7 +156,8 @@ public:
   // Fills cbPlayLists with the playlist names; selects `remembered` when listed.
   void FillPlayLists(const QString &remembered);
   // The playlist file was written elsewhere: when it is the open playlist, it
-  // is read again, so that its next save does not write the new rows away.
+  // is read again, so that its next save does not write the new rows away;
+  // when no playlist is chosen, that one is.
   void PlayListSaved(const std::string &fileName);
   // Playback stops and the player goes quiet (the window is closing).
   void StopPlayer();

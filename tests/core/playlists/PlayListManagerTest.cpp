@@ -555,6 +555,20 @@ TEST_F(PlayListStore, RenameKeepsTheFileUnderTheRulesOfNewNames) {
   EXPECT_EQ(store.PlayListNames(), (std::vector<std::string>{"Jazz", "road trip"}));
 }
 
+TEST_F(PlayListStore, TheNameOfAPlaylistFile) {
+  TPlayListManager store(Data(), PlayLists());
+  TDataTable rock, jazz;
+  store.CreatePlayList(rock, "Rock");
+  store.CreatePlayList(jazz, "Jazz");
+  EXPECT_EQ(store.PlayListNameOf(rock.FileName()), "Rock");
+  EXPECT_EQ(store.PlayListNameOf(jazz.FileName()), "Jazz");
+  const std::string file = fs::path(rock.FileName()).filename().string();
+  EXPECT_EQ(store.PlayListNameOf(Data() + file), "") << "not in the playlists folder";
+  EXPECT_EQ(store.PlayListNameOf(PlayLists() + "nothing.xml"), "");
+  store.DeletePlayList("Rock");
+  EXPECT_EQ(store.PlayListNameOf(rock.FileName()), "") << "deleted";
+}
+
 TEST_F(PlayListStore, ADeletedPlaylistGoesToTheTrashAndComesBack) {
   TPlayListManager store(Data(), PlayLists());
   Create(store, "Pop");

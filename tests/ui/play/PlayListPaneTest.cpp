@@ -616,6 +616,15 @@ TEST_F(PlayListPaneTest, EveryTypedCharacterOfANewNameIsKept) {
   EXPECT_EQ(window->pFind->cbAddPlayList->currentIndex(), -1);
 }
 
+// With nothing chosen on the Play page, a playlist just made there is shown.
+TEST_F(PlayListPaneTest, AFirstPlaylistIsShownOnThePlayPage) {
+  SearchAndTick(3, {0, 2});
+  window->pFind->edPlayListName->setText("Rock");
+  Save();
+  EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Rock");
+  EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Song 1", "Song 3"}));
+}
+
 TEST_F(PlayListPaneTest, ThePlayPagesChoiceAndGridAlwaysAgree) {
   MakePlayList("Rock", {"Stone"});
   window->pPlay->cbPlayLists->setCurrentText("Rock");
