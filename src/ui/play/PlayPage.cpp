@@ -647,6 +647,8 @@ void TPlayPage::aRenamePlayListExecute() {
   dialog.setWindowTitle("Rename PlayList");
   dialog.setLabelText("New name for \"" + cbPlayLists->currentText() + "\":");
   dialog.setTextValue(cbPlayLists->currentText());
+  // Room for the caption and a long name (the dialog sizes itself to its field).
+  if (auto *field = dialog.findChild<QLineEdit *>()) field->setMinimumWidth(320);
   // A name the store refuses is said, and the dialog comes back with it.
   while (dialog.exec() == QDialog::Accepted) {
     try {
