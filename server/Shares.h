@@ -1,6 +1,6 @@
 #pragma once
 // The share service: checking a posted share, storing it under a new share
-// code, answering a fetch, and the notification written for the recipient.
+// code and answering a fetch.
 #include "Database.h"
 
 #include <cstdint>
@@ -59,19 +59,13 @@ bool IsStrictBase64(std::string_view text);
 // Codes are read without regard to case, so no lower-case l arises.
 std::string NewShareCode();
 
+// The text with its line breaks turned into blanks.
+std::string OneLine(std::string_view text);
+
 // The answer to a fetch, before base64: the title line, the note line (line
 // breaks inside either become blanks, so that the lines stay apart), then the
 // entries exactly as posted.
 std::string ShareAnswerText(const TShare &share);
-
-// Writes the recipient's notification as an e-mail file into `outbox`
-// (created when missing) and returns its path.
-std::filesystem::path WriteShareMail(const std::filesystem::path &outbox, const TShare &share,
-                                     std::string_view code);
-
-// Keeps the outbox to at most `keep` notifications: the oldest (by the time
-// written) are removed. Returns how many went.
-int TrimOutbox(const std::filesystem::path &outbox, int64_t keep);
 
 // How many shares are kept, and for how long.
 struct TShareLimits {

@@ -2,10 +2,9 @@
 
 #include "Feed.h"
 #include "FileServing.h"
+#include "Outbox.h"
 #include "WatchPage.h"
 #include "core/common/TextHelpers.h"
-
-#include <regex>
 
 namespace sonabox::server {
 
@@ -20,15 +19,6 @@ std::string Printable(std::string_view text) {
     if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
   if (text.size() > 300) out += "...";
   return out;
-}
-
-bool IsAssetName(const std::string &name) {
-  static const std::regex pattern("[A-Za-z0-9][A-Za-z0-9._-]{0,127}");
-  return std::regex_match(name, pattern) && name.find("..") == std::string::npos;
-}
-
-bool IsRead(const THttpRequest &request) {
-  return request.Method == "GET" || request.Method == "HEAD";
 }
 
 std::string HostText(const std::string &address) {
@@ -75,18 +65,12 @@ void TSonaboxServer::Maintain() {
         (emptied ? "" : ", the database log is in use and stays for now"));
 }
 
-void TSonaboxServer::Feed(const THttpRequest &request, THttpResponse &response) {
-  constexpr std::string_view kFeed = "/feeds/api/videos", kCategory = "/feeds/api/videos/-/";
-  std::string category;
-  if (!IsRead(request)) return Refuse(response, 404);
-  if (request.Path == "/feeds/api/categories")
-    return response.SetContent(WriteCategories(catalogue_.Categories()),
-                               "application/xml; charset=UTF-8");
-  if (request.Path.rfind(kCategory, 0) == 0 && request.Path.size() > kCategory.size() &&
-      request.Path.find('/', kCategory.size()) == std::string::npos)
-    category = request.Path.substr(kCategory.size());
-  else if (request.Path != kFeed)
-    return Refuse(response, 404);
+void TSonaboxServer::Categories(THttpResponse &response) {
+  response.SetContent(WriteCategories(catalogue_.Categories()), "application/xml; charset=UTF-8");
+}
+
+void TSonaboxServer::Feed(const THttpRequest &request, THttpResponse &response,
+                          const std::string &category) {
   const std::optional<TFeedQuery> query = ParseFeedQuery(request.Target);
   if (!query) {
     response.Status = 400;
@@ -98,29 +82,25 @@ void TSonaboxServer::Feed(const THttpRequest &request, THttpResponse &response) 
   response.SetContent(WriteFeed(page, *query, webHost_), "application/atom+xml; charset=UTF-8");
 }
 
-void TSonaboxServer::Web(const THttpRequest &request, THttpResponse &response) {
-  static const std::regex thumbnail(R"(/t/([A-Za-z0-9_-]{1,16})\.jpg)");
-  // The player address is "/v/ID&autoplay=1": a path, not a query.
-  static const std::regex player(R"(/v/([A-Za-z0-9_-]{1,16})(&[^/]*)?)");
-  std::smatch match;
-  if (!IsRead(request)) return Refuse(response, 404);
-  if (std::regex_match(request.Path, match, thumbnail)) {
-    ServeFile(request, response, options_.Data / "thumbnails" / (match[1].str() + ".jpg"),
-              "image/jpeg");
-  } else if (std::regex_match(request.Path, match, player)) {
-    const auto video = catalogue_.Find(match[1].str());
-    const fs::path file = video ? options_.Library / video->RelPath : fs::path();
-    if (!video || !InsideFolder(options_.Library, file)) return Refuse(response, 404);
-    // A play is counted when the stream starts, not at every seek.
-    if (ServeFile(request, response, file, MediaTypeFor(file)) == 0 && request.Method == "GET")
-      catalogue_.AddView(video->Id);
-  } else if (request.Path == "/watch") {
-    const auto video = catalogue_.Find(request.Query("v").value_or(""));
-    if (!video) response.Status = 404;
-    response.SetContent(video ? WatchPage(*video) : NoSuchVideoPage(), "text/html; charset=UTF-8");
-  } else {
-    Refuse(response, 404);
-  }
+void TSonaboxServer::Thumbnail(const THttpRequest &request, THttpResponse &response,
+                               const std::string &id) {
+  ServeFile(request, response, options_.Data / "thumbnails" / (id + ".jpg"), "image/jpeg");
+}
+
+void TSonaboxServer::Player(const THttpRequest &request, THttpResponse &response,
+                            const std::string &id) {
+  const auto video = catalogue_.Find(id);
+  const fs::path file = video ? options_.Library / video->RelPath : fs::path();
+  if (!video || !InsideFolder(options_.Library, file)) return Refuse(response, 404);
+  // A play is counted when the stream starts, not at every seek.
+  if (ServeFile(request, response, file, MediaTypeFor(file)) == 0 && request.Method == "GET")
+    catalogue_.AddView(video->Id);
+}
+
+void TSonaboxServer::Watch(const THttpRequest &request, THttpResponse &response) {
+  const auto video = catalogue_.Find(request.Query("v").value_or(""));
+  if (!video) response.Status = 404;
+  response.SetContent(video ? WatchPage(*video) : NoSuchVideoPage(), "text/html; charset=UTF-8");
 }
 
 void TSonaboxServer::StoreShare(const THttpRequest &request, THttpResponse &response) {
@@ -162,34 +142,27 @@ void TSonaboxServer::StoreShare(const THttpRequest &request, THttpResponse &resp
   response.SetContent(stored.Code, "text/plain");
 }
 
-void TSonaboxServer::Service(const THttpRequest &request, THttpResponse &response) {
-  constexpr std::string_view kAssets = "/assets/";
-  if (request.Method == "POST" && request.Path == "/interface/share.php") {
-    StoreShare(request, response);
-  } else if (request.Method == "POST" && request.Path == "/interface/getshare.php") {
-    const std::optional<std::string> code = request.Field("share_key");
-    if (!code) return Refuse(response, 400);
-    const std::optional<TShare> share = shares_.Find(*code);
-    if (!share) return Refuse(response, 404);
-    response.SetContent(Base64Encode(ShareAnswerText(*share)), "text/plain");
-  } else if (IsRead(request) && request.Path == "/interface/updates.php") {
-    response.SetContent(updates_.Answer(), "text/plain");
-  } else if (IsRead(request) && request.Path.rfind(kAssets, 0) == 0) {
-    const std::string name = request.Path.substr(kAssets.size());
-    const fs::path file = options_.Assets / name;
-    if (!IsAssetName(name) || !InsideFolder(options_.Assets, file)) return Refuse(response, 404);
-    ServeFile(request, response, file,
-              IsVideoFileName(file) ? MediaTypeFor(file) : "application/octet-stream");
-  } else {
-    Refuse(response, 404);
-  }
+void TSonaboxServer::FetchShare(const THttpRequest &request, THttpResponse &response) {
+  const std::optional<std::string> code = request.Field("share_key");
+  if (!code) return Refuse(response, 400);
+  const std::optional<TShare> share = shares_.Find(*code);
+  if (!share) return Refuse(response, 404);
+  response.SetContent(Base64Encode(ShareAnswerText(*share)), "text/plain");
 }
 
-std::unique_ptr<THttpEngine>
-TSonaboxServer::Listen(int port, const char *role,
-                       void (TSonaboxServer::*route)(const THttpRequest &, THttpResponse &)) {
-  auto handler = [this, role, route](const THttpRequest &request, THttpResponse &response) {
-    (this->*route)(request, response);
+void TSonaboxServer::Asset(const THttpRequest &request, THttpResponse &response,
+                           const std::string &name) {
+  const fs::path file = options_.Assets / name;
+  if (!InsideFolder(options_.Assets, file)) return Refuse(response, 404);
+  ServeFile(request, response, file,
+            IsVideoFileName(file) ? MediaTypeFor(file) : "application/octet-stream");
+}
+
+std::unique_ptr<THttpEngine> TSonaboxServer::Listen(int port, const char *role,
+                                                    TRouteTable routes) {
+  auto table = std::make_shared<const TRouteTable>(std::move(routes));
+  auto handler = [this, role, table](const THttpRequest &request, THttpResponse &response) {
+    table->Answer(request, response);
     if (options_.Log)
       Log(std::string(role) + " " + request.ClientAddress + " \"" + request.Method + " " +
           Printable(request.Target) + "\" " + std::to_string(response.Status) + " " +
@@ -208,9 +181,47 @@ TSonaboxServer::Listen(int port, const char *role,
 
 void TSonaboxServer::Start() {
   Maintain();
-  feed_ = Listen(options_.FeedPort, "feed", &TSonaboxServer::Feed);
-  web_ = Listen(options_.WebPort, "web", &TSonaboxServer::Web);
-  service_ = Listen(options_.ServicePort, "service", &TSonaboxServer::Service);
+  feed_ = Listen(options_.FeedPort, "feed",
+                 TRouteTable({
+                     {kRead, "/feeds/api/categories",
+                      [this](const THttpRequest &, THttpResponse &response, const TPathGroups &) {
+                        Categories(response);
+                      }},
+                     {kRead, "/feeds/api/videos(?:/-/([^/]+))?",
+                      [this](const THttpRequest &request, THttpResponse &response,
+                             const TPathGroups &path) { Feed(request, response, path[1]); }},
+                 }));
+  web_ = Listen(options_.WebPort, "web",
+                TRouteTable({
+                    {kRead, R"(/t/([A-Za-z0-9_-]{1,16})\.jpg)",
+                     [this](const THttpRequest &request, THttpResponse &response,
+                            const TPathGroups &path) { Thumbnail(request, response, path[1]); }},
+                    // The player address is "/v/ID&autoplay=1": a path, not a query.
+                    {kRead, R"(/v/([A-Za-z0-9_-]{1,16})(?:&[^/]*)?)",
+                     [this](const THttpRequest &request, THttpResponse &response,
+                            const TPathGroups &path) { Player(request, response, path[1]); }},
+                    {kRead, "/watch",
+                     [this](const THttpRequest &request, THttpResponse &response,
+                            const TPathGroups &) { Watch(request, response); }},
+                }));
+  service_ =
+      Listen(options_.ServicePort, "service",
+             TRouteTable({
+                 {kPost, "/interface/share.php",
+                  [this](const THttpRequest &request, THttpResponse &response,
+                         const TPathGroups &) { StoreShare(request, response); }},
+                 {kPost, "/interface/getshare.php",
+                  [this](const THttpRequest &request, THttpResponse &response,
+                         const TPathGroups &) { FetchShare(request, response); }},
+                 {kRead, "/interface/updates.php",
+                  [this](const THttpRequest &, THttpResponse &response, const TPathGroups &) {
+                    response.SetContent(updates_.Answer(), "text/plain");
+                  }},
+                 // A plain file name of the assets folder, never "..".
+                 {kRead, R"(/assets/((?!.*\.\.)[A-Za-z0-9][A-Za-z0-9._-]{0,127}))",
+                  [this](const THttpRequest &request, THttpResponse &response,
+                         const TPathGroups &path) { Asset(request, response, path[1]); }},
+             }));
   feedPort_ = feed_->Port();
   webPort_ = web_->Port();
   servicePort_ = service_->Port();

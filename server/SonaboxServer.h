@@ -1,13 +1,14 @@
 #pragma once
 // sonabox-server: the video data feed, the video web host and the maker's
 // share and update service, each on its own port, over one catalogue and share
-// store. This unit holds the routes; the HTTP layer, the file answers, the
+// store. This unit holds the route tables and their handlers; the HTTP layer, the file answers, the
 // pages and the command line live in units of their own.
 #include "Catalogue.h"
 #include "CommandLine.h"
 #include "Database.h"
 #include "HttpEngine.h"
 #include "LibraryScanner.h"
+#include "Router.h"
 #include "Shares.h"
 #include "Updates.h"
 
@@ -51,13 +52,16 @@ public:
   const TServerOptions &Options() const { return options_; }
 
 private:
-  void Feed(const THttpRequest &request, THttpResponse &response);
-  void Web(const THttpRequest &request, THttpResponse &response);
-  void Service(const THttpRequest &request, THttpResponse &response);
+  // The handlers of the routes, one port after the other.
+  void Categories(THttpResponse &response);
+  void Feed(const THttpRequest &request, THttpResponse &response, const std::string &category);
+  void Thumbnail(const THttpRequest &request, THttpResponse &response, const std::string &id);
+  void Player(const THttpRequest &request, THttpResponse &response, const std::string &id);
+  void Watch(const THttpRequest &request, THttpResponse &response);
   void StoreShare(const THttpRequest &request, THttpResponse &response);
-  std::unique_ptr<THttpEngine> Listen(int port, const char *role,
-                                      void (TSonaboxServer::*route)(const THttpRequest &,
-                                                                    THttpResponse &));
+  void FetchShare(const THttpRequest &request, THttpResponse &response);
+  void Asset(const THttpRequest &request, THttpResponse &response, const std::string &name);
+  std::unique_ptr<THttpEngine> Listen(int port, const char *role, TRouteTable routes);
   void Log(const std::string &line);
 
   TServerOptions options_;

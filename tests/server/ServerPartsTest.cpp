@@ -1,9 +1,11 @@
-// The server's pure pieces: the feed query reader, video identifiers, share
-// codes, the share store's limits, byte ranges, the watch page, the database
+// The server's pure pieces: the route table, the feed query reader, video
+// identifiers, share codes, the share store's limits, byte ranges, the watch page, the database
 // log and the command line.
 #include "Catalogue.h"
 #include "Feed.h"
 #include "FileServing.h"
+#include "Outbox.h"
+#include "Router.h"
 #include "Shares.h"
 #include "SonaboxServer.h"
 #include "WatchPage.h"
@@ -19,6 +21,49 @@ namespace {
 
 namespace fs = std::filesystem;
 using server::TFeedQuery;
+
+TEST(RouteTableTest, MethodAndWholePathChooseTheRouteAndItsGroups) {
+  auto answer = [](const char *name) {
+    return [name](const server::THttpRequest &, server::THttpResponse &response,
+                  const server::TPathGroups &path) {
+      std::string text = name;
+      for (std::size_t i = 1; i < path.size(); ++i) text += "|" + path[i];
+      response.SetContent(text, "text/plain");
+    };
+  };
+  const server::TRouteTable table({
+      {server::kRead, "/v/([a-z]+)(?:&([^/]*))?", answer("video")},
+      {server::kPost, "/v/([a-z]+)", answer("post")},
+      {server::kGet, "/.*", answer("any")},
+  });
+  struct TCase {
+    const char *Method, *Path;
+    int Status;
+    std::string Body;
+  };
+  const std::vector<TCase> cases{
+      {"GET", "/v/abc", 200, "video|abc|"},
+      {"HEAD", "/v/abc&autoplay=1", 200, "video|abc|autoplay=1"},
+      {"POST", "/v/abc", 200, "post|abc"},
+      {"GET", "/v/ABC", 200, "any"}, // the first route takes no upper case: the next one does
+      {"POST", "/v/abc/more", 404, "ERROR"}, // the whole path must match
+      {"POST", "/x/v/abc", 404, "ERROR"},
+      {"PUT", "/v/abc", 404, "ERROR"},
+      {"HEAD", "/anything", 404, "ERROR"},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(std::string(c.Method) + " " + c.Path);
+    server::THttpRequest request;
+    request.Method = c.Method;
+    request.Path = c.Path;
+    server::THttpResponse response;
+    table.Answer(request, response);
+    EXPECT_EQ(response.Status, c.Status);
+    EXPECT_EQ(response.Body, c.Body);
+  }
+  EXPECT_THROW(server::TRouteTable({{server::kGet, "/(", answer("broken")}}),
+               std::invalid_argument);
+}
 
 TEST(FeedQueryTest, KeywordsRunFromVqToOrderby) {
   struct TCase {
