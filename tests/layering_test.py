@@ -6,7 +6,10 @@
 Fails (exit 1), naming each offending line, when
 - a file of src/core includes a header of the ui layer ("ui/...") or a Qt
   header that is not Qt Core's (a widget, the GUI module, ...);
-- a file outside src/ui/app includes the main window's header.
+- a file outside src/ui/app includes the main window's header;
+- the folders of src/core include each other in a cycle (search includes
+  playlists and playlists includes search): each folder builds on the ones
+  below it.
 With FILE arguments only those files are checked, as if they stood where
 their paths (relative to SOURCE-ROOT) say: how the test of this guard shows
 that it catches a stray include.
@@ -43,6 +46,36 @@ def problems(path, text, qtcore):
     return found
 
 
+def core_folder_cycle(paths_and_texts):
+    """A cycle of src/core folders by their includes, as a list, or None."""
+    uses = {}
+    for path, text in paths_and_texts:
+        if not path.startswith("src/core/"):
+            continue
+        folder = path.split("/")[2]
+        for line in text.splitlines():
+            match = INCLUDE.match(line)
+            if match and match.group(1) == '"' and match.group(2).startswith("core/"):
+                used = match.group(2).split("/")[1]
+                if used != folder:
+                    uses.setdefault(folder, set()).add(used)
+
+    def walk(folder, trail):
+        if folder in trail:
+            return trail[trail.index(folder):] + [folder]
+        for used in sorted(uses.get(folder, ())):
+            cycle = walk(used, trail + [folder])
+            if cycle:
+                return cycle
+        return None
+
+    for folder in sorted(uses):
+        cycle = walk(folder, [])
+        if cycle:
+            return cycle
+    return None
+
+
 def main():
     root, qtcore = sys.argv[1], sys.argv[2]
     files = sys.argv[3:]
@@ -53,9 +86,14 @@ def main():
                     if name.endswith((".h", ".cpp")):
                         files.append(os.path.relpath(os.path.join(base, name), root))
     found = []
+    texts = []
     for path in sorted(files):
         with open(os.path.join(root, path), encoding="utf-8") as source:
-            found += problems(path, source.read(), qtcore)
+            texts.append((path, source.read()))
+            found += problems(path, texts[-1][1], qtcore)
+    cycle = core_folder_cycle(texts)
+    if cycle:
+        found.append("src/core folders include each other: " + " -> ".join(cycle))
     for line in found:
         print(line)
     if not os.path.exists(os.path.join(qtcore, "QObject")):

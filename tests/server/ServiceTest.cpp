@@ -3,7 +3,7 @@
 // signed update answer.
 #include "ServerFixture.h"
 #include "core/common/TextHelpers.h"
-#include "core/playback/VideoDetails.h"
+#include "core/common/VideoRecord.h"
 #include "core/settings/Settings.h"
 #include "core/sharing/Share.h"
 #include "core/web/WebStuff.h"
@@ -193,7 +193,7 @@ TEST_F(ServiceTest, ProgramsShareClientRoundTrip) {
   sender.SetNote("Enjoy");
   sender.SetTitle("Test cards");
   sender.SetTo("Bob", "bob@example.org");
-  for (TVideoDetails &video : videos) sender.AddEntry(video.ToShareEntry(nullptr));
+  for (TVideoDetails &video : videos) sender.AddEntry(ToShareEntry(video));
   const std::string code = sender.SendShare();
   ASSERT_TRUE(std::regex_match(code, kCodePattern)) << "[" << code << "]";
 

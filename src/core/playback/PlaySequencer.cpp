@@ -1,7 +1,7 @@
 #include "core/playback/PlaySequencer.h"
 
 #include "core/common/Random.h"
-#include "core/playlists/DataTable.h"
+#include "core/playlists/VideoRow.h"
 
 #include <algorithm>
 #include <vector>
@@ -44,7 +44,7 @@ TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
 
 void TPlaySequencer::Next() {
   if (!HasRows()) return;
-  phase_ = 2;
+  phase_ = TPlayPhase::NextVideo;
   skipping_ = true;
   Advance();
 }
@@ -56,20 +56,20 @@ void TPlaySequencer::SetPlayMode(TPlayMode mode) {
 
 void TPlaySequencer::Play() {
   if (!HasRows()) return;
-  const std::string url = playList_.FieldByName("Url").AsString();
+  const std::string url = playList_.FieldByName(VideoColumn::Url).AsString();
   // With no video chosen yet, the highlighted row is the one to play.
   if (current_.Url.empty() || (current_.Url != url && current_.Url != previous_.Url))
-    current_.LoadFromRow(playList_);
-  phase_ = 3;
+    current_ = VideoFromRow(playList_);
+  phase_ = TPlayPhase::Restart;
   Advance();
 }
 
 void TPlaySequencer::Previous() {
   if (previous_.Url.empty() || !HasRows()) return;
-  current_.AssignFrom(previous_);
+  current_ = previous_;
   previous_.Url.clear();
   MoveToRowOf(current_.Url);
-  phase_ = 3;
+  phase_ = TPlayPhase::Restart;
   Advance();
 }
 
@@ -82,7 +82,7 @@ void TPlaySequencer::Stop() {
 void TPlaySequencer::PlayRow(int recNo) {
   if (recNo < 1 || !playList_.Active() || recNo > playList_.RecordCount()) return;
   playList_.SetRecNo(recNo);
-  current_.LoadFromRow(playList_);
+  current_ = VideoFromRow(playList_);
   Play();
 }
 
@@ -98,14 +98,14 @@ void TPlaySequencer::Tick() {
 
 void TPlaySequencer::VideoEnded() {
   if (!Running()) return;
-  while (phase_ != 2) Advance(); // lead-in, video and lead-out end now
-  Advance();                     // the next video
+  while (phase_ != TPlayPhase::NextVideo) Advance(); // lead-in, video and lead-out end now
+  Advance();                                         // the next video
 }
 
 void TPlaySequencer::FollowPlayer(int position, int length) {
-  if (!Running() || (phase_ != 0 && phase_ != 4)) return;
+  if (!Running() || (phase_ != TPlayPhase::LeadIn && phase_ != TPlayPhase::Video)) return;
   const bool paused = paused_;
-  if (phase_ == 0) Advance(); // "Lead In - <stored length>"
+  if (phase_ == TPlayPhase::LeadIn) Advance(); // "Lead In - <stored length>"
   if (length > 0) countDownLength_ = length;
   tickCount_ = std::clamp(position, 0, std::max(countDownLength_ - 1, 0));
   SetPaused(paused);
@@ -125,38 +125,38 @@ void TPlaySequencer::Advance() {
   paused_ = false;
   std::string line;
   switch (phase_) {
-  case 2:             // next video
+  case TPlayPhase::NextVideo:
     if (!HasRows()) { // the playlist was closed or emptied under playback
       Stop();
       return;
     }
-    previous_.AssignFrom(current_);
+    previous_ = current_;
     PickNextRow();
     emit RowChosen(playList_.RecNo());
-    current_.LoadFromRow(playList_);
+    current_ = VideoFromRow(playList_);
     emit ShowVideo();
-    phase_ = 0;
+    phase_ = TPlayPhase::LeadIn;
     countDownLength_ = 5;
     line = "Next - 5 " + current_.Url;
     break;
-  case 3: // restart
+  case TPlayPhase::Restart:
     emit ShowVideo();
-    phase_ = 0;
+    phase_ = TPlayPhase::LeadIn;
     countDownLength_ = 3;
     line = "Restart - 3 " + current_.Url;
     break;
-  case 0: // lead-in over
-    phase_ = 4;
+  case TPlayPhase::LeadIn:
+    phase_ = TPlayPhase::Video;
     countDownLength_ = current_.DurationSeconds;
     line = "Lead In - " + std::to_string(countDownLength_);
     break;
-  case 4: // video over
-    phase_ = 1;
+  case TPlayPhase::Video:
+    phase_ = TPlayPhase::LeadOut;
     countDownLength_ = 5;
     line = "Lead Out - 5";
     break;
-  case 1: // lead-out over
-    phase_ = 2;
+  case TPlayPhase::LeadOut:
+    phase_ = TPlayPhase::NextVideo;
     countDownLength_ = 0;
     line = "Lead Out - 0";
     break;
@@ -172,7 +172,7 @@ void TPlaySequencer::MoveToRowOf(const std::string &url) {
   if (!playList_.Active()) return;
   const int rows = playList_.RecordCount();
   for (int recNo = 1; recNo <= rows; ++recNo) {
-    if (playList_.DisplayText(recNo, "Url") != url) continue;
+    if (playList_.DisplayText(recNo, VideoColumn::Url) != url) continue;
     playList_.SetRecNo(recNo);
     emit RowChosen(recNo);
     return;
@@ -200,9 +200,10 @@ void TPlaySequencer::PickNextRow() {
 // holds it; 0 when none does.
 int TPlaySequencer::RowOfPlayed() const {
   const int current = playList_.RecNo();
-  if (current > 0 && playList_.DisplayText(current, "Url") == previous_.Url) return current;
+  if (current > 0 && playList_.DisplayText(current, VideoColumn::Url) == previous_.Url)
+    return current;
   for (int recNo = 1; recNo <= playList_.RecordCount(); ++recNo)
-    if (playList_.DisplayText(recNo, "Url") == previous_.Url) return recNo;
+    if (playList_.DisplayText(recNo, VideoColumn::Url) == previous_.Url) return recNo;
   return 0;
 }
 
@@ -212,7 +213,7 @@ void TPlaySequencer::PickRandomRow() {
   if (rows <= 1) return;
   for (int draw = 0; draw < kMaxDraws; ++draw) {
     playList_.SetRecNo(RandomInt(rows) + 1);
-    if (playList_.FieldByName("Url").AsString() != previous_.Url) return;
+    if (playList_.FieldByName(VideoColumn::Url).AsString() != previous_.Url) return;
   }
 }
 
@@ -226,7 +227,7 @@ void TPlaySequencer::PickUnplayedRow() {
   const auto candidates = [&](const auto &wanted) {
     std::vector<int> found;
     for (int recNo = 1; recNo <= rows; ++recNo)
-      if (wanted(playList_.DisplayText(recNo, "Url"))) found.push_back(recNo);
+      if (wanted(playList_.DisplayText(recNo, VideoColumn::Url))) found.push_back(recNo);
     return found;
   };
   std::vector<int> fresh =

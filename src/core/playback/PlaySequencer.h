@@ -20,10 +20,10 @@
 //   0 lead-in over-> 4, length "Lead In - <length>"
 //   4 video over  -> 1, 5 s   "Lead Out - 5"
 //   1 lead-out over-> 2, 0 s  "Lead Out - 0"
-// Which row comes next is the play mode's choice (TPlayMode); in Shuffle the
-// draw takes a visible row whose video differs from the one just played;
-// after 100 draws that all find that video (every row holds it) the last one
-// drawn is taken. RowChosen comes before ShowVideo, LogLine last.
+// (TPlayPhase names them.) Which row comes next is the play mode's choice (TPlayMode); in Shuffle
+// the draw takes a visible row whose video differs from the one just played; after 100 draws that
+// all find that video (every row holds it) the last one drawn is taken. RowChosen comes before
+// ShowVideo, LogLine last.
 //
 // The sequencer does not connect its timer: the page connects Timer()'s
 // timeout to Tick through the guard that shows errors, as it does the controls.
@@ -33,7 +33,7 @@
 // (Stopped) instead of showing an empty identifier. Other errors of the table
 // (a table without the playlist's columns) are thrown as EDataTableError out of
 // the operation that met them; the timer is then off.
-#include "core/playback/VideoDetails.h"
+#include "core/common/VideoRecord.h"
 
 #include <QObject>
 #include <QTimer>
@@ -44,6 +44,16 @@
 namespace sonabox {
 
 class TDataTable;
+
+// What happens when the count-down runs out, by the number the log and the
+// tests have always used.
+enum class TPlayPhase {
+  LeadIn = 0,    // the lead-in runs; then the video's own length
+  LeadOut = 1,   // the lead-out runs; then the next video is due
+  NextVideo = 2, // the next video is drawn and shown
+  Restart = 3,   // the current video is shown again
+  Video = 4,     // the video plays; then the lead-out
+};
 
 // How the next row is chosen, when a video ends or Next is pressed. Only the
 // visible rows (the title filter's) take part.
@@ -102,7 +112,7 @@ public:
   bool Paused() const { return paused_; }
   const TVideoDetails &CurrentVideo() const { return current_; }
   const TVideoDetails &PreviousVideo() const { return previous_; }
-  int PlayPhase() const { return phase_; }
+  TPlayPhase PlayPhase() const { return phase_; }
   int CountDownLength() const { return countDownLength_; }
   int TickCount() const { return tickCount_; }
   QTimer &Timer() { return tShuffle_; } // "tShuffle", 1000 ms
@@ -135,7 +145,8 @@ private:
   TDataTable &playList_;
   QTimer tShuffle_;
   TVideoDetails current_, previous_;
-  int phase_ = 0, countDownLength_ = 0, tickCount_ = 0;
+  TPlayPhase phase_ = TPlayPhase::LeadIn;
+  int countDownLength_ = 0, tickCount_ = 0;
   bool paused_ = false;
   TPlayMode mode_ = TPlayMode::Shuffle;
   bool skipping_ = false;        // Next was pressed: Repeat one goes on

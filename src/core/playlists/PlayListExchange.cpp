@@ -297,15 +297,7 @@ std::string VideoIdFromAddress(std::string_view address, std::string_view webHos
 TVideos PlayListVideos(TDataTable &table) {
   TVideos videos;
   for (table.First(); !table.Eof(); table.Next()) {
-    TVideo video;
-    video.Title = table.FieldByName("Title").AsString();
-    video.Description = table.FieldByName("Description").AsString();
-    video.Url = table.FieldByName("Url").AsString();
-    video.Rating = table.FieldByName("Rating").AsString();
-    video.Duration = table.FieldByName("Duration").AsString();
-    video.DurationSeconds = table.FieldByName("DurationSeconds").AsInteger();
-    video.Thumbnail = table.FieldByName("Thumbnail").AsString();
-    videos.push_back(std::move(video));
+    videos.push_back(VideoFromRow(table));
   }
   return videos;
 }

@@ -16,8 +16,7 @@
 // or without a byte order mark, UTF-16 with one, otherwise Latin-1), at most
 // kMaxPlayListFileBytes of them and at most kMaxImportedVideos videos, and a
 // damaged file never changes a playlist.
-#include "core/playlists/DataTable.h"
-#include "core/search/Video.h"
+#include "core/playlists/VideoRow.h"
 
 #include <cstddef>
 #include <string>

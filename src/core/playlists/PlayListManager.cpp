@@ -1,7 +1,6 @@
 #include "core/playlists/PlayListManager.h"
 
 #include "core/common/TextHelpers.h"
-#include "core/search/Video.h"
 
 #include <QString>
 
@@ -124,13 +123,6 @@ void EmptyOldTrash(const std::string &folder) {
 }
 
 } // namespace
-
-std::vector<TFieldDef> PlayListColumns() {
-  return {{"Added", TFieldType::DateTime, 0},          {"Duration", TFieldType::String, 10},
-          {"DurationSeconds", TFieldType::Integer, 0}, {"Description", TFieldType::String, 210},
-          {"Rating", TFieldType::String, 5},           {"Thumbnail", TFieldType::String, 50},
-          {"Title", TFieldType::String, 100},          {"Url", TFieldType::String, 16}};
-}
 
 std::string ClockText() { return LocalTime("%x %X"); }
 
@@ -388,7 +380,7 @@ std::vector<bool> VideosAlreadyIn(TPlayListManager &store, const std::string &na
   if (!store.OpenPlayList(playList, name)) return already;
   std::set<std::string> held;
   for (int row = 1; row <= playList.RecordCount(); ++row)
-    held.insert(playList.DisplayText(row, "Url"));
+    held.insert(playList.DisplayText(row, VideoColumn::Url));
   // An identifier as the playlist's "Url" column keeps it.
   const int width = PlayListColumns().back().Width;
   for (std::size_t i = 0; i < videos.size(); ++i) {

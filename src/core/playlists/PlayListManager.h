@@ -8,15 +8,13 @@
 // Names are compared exactly, letter case included: Rock and rock are two
 // playlists. The index is saved after every change the store makes; a
 // playlist table is saved by whoever changed it.
-#include "core/playlists/DataTable.h"
+#include "core/playlists/VideoRow.h"
 
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace sonabox {
-
-struct TVideo;
 
 class TPlayListManager {
 public:
@@ -165,9 +163,6 @@ std::string VideosAddedText(size_t count, const std::string &name);
 // All false when no playlist has that name.
 std::vector<bool> VideosAlreadyIn(TPlayListManager &store, const std::string &name,
                                   const std::vector<TVideo> &videos);
-
-// The eight columns of a playlist table, in their order.
-std::vector<TFieldDef> PlayListColumns();
 
 // The local date and time in the system's default form ("%x %X").
 std::string ClockText();

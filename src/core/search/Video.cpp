@@ -1,8 +1,8 @@
 #include "core/search/Video.h"
 
 #include "core/common/TextHelpers.h"
-#include "core/playlists/DataTable.h"
 #include "core/search/PerlRegEx.h"
+#include "core/web/ServiceHosts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -177,14 +177,32 @@ TFeedEntries ParseFeedEntries(std::string_view page, std::string_view webHost, T
   return result;
 }
 
-void StoreVideoInRow(const TVideo &video, TDataTable &table) {
-  table.FieldByName("Title").SetAsString(video.Title);
-  table.FieldByName("Description").SetAsString(video.Description);
-  table.FieldByName("Url").SetAsString(video.Url);
-  table.FieldByName("Rating").SetAsString(video.Rating);
-  table.FieldByName("Duration").SetAsString(video.Duration);
-  table.FieldByName("DurationSeconds").SetAsInteger(video.DurationSeconds);
-  table.FieldByName("Thumbnail").SetAsString(video.Thumbnail);
+std::string ToShareEntry(const TVideo &video) {
+  // The closing pieces are written exactly so: the entry is not XML, and the
+  // reader's patterns need only the opening pieces and the quotes.
+  return "<entry>"
+         "<media:title type='plain'>" +
+         video.Title +
+         "</media:title>"
+         "<media:player url='http://" +
+         VideoWebHost() + "/watch?v=" + video.Url +
+         "'/></media:player url>"
+         "<media:description type='plain'>" +
+         video.Description +
+         "</media:description>"
+         "<yt:statistics viewCount='" +
+         video.ViewCount +
+         "'></yt>"
+         "<gd:rating average='" +
+         video.Rating +
+         "'></gd>"
+         "<media:thumbnail url='" +
+         video.Thumbnail +
+         "' end/></media>"
+         "<yt:duration seconds='" +
+         std::to_string(video.DurationSeconds) +
+         "'></yt>"
+         "</entry>";
 }
 
 } // namespace sonabox

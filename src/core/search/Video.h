@@ -1,28 +1,14 @@
 #pragma once
-// The video record as it comes from the web, the reading of a feed page and of
-// one feed entry, and the storing of a record into a playlist row.
+// The video record as the web writes it: the reading of a feed page and of
+// one feed entry, and the writing of a share entry.
+#include "core/common/VideoRecord.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace sonabox {
-
-class TDataTable;
-
-struct TVideo {
-  std::string Title;
-  std::string Description; // tabs and line feeds removed, at most 200 bytes
-  std::string Url;         // the identifier: what follows "watch?v=" on the web host
-  std::string Rating;
-  std::string ViewCount;
-  std::string Duration; // "m:ss"
-  int32_t DurationSeconds = 0;
-  std::string Thumbnail;
-};
-
-using TVideos = std::vector<TVideo>;
 
 // Fills every field of `video` from the text of one <entry> element (feed or
 // share entry). Never fails: what is not found stays empty. The watch address
@@ -33,7 +19,7 @@ void ParseVideoEntry(std::string_view entry, TVideo &video, std::string_view web
 // How the texts of entries are written. A feed page is XML: the entities of
 // each title and description are decoded (before the description is cut), so
 // both hold the text as typed. The entries of a share are the program's own
-// (TVideoDetails::ToShareEntry), which hold the texts as typed already.
+// (ToShareEntry), which hold the texts as typed already.
 enum class TEntryTexts { Xml, AsTyped };
 
 // What a feed page (or the entries of a share) holds: the count after
@@ -51,9 +37,8 @@ TFeedEntries ParseFeedEntries(std::string_view page, std::string_view webHost, T
 // else that looks like one, stays as it is.
 std::string DecodeXmlEntities(std::string_view text);
 
-// Sets "Title", "Description", "Url", "Rating", "Duration", "DurationSeconds"
-// and "Thumbnail" of the table's pending or current row. The view count is not
-// stored and "Added" is left alone.
-void StoreVideoInRow(const TVideo &video, TDataTable &table);
+// The share entry of a video, on the configured web host. Values go in
+// unescaped; the entry is read back by ParseVideoEntry.
+std::string ToShareEntry(const TVideo &video);
 
 } // namespace sonabox

@@ -1,7 +1,7 @@
 #include "ui/app/MediaControls.h"
 
 #include "core/playback/PlaySequencer.h"
-#include "core/playback/VideoDetails.h"
+#include "core/common/VideoRecord.h"
 #include "ui/play/PlayPage.h"
 #include "ui/widgets/Guarded.h"
 

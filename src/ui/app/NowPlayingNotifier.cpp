@@ -1,7 +1,7 @@
 #include "ui/app/NowPlayingNotifier.h"
 
 #include "core/playback/PlaySequencer.h"
-#include "core/playback/VideoDetails.h"
+#include "core/common/VideoRecord.h"
 #include "core/settings/Settings.h"
 #include "ui/play/PlayPage.h"
 #include "ui/widgets/WebImage.h"

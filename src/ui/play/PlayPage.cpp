@@ -3,8 +3,8 @@
 #include "core/common/TextHelpers.h"
 #include "core/playback/PlaySequencer.h"
 #include "core/playback/PlayerDocument.h"
-#include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
+#include "core/playlists/VideoRow.h"
 #include "core/settings/Settings.h"
 #include "ui/play/ExpandedVideo.h"
 #include "ui/play/PlayListFiles.h"
@@ -347,7 +347,8 @@ void TPlayPage::CreatePlayListPane() {
 
   sgPlayList = Grid("sgPlayList", pRight);
   sgPlayList->setAccessibleName("Play list videos");
-  ds = new TDataTableModel(*cdsPlayList, {{"Title", "Title"}, {"Duration", "Time"}}, this);
+  ds = new TDataTableModel(*cdsPlayList,
+                           {{VideoColumn::Title, "Title"}, {VideoColumn::Duration, "Time"}}, this);
   ds->setObjectName("ds");
   ds->SetRowsMovable(true);
   sgPlayList->setModel(ds);
@@ -610,7 +611,7 @@ void TPlayPage::edSearchChange() {
 void TPlayPage::aDeleteVideoExecute() {
   if (!cdsPlayList->Active() || cdsPlayList->RecNo() < 1) return;
   TUndo undo;
-  undo.Title = cdsPlayList->FieldByName("Title").AsString();
+  undo.Title = cdsPlayList->FieldByName(VideoColumn::Title).AsString();
   undo.PlayList = openName_.toStdString();
   undo.FileName = cdsPlayList->FileName();
   undo.RowNumber = cdsPlayList->RowNumber(cdsPlayList->RecNo());

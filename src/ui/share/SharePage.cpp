@@ -2,9 +2,8 @@
 
 #include "core/common/Background.h"
 #include "core/common/TextHelpers.h"
-#include "core/playback/VideoDetails.h"
-#include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
+#include "core/playlists/VideoRow.h"
 #include "core/settings/Settings.h"
 #include "core/sharing/Share.h"
 #include "ui/share/ShareVideosDialog.h"
@@ -153,7 +152,8 @@ void TSharePage::CreateSteps() {
     Label3 = Label("Label3", "Tick the videos to send", tsShare2);
     sgShareVideos = Grid("sgShareVideos", tsShare2);
     Label3->setBuddy(sgShareVideos);
-    dsShare = new TDataTableModel(*cdsShare, {{"Title", "Title"}, {"Duration", "Duration"}}, this);
+    dsShare = new TDataTableModel(
+        *cdsShare, {{VideoColumn::Title, "Title"}, {VideoColumn::Duration, "Duration"}}, this);
     dsShare->setObjectName("dsShare");
     sgShareVideosModel = new TShareGridModel(*dsShare, this);
     sgShareVideos->setModel(sgShareVideosModel);
@@ -398,7 +398,7 @@ void TSharePage::sgShareVideosClickCell(int column, int row) {
   UpdateShareCount();
   if (column > 0) {
     try {
-      wbShareImage->WebPicture().LoadFromURL(cdsShare->DisplayText(row, "Thumbnail"));
+      wbShareImage->WebPicture().LoadFromURL(cdsShare->DisplayText(row, VideoColumn::Thumbnail));
     } catch (const std::exception &) {
       // The picture is only a help for choosing; what it shows after a
       // failed load is the picture control's own rule.
@@ -454,14 +454,10 @@ void TSharePage::aShareStep4Execute() {
   share->SetNote(edEmailNote->text().toStdString());
   share->SetTitle(cbShareTitle->currentText().toStdString());
   share->SetTo(edRecipientName->text().toStdString(), edRecipientEmail->text().toStdString());
-  {
-    TVideoDetails details; // serves the whole walk
-    cdsShare->First();
-    for (int row = 1; row <= sgShareVideos->model()->rowCount(); ++row) {
-      if (IsCellTicked(sgShareVideos, 0, row))
-        share->AddEntry(details.ToShareEntry(cdsShare.get()));
-      cdsShare->Next();
-    }
+  cdsShare->First();
+  for (int row = 1; row <= sgShareVideos->model()->rowCount(); ++row) {
+    if (IsCellTicked(sgShareVideos, 0, row)) share->AddEntry(ToShareEntry(VideoFromRow(*cdsShare)));
+    cdsShare->Next();
   }
   busy_ = true;
   aShareStep3->setEnabled(false);

@@ -127,7 +127,7 @@ TEST_F(PlaySequencerTest, PhasesAndTheirLengths) {
     Tick(c.ticks);
     EXPECT_EQ(log, c.log);
     EXPECT_TRUE(sequencer.Running());
-    EXPECT_EQ(sequencer.PlayPhase(), 0);
+    EXPECT_EQ(sequencer.PlayPhase(), TPlayPhase::LeadIn);
     EXPECT_EQ(sequencer.CountDownLength(), 5);
     EXPECT_EQ(sequencer.TickCount(), 0);
     sequencer.Stop();
@@ -143,7 +143,7 @@ TEST_F(PlaySequencerTest, CountDownAfterEachTickThatDoesNotEndIt) {
   EXPECT_EQ(Caption(countDowns.at(1)), "Timer: 0:04");
   Tick(5); // "Lead In - 200" on tick 5
   EXPECT_EQ(Caption(countDowns.at(6)), "Timer: 3:19");
-  EXPECT_EQ(sequencer.PlayPhase(), 4);
+  EXPECT_EQ(sequencer.PlayPhase(), TPlayPhase::Video);
   EXPECT_EQ(sequencer.TickCount(), 1);
   Tick(199 + 5 + 1);
   // Ticks that end a count-down tell no seconds: 5, 205, 210 and 211.
@@ -254,7 +254,7 @@ TEST_F(PlaySequencerTest, StopKeepsTheStateAndPlayRestarts) {
   sequencer.Stop();
   EXPECT_FALSE(sequencer.Running());
   EXPECT_EQ(stopped, 1);
-  EXPECT_EQ(sequencer.PlayPhase(), 4);
+  EXPECT_EQ(sequencer.PlayPhase(), TPlayPhase::Video);
   EXPECT_EQ(sequencer.TickCount(), 10);
   EXPECT_EQ(sequencer.CurrentVideo().Url, playing);
 
@@ -357,7 +357,7 @@ TEST_F(PlaySequencerTest, TheEndOfAVideoGoesOnToTheNextAtOnce) {
     EXPECT_EQ(log, expected);
     EXPECT_EQ(shown, Lines{"q"});
     EXPECT_EQ(sequencer.PreviousVideo().Url, "p");
-    EXPECT_EQ(sequencer.PlayPhase(), 0);
+    EXPECT_EQ(sequencer.PlayPhase(), TPlayPhase::LeadIn);
     EXPECT_EQ(sequencer.TickCount(), 0);
     EXPECT_TRUE(sequencer.Running());
     sequencer.Stop();
@@ -389,7 +389,7 @@ TEST_F(PlaySequencerTest, TheCountDownFollowsThePlayer) {
   Tick(1);
   sequencer.FollowPlayer(0, 42);
   EXPECT_EQ(log, (Lines{"0: Restart - 3 p", "1: Lead In - 60"}));
-  EXPECT_EQ(sequencer.PlayPhase(), 4);
+  EXPECT_EQ(sequencer.PlayPhase(), TPlayPhase::Video);
   EXPECT_EQ(sequencer.CountDownLength(), 42);
   EXPECT_EQ(sequencer.TickCount(), 0);
 
@@ -405,7 +405,7 @@ TEST_F(PlaySequencerTest, TheCountDownFollowsThePlayer) {
   // With no length from the player the stored one counts; in the lead-out a
   // report changes nothing.
   sequencer.FollowPlayer(3, 0);
-  EXPECT_EQ(sequencer.PlayPhase(), 1);
+  EXPECT_EQ(sequencer.PlayPhase(), TPlayPhase::LeadOut);
   EXPECT_EQ(sequencer.TickCount(), 0);
   sequencer.PlayRow(2);
   sequencer.FollowPlayer(3, 0);

@@ -1,7 +1,7 @@
 #include "core/search/Video.h"
 
-#include "core/playlists/DataTable.h"
-#include "core/playlists/PlayListManager.h"
+#include "core/playlists/VideoRow.h"
+#include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
 #include "support/TestFolders.h"
 
@@ -12,6 +12,19 @@ using namespace sonabox;
 namespace {
 
 const std::string kHost = "127.0.0.1:8472";
+
+TVideo ShareSample() {
+  TVideo video;
+  video.Title = "Rock 'n' Roll &amp; <Blues>";
+  video.Description = "Line one\r and more";
+  video.Url = "abc-123";
+  video.Rating = "4.5";
+  video.ViewCount = "999";
+  video.Duration = "3:20";
+  video.DurationSeconds = 200;
+  video.Thumbnail = "http://127.0.0.1:8472/thumbs/abc-123.jpg";
+  return video;
+}
 
 std::string Entry(const std::string &description) {
   return "<entry><media:title type='plain'>Song &amp; Dance</media:title>"
@@ -202,41 +215,42 @@ TEST(ParseVideoEntry, DescriptionLimit) {
     EXPECT_EQ(Parse(Entry(c.description)).Description, c.kept) << c.description.size();
 }
 
-TEST(StoreVideoInRow, FillsAPlayListRowCutToItsColumns) {
-  TVideo video;
-  video.Title =
-      std::string(99, 't') + "\xE2\x82\xAC"; // a three-byte character across the width of 100
-  video.Description = std::string(200, 'd');
-  video.Url = "abcdefghijklmnop&feature=feed";
-  video.Rating = "4.2857";
-  video.ViewCount = "987654321";
-  video.Duration = "3:25";
-  video.DurationSeconds = 205;
-  video.Thumbnail = "http://" + kHost + "/thumbnails/a-rather-long-path/1.jpg";
-
+TEST(ToShareEntry, PieceByPiece) {
   sonabox::test::TestFolders folders;
+  StoreWriteString("VideoWebHost", "videos.example:8472");
+  EXPECT_EQ(ToShareEntry(ShareSample()),
+            "<entry><media:title type='plain'>Rock 'n' Roll &amp; <Blues></media:title>"
+            "<media:player url='http://videos.example:8472/watch?v=abc-123'/></media:player url>"
+            "<media:description type='plain'>Line one\r and more</media:description>"
+            "<yt:statistics viewCount='999'></yt>"
+            "<gd:rating average='4.5'></gd>"
+            "<media:thumbnail url='http://127.0.0.1:8472/thumbs/abc-123.jpg' end/></media>"
+            "<yt:duration seconds='200'></yt>"
+            "</entry>");
+}
+
+TEST(ToShareEntry, AnEntryFromAPlaylistRowReadsBack) {
+  sonabox::test::TestFolders folders;
+  const TVideo sample = ShareSample();
   TDataTable table;
   table.DefineColumns(PlayListColumns());
   table.CreateEmpty();
   table.Insert();
-  StoreVideoInRow(video, table);
+  StoreVideoInRow(sample, table);
   table.Post();
-  EXPECT_EQ(table.FieldByName("Title").AsString(), std::string(99, 't'));
-  EXPECT_EQ(table.FieldByName("Description").AsString(), video.Description);
-  EXPECT_EQ(table.FieldByName("Url").AsString(), "abcdefghijklmnop");
-  EXPECT_EQ(table.FieldByName("Rating").AsString(), "4.285");
-  EXPECT_EQ(table.FieldByName("Duration").AsString(), "3:25");
-  EXPECT_EQ(table.FieldByName("DurationSeconds").AsInteger(), 205);
-  EXPECT_EQ(table.FieldByName("Thumbnail").AsString(), video.Thumbnail.substr(0, 50));
-  EXPECT_TRUE(table.FieldByName("Added").IsNull());
-  table.SaveToFile(folders.Root() + "p.xml");
-  EXPECT_EQ(sonabox::test::ReadFileBytes(folders.Root() + "p.xml").find("987654321"),
-            std::string::npos);
+  table.First();
 
-  // A table without the columns is a fault of its definition: the table's error.
-  TDataTable other;
-  other.DefineColumns({{"Title", TFieldType::String, 10}});
-  other.CreateEmpty();
-  other.Insert();
-  EXPECT_THROW(StoreVideoInRow(video, other), EDataTableError);
+  const std::string entry = ToShareEntry(VideoFromRow(table));
+  EXPECT_NE(entry.find("<yt:statistics viewCount=''></yt>"), std::string::npos);
+
+  TVideo video;
+  ParseVideoEntry(entry, video, VideoWebHost());
+  EXPECT_EQ(video.Title, sample.Title);
+  EXPECT_EQ(video.Url, sample.Url);
+  EXPECT_EQ(video.Description, sample.Description);
+  EXPECT_EQ(video.Rating, sample.Rating);
+  EXPECT_EQ(video.Thumbnail, sample.Thumbnail);
+  EXPECT_EQ(video.DurationSeconds, 200);
+  EXPECT_EQ(video.Duration, "3:20");
+  EXPECT_EQ(video.ViewCount, "");
 }

@@ -2,7 +2,7 @@
 // rules at idle time, the image buttons' pictures and closing.
 #include "ui/app/MainWindow.h"
 #include "core/playback/PlaySequencer.h"
-#include "core/playback/VideoDetails.h"
+#include "core/common/VideoRecord.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/search/Video.h"

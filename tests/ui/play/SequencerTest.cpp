@@ -2,9 +2,9 @@
 // tick by tick (the tests call tShuffleTimer themselves instead of waiting for real
 // seconds) with a player that never reports anything: the count-down alone moves
 // playback on. PlayerTest plays real clips through the real player.
+#include "core/common/VideoRecord.h"
 #include "core/playback/PlaySequencer.h"
 #include "core/playback/PlayerDocument.h"
-#include "core/playback/VideoDetails.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/search/Video.h"
@@ -251,7 +251,7 @@ TEST_F(SequencerTest, StopBlanksThePlayerAndKeepsTheState) {
   page->aControlsStopExecute();
   EXPECT_FALSE(page->tShuffle->isActive());
   EXPECT_EQ(Page(*page->wbPlayer), "");
-  EXPECT_EQ(page->Sequencer->PlayPhase(), 4);
+  EXPECT_EQ(page->Sequencer->PlayPhase(), TPlayPhase::Video);
   EXPECT_FALSE(page->Sequencer->CurrentVideo().Url.empty());
 }
 
@@ -330,7 +330,7 @@ TEST_F(SequencerTest, ExpandDuringPlaybackGoesOnThere) {
   TdExpandedVideo *expanded = page->dExpandedVideo;
   ASSERT_NE(expanded, nullptr);
   EXPECT_EQ(Log(), std::vector<std::string>{}); // no restart: the count-down goes on
-  EXPECT_EQ(page->Sequencer->PlayPhase(), 4);
+  EXPECT_EQ(page->Sequencer->PlayPhase(), TPlayPhase::Video);
   EXPECT_EQ(page->Sequencer->TickCount(), 10);
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), PageFor("p"));
   EXPECT_EQ(Text(expanded->windowTitle()), "Now Playing: P");
@@ -356,7 +356,7 @@ TEST_F(SequencerTest, ClosingTheExpandedWindowResumesInTheSmallView) {
   EXPECT_EQ(page->dExpandedVideo, nullptr);
   EXPECT_EQ(Page(*page->wbPlayer), PageFor("p"));
   EXPECT_EQ(Text(page->lbNowPlayingTitle->text()), "Now playing: P");
-  EXPECT_EQ(page->Sequencer->PlayPhase(), 4); // the count-down goes on where it was
+  EXPECT_EQ(page->Sequencer->PlayPhase(), TPlayPhase::Video); // the count-down goes on where it was
   EXPECT_EQ(page->Sequencer->TickCount(), 10);
   EXPECT_EQ(TopLogLine(), "Lead In - 60");
   EXPECT_TRUE(QTest::qWaitFor([&] { return expanded.isNull(); }, 5000)); // released

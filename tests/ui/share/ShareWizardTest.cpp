@@ -3,7 +3,6 @@
 // road into a new and into an existing playlist through the save dialog, and
 // the rules of each step.
 #include "core/playback/PlaySequencer.h"
-#include "core/playback/VideoDetails.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/settings/Settings.h"
@@ -174,16 +173,7 @@ protected:
     share.SetTo("Bob", "bob@example.org");
     share.SetTitle(title);
     share.SetNote(note);
-    TVideoDetails details;
-    for (const TVideo &v : videos) {
-      details.Title = v.Title;
-      details.Description = v.Description;
-      details.Url = v.Url;
-      details.Rating = v.Rating;
-      details.DurationSeconds = v.DurationSeconds;
-      details.Thumbnail = v.Thumbnail;
-      share.AddEntry(details.ToShareEntry(nullptr));
-    }
+    for (const TVideo &v : videos) share.AddEntry(ToShareEntry(v));
     return share.SendShare();
   }
 
