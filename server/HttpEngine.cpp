@@ -4,17 +4,28 @@
 
 #include <microhttpd.h>
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace sonabox::server {
 
 namespace {
+
+using TSteadyClock = std::chrono::steady_clock;
+
+// libmicrohttpd's own limit lies above ours, leaving room for the moment
+// between a new connection's arrival and the closing of the one it displaces.
+constexpr unsigned kConnectionHeadroom = 256;
 
 // What one request collects between the calls of the access handler.
 struct TRequestState {
@@ -71,7 +82,111 @@ MHD_Result CollectField(void *cls, MHD_ValueKind, const char *key, const char *,
   return MHD_YES;
 }
 
+std::string ClientAddressOf(MHD_Connection *connection) {
+  const MHD_ConnectionInfo *client =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  return NumericAddress(client ? client->client_addr : nullptr);
+}
+
 } // namespace
+
+std::string ClientGroup(const std::string &address) {
+  in6_addr six{};
+  if (address.find(':') == std::string::npos || inet_pton(AF_INET6, address.c_str(), &six) != 1)
+    return address;
+  if (IN6_IS_ADDR_V4MAPPED(&six)) {
+    char four[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &six.s6_addr[12], four, sizeof four);
+    return four;
+  }
+  std::memset(&six.s6_addr[8], 0, 8);
+  char prefix[INET6_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET6, &six, prefix, sizeof prefix);
+  return std::string(prefix) + "/64";
+}
+
+// The open connections of a port: whose they are, and whether and since when
+// each waits for a request head. A connection is closed by shutting its socket
+// down, which its polling thread then sees as the client's end; libmicrohttpd
+// reports a connection closed before it closes its descriptor, so a
+// descriptor found here under the lock is still the connection's.
+struct THttpEngine::TConnections {
+  struct TEntry {
+    int Fd = -1;
+    std::string Client;
+    bool Waiting = true;  // for a request head
+    bool Closing = false; // shut down here; counted no more
+    TSteadyClock::time_point WaitingSince;
+  };
+
+  std::mutex Mutex;
+  std::condition_variable Wake;
+  bool Stopping = false;
+  std::unordered_map<MHD_Connection *, TEntry> All;
+  std::unordered_map<std::string, unsigned> PerClient;
+  unsigned Counted = 0;
+
+  void Close(TEntry &entry) {
+    entry.Closing = true;
+    Uncount(entry);
+    ::shutdown(entry.Fd, SHUT_RDWR);
+  }
+
+  void Uncount(const TEntry &entry) {
+    --Counted;
+    const auto found = PerClient.find(entry.Client);
+    if (--found->second == 0) PerClient.erase(found);
+  }
+
+  // The connection that has waited longest for a request head, of `client`
+  // or of anyone when null.
+  TEntry *LongestWaiting(const std::string *client) {
+    TEntry *oldest = nullptr;
+    for (auto &[connection, entry] : All)
+      if (entry.Waiting && !entry.Closing && (!client || entry.Client == *client) &&
+          (!oldest || entry.WaitingSince < oldest->WaitingSince))
+        oldest = &entry;
+    return oldest;
+  }
+
+  void Opened(MHD_Connection *connection, int fd, std::string client) {
+    std::lock_guard lock(Mutex);
+    TEntry &entry = All[connection];
+    entry = {fd, std::move(client), true, false, TSteadyClock::now()};
+    ++Counted;
+    // At a limit the new connection itself is the one closed only when it is
+    // the only one waiting.
+    if (++PerClient[entry.Client] > kConnectionsPerAddress) Close(*LongestWaiting(&entry.Client));
+    if (Counted > kConnectionsPerPort) Close(*LongestWaiting(nullptr));
+  }
+
+  void Closed(MHD_Connection *connection) {
+    std::lock_guard lock(Mutex);
+    const auto found = All.find(connection);
+    if (found == All.end()) return;
+    if (!found->second.Closing) Uncount(found->second);
+    All.erase(found);
+  }
+
+  void SetWaiting(MHD_Connection *connection, bool waiting) {
+    std::lock_guard lock(Mutex);
+    const auto found = All.find(connection);
+    if (found == All.end()) return;
+    found->second.Waiting = waiting;
+    found->second.WaitingSince = TSteadyClock::now();
+  }
+
+  // Every half second until stopped: connections past the head deadline go.
+  void Sweep() {
+    std::unique_lock lock(Mutex);
+    while (!Stopping) {
+      Wake.wait_for(lock, std::chrono::milliseconds(500));
+      const auto deadline = TSteadyClock::now() - std::chrono::seconds(kHeadDeadlineSeconds);
+      for (auto &[connection, entry] : All)
+        if (entry.Waiting && !entry.Closing && entry.WaitingSince <= deadline) Close(entry);
+    }
+  }
+};
 
 TFileDescriptor::~TFileDescriptor() {
   if (fd_ >= 0) ::close(fd_);
@@ -108,9 +223,21 @@ struct THttpCallbacks {
     return state;
   }
 
-  static void OnCompleted(void *, MHD_Connection *, void **state, MHD_RequestTerminationCode) {
+  static void OnCompleted(void *self, MHD_Connection *connection, void **state,
+                          MHD_RequestTerminationCode) {
     delete static_cast<TRequestState *>(*state);
     *state = nullptr;
+    static_cast<THttpEngine *>(self)->connections_->SetWaiting(connection, true);
+  }
+
+  static void OnConnection(void *self, MHD_Connection *connection, void **,
+                           MHD_ConnectionNotificationCode code) {
+    THttpEngine::TConnections &connections = *static_cast<THttpEngine *>(self)->connections_;
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) return connections.Closed(connection);
+    const MHD_ConnectionInfo *fd =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (fd)
+      connections.Opened(connection, fd->connect_fd, ClientGroup(ClientAddressOf(connection)));
   }
 
   static MHD_Result OnRequest(void *self, MHD_Connection *connection, const char *,
@@ -120,6 +247,7 @@ struct THttpCallbacks {
     if (!state) return MHD_NO; // out of memory: close
     if (!state->HeadSeen) {
       state->HeadSeen = true;
+      static_cast<THttpEngine *>(self)->connections_->SetWaiting(connection, false);
       const char *length =
           MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
       if (length && std::strtoull(length, nullptr, 10) > kMaxDrainedBody)
@@ -143,7 +271,8 @@ struct THttpCallbacks {
 
 THttpEngine::THttpEngine(const std::string &address, int port, THttpHandler handler,
                          THttpErrorLog errorLog)
-    : handler_(std::move(handler)), errorLog_(std::move(errorLog)) {
+    : handler_(std::move(handler)), errorLog_(std::move(errorLog)),
+      connections_(std::make_unique<TConnections>()) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -161,10 +290,10 @@ THttpEngine::THttpEngine(const std::string &address, int port, THttpHandler hand
       MHD_OPTION_SOCK_ADDR, found->ai_addr, MHD_OPTION_LISTEN_BACKLOG_SIZE,
       static_cast<unsigned>(kListenBacklog), MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
       MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT,
-      kConnectionsPerPort, MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
-      MHD_OPTION_THREAD_POOL_SIZE, kPoolThreads, MHD_OPTION_URI_LOG_CALLBACK,
-      &THttpCallbacks::OnUri, this, MHD_OPTION_NOTIFY_COMPLETED, &THttpCallbacks::OnCompleted, this,
-      MHD_OPTION_END);
+      kConnectionsPerPort + kConnectionHeadroom, MHD_OPTION_THREAD_POOL_SIZE, kPoolThreads,
+      MHD_OPTION_URI_LOG_CALLBACK, &THttpCallbacks::OnUri, this, MHD_OPTION_NOTIFY_COMPLETED,
+      &THttpCallbacks::OnCompleted, this, MHD_OPTION_NOTIFY_CONNECTION,
+      &THttpCallbacks::OnConnection, this, MHD_OPTION_END);
   if (!daemon_)
     throw std::runtime_error("cannot listen on " + address + " port " + std::to_string(port));
   const MHD_DaemonInfo *info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
@@ -173,9 +302,18 @@ THttpEngine::THttpEngine(const std::string &address, int port, THttpHandler hand
     MHD_stop_daemon(daemon_);
     throw std::runtime_error("cannot learn the port listened on at " + address);
   }
+  sweeper_ = std::thread([this] { connections_->Sweep(); });
 }
 
-THttpEngine::~THttpEngine() { MHD_stop_daemon(daemon_); }
+THttpEngine::~THttpEngine() {
+  {
+    std::lock_guard lock(connections_->Mutex);
+    connections_->Stopping = true;
+  }
+  connections_->Wake.notify_all();
+  sweeper_.join();
+  MHD_stop_daemon(daemon_);
+}
 
 bool THttpEngine::Answer(MHD_Connection *connection, const char *method, std::string target,
                          std::string body) {
@@ -186,9 +324,8 @@ bool THttpEngine::Answer(MHD_Connection *connection, const char *method, std::st
   request.Path =
       PercentDecode(std::string_view(request.Target)
                         .substr(0, std::min(request.Target.find('?'), request.Target.size())));
-  const MHD_ConnectionInfo *client =
-      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-  request.ClientAddress = NumericAddress(client ? client->client_addr : nullptr);
+  request.ClientAddress = ClientAddressOf(connection);
+  request.Client = ClientGroup(request.ClientAddress);
   if (!body.empty()) {
     MHD_PostProcessor *reader =
         MHD_create_post_processor(connection, 16 << 10, &CollectField, &request.Form);

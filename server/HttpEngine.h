@@ -3,16 +3,24 @@
 // from its own polling threads (epoll, a small pool). Request heads are held
 // in a bounded memory pool per connection (a larger head is answered 431 or
 // the connection closed), request bodies above kMaxRequestBody are answered
-// 413 (and the connection closed when the body is far larger), idle
-// connections are closed after kConnectionTimeoutSeconds, and connections are
-// limited per port and per client address. A slow or silent client holds a
-// socket, never a thread. The handler runs on a pool thread, one request at a
-// time per thread; an exception it raises is answered 500.
+// 413 (and the connection closed when the body is far larger), connections
+// silent for kConnectionTimeoutSeconds are closed, and so is a connection
+// whose request head is not whole kHeadDeadlineSeconds after it opened or
+// after its previous answer, however it trickles. Connections are limited per
+// port and per client address (an IPv6 /64 counts as one address): at either
+// limit the connection that has waited longest for a request head is closed to
+// make room, so a crowd of idle or trickling sockets never shuts out a new
+// client; only when every other connection is busy with a request is the new
+// one closed. A slow or silent client holds a socket, never a thread. The
+// handler runs on a pool thread, one request at a time per thread; an
+// exception it raises is answered 500.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -30,6 +38,7 @@ inline constexpr std::size_t kMaxDrainedBody = 16 << 20;
 // Memory for one connection's request head and buffers.
 inline constexpr std::size_t kConnectionMemory = 64 << 10;
 inline constexpr unsigned kConnectionTimeoutSeconds = 15;
+inline constexpr unsigned kHeadDeadlineSeconds = 10;
 inline constexpr unsigned kConnectionsPerPort = 1000;
 inline constexpr unsigned kConnectionsPerAddress = 128;
 inline constexpr unsigned kPoolThreads = 4;
@@ -41,6 +50,7 @@ public:
   std::string Target;        // as sent: path and query, nothing decoded
   std::string Path;          // the path, percent-decoded ("+" stays)
   std::string ClientAddress; // numeric; an IPv4 address mapped into IPv6 as plain IPv4
+  std::string Client;        // ClientGroup of the address: whom limits count
 
   // A request header (first of its name, any case), or nothing.
   std::optional<std::string> Header(const char *name) const;
@@ -88,6 +98,12 @@ struct THttpResponse {
   uint64_t Length() const { return File.Get() >= 0 ? FileLength : Body.size(); }
 };
 
+// The client that a numeric address belongs to, for the limits per client: an
+// IPv4 address itself, an IPv6 address's /64 (one host's or one household's
+// network) as "PREFIX::/64", an IPv4 address mapped into IPv6 as IPv4. Text
+// that is no address stays as it is.
+std::string ClientGroup(const std::string &address);
+
 using THttpHandler = std::function<void(const THttpRequest &, THttpResponse &)>;
 using THttpErrorLog = std::function<void(const THttpRequest &, const std::string &what)>;
 
@@ -109,8 +125,12 @@ private:
   // the answer could not be queued (the connection is then closed).
   bool Answer(MHD_Connection *connection, const char *method, std::string target, std::string body);
 
+  struct TConnections;
+
   THttpHandler handler_;
   THttpErrorLog errorLog_;
+  std::unique_ptr<TConnections> connections_;
+  std::thread sweeper_; // closes connections past the head deadline
   MHD_Daemon *daemon_ = nullptr;
   int port_ = 0;
 };

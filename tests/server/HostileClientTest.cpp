@@ -1,13 +1,15 @@
 // The server against hostile or broken clients, over raw loopback sockets: a
-// flood of request headers, a crowd of connections that trickle, and a
-// client that spams shares. Another client, from another loopback address
-// (127.0.0.2), is still served.
+// flood of request headers, crowds of connections that trickle from one
+// address or fill the port from many, a request head that never ends, and a
+// client that spams shares. Another client, from the same loopback address or
+// another one (127.0.0.x), is still served.
 #include "ServerFixture.h"
 #include "core/common/TextHelpers.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,6 +51,14 @@ public:
       bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
     return true;
+  }
+
+  // Whether the peer closes the connection within `wait`.
+  bool ClosedByPeer(std::chrono::milliseconds wait) {
+    pollfd ready{fd_, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(wait.count())) <= 0) return false;
+    char byte;
+    return ::recv(fd_, &byte, 1, MSG_DONTWAIT) <= 0;
   }
 
   // Everything until the peer closes, an error, or `wait` without a byte.
@@ -129,6 +139,19 @@ TEST(HostileClientTest, AFloodOfHeadersIsCutOffAndMemoryStaysFlat) {
   EXPECT_EQ(Status(Get(port, "127.0.0.1", "/feeds/api/videos")), 200) << "the server still answers";
 }
 
+// Room for `count` more descriptors: the soft limit raised toward the hard one.
+bool RoomForDescriptors(rlim_t count) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  if (limit.rlim_cur < count + 256) {
+    limit.rlim_cur = std::min(limit.rlim_max, count + 256);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return limit.rlim_cur >= count + 256;
+}
+
+const std::string kUnfinishedRequest = "GET /feeds/api/videos HTTP/1.1\r\nHost: x\r\n";
+
 TEST(HostileClientTest, TricklingConnectionsDoNotHoldUpAnotherClient) {
   TRunningServer running;
   std::vector<server::TCatalogueVideo> videos(1);
@@ -139,19 +162,71 @@ TEST(HostileClientTest, TricklingConnectionsDoNotHoldUpAnotherClient) {
   const int port = running.Server().FeedPort();
   if (!SecondLoopbackAddress(port)) GTEST_SKIP() << "no second loopback address";
 
-  // 200 requests begun and never finished, a byte at a time.
-  const std::string request = "GET /feeds/api/videos HTTP/1.1\r\nHost: x\r\n";
+  // 200 requests begun and never finished, a byte at a time, from the
+  // address that the program itself connects from: past the limit per
+  // address, the sockets that waited longest make room, and clients from
+  // that address and from another one are served.
   std::vector<std::unique_ptr<TRawConnection>> crowd;
   for (int i = 0; i < 200; ++i) crowd.push_back(std::make_unique<TRawConnection>(port));
   for (std::size_t byte = 0; byte < 3; ++byte) {
-    for (auto &connection : crowd) connection->Send(request.substr(byte, 1));
-    const std::string answer = Get(port, "127.0.0.2", "/feeds/api/videos?vq=answered");
-    EXPECT_EQ(Status(answer), 200) << "round " << byte;
-    EXPECT_NE(answer.find("Answered"), std::string::npos);
+    for (auto &connection : crowd) connection->Send(kUnfinishedRequest.substr(byte, 1));
+    for (const char *from : {"127.0.0.1", "127.0.0.2"}) {
+      const std::string answer = Get(port, from, "/feeds/api/videos?vq=answered");
+      EXPECT_EQ(Status(answer), 200) << "round " << byte << " from " << from;
+      EXPECT_NE(answer.find("Answered"), std::string::npos);
+    }
   }
+  EXPECT_TRUE(crowd.front()->ClosedByPeer(std::chrono::seconds(2)))
+      << "the socket that waited longest made room";
+  EXPECT_FALSE(crowd.back()->ClosedByPeer(std::chrono::milliseconds(0)))
+      << "the newest trickler is left alone while under the deadline";
   // The web and service ports are untouched by the crowd on the feed port.
   EXPECT_EQ(Status(Get(running.Server().ServicePort(), "127.0.0.1", "/interface/updates.php")),
             200);
+}
+
+TEST(HostileClientTest, ThePortFilledFromTwelveAddressesStillTakesANewClient) {
+  TRunningServer running;
+  const int port = running.Server().FeedPort();
+  if (!SecondLoopbackAddress(port)) GTEST_SKIP() << "no second loopback address";
+  constexpr int kCrowd = 1100;
+  // The crowd's sockets and the server's ends of them live in this process.
+  if (!RoomForDescriptors(2 * kCrowd)) GTEST_SKIP() << "too few file descriptors allowed";
+
+  std::vector<std::unique_ptr<TRawConnection>> crowd;
+  for (int i = 0; i < kCrowd; ++i) {
+    const std::string from = "127.0.0." + std::to_string(2 + i % 12);
+    crowd.push_back(std::make_unique<TRawConnection>(port, from.c_str()));
+    crowd.back()->Send(kUnfinishedRequest.substr(0, 1));
+  }
+  for (const char *from : {"127.0.0.1", "127.0.0.2"}) {
+    EXPECT_EQ(Status(Get(port, from, "/feeds/api/videos")), 200) << from;
+  }
+  // The sockets that waited longest made room.
+  int closed = 0;
+  for (auto &connection : crowd) closed += connection->ClosedByPeer(std::chrono::milliseconds(0));
+  EXPECT_GE(closed, kCrowd - static_cast<int>(server::kConnectionsPerPort));
+  EXPECT_TRUE(crowd.front()->ClosedByPeer(std::chrono::seconds(2)));
+}
+
+TEST(HostileClientTest, ARequestHeadThatNeverEndsIsCutOffAtItsDeadline) {
+  TRunningServer running;
+  const int port = running.Server().FeedPort();
+  TRawConnection slow(port);
+  ASSERT_TRUE(slow.Connected());
+  ASSERT_TRUE(slow.Send(kUnfinishedRequest));
+  // A header line every second restarts the idle clock each time, never the
+  // head's deadline.
+  const auto start = std::chrono::steady_clock::now();
+  bool closed = false;
+  for (int line = 0; !closed && line < int(server::kHeadDeadlineSeconds) + 5; ++line) {
+    slow.Send("X-Line-" + std::to_string(line) + ": a\r\n");
+    closed = slow.ClosedByPeer(std::chrono::seconds(1));
+  }
+  EXPECT_TRUE(closed) << "the head was still read after the deadline";
+  EXPECT_GE(std::chrono::steady_clock::now() - start,
+            std::chrono::seconds(server::kHeadDeadlineSeconds - 1));
+  EXPECT_EQ(Status(Get(port, "127.0.0.1", "/feeds/api/videos")), 200);
 }
 
 // A share as a URL-encoded form, its token and hash made as the program makes them.

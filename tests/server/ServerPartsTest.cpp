@@ -65,6 +65,21 @@ TEST(RouteTableTest, MethodAndWholePathChooseTheRouteAndItsGroups) {
                std::invalid_argument);
 }
 
+TEST(ClientGroupTest, AnIpv6Slash64IsOneClient) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"127.0.0.1", "127.0.0.1"},
+      {"::ffff:192.0.2.7", "192.0.2.7"},
+      {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2::/64"},
+      {"2001:db8:1:2:ffff::1", "2001:db8:1:2::/64"},
+      {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
+      {"::1", "::/64"},
+      {"fe80::1", "fe80::/64"},
+      {"not an address", "not an address"},
+  };
+  for (const auto &[address, client] : cases)
+    EXPECT_EQ(server::ClientGroup(address), client) << address;
+}
+
 TEST(FeedQueryTest, KeywordsRunFromVqToOrderby) {
   struct TCase {
     std::string Target;
