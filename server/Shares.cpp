@@ -35,6 +35,7 @@ CREATE INDEX IF NOT EXISTS shares_by_client ON shares(client, created);
 )sql";
 
 constexpr int64_t kDaySeconds = 24 * 60 * 60;
+constexpr int64_t kHourSeconds = 60 * 60;
 
 constexpr char kCodeAlphabet[] = "23456789ABCDEFGHJKLMNPQRSTUVWXYZ";
 static_assert(sizeof(kCodeAlphabet) - 1 == 32);
@@ -46,6 +47,9 @@ constexpr std::size_t kMaxEmail = 254;
 constexpr std::size_t kMaxTitle = 1000;
 constexpr std::size_t kMaxNote = 4000;
 constexpr std::size_t kMaxReceipt = 4000;
+
+// The number in the first column of a query's first row.
+int64_t CountOf(TStatement statement) { return statement.Step() ? statement.Int(0) : 0; }
 
 bool IsHex(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
@@ -190,15 +194,28 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
       .Bind(1, now - limits_.Days * kDaySeconds)
       .Run();
   {
-    auto recent =
-        connection->Prepare("SELECT count(*) FROM shares WHERE client = ?1 AND created > ?2");
-    recent.Bind(1, client).Bind(2, now - 3600);
+    auto recent = connection->Prepare(
+        "SELECT count(*), min(created) FROM shares WHERE client = ?1 AND created > ?2");
+    recent.Bind(1, client).Bind(2, now - kHourSeconds);
     if (recent.Step() && recent.Int(0) >= limits_.PerClientHour)
-      return {TStoreVerdict::ClientQuota, {}};
+      return {TStoreVerdict::ClientQuota,
+              {},
+              {},
+              std::max<int64_t>(1, recent.Int(1) + kHourSeconds - now)};
   }
-  {
-    auto all = connection->Prepare("SELECT count(*) FROM shares");
-    if (all.Step() && all.Int(0) >= limits_.Total) return {TStoreVerdict::StoreFull, {}};
+  std::string displaced;
+  if (CountOf(connection->Prepare("SELECT count(*) FROM shares")) >= limits_.Total) {
+    auto heaviest = connection->Prepare("SELECT client, count(*) AS held FROM shares GROUP BY "
+                                        "client ORDER BY held DESC, min(created) LIMIT 1");
+    auto own = connection->Prepare("SELECT count(*) FROM shares WHERE client = ?1");
+    if (!heaviest.Step() || CountOf(std::move(own.Bind(1, client))) >= heaviest.Int(1))
+      return {TStoreVerdict::StoreFull, {}, {}, kHourSeconds};
+    displaced = heaviest.Text(0);
+    connection
+        ->Prepare("DELETE FROM shares WHERE code = (SELECT code FROM shares WHERE client = ?1 "
+                  "ORDER BY created, rowid LIMIT 1)")
+        .Bind(1, displaced)
+        .Run();
   }
   // A drawn code that is taken already (one chance in 2^50 per stored share)
   // is simply drawn again.
@@ -222,7 +239,7 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
         .Run();
     if (connection->Changes() == 1) {
       transaction.Commit();
-      return {TStoreVerdict::Stored, code};
+      return {TStoreVerdict::Stored, code, displaced};
     }
   }
   throw std::runtime_error("no free share code could be drawn");

@@ -70,19 +70,21 @@ std::string ShareAnswerText(const TShare &share);
 // How many shares are kept, and for how long.
 struct TShareLimits {
   int64_t Days = 90;          // a share older than this is gone
-  int64_t PerClientHour = 20; // stored from one client address within an hour
+  int64_t PerClientHour = 20; // stored from one client within an hour
   int64_t Total = 2000;       // stored in all
 };
 
 enum class TStoreVerdict {
   Stored,
   ClientQuota, // the client stored its hour's shares already
-  StoreFull    // the store holds its total already
+  StoreFull    // the store is full and the client holds as many shares as anyone
 };
 
 struct TStoreResult {
   TStoreVerdict Verdict = TStoreVerdict::Stored;
-  std::string Code; // the new code, when stored
+  std::string Code;       // the new code, when stored
+  std::string Displaced;  // the client whose oldest share made room, if one did
+  int64_t RetryAfter = 0; // when refused: seconds until trying again makes sense
 };
 
 // Seconds since the epoch.
@@ -96,8 +98,17 @@ public:
   TShareStore(TDatabase &database, TShareLimits limits, TClock clock = SystemSeconds);
 
   // Stores the share under a new, unique code, unless a limit is reached; the
-  // count and the insert are one transaction, so concurrent posts from one
+  // counts and the insert are one transaction, so concurrent posts from one
   // client never pass the limit together. Expired shares go first.
+  //
+  // A full store is shared fairly between its clients: a client that holds
+  // fewer shares than the heaviest one stores its share in place of the
+  // heaviest client's oldest share (between equals, the one whose oldest
+  // share is older). So a flood from many addresses only ever displaces the
+  // flood's own shares once it holds more than anyone else, each client keeps
+  // at least an equal part of the store (the total over the clients in it),
+  // and a client that has sent nothing can always share. Only a client that
+  // holds as many shares as anyone is refused.
   TStoreResult Store(const TShare &share, std::string_view client);
 
   // The share behind a code, unless it expired; blanks around the code and

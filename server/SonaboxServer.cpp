@@ -116,20 +116,21 @@ void TSonaboxServer::StoreShare(const THttpRequest &request, THttpResponse &resp
     Log("service refused a share: " + reading.Reason);
     return;
   }
-  const TStoreResult stored = shares_.Store(reading.Share, request.ClientAddress);
+  const TStoreResult stored = shares_.Store(reading.Share, request.Client);
   if (stored.Verdict != TStoreVerdict::Stored) {
     // Too Many Requests: nothing was stored.
     Refuse(response, 429);
-    if (stored.Verdict == TStoreVerdict::ClientQuota) {
-      response.Headers.emplace_back("Retry-After", "3600");
-      Log("service refused a share: " + request.ClientAddress + " stored " +
-          std::to_string(options_.SharesPerHour) + " within the hour");
-    } else {
-      Log("service refused a share: the store holds " + std::to_string(options_.MaxShares) +
-          " shares");
-    }
+    response.Headers.emplace_back("Retry-After", std::to_string(stored.RetryAfter));
+    Log("service refused a share: " + request.Client +
+        (stored.Verdict == TStoreVerdict::ClientQuota
+             ? " stored " + std::to_string(options_.SharesPerHour) + " within the hour"
+             : " holds as many of the store's " + std::to_string(options_.MaxShares) +
+                   " shares as anyone"));
     return;
   }
+  if (!stored.Displaced.empty())
+    Log("service made room in the full store: the oldest share of " + stored.Displaced +
+        ", who holds the most, is gone");
   const fs::path outbox = options_.Data / "outbox";
   try {
     const fs::path mail = WriteShareMail(outbox, reading.Share, stored.Code);

@@ -154,19 +154,63 @@ TEST(ShareStoreTest, QuotasPerClientAndInAllAndExpiry) {
 
   const std::string first = store.Store(share, "10.0.0.1").Code;
   EXPECT_EQ(verdict("10.0.0.1"), TStoreVerdict::Stored);
-  EXPECT_EQ(verdict("10.0.0.1"), TStoreVerdict::ClientQuota);
+  now += 600;
+  const server::TStoreResult refused = store.Store(share, "10.0.0.1");
+  EXPECT_EQ(refused.Verdict, TStoreVerdict::ClientQuota);
+  EXPECT_EQ(refused.RetryAfter, 3000) << "until the first of the hour's shares is an hour old";
   EXPECT_EQ(verdict("10.0.0.2"), TStoreVerdict::Stored);
-  now += 3601; // an hour later the client may share again
+  now += 3001; // an hour after its first share the client may share again
   EXPECT_EQ(verdict("10.0.0.1"), TStoreVerdict::Stored);
-  EXPECT_EQ(verdict("10.0.0.3"), TStoreVerdict::StoreFull);
+
+  // The store is full: 10.0.0.1 holds 3, 10.0.0.2 holds 1. A client that
+  // holds fewer than the heaviest takes the place of the heaviest's oldest.
+  const server::TStoreResult newcomer = store.Store(share, "10.0.0.3");
+  EXPECT_EQ(newcomer.Verdict, TStoreVerdict::Stored);
+  EXPECT_EQ(newcomer.Displaced, "10.0.0.1");
+  EXPECT_FALSE(store.Find(first));
+  const server::TStoreResult heaviest = store.Store(share, "10.0.0.1"); // holds 2 of 4
+  EXPECT_EQ(heaviest.Verdict, TStoreVerdict::StoreFull);
+  EXPECT_GT(heaviest.RetryAfter, 0);
+  EXPECT_EQ(verdict("10.0.0.2"), TStoreVerdict::Stored) << "1 of 4 is fewer than 2";
+  EXPECT_EQ(verdict("10.0.0.3"), TStoreVerdict::Stored) << "1 of 4 is fewer than 2";
 
   now += 88 * 86400;
-  EXPECT_TRUE(store.Find(first)) << "kept for 90 days";
-  now += 2 * 86400;
-  EXPECT_FALSE(store.Find(first)) << "gone after 90 days, even before it is removed";
-  EXPECT_EQ(store.Expire(), 3);
+  EXPECT_TRUE(store.Find(newcomer.Code)) << "kept for 90 days";
+  now += 2 * 86400 + 1;
+  EXPECT_FALSE(store.Find(newcomer.Code)) << "gone after 90 days, even before it is removed";
+  EXPECT_EQ(store.Expire(), 4);
   EXPECT_EQ(store.Expire(), 0);
   EXPECT_EQ(verdict("10.0.0.3"), TStoreVerdict::Stored) << "expired shares make room";
+}
+
+TEST(ShareStoreTest, AFloodFromManyAddressesLeavesEveryoneAFairPart) {
+  TestFolders folders;
+  server::TDatabase database((fs::path(folders.Root()) / "shares.db").string());
+  int64_t now = 1'700'000'000;
+  server::TShareStore store(database, {/*Days*/ 90, /*PerClientHour*/ 20, /*Total*/ 200},
+                            [&now] { return now; });
+  server::TShare share;
+  share.Title = "T";
+  using server::TStoreVerdict;
+  const std::string quiet = store.Store(share, "192.0.2.1").Code;
+  // 40 addresses send their hour's 20 shares each, four times the store.
+  int refused = 0;
+  for (int round = 0; round < 20; ++round, ++now)
+    for (int flooder = 0; flooder < 40; ++flooder)
+      refused += store.Store(share, "10.0.0." + std::to_string(flooder)).Verdict ==
+                 TStoreVerdict::StoreFull;
+  EXPECT_GT(refused, 0);
+  EXPECT_TRUE(store.Find(quiet)) << "the light sender's share outlived the flood";
+  for (const char *newcomer : {"192.0.2.2", "2001:db8::/64"}) {
+    EXPECT_EQ(store.Store(share, newcomer).Verdict, TStoreVerdict::Stored) << newcomer;
+  }
+  // The flooders hold equal parts, within one share.
+  auto connection = database.Acquire();
+  auto parts = connection->Prepare("SELECT min(held), max(held) FROM (SELECT count(*) AS held "
+                                   "FROM shares WHERE client LIKE '10.%' GROUP BY client)");
+  ASSERT_TRUE(parts.Step());
+  EXPECT_LE(parts.Int(1) - parts.Int(0), 1);
+  EXPECT_EQ(parts.Int(1), 5);
 }
 
 TEST(ShareStoreTest, OutboxKeepsItsNewestNotifications) {
