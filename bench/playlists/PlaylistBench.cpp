@@ -9,6 +9,7 @@
 // Targets: load <= 2x, save <= 2x its floor.
 //
 // Run: build/bench/playlists/bench_playlists [folder]   (default: a new folder under /tmp)
+#include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/DatasetXml.h"

@@ -1,5 +1,6 @@
 #include "support/TestFolders.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -45,6 +46,19 @@ std::string ReadFileBytes(const std::string &path) {
 void WriteFileBytes(const std::string &path, const std::string &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+DiskFull::DiskFull(rlim_t bytes) {
+  old_ = std::signal(SIGXFSZ, SIG_IGN);
+  getrlimit(RLIMIT_FSIZE, &limit_);
+  rlimit small = limit_;
+  small.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &small);
+}
+
+DiskFull::~DiskFull() {
+  setrlimit(RLIMIT_FSIZE, &limit_);
+  std::signal(SIGXFSZ, old_);
 }
 
 } // namespace sonabox::test

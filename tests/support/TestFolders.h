@@ -4,6 +4,8 @@
 // the user's own settings or playlists.
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <string>
 
 namespace sonabox::test {
@@ -30,5 +32,19 @@ std::string ReadFileBytes(const std::string &path);
 
 // Writes bytes to a file, replacing it.
 void WriteFileBytes(const std::string &path, const std::string &bytes);
+
+// While it lives, no file of the process can grow past `bytes`: a write beyond
+// fails as it would on a full disk.
+class DiskFull {
+public:
+  explicit DiskFull(rlim_t bytes);
+  ~DiskFull();
+  DiskFull(const DiskFull &) = delete;
+  DiskFull &operator=(const DiskFull &) = delete;
+
+private:
+  rlimit limit_{};
+  void (*old_)(int) = nullptr;
+};
 
 } // namespace sonabox::test

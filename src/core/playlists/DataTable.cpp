@@ -1,5 +1,6 @@
 #include "core/playlists/DataTable.h"
 
+#include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
 #include "core/playlists/DatasetXml.h"
 

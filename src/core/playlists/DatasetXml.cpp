@@ -2,19 +2,12 @@
 
 #include "core/common/TextHelpers.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <system_error>
 
 namespace sonabox {
 
@@ -858,84 +851,6 @@ bool ReadDatasetXml(std::string document, TDatasetContent &content, std::string 
     content = TDatasetContent{};
     return false;
   }
-}
-
-// ---------------------------------------------------------------------------
-// Files
-
-namespace {
-
-[[noreturn]] void ThrowErrno(int error) { throw std::system_error(error, std::generic_category()); }
-
-} // namespace
-
-void WriteFileAtomically(const std::string &path, std::string_view bytes) {
-  static std::atomic<unsigned> counter{0};
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) ThrowErrno(errno);
-
-  const auto fail = [&](int error) {
-    if (fd >= 0) ::close(fd);
-    ::unlink(temporary.c_str());
-    ThrowErrno(error);
-  };
-  const char *p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, p, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
-    }
-    p += written;
-    left -= static_cast<std::size_t>(written);
-  }
-  if (::fsync(fd) != 0) fail(errno);
-  const int closed = ::close(fd);
-  fd = -1;
-  if (closed != 0) fail(errno);
-  if (::rename(temporary.c_str(), path.c_str()) != 0) fail(errno);
-}
-
-std::string ReadWholeFile(const std::string &path) {
-  // O_NONBLOCK so that a pipe under the name cannot hang the reader.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) ThrowErrno(errno);
-  struct stat info {};
-  const int error = ::fstat(fd, &info) != 0  ? errno
-                    : S_ISDIR(info.st_mode)  ? EISDIR
-                    : !S_ISREG(info.st_mode) ? EINVAL
-                                             : 0;
-  if (error != 0) {
-    ::close(fd);
-    ThrowErrno(error);
-  }
-  // One byte more than the file holds, so that the read that meets its end
-  // needs no growth.
-  std::string bytes;
-  bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
-  std::size_t done = 0;
-  for (;;) {
-    if (done == bytes.size()) bytes.resize(2 * bytes.size()); // the file grew meanwhile
-    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      ThrowErrno(error);
-    }
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  ::close(fd);
-  bytes.resize(done);
-  return bytes;
 }
 
 } // namespace sonabox

@@ -74,12 +74,4 @@ bool ReadDatasetXml(std::string document, TDatasetContent &content, std::string 
 std::string FormatDateTime(const TDateTimeValue &value);
 bool ParseDateTime(std::string_view text, TDateTimeValue &value);
 
-// Replaces the file at `path` with `bytes`: a temporary file in the same
-// folder is written, flushed to disk and renamed over the old one, so the file
-// is always either the old or the new version. Throws std::system_error.
-void WriteFileAtomically(const std::string &path, std::string_view bytes);
-
-// Reads a whole regular file. Throws std::system_error.
-std::string ReadWholeFile(const std::string &path);
-
 } // namespace sonabox

@@ -1,5 +1,6 @@
 #include "core/playlists/PlayListManager.h"
 
+#include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
 
 #include <QString>
@@ -73,25 +74,6 @@ void CheckFolder(const std::string &what, const std::string &folder) {
   if (!problem.empty())
     throw EDataFolderError("The " + what + " \"" + folder +
                            "\" could not be created or written: " + problem + ".");
-}
-
-// The writer's process id when `name` is a temporary file of a save
-// ("<target>.tmp-<pid>-<n>", see WriteFileAtomically) standing for `target`
-// (any target when empty); 0 otherwise.
-pid_t TemporaryWriter(const std::string &name, const std::string &target) {
-  const std::size_t mark = name.rfind(".tmp-");
-  if (mark == std::string::npos || mark == 0 || (!target.empty() && name.substr(0, mark) != target))
-    return 0;
-  const std::string tail = name.substr(mark + 5);
-  const std::size_t dash = tail.find('-');
-  const auto digits = [](const std::string &text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-  };
-  int pid = 0;
-  if (dash == std::string::npos || !digits(tail.substr(0, dash)) ||
-      !digits(tail.substr(dash + 1)) || !TryParseInt32(tail.substr(0, dash), pid) || pid <= 0)
-    return 0;
-  return pid;
 }
 
 bool ProcessRunning(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
@@ -246,9 +228,11 @@ TPlayListManager::TDeleted TPlayListManager::DeletePlayList(const std::string &n
     std::error_code ignored; // a file already gone or locked does not keep the row
     fs::create_directories(trashFolder_, ignored);
     const std::string trashed = trashFolder_ + deleted.FileName;
-    fs::rename(playListFolder_ + deleted.FileName, trashed, ignored);
-    // The week in the trash counts from now.
-    if (!ignored) fs::last_write_time(trashed, fs::file_time_type::clock::now(), ignored);
+    try {
+      MoveFileDurably(playListFolder_ + deleted.FileName, trashed);
+      // The week in the trash counts from now.
+      fs::last_write_time(trashed, fs::file_time_type::clock::now(), ignored);
+    } catch (const std::system_error &) {}
   }
   return deleted;
 }
@@ -264,16 +248,19 @@ void TPlayListManager::RestorePlayList(const TDeleted &deleted) {
   if (PathTaken(path)) throw EDataTableError(cannot + "another file stands in its place.");
   // The file before the index row, so that the index never names a file
   // that is not there.
-  std::error_code error;
-  fs::rename(trashed, path, error);
-  if (error) throw EDataTableError(cannot + error.message() + ".");
+  try {
+    MoveFileDurably(trashed, path);
+  } catch (const std::system_error &error) {
+    throw EDataTableError(cannot + error.code().message() + ".");
+  }
   try {
     if (!indexTable_.Undelete(deleted.RowNumber))
       throw EDataTableError(cannot + "it was not deleted.");
     SaveIndex();
   } catch (...) {
-    std::error_code ignored;
-    fs::rename(path, trashed, ignored);
+    try {
+      MoveFileDurably(path, trashed);
+    } catch (const std::system_error &) {}
     LoadIndex();
     throw;
   }
@@ -353,13 +340,14 @@ std::string RecoverDamagedIndex(const std::string &dataPath) {
   for (int counter = 1;; ++counter) {
     const std::string aside =
         index + ".damaged-" + stamp + (counter > 1 ? "-" + std::to_string(counter) : "");
-    // Never replaces a file of that name.
-    if (::renameat2(AT_FDCWD, index.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0)
+    try {
+      MoveFileDurably(index, aside); // never replaces a file of that name
       return aside;
-    const int error = errno;
-    if (error != EEXIST || counter >= 1000)
-      throw EDataTableError("Cannot move the damaged playlist index \"" + index + "\" aside. " +
-                            std::strerror(error));
+    } catch (const std::system_error &error) {
+      if (error.code() != std::errc::file_exists || counter >= 1000)
+        throw EDataTableError("Cannot move the damaged playlist index \"" + index + "\" aside. " +
+                              error.code().message());
+    }
   }
 }
 

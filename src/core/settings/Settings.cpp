@@ -1,5 +1,6 @@
 #include "core/settings/Settings.h"
 
+#include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
 
 #include <QSettings>
@@ -76,6 +77,8 @@ void StoreWriteString(const std::string &name, const std::string &value) {
   store.sync();
   if (store.status() != QSettings::NoError)
     throw std::runtime_error("Cannot write the value \"" + name + "\" to " + StoreFilePath());
+  // QSettings replaces the file by a rename; the folder holds that rename.
+  SyncFolder(fs::path(StoreFilePath()).parent_path().string());
 }
 
 TSettings::TSettings() {

@@ -1,5 +1,6 @@
 #include "ui/play/PlayListFiles.h"
 
+#include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
 #include "core/playlists/PlayListExchange.h"
 #include "core/playlists/PlayListManager.h"
@@ -13,10 +14,10 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QToolButton>
 
 #include <stdexcept>
+#include <system_error>
 
 namespace sonabox {
 
@@ -64,12 +65,11 @@ std::string TPlayListFiles::ExportTo(const QString &path) {
   const TExportedPlayList file =
       WritePlayListFile(PlayListVideos(table), xspf ? TPlayListFormat::Xspf : TPlayListFormat::M3u,
                         name, VideoWebHost());
-  QSaveFile out(path);
-  if (!out.open(QIODevice::WriteOnly) ||
-      out.write(file.Text.data(), static_cast<qint64>(file.Text.size())) !=
-          static_cast<qint64>(file.Text.size()) ||
-      !out.commit())
-    throw std::runtime_error("Cannot write \"" + Text(path) + "\": " + Text(out.errorString()));
+  try {
+    WriteFileAtomically(Text(path), file.Text);
+  } catch (const std::system_error &error) {
+    throw std::runtime_error("Cannot write \"" + Text(path) + "\": " + error.code().message());
+  }
   std::string message = std::to_string(file.Written) + (file.Written == 1 ? " video" : " videos") +
                         " of \"" + name + "\" written to \"" + Text(path) + "\"";
   if (file.LeftOut > 0)

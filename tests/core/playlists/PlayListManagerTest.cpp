@@ -59,27 +59,6 @@ protected:
   TestFolders folders_;
 };
 
-// While it lives, no file of the process can grow past `bytes`: a write beyond
-// fails as it would on a full disk.
-class DiskFull {
-public:
-  explicit DiskFull(rlim_t bytes) {
-    old_ = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &limit_);
-    rlimit small = limit_;
-    small.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &small);
-  }
-  ~DiskFull() {
-    setrlimit(RLIMIT_FSIZE, &limit_);
-    std::signal(SIGXFSZ, old_);
-  }
-
-private:
-  rlimit limit_{};
-  void (*old_)(int) = nullptr;
-};
-
 // The id of a process that has ended.
 pid_t EndedProcess() {
   const pid_t child = fork();
