@@ -16,6 +16,7 @@ CREATE TABLE IF NOT EXISTS videos(
   relpath TEXT NOT NULL UNIQUE,
   category TEXT NOT NULL,
   title TEXT NOT NULL,
+  artist TEXT NOT NULL DEFAULT '',
   description TEXT NOT NULL,
   seconds INTEGER NOT NULL,
   size INTEGER NOT NULL,
@@ -26,21 +27,58 @@ CREATE INDEX IF NOT EXISTS videos_by_title ON videos(title COLLATE NOCASE, id);
 CREATE INDEX IF NOT EXISTS videos_by_category
   ON videos(category COLLATE NOCASE, title COLLATE NOCASE, id);
 CREATE VIRTUAL TABLE IF NOT EXISTS videos_fts USING fts5(
-  title, description, content='videos', content_rowid='id',
+  title, artist, description, content='videos', content_rowid='id',
   tokenize='porter unicode61 remove_diacritics 2');
 CREATE TRIGGER IF NOT EXISTS videos_fts_insert AFTER INSERT ON videos BEGIN
-  INSERT INTO videos_fts(rowid, title, description) VALUES (new.id, new.title, new.description);
+  INSERT INTO videos_fts(rowid, title, artist, description)
+    VALUES (new.id, new.title, new.artist, new.description);
 END;
 CREATE TRIGGER IF NOT EXISTS videos_fts_delete AFTER DELETE ON videos BEGIN
-  INSERT INTO videos_fts(videos_fts, rowid, title, description)
-    VALUES ('delete', old.id, old.title, old.description);
+  INSERT INTO videos_fts(videos_fts, rowid, title, artist, description)
+    VALUES ('delete', old.id, old.title, old.artist, old.description);
 END;
-CREATE TRIGGER IF NOT EXISTS videos_fts_update AFTER UPDATE OF title, description ON videos BEGIN
-  INSERT INTO videos_fts(videos_fts, rowid, title, description)
-    VALUES ('delete', old.id, old.title, old.description);
-  INSERT INTO videos_fts(rowid, title, description) VALUES (new.id, new.title, new.description);
+CREATE TRIGGER IF NOT EXISTS videos_fts_update AFTER UPDATE OF title, artist, description
+  ON videos BEGIN
+  INSERT INTO videos_fts(videos_fts, rowid, title, artist, description)
+    VALUES ('delete', old.id, old.title, old.artist, old.description);
+  INSERT INTO videos_fts(rowid, title, artist, description)
+    VALUES (new.id, new.title, new.artist, new.description);
 END;
 )sql";
+
+// Columns added since the first catalogue. A catalogue that lacks one gets it,
+// its full-text index made again with the new columns, and every file read
+// again at the next scan to fill them.
+struct TAddedColumn {
+  const char *Name;
+  const char *Definition;
+};
+constexpr TAddedColumn kAddedColumns[] = {{"artist", "TEXT NOT NULL DEFAULT ''"}};
+
+void Upgrade(TConnection &connection) {
+  TTransaction transaction(connection);
+  bool added = false;
+  {
+    auto exists = connection.Prepare("SELECT 1 FROM sqlite_schema WHERE name = 'videos'");
+    if (!exists.Step()) return; // a new catalogue: the schema makes it whole
+  }
+  for (const TAddedColumn &column : kAddedColumns) {
+    auto has = connection.Prepare("SELECT 1 FROM pragma_table_info('videos') WHERE name = ?1");
+    has.Bind(1, std::string_view(column.Name));
+    if (has.Step()) continue;
+    connection.Execute(std::string("ALTER TABLE videos ADD COLUMN ") + column.Name + " " +
+                       column.Definition);
+    added = true;
+  }
+  if (!added) return;
+  connection.Execute("DROP TRIGGER IF EXISTS videos_fts_insert; "
+                     "DROP TRIGGER IF EXISTS videos_fts_delete; "
+                     "DROP TRIGGER IF EXISTS videos_fts_update; DROP TABLE IF EXISTS videos_fts; "
+                     "UPDATE videos SET mtime = -1;");
+  connection.Execute(kSchema);
+  connection.Execute("INSERT INTO videos_fts(videos_fts) VALUES ('rebuild')");
+  transaction.Commit();
+}
 
 // Ranked lists kept for repeated searches and the pages after the first: at
 // most this many lists, holding at most this many ids together (32 MB).
@@ -52,7 +90,7 @@ constexpr int64_t kMaxPage = 25;
 
 const std::string kColumns =
     "v.vid, v.relpath, v.category, v.title, v.description, v.seconds, v.size, v.mtime, "
-    "v.views, v.rating";
+    "v.views, v.rating, v.artist";
 
 TCatalogueVideo ReadVideo(const TStatement &row) {
   TCatalogueVideo video;
@@ -66,6 +104,7 @@ TCatalogueVideo ReadVideo(const TStatement &row) {
   video.MTime = row.Int(7);
   video.Views = row.Int(8);
   video.Rating = row.Text(9);
+  video.Artist = row.Text(10);
   return video;
 }
 
@@ -109,7 +148,9 @@ std::string MatchExpression(std::string_view keywords) {
 }
 
 TCatalogue::TCatalogue(TDatabase &database) : database_(database) {
-  database_.Acquire()->Execute(kSchema);
+  auto connection = database_.Acquire();
+  Upgrade(*connection);
+  connection->Execute(kSchema);
 }
 
 TFeedPage TCatalogue::Search(std::string_view category, std::string_view keywords,
@@ -133,7 +174,7 @@ TFeedPage TCatalogue::Search(std::string_view category, std::string_view keyword
   for (int64_t i = first; i < end; ++i)
     rows.Bind(static_cast<int>(i - first + 1), (*ranked)[static_cast<std::size_t>(i)]);
   std::unordered_map<int64_t, TCatalogueVideo> found;
-  while (rows.Step()) found.emplace(rows.Int(10), ReadVideo(rows));
+  while (rows.Step()) found.emplace(rows.Int(11), ReadVideo(rows));
   for (int64_t i = first; i < end; ++i) {
     const auto video = found.find((*ranked)[static_cast<std::size_t>(i)]);
     if (video != found.end()) page.Videos.push_back(std::move(video->second));
@@ -170,15 +211,16 @@ std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &c
     while (rows.Step()) ids->push_back(rows.Int(0));
   } else if (category.empty()) {
     auto rows = connection.Prepare("SELECT rowid FROM videos_fts WHERE videos_fts MATCH ?1 "
-                                   "ORDER BY bm25(videos_fts, 10.0, 1.0), rowid");
+                                   "ORDER BY bm25(videos_fts, 10.0, 5.0, 1.0), rowid");
     rows.Bind(1, match);
     while (rows.Step()) ids->push_back(rows.Int(0));
   } else {
     // CROSS JOIN keeps the full-text match as the outer loop.
-    auto rows = connection.Prepare(
-        "SELECT f.rowid FROM (SELECT rowid, bm25(videos_fts, 10.0, 1.0) AS score FROM videos_fts "
-        "WHERE videos_fts MATCH ?1) AS f CROSS JOIN videos v ON v.id = f.rowid "
-        "WHERE v.category = ?2 COLLATE NOCASE ORDER BY f.score, f.rowid");
+    auto rows =
+        connection.Prepare("SELECT f.rowid FROM (SELECT rowid, bm25(videos_fts, 10.0, 5.0, 1.0) AS "
+                           "score FROM videos_fts "
+                           "WHERE videos_fts MATCH ?1) AS f CROSS JOIN videos v ON v.id = f.rowid "
+                           "WHERE v.category = ?2 COLLATE NOCASE ORDER BY f.score, f.rowid");
     rows.Bind(1, match).Bind(2, category);
     while (rows.Step()) ids->push_back(rows.Int(0));
   }
@@ -265,10 +307,11 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
     }
     connection
         ->Prepare("INSERT INTO videos(vid, relpath, category, title, description, seconds, "
-                  "size, mtime) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) "
+                  "size, mtime, artist) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
                   "ON CONFLICT(relpath) DO UPDATE SET category = excluded.category, "
                   "title = excluded.title, description = excluded.description, "
-                  "seconds = excluded.seconds, size = excluded.size, mtime = excluded.mtime")
+                  "seconds = excluded.seconds, size = excluded.size, mtime = excluded.mtime, "
+                  "artist = excluded.artist")
         .Bind(1, video.Id)
         .Bind(2, video.RelPath)
         .Bind(3, video.Category)
@@ -277,6 +320,7 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
         .Bind(6, video.Seconds)
         .Bind(7, video.Size)
         .Bind(8, video.MTime)
+        .Bind(9, video.Artist)
         .Run();
   }
   transaction.Commit();

@@ -1,6 +1,7 @@
 #pragma once
-// The library catalogue: one row per video file, with a full-text index over
-// titles and descriptions for keyword search ranked by relevance.
+// The library catalogue: one row per video or audio file, with a full-text
+// index over titles, artists and descriptions for keyword search ranked by
+// relevance.
 #include "Database.h"
 
 #include <atomic>
@@ -21,6 +22,7 @@ struct TCatalogueVideo {
   std::string RelPath;  // below the library folder, "/"-separated
   std::string Category; // the first-level folder; empty for files directly in the library
   std::string Title;
+  std::string Artist; // empty when unknown
   std::string Description;
   int64_t Seconds = 0;
   int64_t Size = 0; // file size and modification time (ns) seen by the last scan
@@ -89,7 +91,8 @@ private:
   // The ids of every match in page order: best first (a word in the title
   // weighs ten times one in the description), or by title when browsing. Made
   // once per catalogue generation and kept for the pages that follow and for
-  // repeated searches.
+  // repeated searches. A word in the artist weighs five times one in the
+  // description.
   std::shared_ptr<const std::vector<int64_t>>
   RankedIds(TConnection &connection, const std::string &match, std::string_view category);
 

@@ -1,5 +1,7 @@
 #include "Feed.h"
 
+#include "core/common/TextHelpers.h"
+
 #include <charconv>
 #include <limits>
 
@@ -25,7 +27,13 @@ std::optional<int64_t> ReadCount(std::string_view text) {
 }
 
 void AppendEntry(std::string &out, const TCatalogueVideo &video, std::string_view webHost) {
-  out += "<entry><media:group><media:category label='";
+  out += "<entry>";
+  if (!video.Artist.empty()) {
+    out += "<author><name>";
+    AppendEntryText(out, video.Artist);
+    out += "</name></author>";
+  }
+  out += "<media:group><media:category label='";
   AppendXmlEscaped(out, video.Category);
   out += "'>";
   AppendXmlEscaped(out, video.Category);
@@ -114,7 +122,7 @@ std::optional<TFeedQuery> ParseFeedQuery(std::string_view target) {
 }
 
 void AppendXmlEscaped(std::string &out, std::string_view text) {
-  for (const char c : text) {
+  for (const char c : ValidUtf8(text)) {
     switch (c) {
     case '&': out += "&amp;"; break;
     case '<': out += "&lt;"; break;
@@ -128,7 +136,7 @@ void AppendXmlEscaped(std::string &out, std::string_view text) {
 }
 
 void AppendEntryText(std::string &out, std::string_view text) {
-  for (const char c : text) {
+  for (const char c : ValidUtf8(text)) {
     switch (c) {
     case '&': out += "&amp;"; break;
     case '<': out += "&lt;"; break;

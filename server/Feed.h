@@ -30,18 +30,20 @@ std::optional<TFeedQuery> ParseFeedQuery(std::string_view target);
 // including "+" and a "%" without two digits, stays as it is.
 std::string PercentDecode(std::string_view text);
 
-// Appends the text with &, <, >, ' and " written as entities, and with the
-// control characters that XML 1.0 does not allow left out.
+// Appends the text with &, <, >, ' and " written as entities, with the
+// control characters that XML 1.0 does not allow left out, and with bytes that
+// are not UTF-8 replaced by U+FFFD.
 void AppendXmlEscaped(std::string &out, std::string_view text);
 
 // Appends the text of a title or description element: &, < and > written as
 // entities (the program decodes them, so "Tom & Jerry" reaches the user as
-// typed), quotes as they are, and the control characters that XML 1.0 does not
-// allow left out.
+// typed), quotes as they are, the control characters that XML 1.0 does not
+// allow left out, and bytes that are not UTF-8 replaced by U+FFFD.
 void AppendEntryText(std::string &out, std::string_view text);
 
 // The feed document: the total count first, then one entry per video of the
-// page. Watch, player and thumbnail addresses name `webHost`.
+// page, its artist (when known) as the entry's <author><name>. Watch, player
+// and thumbnail addresses name `webHost`.
 std::string WriteFeed(const TFeedPage &page, const TFeedQuery &query, std::string_view webHost);
 
 // The categories of the library, answered at "/feeds/api/categories" on the

@@ -1,5 +1,6 @@
 #include "LibraryScanner.h"
 
+#include "PlainPicture.h"
 #include "core/common/TextHelpers.h"
 
 #include <libffmpegthumbnailer/videothumbnailer.h>
@@ -13,6 +14,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <fstream>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -23,30 +25,40 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TVideoType {
+struct TMediaType {
   const char *Extension;
   const char *MediaType;
+  bool Audio;
 };
 
-constexpr std::array<TVideoType, 11> kVideoTypes{{
-    {".webm", "video/webm"},
-    {".mp4", "video/mp4"},
-    {".m4v", "video/mp4"},
-    {".mkv", "video/x-matroska"},
-    {".mov", "video/quicktime"},
-    {".avi", "video/x-msvideo"},
-    {".ogv", "video/ogg"},
-    {".flv", "video/x-flv"},
-    {".mpg", "video/mpeg"},
-    {".mpeg", "video/mpeg"},
-    {".wmv", "video/x-ms-wmv"},
+constexpr std::array<TMediaType, 16> kMediaTypes{{
+    {".webm", "video/webm", false},
+    {".mp4", "video/mp4", false},
+    {".m4v", "video/mp4", false},
+    {".mkv", "video/x-matroska", false},
+    {".mov", "video/quicktime", false},
+    {".avi", "video/x-msvideo", false},
+    {".ogv", "video/ogg", false},
+    {".flv", "video/x-flv", false},
+    {".mpg", "video/mpeg", false},
+    {".mpeg", "video/mpeg", false},
+    {".wmv", "video/x-ms-wmv", false},
+    {".mp3", "audio/mpeg", true},
+    {".m4a", "audio/mp4", true},
+    {".ogg", "audio/ogg", true},
+    {".opus", "audio/ogg", true},
+    {".flac", "audio/flac", true},
 }};
 
-const TVideoType *TypeOf(const fs::path &name) {
-  std::string extension = name.extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  for (const TVideoType &type : kVideoTypes)
+  return text;
+}
+
+const TMediaType *TypeOf(const fs::path &name) {
+  const std::string extension = Lower(name.extension().string());
+  for (const TMediaType &type : kMediaTypes)
     if (extension == type.Extension) return &type;
   return nullptr;
 }
@@ -54,9 +66,11 @@ const TVideoType *TypeOf(const fs::path &name) {
 constexpr std::size_t kMaxTitleBytes = 300;
 constexpr std::size_t kMaxDescriptionBytes = 5000;
 
-// Control characters become blanks (line breaks too, unless kept), so that a
-// title stays on one line; blanks at both ends go.
-std::string CleanText(std::string_view text, bool keepLineBreaks, std::size_t maxBytes) {
+// Bytes that are not UTF-8 are replaced and control characters become blanks
+// (line breaks too, unless kept), so that a title stays on one line; blanks at
+// both ends go.
+std::string CleanText(std::string_view raw, bool keepLineBreaks, std::size_t maxBytes) {
+  const std::string text = ValidUtf8(raw);
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -82,6 +96,28 @@ std::string MetadataValue(AVDictionary *metadata, std::initializer_list<const ch
   return {};
 }
 
+// A tag of the container, or else of the first stream that has it: Ogg keeps
+// its Vorbis comments per stream. libavformat gives every container's artist
+// (mp4 "\xc2\xa9ART", Matroska ARTIST, RIFF IART, ID3 TPE1) as "artist".
+std::string Tag(const AVFormatContext *context, std::initializer_list<const char *> keys) {
+  std::string value = MetadataValue(context->metadata, keys);
+  for (unsigned i = 0; value.empty() && i < context->nb_streams; ++i)
+    value = MetadataValue(context->streams[i]->metadata, keys);
+  return value;
+}
+
+// Whether a bracketed part of a file name only says what kind of upload it
+// is: "(Official Video)", "[HD]", "(Lyrics)".
+bool IsUploadNote(std::string_view inner) {
+  const std::string text = Lower(std::string(TrimControl(inner)));
+  for (const char *word : {"official", "lyric", "visuali"})
+    if (text.find(word) != std::string::npos) return true;
+  for (const char *note : {"video", "audio", "music video", "hd", "hq", "4k", "1080p", "720p",
+                           "remastered", "explicit"})
+    if (text == note) return true;
+  return false;
+}
+
 int64_t ModificationTime(const fs::directory_entry &entry, std::error_code &error) {
   const auto time = entry.last_write_time(error);
   return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
@@ -89,11 +125,47 @@ int64_t ModificationTime(const fs::directory_entry &entry, std::error_code &erro
 
 } // namespace
 
-bool IsVideoFileName(const fs::path &name) { return TypeOf(name) != nullptr; }
+bool IsVideoFileName(const fs::path &name) {
+  const TMediaType *type = TypeOf(name);
+  return type && !type->Audio;
+}
+
+bool IsAudioFileName(const fs::path &name) {
+  const TMediaType *type = TypeOf(name);
+  return type && type->Audio;
+}
 
 std::string MediaTypeFor(const fs::path &name) {
-  const TVideoType *type = TypeOf(name);
+  const TMediaType *type = TypeOf(name);
   return type ? type->MediaType : "application/octet-stream";
+}
+
+TNamedTitle TitleFromFileName(const fs::path &name) {
+  const std::string whole = CleanText(name.stem().string(), false, kMaxTitleBytes);
+  std::string text = whole;
+  for (;;) {
+    const char close = text.empty() ? 0 : text.back();
+    const std::size_t open = close == ')'   ? text.rfind('(')
+                             : close == ']' ? text.rfind('[')
+                                            : std::string::npos;
+    if (open == std::string::npos || open == 0 ||
+        !IsUploadNote(std::string_view(text).substr(open + 1, text.size() - open - 2)))
+      break;
+    text = TrimControl(text.substr(0, open));
+  }
+  TNamedTitle named;
+  for (const char *dash : {" - ", " \u2013 ", " \u2014 "}) {
+    const std::size_t at = text.find(dash);
+    if (at == std::string::npos) continue;
+    std::string artist = TrimControl(text.substr(0, at));
+    std::string title = TrimControl(text.substr(at + std::string_view(dash).size()));
+    if (artist.empty() || title.empty()) continue;
+    named.Artist = std::move(artist);
+    named.Title = std::move(title);
+    return named;
+  }
+  named.Title = text.empty() ? whole : text;
+  return named;
 }
 
 std::optional<TMediaInfo> ProbeMedia(const fs::path &file) {
@@ -104,19 +176,20 @@ std::optional<TMediaInfo> ProbeMedia(const fs::path &file) {
   if (avformat_open_input(&context, file.c_str(), nullptr, nullptr) < 0) return std::nullopt;
   std::optional<TMediaInfo> info;
   if (avformat_find_stream_info(context, nullptr) >= 0) {
-    bool hasVideo = false;
+    bool playable = false; // a moving picture or a sound; a cover alone is neither
     for (unsigned i = 0; i < context->nb_streams; ++i) {
       const AVStream *stream = context->streams[i];
-      if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-          !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
-        hasVideo = true;
+      if ((stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+           !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) ||
+          stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+        playable = true;
     }
-    if (hasVideo) {
+    if (playable) {
       info.emplace();
-      info->Title = CleanText(MetadataValue(context->metadata, {"title"}), false, kMaxTitleBytes);
-      info->Description =
-          CleanText(MetadataValue(context->metadata, {"description", "comment", "synopsis"}), true,
-                    kMaxDescriptionBytes);
+      info->Title = CleanText(Tag(context, {"title"}), false, kMaxTitleBytes);
+      info->Artist = CleanText(Tag(context, {"artist", "album_artist"}), false, kMaxTitleBytes);
+      info->Description = CleanText(Tag(context, {"description", "comment", "synopsis"}), true,
+                                    kMaxDescriptionBytes);
       if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
         info->Seconds = (context->duration + AV_TIME_BASE / 2) / AV_TIME_BASE;
     }
@@ -125,7 +198,7 @@ std::optional<TMediaInfo> ProbeMedia(const fs::path &file) {
   return info;
 }
 
-bool MakeThumbnail(const fs::path &video, const fs::path &jpeg) {
+bool MakeThumbnail(const fs::path &media, const fs::path &jpeg) {
   const fs::path partial = jpeg.string() + ".partial";
   try {
     ffmpegthumbnailer::VideoThumbnailer thumbnailer;
@@ -133,7 +206,8 @@ bool MakeThumbnail(const fs::path &video, const fs::path &jpeg) {
     thumbnailer.setThumbnailSize(130, 97);
     thumbnailer.setMaintainAspectRatio(false);
     thumbnailer.setImageQuality(8);
-    thumbnailer.generateThumbnail(video.string(), ThumbnailerImageType::Jpeg, partial.string());
+    thumbnailer.setPreferEmbeddedMetadata(IsAudioFileName(media));
+    thumbnailer.generateThumbnail(media.string(), ThumbnailerImageType::Jpeg, partial.string());
     fs::rename(partial, jpeg);
     return true;
   } catch (const std::exception &) {
@@ -142,6 +216,23 @@ bool MakeThumbnail(const fs::path &video, const fs::path &jpeg) {
     return false;
   }
 }
+
+namespace {
+// A picture for the file: one made from it, or else the plain one. False when
+// the plain one stands in.
+bool PlaceThumbnail(const fs::path &media, const fs::path &jpeg) {
+  if (MakeThumbnail(media, jpeg)) return true;
+  const fs::path partial = jpeg.string() + ".partial";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << PlainPicture();
+  }
+  std::error_code error;
+  fs::rename(partial, jpeg, error);
+  if (error) fs::remove(partial, error);
+  return false;
+}
+} // namespace
 
 TScanReport ScanLibrary(TCatalogue &catalogue, const fs::path &library, const fs::path &thumbnails,
                         const TLogLine &log) {
@@ -167,8 +258,8 @@ TScanReport ScanLibrary(TCatalogue &catalogue, const fs::path &library, const fs
     catalogue.Apply(stored, {});
     for (std::size_t i = 0; i < stored.size(); ++i) {
       if (log) log("scan: " + stored[i].RelPath + " as " + stored[i].Id);
-      if (!MakeThumbnail(storedFiles[i], thumbnails / (stored[i].Id + ".jpg")) && log)
-        log("scan: no thumbnail for " + stored[i].RelPath);
+      if (!PlaceThumbnail(storedFiles[i], thumbnails / (stored[i].Id + ".jpg")) && log)
+        log("scan: no picture in " + stored[i].RelPath + ", the plain one stands in");
     }
     stored.clear();
     storedFiles.clear();
@@ -182,8 +273,7 @@ TScanReport ScanLibrary(TCatalogue &catalogue, const fs::path &library, const fs
       if (entry.is_directory(error)) walk.disable_recursion_pending();
       continue;
     }
-    if (entry.is_symlink(error) || !entry.is_regular_file(error) || !IsVideoFileName(entry.path()))
-      continue;
+    if (entry.is_symlink(error) || !entry.is_regular_file(error) || !TypeOf(entry.path())) continue;
 
     const fs::path relative = entry.path().lexically_relative(library);
     const std::string relPath = relative.generic_string();
@@ -197,23 +287,29 @@ TScanReport ScanLibrary(TCatalogue &catalogue, const fs::path &library, const fs
       seen.insert(relPath);
       ++report.Unchanged;
       const fs::path jpeg = thumbnails / (old->second.Id + ".jpg");
-      if (!fs::exists(jpeg, error)) MakeThumbnail(entry.path(), jpeg);
+      if (!fs::exists(jpeg, error)) PlaceThumbnail(entry.path(), jpeg);
       continue;
     }
     const std::optional<TMediaInfo> info = ProbeMedia(entry.path());
     if (!info) {
       ++report.Skipped;
-      if (log) log("scan: skipped " + relPath + " (no readable video)");
+      if (log) log("scan: skipped " + relPath + " (neither video nor sound could be read)");
       continue;
     }
     seen.insert(relPath);
     TCatalogueVideo video;
     video.RelPath = relPath;
+    // A folder name that is not UTF-8 is shown, and asked for, with its
+    // stray bytes replaced.
     if (std::distance(relative.begin(), relative.end()) > 1)
-      video.Category = relative.begin()->string();
-    video.Title = info->Title.empty()
-                      ? CleanText(entry.path().stem().string(), false, kMaxTitleBytes)
-                      : info->Title;
+      video.Category = CleanText(relative.begin()->string(), false, kMaxTitleBytes);
+    video.Title = info->Title;
+    video.Artist = info->Artist;
+    if (video.Title.empty()) {
+      TNamedTitle named = TitleFromFileName(entry.path().filename());
+      video.Title = std::move(named.Title);
+      if (video.Artist.empty()) video.Artist = std::move(named.Artist);
+    }
     video.Description = info->Description;
     video.Seconds = info->Seconds;
     video.Size = size;

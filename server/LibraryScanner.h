@@ -14,22 +14,40 @@ namespace sonabox::server {
 // Whether the name ends in one of the video extensions served (any case).
 bool IsVideoFileName(const std::filesystem::path &name);
 
+// Whether the name ends in one of the audio extensions served (any case): mp3,
+// m4a, ogg, opus, flac.
+bool IsAudioFileName(const std::filesystem::path &name);
+
 // The media type answered for a file of that name.
 std::string MediaTypeFor(const std::filesystem::path &name);
 
 struct TMediaInfo {
   std::string Title;       // empty when the file has none
+  std::string Artist;      // empty when the file has none
   std::string Description; // empty when the file has none
   int64_t Seconds = 0;
 };
 
-// Reads a video file's metadata; nothing when libavformat cannot open it or it
-// holds no video stream.
+// Reads a media file's tags (those of the container first, then those of each
+// stream, where Ogg keeps them) and length; nothing when libavformat cannot
+// open it or it holds neither a video nor an audio stream. Texts are valid
+// UTF-8 on one line (a description keeps its line breaks).
 std::optional<TMediaInfo> ProbeMedia(const std::filesystem::path &file);
 
-// Writes a 130x97 JPEG of a frame of the video (through a temporary file, so
-// that a failure leaves no partial picture). False when no frame could be made.
-bool MakeThumbnail(const std::filesystem::path &video, const std::filesystem::path &jpeg);
+struct TNamedTitle {
+  std::string Artist; // empty when the name has none
+  std::string Title;
+};
+
+// The title a file name gives when the file has no title tag: the name
+// without its extension, bytes that are not UTF-8 replaced, a trailing
+// "(Official Video)" and the like dropped, and "Artist - Title" split in two.
+TNamedTitle TitleFromFileName(const std::filesystem::path &name);
+
+// Writes a 130x97 JPEG of a frame of the video, or of an audio file's cover
+// (through a temporary file, so that a failure leaves no partial picture).
+// False when no picture could be made.
+bool MakeThumbnail(const std::filesystem::path &media, const std::filesystem::path &jpeg);
 
 // Receives one line of text (no line break) to log.
 using TLogLine = std::function<void(const std::string &)>;
@@ -39,12 +57,13 @@ struct TScanReport {
   int Changed = 0;
   int Removed = 0;
   int Unchanged = 0;
-  int Skipped = 0; // video-named files that could not be read
+  int Skipped = 0; // media-named files that could not be read
 };
 
-// Brings the catalogue in line with the library folder: new and changed files
-// (by size and modification time) are read, removed ones dropped, the rest
-// left alone. Thumbnails go to `thumbnails` as ID.jpg. Hidden files and
+// Brings the catalogue in line with the library folder: new and changed video
+// and audio files (by size and modification time) are read, removed ones
+// dropped, the rest left alone. Thumbnails go to `thumbnails` as ID.jpg (the
+// plain picture when none can be made). Hidden files and
 // symbolic links are not followed. A library folder that cannot be read
 // throws and changes nothing, so that an unmounted disk never empties the
 // catalogue. One line per new, changed, skipped or removed file goes to `log`

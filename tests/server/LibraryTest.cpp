@@ -1,9 +1,12 @@
 // Scanning a real library of tiny clips made with ffmpeg: metadata,
 // categories, thumbnails, and rescans that pick up added, changed and removed
 // files.
+#include "PlainPicture.h"
 #include "ServerFixture.h"
+#include "core/common/TextHelpers.h"
 
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +29,23 @@ void MakeClip(const std::string &name, const std::string &source, int seconds,
                               source + " -t " + std::to_string(seconds) + " -pix_fmt yuv420p " +
                               metadata + " '" + Clip(name).string() + "'";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// Any file made by ffmpeg from the arguments given before its name.
+void MakeMedia(const std::string &name, const std::string &arguments) {
+  const std::string command = "ffmpeg -hide_banner -loglevel error -nostdin -y " + arguments +
+                              " '" + Clip(name).string() + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+const std::string kArtist = "Zo\xc3\xab & The Testcards";
+const std::string kTags = "-metadata title='Glass Hearts' -metadata artist='" + kArtist + "'";
+
+// Whether the text is a well-formed XML document.
+bool WellFormedXml(const std::string &text) {
+  QXmlStreamReader reader(QByteArray::fromStdString(text));
+  while (!reader.atEnd()) reader.readNext();
+  return !reader.hasError();
 }
 
 // Width and height from a JPEG's start-of-frame segment; 0x0 when there is none.
@@ -61,6 +81,24 @@ protected:
     MakeClip("untitled_clip.mp4", "smptebars=size=160x120:rate=10", 1, "-c:v libx264");
     MakeClip("longer.mp4", "testsrc=size=160x120:rate=10", 2,
              "-c:v libx264 -metadata title='Longer One'");
+
+    // The artist as each container keeps it.
+    const std::string picture = "-f lavfi -i testsrc=size=160x120:rate=10:duration=1 ";
+    const std::string sound = "-f lavfi -i sine=frequency=440:duration=1 ";
+    MakeMedia("tagged.mp4", picture + "-pix_fmt yuv420p -c:v libx264 " + kTags);
+    MakeMedia("tagged.mkv", picture + "-pix_fmt yuv420p -c:v libvpx -deadline realtime " + kTags);
+    MakeMedia("tagged.avi", picture + "-c:v mpeg4 " + kTags);
+    MakeMedia("tagged.ogv",
+              picture + sound + "-pix_fmt yuv420p -c:v libtheora -c:a libvorbis " + kTags);
+    MakeMedia("cover.png", "-f lavfi -i testsrc=size=200x200 -frames:v 1");
+    MakeMedia("tagged.mp3", sound + "-i '" + Clip("cover.png").string() +
+                                "' -map 0 -map 1 -c:a libmp3lame -c:v mjpeg -id3v2_version 3 "
+                                "-disposition:v attached_pic " +
+                                kTags);
+    MakeMedia("tagged.flac", sound + kTags);
+    MakeMedia("plain.m4a", sound + "-c:a aac");
+    MakeMedia("plain.ogg", sound + "-c:a libvorbis");
+    MakeMedia("plain.opus", sound + "-c:a libopus");
   }
   static void TearDownTestSuite() {
     delete clips;
@@ -233,6 +271,176 @@ TEST_F(LibraryTest, FoundVideoPlaysItsOwnFile) {
   EXPECT_EQ(movie->status, 200);
   EXPECT_EQ(movie->get_header_value("Content-Type"), "video/webm");
   EXPECT_EQ(movie->body, ReadFileBytes(Clip("tone.webm").string()));
+}
+
+TEST(TitleFromFileName, SplitsArtistAndDropsUploadNotes) {
+  const struct {
+    std::string Name, Artist, Title;
+  } cases[] = {
+      {"Zo\xc3\xab & The Testcards - Glass Hearts (Official Video).mp4", kArtist, "Glass Hearts"},
+      {"Band \xe2\x80\x93 Song [HD] (Lyrics).mkv", "Band", "Song"},
+      {"A - B - C.webm", "A", "B - C"},
+      {"untitled_clip.mp4", "", "untitled_clip"},
+      {"Live (2019).mp4", "", "Live (2019)"},
+      {"(Official Video).mp4", "", "(Official Video)"},
+      {"Artist - .mp4", "", "Artist -"},
+      {"M\xfcller - Lied.mp3", "M\xef\xbf\xbdller", "Lied"},
+  };
+  for (const auto &c : cases) {
+    const server::TNamedTitle named = server::TitleFromFileName(c.Name);
+    EXPECT_EQ(named.Artist, c.Artist) << c.Name;
+    EXPECT_EQ(named.Title, c.Title) << c.Name;
+  }
+}
+
+// Every container keeps its artist in its own way; Ogg keeps its tags in the
+// stream, not the container. The feed carries the artist as the entry's
+// author, and search finds it.
+TEST_F(LibraryTest, ArtistAndTitleFromTheTagsOfEveryContainer) {
+  for (const char *name :
+       {"tagged.mp4", "tagged.mkv", "tagged.avi", "tagged.ogv", "tagged.mp3", "tagged.flac"})
+    Place(name, fs::path("Music") / name);
+  Place("untitled_clip.mp4", "Music/" + kArtist + " - Paper Moon (Official Video).mp4");
+  Place("longer.mp4", "Music/Somebody - Else.mp4"); // a title tag but no artist
+  const server::TScanReport report = running.Server().Rescan();
+  EXPECT_EQ(report.Added, 8);
+  EXPECT_EQ(report.Skipped, 0);
+
+  const auto videos = Catalogued();
+  for (const char *name :
+       {"tagged.mp4", "tagged.mkv", "tagged.avi", "tagged.ogv", "tagged.mp3", "tagged.flac"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(videos.count(std::string("Music/") + name));
+    EXPECT_EQ(videos.at(std::string("Music/") + name).Title, "Glass Hearts");
+    EXPECT_EQ(videos.at(std::string("Music/") + name).Artist, kArtist);
+  }
+  const auto &named = videos.at("Music/" + kArtist + " - Paper Moon (Official Video).mp4");
+  EXPECT_EQ(named.Title, "Paper Moon");
+  EXPECT_EQ(named.Artist, kArtist);
+  EXPECT_EQ(videos.at("Music/Somebody - Else.mp4").Title, "Longer One");
+  EXPECT_EQ(videos.at("Music/Somebody - Else.mp4").Artist, "");
+
+  const auto result = running.Feed().Get(
+      "/feeds/api/videos?vq=testcards&orderby=relevance&start-index=1&max-results=25");
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(WellFormedXml(result->body)) << result->body;
+  const TFeedAnswer answer = ReadFeed(result->body, running.Server().WebHost());
+  EXPECT_EQ(answer.Total, "7");
+  EXPECT_NE(result->body.find("<entry><author><name>Zo\xc3\xab &amp; The Testcards</name></author>"
+                              "<media:group>"),
+            std::string::npos)
+      << result->body;
+}
+
+TEST_F(LibraryTest, AudioFilesAreListedAndPlayedWithTheirCover) {
+  const struct {
+    std::string Name, MediaType;
+    bool Cover;
+  } cases[] = {
+      {"tagged.mp3", "audio/mpeg", true}, {"tagged.flac", "audio/flac", false},
+      {"plain.m4a", "audio/mp4", false},  {"plain.ogg", "audio/ogg", false},
+      {"plain.opus", "audio/ogg", false},
+  };
+  for (const auto &c : cases) Place(c.Name, c.Name);
+  EXPECT_EQ(running.Server().Rescan().Added, 5);
+  const auto videos = Catalogued();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    ASSERT_TRUE(videos.count(c.Name));
+    const server::TCatalogueVideo &video = videos.at(c.Name);
+    EXPECT_EQ(video.Seconds, 1);
+    const std::string picture = ReadFileBytes(Thumbnail(video.Id).string());
+    EXPECT_EQ(JpegSize(picture), std::make_pair(130, 97));
+    EXPECT_EQ(picture == server::PlainPicture(), !c.Cover) << "the cover, or the plain picture";
+    const auto sound = running.Web().Get(("/v/" + video.Id + "&autoplay=1").c_str());
+    ASSERT_TRUE(sound);
+    EXPECT_EQ(sound->status, 200);
+    EXPECT_EQ(sound->get_header_value("Content-Type"), c.MediaType);
+    EXPECT_EQ(sound->body, ReadFileBytes(Clip(c.Name).string()));
+  }
+}
+
+// Names written by other systems in Latin-1: the file is served and found,
+// and every document that shows its name stays well-formed UTF-8.
+TEST_F(LibraryTest, NamesThatAreNotUtf8AreServedFoundAndShownReadably) {
+  const std::string folder = "Caf\xe9", file = "M\xfcller - Lied (Official Video).webm";
+  const std::string replaced = "\xef\xbf\xbd";
+  Place("tone.webm", fs::path(folder) / file);
+  Place("untitled_clip.mp4", "Music/clip.mp4");
+  EXPECT_EQ(running.Server().Rescan().Added, 2);
+
+  const auto categories = running.Feed().Get("/feeds/api/categories");
+  ASSERT_TRUE(categories);
+  EXPECT_TRUE(WellFormedXml(categories->body)) << categories->body;
+  EXPECT_NE(categories->body.find("term='Caf" + replaced + "' count='1'"), std::string::npos);
+
+  const auto result = running.Feed().Get(
+      "/feeds/api/videos/-/Caf%EF%BF%BD?vq=&orderby=relevance&start-index=1&max-results=25");
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(WellFormedXml(result->body)) << result->body;
+  const TFeedAnswer answer = ReadFeed(result->body, running.Server().WebHost());
+  ASSERT_EQ(answer.Videos.size(), 1u);
+  EXPECT_EQ(answer.Videos[0].Title, "Test Tone & Bars"); // from its tag
+  const std::string id = answer.Videos[0].Url;
+
+  const auto watch = running.Web().Get(("/watch?v=" + id).c_str());
+  ASSERT_TRUE(watch);
+  EXPECT_EQ(watch->status, 200);
+  EXPECT_EQ(ValidUtf8(watch->body), watch->body);
+  const auto movie = running.Web().Get(("/v/" + id).c_str());
+  ASSERT_TRUE(movie);
+  EXPECT_EQ(movie->status, 200);
+  EXPECT_EQ(movie->body, ReadFileBytes(Clip("tone.webm").string()));
+
+  // Untagged, its title and artist come from the name, readably.
+  Place("untitled_clip.mp4", fs::path(folder) / file);
+  fs::last_write_time(Library() / folder / file,
+                      fs::last_write_time(Library() / folder / file) + std::chrono::seconds(5));
+  EXPECT_EQ(running.Server().Rescan().Changed, 1);
+  const auto found = running.Feed().Get(
+      "/feeds/api/videos?vq=lied&orderby=relevance&start-index=1&max-results=25");
+  ASSERT_TRUE(found);
+  EXPECT_TRUE(WellFormedXml(found->body)) << found->body;
+  EXPECT_NE(found->body.find("<name>M" + replaced + "ller</name>"), std::string::npos)
+      << found->body;
+  const TFeedAnswer lied = ReadFeed(found->body, running.Server().WebHost());
+  ASSERT_EQ(lied.Videos.size(), 1u);
+  EXPECT_EQ(lied.Videos[0].Title, "Lied");
+  fs::remove_all(Library() / folder); // a name the test folder's own cleaning cannot read
+}
+
+// A catalogue written before artists were kept gains the column, keeps its
+// ids and play counts, and reads every file again to fill it.
+TEST_F(LibraryTest, OldCatalogueGainsArtistsAndKeepsItsIds) {
+  const fs::path root = running.Root() / "old";
+  const fs::path library = root / "library";
+  fs::create_directories(library / "Music");
+  server::TDatabase database((root / "old.db").string());
+  database.Acquire()->Execute(R"sql(
+    CREATE TABLE videos(id INTEGER PRIMARY KEY, vid TEXT NOT NULL UNIQUE,
+      relpath TEXT NOT NULL UNIQUE, category TEXT NOT NULL, title TEXT NOT NULL,
+      description TEXT NOT NULL, seconds INTEGER NOT NULL, size INTEGER NOT NULL,
+      mtime INTEGER NOT NULL, views INTEGER NOT NULL DEFAULT 0,
+      rating TEXT NOT NULL DEFAULT '0.00');
+    CREATE VIRTUAL TABLE videos_fts USING fts5(title, description, content='videos',
+      content_rowid='id', tokenize='porter unicode61 remove_diacritics 2');
+    CREATE TRIGGER videos_fts_insert AFTER INSERT ON videos BEGIN
+      INSERT INTO videos_fts(rowid, title, description) VALUES (new.id, new.title, new.description);
+    END;
+    INSERT INTO videos(vid, relpath, category, title, description, seconds, size, mtime, views)
+      VALUES ('oldid000001', 'Music/tagged.mp4', 'Music', 'Glass Hearts', '', 1, 1, 1, 7);
+  )sql");
+  fs::copy_file(Clip("tagged.mp4"), library / "Music" / "tagged.mp4");
+  server::TCatalogue catalogue(database);
+  EXPECT_EQ(catalogue.Search("", "glass", 1, 25).Total, 1) << "the index is made again";
+  const server::TScanReport report =
+      server::ScanLibrary(catalogue, library, root / "thumbnails", {});
+  EXPECT_EQ(report.Changed, 1);
+  const auto video = catalogue.Find("oldid000001");
+  ASSERT_TRUE(video);
+  EXPECT_EQ(video->Artist, kArtist);
+  EXPECT_EQ(video->Views, 7);
+  EXPECT_EQ(catalogue.Search("", "testcards", 1, 25).Total, 1);
 }
 
 } // namespace

@@ -130,6 +130,43 @@ std::string Utf8Cut(std::string_view text, std::size_t maxBytes) {
   return std::string(text.substr(0, pos));
 }
 
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead < 0x80) {
+      length = 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    }
+    bool whole = length > 0 && pos + length <= text.size();
+    for (std::size_t k = 1; whole && k < length; ++k) {
+      const auto byte = static_cast<unsigned char>(text[pos + k]);
+      whole = k == 1 ? byte >= low && byte <= high : (byte & 0xC0) == 0x80;
+    }
+    if (whole) {
+      out += text.substr(pos, length);
+      pos += length;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++pos;
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   std::size_t start = 0, i = 0;

@@ -31,6 +31,11 @@ std::string TrimControl(std::string_view text);
 // sequence. Bytes that are not valid UTF-8 count as one character each.
 std::string Utf8Cut(std::string_view text, std::size_t maxBytes);
 
+// The text with every byte that is not part of a well-formed UTF-8 sequence
+// (overlong forms, surrogates and code points above U+10FFFF included)
+// replaced by U+FFFD, so that it can go into XML and HTML as it is.
+std::string ValidUtf8(std::string_view text);
+
 // Splits at CR LF, lone CR and lone LF. A final line break ends the last line
 // without starting an empty one.
 std::vector<std::string> SplitLines(std::string_view text);

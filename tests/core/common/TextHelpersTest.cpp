@@ -76,6 +76,25 @@ TEST(Utf8Cut, NeverSplitsACharacter) {
   EXPECT_EQ(Utf8Cut("\xff\xfe\xfd", 2), "\xff\xfe");
 }
 
+TEST(ValidUtf8, ReplacesEveryByteOutsideAWellFormedSequence) {
+  const std::string r = "\xef\xbf\xbd";
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"Zo\xc3\xab \xe2\x82\xac \xf0\x9f\x8e\xb5", "Zo\xc3\xab \xe2\x82\xac \xf0\x9f\x8e\xb5"},
+      {"Zo\xeb", "Zo" + r},                // Latin-1
+      {"\xc3", r},                         // cut short
+      {"\xc3(", r + "("},                  // a lead byte without its continuation
+      {"\xc0\xaf", r + r},                 // overlong "/"
+      {"\xe0\x80\xaf", r + r + r},         // overlong, three bytes
+      {"\xed\xa0\x80", r + r + r},         // a surrogate
+      {"\xf4\x90\x80\x80", r + r + r + r}, // above U+10FFFF
+      {"\xbf", r},                         // a lone continuation byte
+      {"", ""},
+  };
+  for (const auto &c : cases) EXPECT_EQ(ValidUtf8(c.in), c.out) << c.in;
+}
+
 TEST(SplitLines, EveryLineBreakKind) {
   EXPECT_EQ(SplitLines("a\r\nb\rc\nd"), (std::vector<std::string>{"a", "b", "c", "d"}));
   EXPECT_EQ(SplitLines("41\r\n"), (std::vector<std::string>{"41"}));
