@@ -23,6 +23,10 @@ namespace {
 
 using TSteadyClock = std::chrono::steady_clock;
 
+// A connection between two requests of its client is given this long to send
+// the next one before it counts as idle as long as a new connection does.
+constexpr std::chrono::seconds kKeepAliveGrace(1);
+
 // libmicrohttpd's own limit lies above ours, leaving room for the moment
 // between a new connection's arrival and the closing of the one it displaces.
 constexpr unsigned kConnectionHeadroom = 256;
@@ -116,7 +120,14 @@ struct THttpEngine::TConnections {
     std::string Client;
     bool Waiting = true;  // for a request head
     bool Closing = false; // shut down here; counted no more
+    bool Served = false;  // a request came whole before
     TSteadyClock::time_point WaitingSince;
+
+    // Who waited longest for a head goes first to make room; a client
+    // between requests gets its grace.
+    TSteadyClock::time_point Rank() const {
+      return Served ? WaitingSince + kKeepAliveGrace : WaitingSince;
+    }
   };
 
   std::mutex Mutex;
@@ -138,13 +149,13 @@ struct THttpEngine::TConnections {
     if (--found->second == 0) PerClient.erase(found);
   }
 
-  // The connection that has waited longest for a request head, of `client`
-  // or of anyone when null.
+  // The connection that has waited longest for a request head (by its rank),
+  // of `client` or of anyone when null.
   TEntry *LongestWaiting(const std::string *client) {
     TEntry *oldest = nullptr;
     for (auto &[connection, entry] : All)
       if (entry.Waiting && !entry.Closing && (!client || entry.Client == *client) &&
-          (!oldest || entry.WaitingSince < oldest->WaitingSince))
+          (!oldest || entry.Rank() < oldest->Rank()))
         oldest = &entry;
     return oldest;
   }
@@ -152,7 +163,7 @@ struct THttpEngine::TConnections {
   void Opened(MHD_Connection *connection, int fd, std::string client) {
     std::lock_guard lock(Mutex);
     TEntry &entry = All[connection];
-    entry = {fd, std::move(client), true, false, TSteadyClock::now()};
+    entry = {fd, std::move(client), true, false, false, TSteadyClock::now()};
     ++Counted;
     // At a limit the new connection itself is the one closed only when it is
     // the only one waiting.
@@ -173,6 +184,7 @@ struct THttpEngine::TConnections {
     const auto found = All.find(connection);
     if (found == All.end()) return;
     found->second.Waiting = waiting;
+    found->second.Served = found->second.Served || !waiting;
     found->second.WaitingSince = TSteadyClock::now();
   }
 

@@ -8,12 +8,13 @@
 // whose request head is not whole kHeadDeadlineSeconds after it opened or
 // after its previous answer, however it trickles. Connections are limited per
 // port and per client address (an IPv6 /64 counts as one address): at either
-// limit the connection that has waited longest for a request head is closed to
-// make room, so a crowd of idle or trickling sockets never shuts out a new
-// client; only when every other connection is busy with a request is the new
-// one closed. A slow or silent client holds a socket, never a thread. The
-// handler runs on a pool thread, one request at a time per thread; an
-// exception it raises is answered 500.
+// limit the connection that has waited longest for a request head is closed
+// to make room (a client between two requests gets a second's grace first),
+// so a crowd of idle or trickling sockets never shuts out a new client; only
+// when every other connection is busy with a request is the new one closed.
+// A slow or silent client holds a socket, never a thread. The handler runs on
+// a pool thread, one request at a time per thread; an exception it raises is
+// answered 500.
 #include <cstdint>
 #include <functional>
 #include <memory>

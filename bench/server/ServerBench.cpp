@@ -3,19 +3,31 @@
 // answers the very same bytes from memory. Then 64 clients at once (the 99th
 // percentile of their latency, and any request that failed or timed out), and
 // a 100 MB video streamed to curl in ranges of 4 MiB, beside curl reading the
-// same file from disk.
+// same file from disk. Last, wrk with 64 connections on the feed while crowds
+// of sockets trickle request heads that never end (200 from wrk's own
+// address, then 1,100 from 12 other addresses), beside wrk alone, with the
+// longest that any trickling socket stayed open beside the head deadline.
 #include "Feed.h"
 #include "SonaboxServer.h"
 
 #include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -212,9 +224,190 @@ TFigures Measure(int port, const std::vector<std::string> &targets) {
   return {all.size() / seconds, all[all.size() / 2]};
 }
 
+// A crowd of sockets from the given loopback addresses that each send a
+// request head one byte a second and never finish it; a socket the server
+// closes is opened again at the next second. Notes how long each socket
+// stayed open.
+class TTricklers {
+public:
+  TTricklers(int port, int count, std::vector<std::string> from) : port_(port) {
+    for (int i = 0; i < count; ++i) sockets_.push_back({-1, from[i % from.size()], {}, 0});
+    for (TSocket &socket : sockets_) Open(socket);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TTricklers() {
+    stop_ = true;
+    thread_.join();
+    for (TSocket &socket : sockets_)
+      if (socket.Fd >= 0) ::close(socket.Fd);
+  }
+
+  // The longest that a socket stayed open, closed or still open now.
+  double LongestSeconds() {
+    std::lock_guard lock(mutex_);
+    double longest = longestClosed_;
+    for (const TSocket &socket : sockets_)
+      if (socket.Fd >= 0) longest = std::max(longest, Age(socket));
+    return longest;
+  }
+  int Reopened() {
+    std::lock_guard lock(mutex_);
+    return reopened_;
+  }
+
+private:
+  struct TSocket {
+    int Fd;
+    std::string From;
+    Clock::time_point Opened;
+    std::size_t Sent;
+  };
+
+  static double Age(const TSocket &socket) {
+    return std::chrono::duration<double>(Clock::now() - socket.Opened).count();
+  }
+
+  void Open(TSocket &socket) {
+    socket.Fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{}, remote{};
+    local.sin_family = remote.sin_family = AF_INET;
+    ::inet_pton(AF_INET, socket.From.c_str(), &local.sin_addr);
+    ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    remote.sin_port = htons(static_cast<uint16_t>(port_));
+    if (::bind(socket.Fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+        ::connect(socket.Fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) != 0) {
+      ::close(socket.Fd);
+      socket.Fd = -1;
+    }
+    socket.Opened = Clock::now();
+    socket.Sent = 0;
+  }
+
+  void Run() {
+    static const std::string kHead = "GET /feeds/api/videos HTTP/1.1\r\nHost: x\r\n";
+    static const std::string kLine = "X-Trickle: a\r\n";
+    auto nextByte = Clock::now();
+    while (!stop_) {
+      std::vector<pollfd> ready;
+      for (const TSocket &socket : sockets_) ready.push_back({socket.Fd, POLLIN, 0});
+      // A socket waiting to be opened again is ignored by poll (fd -1).
+      ::poll(ready.data(), ready.size(), 100);
+      const bool send = Clock::now() >= nextByte;
+      if (send) nextByte += std::chrono::seconds(1);
+      std::lock_guard lock(mutex_);
+      for (std::size_t i = 0; i < sockets_.size(); ++i) {
+        TSocket &socket = sockets_[i];
+        char byte;
+        bool closed = socket.Fd < 0;
+        if (closed && !send) continue;
+        if (!closed && (ready[i].revents & (POLLIN | POLLHUP | POLLERR)))
+          closed = ::recv(socket.Fd, &byte, 1, MSG_DONTWAIT) <= 0;
+        if (!closed && send) {
+          const char next = socket.Sent < kHead.size()
+                                ? kHead[socket.Sent]
+                                : kLine[(socket.Sent - kHead.size()) % kLine.size()];
+          closed = ::send(socket.Fd, &next, 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1;
+          ++socket.Sent;
+        }
+        if (!closed) continue;
+        if (socket.Fd >= 0) {
+          longestClosed_ = std::max(longestClosed_, Age(socket));
+          ::close(socket.Fd);
+          socket.Fd = -1;
+          ++reopened_;
+        }
+        if (send) Open(socket);
+      }
+    }
+  }
+
+  int port_;
+  std::vector<TSocket> sockets_;
+  std::mutex mutex_;
+  double longestClosed_ = 0;
+  int reopened_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+struct TWrkFigures {
+  double PerSecond = 0;
+  double P99Milliseconds = -1;
+  std::string Errors; // wrk's lines on failed requests, if any
+};
+
+// wrk with 64 connections on one feed address for `seconds`.
+TWrkFigures RunWrk(int port, const std::string &target, int seconds) {
+  const std::string command = "wrk -t2 -c64 -d" + std::to_string(seconds) +
+                              "s --latency 'http://127.0.0.1:" + std::to_string(port) + target +
+                              "' 2>&1";
+  std::FILE *pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return {};
+  TWrkFigures figures;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe)) {
+    double value = 0;
+    char unit[8] = "";
+    if (std::sscanf(line, " 99%% %lf%7s", &value, unit) == 2)
+      figures.P99Milliseconds = std::string(unit) == "us"  ? value / 1000
+                                : std::string(unit) == "s" ? value * 1000
+                                                           : value;
+    std::sscanf(line, "Requests/sec: %lf", &figures.PerSecond);
+    if (std::strstr(line, "Socket errors") || std::strstr(line, "Non-2xx")) figures.Errors += line;
+  }
+  ::pclose(pipe);
+  return figures;
+}
+
+void PrintWrk(const char *what, const TWrkFigures &figures) {
+  std::printf("%-52s %10.0f %10.1f  %s", what, figures.PerSecond, figures.P99Milliseconds,
+              figures.Errors.empty() ? "\n" : figures.Errors.c_str());
+}
+
+// wrk on the feed alone, then beside each crowd of tricklers.
+void MeasureUnderAttack(int port, const std::string &target) {
+  if (std::system("command -v wrk >/dev/null") != 0) {
+    std::printf("wrk is missing: no figures under attack\n");
+    return;
+  }
+  constexpr int kSeconds = 8;
+  std::printf("wrk, 64 connections, %d s on one feed address:\n", kSeconds);
+  std::printf("%-52s %10s %10s\n", "", "queries/s", "p99 (ms)");
+  RunWrk(port, target, 2); // warm up
+  PrintWrk("baseline: nothing else", RunWrk(port, target, kSeconds));
+  std::vector<std::string> others;
+  for (int i = 2; i <= 13; ++i) others.push_back("127.0.0." + std::to_string(i));
+  struct TAttack {
+    const char *What;
+    int Count;
+    std::vector<std::string> From;
+  };
+  const std::vector<TAttack> attacks{
+      {"beside 200 trickling sockets from wrk's address", 200, {"127.0.0.1"}},
+      {"beside 1,100 trickling sockets from 12 addresses", 1100, others},
+      {"beside 100 trickling sockets, within every limit", 100, {"127.0.0.14"}},
+  };
+  for (const TAttack &attack : attacks) {
+    TTricklers crowd(port, attack.Count, attack.From);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    PrintWrk(attack.What, RunWrk(port, target, kSeconds));
+    // Long enough for every first socket to meet the head deadline.
+    std::this_thread::sleep_for(std::chrono::seconds(kHeadDeadlineSeconds + 2 - kSeconds));
+    std::printf("  longest a trickling socket stayed open: %.1f s (the head deadline: %u s, "
+                "checked every 0.5 s); sockets closed by the server: %d\n",
+                crowd.LongestSeconds(), kHeadDeadlineSeconds, crowd.Reopened());
+  }
+}
+
 } // namespace
 
 int main() {
+  // The crowds of trickling sockets and the server's ends of them.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
   char pattern[] = "/tmp/sonabox-server-bench-XXXXXX";
   const char *made = mkdtemp(pattern);
   if (!made) return 1;
@@ -328,6 +521,7 @@ int main() {
   std::printf("100 MB video in ranges of 4 MiB: %.0f MB/s; floor, curl from disk: %.0f MB/s; "
               "ratio %.2f\n",
               stream, disk, stream / disk);
+  MeasureUnderAttack(server.FeedPort(), targets[0]);
   server.Stop();
   fs::remove_all(root);
   return 0;

@@ -185,6 +185,25 @@ TEST(HostileClientTest, TricklingConnectionsDoNotHoldUpAnotherClient) {
             200);
 }
 
+TEST(HostileClientTest, AKeepAliveClientBetweenTwoRequestsKeepsItsConnection) {
+  TRunningServer running;
+  const int port = running.Server().FeedPort();
+  const std::string request = "GET /feeds/api/videos HTTP/1.1\r\nHost: x\r\n\r\n";
+  TRawConnection client(port);
+  ASSERT_TRUE(client.Send(request));
+  ASSERT_EQ(Status(client.ReadAll(std::chrono::milliseconds(500))), 200);
+  // Sockets from the same address opened just after the answer, as many as
+  // the address may hold: the client has waited longest for its next head,
+  // yet within its grace, so the newest of the crowd make room among
+  // themselves.
+  std::vector<std::unique_ptr<TRawConnection>> crowd;
+  for (unsigned i = 0; i < server::kConnectionsPerAddress; ++i)
+    crowd.push_back(std::make_unique<TRawConnection>(port));
+  ASSERT_TRUE(client.Send(request));
+  EXPECT_EQ(Status(client.ReadAll(std::chrono::milliseconds(500))), 200);
+  EXPECT_TRUE(crowd.front()->ClosedByPeer(std::chrono::seconds(2)));
+}
+
 TEST(HostileClientTest, ThePortFilledFromTwelveAddressesStillTakesANewClient) {
   TRunningServer running;
   const int port = running.Server().FeedPort();
