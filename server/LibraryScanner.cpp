@@ -1,6 +1,7 @@
 #include "LibraryScanner.h"
 
 #include "PlainPicture.h"
+#include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
 
 #include <libffmpegthumbnailer/videothumbnailer.h>
@@ -14,7 +15,6 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -199,7 +199,6 @@ std::optional<TMediaInfo> ProbeMedia(const fs::path &file) {
 }
 
 bool MakeThumbnail(const fs::path &media, const fs::path &jpeg) {
-  const fs::path partial = jpeg.string() + ".partial";
   try {
     ffmpegthumbnailer::VideoThumbnailer thumbnailer;
     thumbnailer.setLogCallback([](ThumbnailerLogLevel, const std::string &) {});
@@ -207,12 +206,13 @@ bool MakeThumbnail(const fs::path &media, const fs::path &jpeg) {
     thumbnailer.setMaintainAspectRatio(false);
     thumbnailer.setImageQuality(8);
     thumbnailer.setPreferEmbeddedMetadata(IsAudioFileName(media));
-    thumbnailer.generateThumbnail(media.string(), ThumbnailerImageType::Jpeg, partial.string());
-    fs::rename(partial, jpeg);
+    std::vector<uint8_t> picture;
+    thumbnailer.generateThumbnail(media.string(), ThumbnailerImageType::Jpeg, picture);
+    WriteFileAtomically(
+        jpeg.string(),
+        std::string_view(reinterpret_cast<const char *>(picture.data()), picture.size()));
     return true;
   } catch (const std::exception &) {
-    std::error_code ignored;
-    fs::remove(partial, ignored);
     return false;
   }
 }
@@ -222,14 +222,11 @@ namespace {
 // the plain one stands in.
 bool PlaceThumbnail(const fs::path &media, const fs::path &jpeg) {
   if (MakeThumbnail(media, jpeg)) return true;
-  const fs::path partial = jpeg.string() + ".partial";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << PlainPicture();
+  try {
+    WriteFileAtomically(jpeg.string(), PlainPicture());
+  } catch (const std::exception &) {
+    // The picture address then answers 404, as for a video never scanned.
   }
-  std::error_code error;
-  fs::rename(partial, jpeg, error);
-  if (error) fs::remove(partial, error);
   return false;
 }
 } // namespace

@@ -1,11 +1,10 @@
 #include "Outbox.h"
 
+#include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
 
 #include <algorithm>
 #include <ctime>
-#include <fstream>
-#include <stdexcept>
 #include <vector>
 
 namespace sonabox::server {
@@ -94,14 +93,7 @@ fs::path WriteShareMail(const fs::path &outbox, const TShare &share, std::string
   mail += MailLines(body);
 
   const fs::path file = outbox / (std::string(stamp) + "-" + std::string(code) + ".eml");
-  const fs::path partial = outbox / ("." + file.filename().string() + ".partial");
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << mail;
-    out.flush();
-    if (!out) throw std::runtime_error("cannot write " + partial.string());
-  }
-  fs::rename(partial, file);
+  WriteFileAtomically(file.string(), mail);
   return file;
 }
 

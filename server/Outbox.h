@@ -11,7 +11,8 @@
 namespace sonabox::server {
 
 // Writes the recipient's notification as an e-mail file into `outbox`
-// (created when missing) and returns its path.
+// (created when missing), whole and flushed to disk with its folder, and
+// returns its path.
 std::filesystem::path WriteShareMail(const std::filesystem::path &outbox, const TShare &share,
                                      std::string_view code);
 
