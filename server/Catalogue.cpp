@@ -17,12 +17,16 @@ CREATE TABLE IF NOT EXISTS videos(
   category TEXT NOT NULL,
   title TEXT NOT NULL,
   artist TEXT NOT NULL DEFAULT '',
+  ctime INTEGER NOT NULL DEFAULT 0,
+  content TEXT NOT NULL DEFAULT '',
+  unavailable TEXT NOT NULL DEFAULT '',
   description TEXT NOT NULL,
   seconds INTEGER NOT NULL,
   size INTEGER NOT NULL,
   mtime INTEGER NOT NULL,
   views INTEGER NOT NULL DEFAULT 0,
   rating TEXT NOT NULL DEFAULT '0.00');
+CREATE INDEX IF NOT EXISTS videos_by_content ON videos(content);
 CREATE INDEX IF NOT EXISTS videos_by_title ON videos(title COLLATE NOCASE, id);
 CREATE INDEX IF NOT EXISTS videos_by_category
   ON videos(category COLLATE NOCASE, title COLLATE NOCASE, id);
@@ -53,7 +57,10 @@ struct TAddedColumn {
   const char *Name;
   const char *Definition;
 };
-constexpr TAddedColumn kAddedColumns[] = {{"artist", "TEXT NOT NULL DEFAULT ''"}};
+constexpr TAddedColumn kAddedColumns[] = {{"artist", "TEXT NOT NULL DEFAULT ''"},
+                                          {"ctime", "INTEGER NOT NULL DEFAULT 0"},
+                                          {"content", "TEXT NOT NULL DEFAULT ''"},
+                                          {"unavailable", "TEXT NOT NULL DEFAULT ''"}};
 
 void Upgrade(TConnection &connection) {
   TTransaction transaction(connection);
@@ -90,7 +97,7 @@ constexpr int64_t kMaxPage = 25;
 
 const std::string kColumns =
     "v.vid, v.relpath, v.category, v.title, v.description, v.seconds, v.size, v.mtime, "
-    "v.views, v.rating, v.artist";
+    "v.views, v.rating, v.artist, v.ctime, v.content, v.unavailable";
 
 TCatalogueVideo ReadVideo(const TStatement &row) {
   TCatalogueVideo video;
@@ -105,6 +112,9 @@ TCatalogueVideo ReadVideo(const TStatement &row) {
   video.Views = row.Int(8);
   video.Rating = row.Text(9);
   video.Artist = row.Text(10);
+  video.CTime = row.Int(11);
+  video.Content = row.Text(12);
+  video.Unavailable = row.Text(13);
   return video;
 }
 
@@ -114,8 +124,8 @@ bool IsWordByte(unsigned char c) {
 
 } // namespace
 
-std::string VideoIdFor(std::string_view relPath, int attempt) {
-  std::string text(relPath);
+std::string VideoIdFor(std::string_view contentKey, int attempt) {
+  std::string text(contentKey);
   if (attempt > 0) text += "\n" + std::to_string(attempt);
   const std::string hex = Sha1Hex(text);
   std::string digest;
@@ -174,7 +184,7 @@ TFeedPage TCatalogue::Search(std::string_view category, std::string_view keyword
   for (int64_t i = first; i < end; ++i)
     rows.Bind(static_cast<int>(i - first + 1), (*ranked)[static_cast<std::size_t>(i)]);
   std::unordered_map<int64_t, TCatalogueVideo> found;
-  while (rows.Step()) found.emplace(rows.Int(11), ReadVideo(rows));
+  while (rows.Step()) found.emplace(rows.Int(14), ReadVideo(rows));
   for (int64_t i = first; i < end; ++i) {
     const auto video = found.find((*ranked)[static_cast<std::size_t>(i)]);
     if (video != found.end()) page.Videos.push_back(std::move(video->second));
@@ -275,8 +285,10 @@ void TCatalogue::AddView(std::string_view id) {
 std::map<std::string, TFileStamp> TCatalogue::Files() {
   std::map<std::string, TFileStamp> files;
   auto connection = database_.Acquire();
-  auto rows = connection->Prepare("SELECT relpath, size, mtime, vid FROM videos");
-  while (rows.Step()) files[rows.Text(0)] = TFileStamp{rows.Int(1), rows.Int(2), rows.Text(3)};
+  auto rows = connection->Prepare("SELECT relpath, size, mtime, ctime, vid, content FROM videos");
+  while (rows.Step())
+    files[rows.Text(0)] =
+        TFileStamp{rows.Int(1), rows.Int(2), rows.Int(3), rows.Text(4), rows.Text(5)};
   return files;
 }
 
@@ -288,6 +300,11 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
     connection->Prepare("DELETE FROM videos WHERE relpath = ?1").Bind(1, path).Run();
 
   for (TCatalogueVideo &video : stored) {
+    if (!video.MovedFrom.empty())
+      connection->Prepare("UPDATE videos SET relpath = ?1 WHERE relpath = ?2")
+          .Bind(1, video.RelPath)
+          .Bind(2, video.MovedFrom)
+          .Run();
     {
       auto known = connection->Prepare("SELECT vid FROM videos WHERE relpath = ?1");
       known.Bind(1, video.RelPath);
@@ -299,7 +316,7 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
     }
     if (video.Id.empty()) {
       for (int attempt = 0; video.Id.empty(); ++attempt) {
-        const std::string candidate = VideoIdFor(video.RelPath, attempt);
+        const std::string candidate = VideoIdFor(video.Content, attempt);
         auto taken = connection->Prepare("SELECT 1 FROM videos WHERE vid = ?1");
         taken.Bind(1, candidate);
         if (!taken.Step()) video.Id = candidate;
@@ -307,11 +324,13 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
     }
     connection
         ->Prepare("INSERT INTO videos(vid, relpath, category, title, description, seconds, "
-                  "size, mtime, artist) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
+                  "size, mtime, artist, ctime, content) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
                   "ON CONFLICT(relpath) DO UPDATE SET category = excluded.category, "
                   "title = excluded.title, description = excluded.description, "
                   "seconds = excluded.seconds, size = excluded.size, mtime = excluded.mtime, "
-                  "artist = excluded.artist")
+                  "artist = excluded.artist, ctime = excluded.ctime, content = excluded.content, "
+                  "unavailable = ''")
         .Bind(1, video.Id)
         .Bind(2, video.RelPath)
         .Bind(3, video.Category)
@@ -321,10 +340,27 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
         .Bind(7, video.Size)
         .Bind(8, video.MTime)
         .Bind(9, video.Artist)
+        .Bind(10, video.CTime)
+        .Bind(11, video.Content)
         .Run();
   }
   transaction.Commit();
   ++generation_;
+}
+
+void TCatalogue::MarkUnavailable(const std::map<std::string, std::string> &folders) {
+  auto connection = database_.Acquire();
+  TTransaction transaction(*connection);
+  connection->Execute("UPDATE videos SET unavailable = '' WHERE unavailable <> ''");
+  for (const auto &[folder, why] : folders)
+    connection
+        ->Prepare("UPDATE videos SET unavailable = ?1 "
+                  "WHERE substr(CAST(relpath AS BLOB), 1, length(CAST(?2 AS BLOB)) + 1) = "
+                  "CAST(?2 || '/' AS BLOB)")
+        .Bind(1, why)
+        .Bind(2, folder)
+        .Run();
+  transaction.Commit();
 }
 
 } // namespace sonabox::server

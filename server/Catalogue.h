@@ -25,8 +25,12 @@ struct TCatalogueVideo {
   std::string Artist; // empty when unknown
   std::string Description;
   int64_t Seconds = 0;
-  int64_t Size = 0; // file size and modification time (ns) seen by the last scan
+  int64_t Size = 0; // file size, modification and change time (ns) seen by the last scan
   int64_t MTime = 0;
+  int64_t CTime = 0;
+  std::string Content;     // the file's ContentKey
+  std::string Unavailable; // why the file cannot be read now; empty when it can
+  std::string MovedFrom;   // set by a scan: the path of a known file now under RelPath
   int64_t Views = 0;
   std::string Rating = "0.00";
 };
@@ -45,13 +49,16 @@ struct TFeedPage {
 struct TFileStamp {
   int64_t Size = 0;
   int64_t MTime = 0;
+  int64_t CTime = 0;
   std::string Id;
+  std::string Content;
 };
 
 // The identifier of a library file: the first 11 characters of the base64url
-// form of the SHA-1 of its relative path; `attempt` > 0 derives another one
-// for the rare path whose identifier is taken.
-std::string VideoIdFor(std::string_view relPath, int attempt = 0);
+// form of the SHA-1 of its content key, so that a catalogue made again finds
+// the same ids; `attempt` > 0 derives another one for a copy of a file whose
+// identifier is taken.
+std::string VideoIdFor(std::string_view contentKey, int attempt = 0);
 
 // The full-text query for keywords as typed: each word (a run of letters,
 // digits and non-ASCII bytes) quoted, all of them required. Empty when the
@@ -82,10 +89,14 @@ public:
   // Every catalogued file by relative path.
   std::map<std::string, TFileStamp> Files();
 
-  // Stores new and changed videos (a known path keeps its id and view count;
-  // a new one gets its id here, written back into the record) and drops
-  // removed paths, in one transaction.
+  // Stores new, changed and moved videos (a known path, or the path a moved
+  // file had, keeps its id and view count; a new one gets its id here, written
+  // back into the record) and drops removed paths, in one transaction.
   void Apply(std::vector<TCatalogueVideo> &stored, const std::vector<std::string> &removed);
+
+  // Marks the videos below each folder (relative, "/"-separated) unavailable
+  // with the reason given, and every other video available.
+  void MarkUnavailable(const std::map<std::string, std::string> &folders);
 
 private:
   // The ids of every match in page order: best first (a word in the title

@@ -1,5 +1,6 @@
 #include "LibraryScanner.h"
 
+#include "HttpEngine.h"
 #include "PlainPicture.h"
 #include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
@@ -11,6 +12,10 @@ extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
 }
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -116,11 +121,6 @@ bool IsUploadNote(std::string_view inner) {
                            "remastered", "explicit"})
     if (text == note) return true;
   return false;
-}
-
-int64_t ModificationTime(const fs::directory_entry &entry, std::error_code &error) {
-  const auto time = entry.last_write_time(error);
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
 }
 
 } // namespace
@@ -231,98 +231,207 @@ bool PlaceThumbnail(const fs::path &media, const fs::path &jpeg) {
 }
 } // namespace
 
+std::string ContentKey(const fs::path &file) {
+  constexpr std::size_t kPart = 1 << 20;
+  TFileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  struct stat info {};
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0) return {};
+  const auto size = static_cast<std::size_t>(info.st_size);
+  std::string bytes = std::to_string(size) + "\n";
+  const std::size_t head = bytes.size();
+  const std::size_t wanted = std::min(size, 2 * kPart);
+  bytes.resize(head + wanted);
+  // The first MiB, and the last MiB where the file is longer than two.
+  auto readAt = [&](std::size_t into, std::size_t length, off_t from) {
+    std::size_t done = 0;
+    while (done < length) {
+      const ssize_t got = ::pread(fd.Get(), bytes.data() + into + done, length - done,
+                                  from + static_cast<off_t>(done));
+      if (got <= 0) return false;
+      done += static_cast<std::size_t>(got);
+    }
+    return true;
+  };
+  const bool read =
+      size <= 2 * kPart
+          ? readAt(head, wanted, 0)
+          : readAt(head, kPart, 0) && readAt(head + kPart, kPart, static_cast<off_t>(size - kPart));
+  return read ? Sha1Hex(bytes) : std::string();
+}
+
+namespace {
+struct TFileTimes {
+  int64_t Size = 0;
+  int64_t MTime = 0; // ns
+  int64_t CTime = 0; // ns
+};
+
+std::optional<TFileTimes> Times(const fs::path &file) {
+  struct stat info {};
+  if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return TFileTimes{info.st_size, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec,
+                    info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec};
+}
+
+bool Below(std::string_view path, std::string_view folder) {
+  return folder.empty() || (path.size() > folder.size() &&
+                            path.substr(0, folder.size()) == folder && path[folder.size()] == '/');
+}
+} // namespace
+
 TScanReport ScanLibrary(TCatalogue &catalogue, const fs::path &library, const fs::path &thumbnails,
                         const TLogLine &log) {
   std::error_code error;
   if (!fs::is_directory(library, error))
     throw std::runtime_error("the library folder " + library.string() + " cannot be read");
-  fs::recursive_directory_iterator walk(library, fs::directory_options::skip_permission_denied,
-                                        error);
+  fs::directory_iterator top(library, error);
   if (error)
     throw std::runtime_error("the library folder " + library.string() +
                              " cannot be read: " + error.message());
   fs::create_directories(thumbnails);
 
   TScanReport report;
+  report.Folders.push_back(library);
   std::map<std::string, TFileStamp> known = catalogue.Files();
+  std::multimap<std::string, std::string> knownByContent;
+  for (const auto &[path, stamp] : known)
+    if (!stamp.Content.empty()) knownByContent.emplace(stamp.Content, path);
   std::set<std::string> seen;
-  std::vector<TCatalogueVideo> stored;
-  std::vector<fs::path> storedFiles;
+  std::map<std::string, std::string> unreadable; // folder below the library -> why
+  std::vector<TCatalogueVideo> stored, deferred;
+  std::vector<fs::path> storedFiles, deferredFiles;
+  int read = 0;
 
   // New and changed files are stored in batches, so that a first scan of a
   // large library shows its videos as it goes.
-  auto store = [&] {
-    catalogue.Apply(stored, {});
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-      if (log) log("scan: " + stored[i].RelPath + " as " + stored[i].Id);
-      if (!PlaceThumbnail(storedFiles[i], thumbnails / (stored[i].Id + ".jpg")) && log)
-        log("scan: no picture in " + stored[i].RelPath + ", the plain one stands in");
+  auto store = [&](std::vector<TCatalogueVideo> &videos, std::vector<fs::path> &files) {
+    catalogue.Apply(videos, {});
+    for (std::size_t i = 0; i < videos.size(); ++i) {
+      const fs::path jpeg = thumbnails / (videos[i].Id + ".jpg");
+      if (log)
+        log("scan: " + videos[i].RelPath +
+            (videos[i].MovedFrom.empty() ? "" : " (moved from " + videos[i].MovedFrom + ")") +
+            " as " + videos[i].Id);
+      if (!videos[i].MovedFrom.empty() && fs::exists(jpeg, error)) continue;
+      if (!PlaceThumbnail(files[i], jpeg) && log)
+        log("scan: no picture in " + videos[i].RelPath + ", the plain one stands in");
     }
-    stored.clear();
-    storedFiles.clear();
+    read += static_cast<int>(videos.size());
+    if (log && !videos.empty()) log("scan: " + std::to_string(read) + " files read so far");
+    videos.clear();
+    files.clear();
   };
 
-  for (; walk != fs::recursive_directory_iterator(); walk.increment(error)) {
-    if (error) break;
-    const fs::directory_entry &entry = *walk;
-    const std::string name = entry.path().filename().string();
-    if (name.empty() || name[0] == '.') {
-      if (entry.is_directory(error)) walk.disable_recursion_pending();
-      continue;
-    }
-    if (entry.is_symlink(error) || !entry.is_regular_file(error) || !TypeOf(entry.path())) continue;
+  // Each folder is read on its own, so that one that cannot be read keeps
+  // what the catalogue holds of it.
+  std::vector<fs::path> folders{library};
+  while (!folders.empty()) {
+    const fs::path folder = std::move(folders.back());
+    folders.pop_back();
+    const std::string relFolder =
+        folder == library ? std::string() : folder.lexically_relative(library).generic_string();
+    fs::directory_iterator walk(folder, error);
+    for (; !error && walk != fs::directory_iterator(); walk.increment(error)) {
+      const fs::directory_entry &entry = *walk;
+      const std::string name = entry.path().filename().string();
+      std::error_code ignored;
+      if (name.empty() || name[0] == '.' || entry.is_symlink(ignored)) continue;
+      if (entry.is_directory(ignored)) {
+        folders.push_back(entry.path());
+        report.Folders.push_back(entry.path());
+        continue;
+      }
+      if (!TypeOf(entry.path())) continue;
+      const std::optional<TFileTimes> times = Times(entry.path());
+      if (!times) continue;
 
-    const fs::path relative = entry.path().lexically_relative(library);
-    const std::string relPath = relative.generic_string();
-    const int64_t size = static_cast<int64_t>(entry.file_size(error));
-    if (error) continue;
-    const int64_t mtime = ModificationTime(entry, error);
-    if (error) continue;
-
-    const auto old = known.find(relPath);
-    if (old != known.end() && old->second.Size == size && old->second.MTime == mtime) {
+      const fs::path relative = entry.path().lexically_relative(library);
+      const std::string relPath = relative.generic_string();
+      const auto old = known.find(relPath);
+      // A tagger may keep the modification time; the change time it cannot.
+      if (old != known.end() && old->second.Size == times->Size &&
+          old->second.MTime == times->MTime && old->second.CTime == times->CTime) {
+        seen.insert(relPath);
+        ++report.Unchanged;
+        const fs::path jpeg = thumbnails / (old->second.Id + ".jpg");
+        if (!fs::exists(jpeg, ignored)) PlaceThumbnail(entry.path(), jpeg);
+        continue;
+      }
+      const std::optional<TMediaInfo> info = ProbeMedia(entry.path());
+      const std::string content = info ? ContentKey(entry.path()) : std::string();
+      if (content.empty()) {
+        ++report.Skipped;
+        if (log) log("scan: skipped " + relPath + " (neither video nor sound could be read)");
+        continue;
+      }
       seen.insert(relPath);
-      ++report.Unchanged;
-      const fs::path jpeg = thumbnails / (old->second.Id + ".jpg");
-      if (!fs::exists(jpeg, error)) PlaceThumbnail(entry.path(), jpeg);
-      continue;
+      TCatalogueVideo video;
+      video.RelPath = relPath;
+      // A folder name that is not UTF-8 is shown, and asked for, with its
+      // stray bytes replaced.
+      if (std::distance(relative.begin(), relative.end()) > 1)
+        video.Category = CleanText(relative.begin()->string(), false, kMaxTitleBytes);
+      video.Title = info->Title;
+      video.Artist = info->Artist;
+      if (video.Title.empty()) {
+        TNamedTitle named = TitleFromFileName(entry.path().filename());
+        video.Title = std::move(named.Title);
+        if (video.Artist.empty()) video.Artist = std::move(named.Artist);
+      }
+      video.Description = info->Description;
+      video.Seconds = info->Seconds;
+      video.Size = times->Size;
+      video.MTime = times->MTime;
+      video.CTime = times->CTime;
+      video.Content = content;
+      if (old != known.end()) {
+        ++report.Changed;
+      } else if (knownByContent.count(content)) {
+        // Maybe a known file under a new name: decided once the whole
+        // library has been seen.
+        deferred.push_back(std::move(video));
+        deferredFiles.push_back(entry.path());
+        continue;
+      } else {
+        ++report.Added;
+      }
+      stored.push_back(std::move(video));
+      storedFiles.push_back(entry.path());
+      if (stored.size() == 100) store(stored, storedFiles);
     }
-    const std::optional<TMediaInfo> info = ProbeMedia(entry.path());
-    if (!info) {
-      ++report.Skipped;
-      if (log) log("scan: skipped " + relPath + " (neither video nor sound could be read)");
-      continue;
+    if (error) {
+      if (folder == library)
+        throw std::runtime_error("the library folder " + library.string() +
+                                 " could not be read to the end: " + error.message());
+      unreadable[relFolder] = error.message();
+      error.clear();
     }
-    seen.insert(relPath);
-    TCatalogueVideo video;
-    video.RelPath = relPath;
-    // A folder name that is not UTF-8 is shown, and asked for, with its
-    // stray bytes replaced.
-    if (std::distance(relative.begin(), relative.end()) > 1)
-      video.Category = CleanText(relative.begin()->string(), false, kMaxTitleBytes);
-    video.Title = info->Title;
-    video.Artist = info->Artist;
-    if (video.Title.empty()) {
-      TNamedTitle named = TitleFromFileName(entry.path().filename());
-      video.Title = std::move(named.Title);
-      if (video.Artist.empty()) video.Artist = std::move(named.Artist);
-    }
-    video.Description = info->Description;
-    video.Seconds = info->Seconds;
-    video.Size = size;
-    video.MTime = mtime;
-    stored.push_back(std::move(video));
-    storedFiles.push_back(entry.path());
-    if (old == known.end())
-      ++report.Added;
-    else
-      ++report.Changed;
-    if (stored.size() == 100) store();
   }
-  if (error)
-    throw std::runtime_error("the library folder " + library.string() +
-                             " could not be read to the end: " + error.message());
-  store();
+  store(stored, storedFiles);
+
+  // What a folder that cannot be read held stays, marked unavailable.
+  for (const auto &[path, stamp] : known)
+    for (const auto &[folder, why] : unreadable)
+      if (Below(path, folder)) seen.insert(path);
+  catalogue.MarkUnavailable(unreadable);
+  for (const auto &[folder, why] : unreadable)
+    if (log)
+      log("scan: the folder " + folder + " cannot be read (" + why +
+          "); what it held is kept, marked unavailable");
+
+  // A new name whose content was known under a name now gone is a move: the
+  // file keeps its id, play count and picture.
+  for (TCatalogueVideo &video : deferred) {
+    const auto [first, last] = knownByContent.equal_range(video.Content);
+    for (auto it = first; it != last; ++it) {
+      if (seen.count(it->second)) continue;
+      video.MovedFrom = it->second;
+      seen.insert(it->second);
+      break;
+    }
+    ++(video.MovedFrom.empty() ? report.Added : report.Moved);
+  }
+  store(deferred, deferredFiles);
 
   std::vector<std::string> removed;
   for (const auto &[path, stamp] : known)

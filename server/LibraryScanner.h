@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sonabox::server {
 
@@ -49,6 +50,11 @@ TNamedTitle TitleFromFileName(const std::filesystem::path &name);
 // False when no picture could be made.
 bool MakeThumbnail(const std::filesystem::path &media, const std::filesystem::path &jpeg);
 
+// What identifies a file's content whatever its name: the SHA-1 (hex) of its
+// size and of its first and last MiB (the whole file when it is smaller).
+// Empty when the file cannot be read.
+std::string ContentKey(const std::filesystem::path &file);
+
 // Receives one line of text (no line break) to log.
 using TLogLine = std::function<void(const std::string &)>;
 
@@ -57,17 +63,21 @@ struct TScanReport {
   int Changed = 0;
   int Removed = 0;
   int Unchanged = 0;
-  int Skipped = 0; // media-named files that could not be read
+  int Moved = 0;                              // known files under a new name or in another folder
+  int Skipped = 0;                            // media-named files that could not be read
+  std::vector<std::filesystem::path> Folders; // every folder read, the library first
 };
 
 // Brings the catalogue in line with the library folder: new and changed video
-// and audio files (by size and modification time) are read, removed ones
-// dropped, the rest left alone. Thumbnails go to `thumbnails` as ID.jpg (the
-// plain picture when none can be made). Hidden files and
-// symbolic links are not followed. A library folder that cannot be read
-// throws and changes nothing, so that an unmounted disk never empties the
-// catalogue. One line per new, changed, skipped or removed file goes to `log`
-// when it is set.
+// and audio files (by size, modification time and change time) are read,
+// removed ones dropped, the rest left alone. A new name holding the content of
+// a name now gone is the same file moved: it keeps its id. Thumbnails go to
+// `thumbnails` as ID.jpg (the plain picture when none can be made). Hidden
+// files and symbolic links are not followed. A library folder that cannot be
+// read throws and changes nothing, so that an unmounted disk never empties the
+// catalogue; a folder inside it that cannot be read keeps what it held, marked
+// unavailable with the reason. One line per new, changed, moved, skipped or
+// removed file, and per unreadable folder, goes to `log` when it is set.
 TScanReport ScanLibrary(TCatalogue &catalogue, const std::filesystem::path &library,
                         const std::filesystem::path &thumbnails, const TLogLine &log);
 

@@ -45,10 +45,7 @@ int main(int argc, char **argv) {
     const TServerOptions &used = server.Options();
     std::cout << "sonabox-server: library " << used.Library.string() << ", data "
               << used.Data.string() << std::endl;
-    const TScanReport report = server.Rescan();
-    std::cout << "scan: " << report.Added << " added, " << report.Changed << " changed, "
-              << report.Removed << " removed, " << report.Unchanged << " unchanged, "
-              << report.Skipped << " skipped" << std::endl;
+    // The ports answer from what the catalogue holds while the first scan runs.
     server.Start();
     const std::string bind =
         used.Bind.find(':') != std::string::npos ? "[" + used.Bind + "]" : used.Bind;
@@ -63,6 +60,14 @@ int main(int argc, char **argv) {
                 << ", which no other machine reaches; give --web-host as the program reaches "
                    "this machine"
                 << std::endl;
+    try {
+      const TScanReport report = server.Rescan();
+      std::cout << "scan: " << report.Added << " added, " << report.Changed << " changed, "
+                << report.Moved << " moved, " << report.Removed << " removed, " << report.Unchanged
+                << " unchanged, " << report.Skipped << " skipped" << std::endl;
+    } catch (const std::exception &e) {
+      std::cout << "scan failed, catalogue kept: " << e.what() << std::endl;
+    }
 
     for (;;) {
       const timespec wait{kRescanSeconds, 0};
@@ -72,9 +77,9 @@ int main(int argc, char **argv) {
       try {
         server.Maintain();
         const TScanReport again = server.Rescan();
-        if (again.Added || again.Changed || again.Removed)
+        if (again.Added || again.Changed || again.Moved || again.Removed)
           std::cout << "scan: " << again.Added << " added, " << again.Changed << " changed, "
-                    << again.Removed << " removed" << std::endl;
+                    << again.Moved << " moved, " << again.Removed << " removed" << std::endl;
       } catch (const std::exception &e) {
         std::cout << "scan or housekeeping failed, catalogue kept: " << e.what() << std::endl;
       }

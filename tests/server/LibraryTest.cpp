@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include <unistd.h>
+
 namespace sonabox::test {
 namespace {
 
@@ -148,6 +150,7 @@ TEST_F(LibraryTest, ScanReadsMetadataCategoriesAndThumbnails) {
     std::string Path, Category, Title, Description;
     int64_t Seconds;
   };
+  std::set<std::string> ids;
   for (const TExpected &e : std::vector<TExpected>{
            {"Music/tone.webm", "Music", "Test Tone & Bars", "First line\nsecond line", 1},
            {"Comedy/untitled_clip.mp4", "Comedy", "untitled_clip", "", 1},
@@ -160,7 +163,7 @@ TEST_F(LibraryTest, ScanReadsMetadataCategoriesAndThumbnails) {
     EXPECT_EQ(video.Title, e.Title);
     EXPECT_EQ(video.Description, e.Description);
     EXPECT_EQ(video.Seconds, e.Seconds);
-    EXPECT_EQ(video.Id, server::VideoIdFor(e.Path));
+    ids.insert(video.Id);
     EXPECT_EQ(JpegSize(ReadFileBytes(Thumbnail(video.Id).string())), std::make_pair(130, 97));
 
     const auto picture = running.Web().Get(("/t/" + video.Id + ".jpg").c_str());
@@ -169,6 +172,9 @@ TEST_F(LibraryTest, ScanReadsMetadataCategoriesAndThumbnails) {
     EXPECT_EQ(picture->get_header_value("Content-Type"), "image/jpeg");
     EXPECT_EQ(JpegSize(picture->body), std::make_pair(130, 97));
   }
+  EXPECT_EQ(ids.size(), 4u) << "copies of one file get ids of their own";
+  EXPECT_EQ(videos["Music/tone.webm"].Id,
+            server::VideoIdFor(server::ContentKey(Library() / "Music/tone.webm")));
 }
 
 TEST_F(LibraryTest, RescanPicksUpAddedChangedAndRemovedFiles) {
@@ -271,6 +277,71 @@ TEST_F(LibraryTest, FoundVideoPlaysItsOwnFile) {
   EXPECT_EQ(movie->status, 200);
   EXPECT_EQ(movie->get_header_value("Content-Type"), "video/webm");
   EXPECT_EQ(movie->body, ReadFileBytes(Clip("tone.webm").string()));
+}
+
+// Renamed or moved to another folder, a file keeps its id, play count and
+// picture, so that playlists and shares that hold it keep working; a copy is
+// a file of its own.
+TEST_F(LibraryTest, RenamedMovedAndRetaggedFiles) {
+  Place("tone.webm", "Music/tone.webm");
+  Place("longer.mp4", "Music/longer.mp4");
+  Place("tagged.mp4", "Music/tagged.mp4");
+  ASSERT_EQ(running.Server().Rescan().Added, 3);
+  const auto before = Catalogued();
+  const std::string toneId = before.at("Music/tone.webm").Id;
+  const std::string longerId = before.at("Music/longer.mp4").Id;
+  running.Server().Catalogue().AddView(toneId);
+
+  fs::rename(Library() / "Music/tone.webm", Library() / "Music/Tone (renamed).webm");
+  fs::create_directories(Library() / "Elsewhere");
+  fs::rename(Library() / "Music/longer.mp4", Library() / "Elsewhere/longer.mp4");
+  Place("tagged.mp4", "Music/copy of tagged.mp4");
+  // Retagged in place with the modification time kept: the change time moves.
+  const auto kept = fs::last_write_time(Library() / "Music/tagged.mp4");
+  Place("untitled_clip.mp4", "Music/tagged.mp4");
+  fs::last_write_time(Library() / "Music/tagged.mp4", kept);
+
+  const server::TScanReport report = running.Server().Rescan();
+  EXPECT_EQ(report.Moved, 2);
+  EXPECT_EQ(report.Added, 1);
+  EXPECT_EQ(report.Changed, 1);
+  EXPECT_EQ(report.Removed, 0);
+  const auto after = Catalogued();
+  ASSERT_EQ(after.size(), 4u);
+  EXPECT_EQ(after.at("Music/Tone (renamed).webm").Id, toneId);
+  EXPECT_EQ(after.at("Music/Tone (renamed).webm").Views, 1);
+  EXPECT_EQ(after.at("Elsewhere/longer.mp4").Id, longerId);
+  EXPECT_EQ(after.at("Elsewhere/longer.mp4").Category, "Elsewhere");
+  EXPECT_NE(after.at("Music/copy of tagged.mp4").Id, after.at("Music/tagged.mp4").Id);
+  EXPECT_EQ(after.at("Music/tagged.mp4").Artist, "") << "the retagged file was read again";
+  EXPECT_TRUE(fs::exists(Thumbnail(toneId)));
+
+  const auto movie = running.Web().Get(("/v/" + toneId).c_str());
+  ASSERT_TRUE(movie);
+  EXPECT_EQ(movie->status, 200);
+  EXPECT_EQ(movie->body, ReadFileBytes(Clip("tone.webm").string()));
+}
+
+// A folder that cannot be read (permissions, a failing disk) keeps what it
+// held, marked unavailable with the reason, until it can be read again.
+TEST_F(LibraryTest, UnreadableFolderKeepsItsVideosMarkedUnavailable) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  Place("tone.webm", "Music/tone.webm");
+  Place("longer.mp4", "Other/longer.mp4");
+  ASSERT_EQ(running.Server().Rescan().Added, 2);
+  const std::string toneId = Catalogued().at("Music/tone.webm").Id;
+  fs::permissions(Library() / "Music", fs::perms::none);
+  const server::TScanReport report = running.Server().Rescan();
+  fs::permissions(Library() / "Music", fs::perms::owner_all);
+  EXPECT_EQ(report.Removed, 0);
+  auto video = running.Server().Catalogue().Find(toneId);
+  ASSERT_TRUE(video);
+  EXPECT_NE(video->Unavailable, "");
+  EXPECT_TRUE(fs::exists(Thumbnail(toneId)));
+  EXPECT_EQ(Catalogued().at("Other/longer.mp4").Unavailable, "");
+
+  running.Server().Rescan();
+  EXPECT_EQ(running.Server().Catalogue().Find(toneId)->Unavailable, "");
 }
 
 TEST(TitleFromFileName, SplitsArtistAndDropsUploadNotes) {
