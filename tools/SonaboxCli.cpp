@@ -6,6 +6,7 @@
 //                                 DurationSeconds, Url, Rating, Thumbnail
 //   sonabox-cli create NAME       a new, empty playlist
 //   sonabox-cli delete NAME       removes the playlist
+//   sonabox-cli rename NAME NEW   gives the playlist a new name
 //   sonabox-cli add NAME          stores every <entry> of the feed text on stdin
 //   sonabox-cli remove NAME N     deletes the N-th visible row (from 1)
 //   sonabox-cli export NAME --format m3u|xspf
@@ -14,7 +15,10 @@
 //                                 a new playlist, or merged into the existing one
 //
 // A failure prints one line on stderr and exits 1, and nothing is written;
-// bad arguments print the usage line and exit 2.
+// bad arguments print the usage line and exit 2. The program may run at the
+// same time: every change is made to the files as they are on disk, under the
+// store's lock. A data folder that cannot be written still allows list, show
+// and export.
 #include "core/common/TextHelpers.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListExchange.h"
@@ -36,8 +40,10 @@ using namespace sonabox;
 
 namespace {
 
-const char kUsage[] = "usage: sonabox-cli list | show NAME | create NAME | delete NAME | add NAME "
-                      "< FEED | remove NAME N | export NAME --format m3u|xspf | import NAME < FILE";
+const char kUsage[] =
+    "usage: sonabox-cli list | show NAME | create NAME | delete NAME | rename NAME "
+    "NEW | add NAME < FEED | remove NAME N | export NAME --format m3u|xspf | "
+    "import NAME < FILE";
 
 struct EUsage {};
 
@@ -83,13 +89,14 @@ void Add(TPlayListManager &store, const std::string &name) {
 }
 
 void Remove(TPlayListManager &store, const std::string &name, int row) {
+  if (!store.HasPlayList(name)) throw ECommandFailed(NoPlayList(name));
   TDataTable table;
-  if (!store.OpenPlayList(table, name)) throw ECommandFailed(NoPlayList(name));
-  if (row < 1 || row > table.RecordCount())
-    throw ECommandFailed("playlist \"" + name + "\" has no row " + std::to_string(row));
-  table.SetRecNo(row);
-  table.Delete();
-  table.SaveToFile();
+  store.ChangePlayList(table, name, [&](TDataTable &playList) {
+    if (row < 1 || row > playList.RecordCount())
+      throw ECommandFailed("playlist \"" + name + "\" has no row " + std::to_string(row));
+    playList.SetRecNo(row);
+    playList.Delete();
+  });
 }
 
 void Export(TPlayListManager &store, const std::string &name, TPlayListFormat format) {
@@ -121,11 +128,13 @@ int Run(const std::vector<std::string> &args) {
   const std::string &command = args[0];
   const std::size_t expected = command == "list"     ? 1
                                : command == "remove" ? 3
+                               : command == "rename" ? 3
                                : command == "export" ? 4
                                                      : 2;
   if (args.size() != expected) throw EUsage{};
   if (command != "list" && command != "show" && command != "create" && command != "delete" &&
-      command != "add" && command != "remove" && command != "export" && command != "import")
+      command != "rename" && command != "add" && command != "remove" && command != "export" &&
+      command != "import")
     throw EUsage{};
   int row = 0;
   if (command == "remove" && !TryParseInt32(args[2], row)) throw EUsage{};
@@ -142,8 +151,11 @@ int Run(const std::vector<std::string> &args) {
     TDataTable table;
     store.CreatePlayList(table, args[1]);
   } else if (command == "delete") {
+    if (!store.HasPlayList(args[1]) || store.DeletePlayList(args[1]).RowNumber == 0)
+      throw ECommandFailed(NoPlayList(args[1]));
+  } else if (command == "rename") {
     if (!store.HasPlayList(args[1])) throw ECommandFailed(NoPlayList(args[1]));
-    store.DeletePlayList(args[1]);
+    store.RenamePlayList(args[1], args[2]);
   } else if (command == "add") {
     Add(store, args[1]);
   } else if (command == "export") {

@@ -1,4 +1,5 @@
 // sonabox-cli, run as a program in a private data folder.
+#include "core/common/VideoRecord.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
 #include "support/TestFolders.h"
@@ -8,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 
 namespace fs = std::filesystem;
 using namespace sonabox;
@@ -100,6 +104,51 @@ TEST_F(Cli, CreateListAndDelete) {
   EXPECT_FALSE(fs::exists(rockFile));
   EXPECT_EQ(Run({"list"}).Out, "b\nrock\n");
   ExpectFailure({"delete", "Rock"}, "sonabox-cli: no playlist named \"Rock\"");
+
+  const std::string bFile = PlayListFile("b");
+  EXPECT_EQ(Run({"rename", "b", " Blues "}).Code, 0);
+  EXPECT_EQ(Run({"list"}).Out, "Blues\nrock\n");
+  EXPECT_EQ(PlayListFile("Blues"), bFile);
+  ExpectFailure({"rename", "Blues", "rock"}, "A playlist named \"rock\" already exists.");
+  ExpectFailure({"rename", "b", "c"}, "sonabox-cli: no playlist named \"b\"");
+}
+
+// A data folder that cannot be written (here: one that belongs to another
+// user) still lets the playlists be listed, shown and exported.
+TEST_F(Cli, AReadOnlyDataFolderCanStillBeRead) {
+  ASSERT_EQ(Run({"create", "Mix"}).Code, 0);
+  ASSERT_EQ(Run({"add", "Mix"}, Entry("aaa", "A", 65)).Code, 0);
+  QStringList asOther;
+  if (geteuid() == 0) {
+    // Root writes everywhere: the commands run as nobody, who may read.
+    fs::permissions(folders_.Root(), fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add);
+    for (const auto &entry : fs::recursive_directory_iterator(folders_.Root()))
+      fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec,
+                      fs::perm_options::add);
+    asOther = {"--reuid=65534", "--regid=65534", "--clear-groups", QStringLiteral(SONABOX_CLI)};
+  } else {
+    fs::permissions(folders_.DataPath(), fs::perms::owner_write, fs::perm_options::remove);
+  }
+  const auto run = [&](QStringList args) {
+    if (asOther.isEmpty()) return Run(args);
+    QProcess process;
+    process.start("setpriv", asOther + args);
+    process.waitForFinished(60000);
+    return TResult{process.exitCode(), process.readAllStandardOutput().toStdString(),
+                   process.readAllStandardError().toStdString()};
+  };
+  const auto before = Snapshot();
+  const TResult list = run({"list"});
+  EXPECT_EQ(list.Code, 0) << list.Err;
+  EXPECT_EQ(list.Out, "Mix\n");
+  EXPECT_EQ(run({"show", "Mix"}).Out.rfind("A\t1:05\t65\taaa", 0), 0u);
+  EXPECT_EQ(run({"export", "Mix", "--format", "m3u"}).Code, 0);
+  const TResult create = run({"create", "New"});
+  EXPECT_EQ(create.Code, 1);
+  EXPECT_NE(create.Err.find("cannot be written"), std::string::npos) << create.Err;
+  EXPECT_EQ(Snapshot(), before);
+  fs::permissions(folders_.DataPath(), fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST_F(Cli, AddShowAndRemove) {
@@ -203,4 +252,68 @@ TEST_F(Cli, BadArgumentsPrintTheUsage) {
     EXPECT_EQ(result.Err.rfind("usage: sonabox-cli list | show NAME", 0), 0u) << result.Err;
   }
   EXPECT_FALSE(fs::exists(folders_.DataPath() + "playlists.xml")); // nothing was touched
+}
+
+// The program's store and a loop of sonabox-cli commands change the same
+// playlists side by side for a minute: every change of each survives, and
+// nothing deleted comes back.
+TEST_F(Cli, SoakTheProgramAndTheCliSideBySide) {
+  const std::string feed = folders_.Root() + "feed.xml";
+  const std::string m3u = folders_.Root() + "list.m3u";
+  WriteFileBytes(feed, "<feed>" + Entry("cli", "From the CLI", 5) + "</feed>");
+  WriteFileBytes(m3u, "#EXTM3U\nhttp://" + kHost + "/v/imp\n");
+  // Each round: create, add, rename, import into a new playlist, and every
+  // second round a deletion. It stops at the first failing command.
+  const std::string script =
+      "set -e; cli=\"$1\"; end=$((SECONDS+60)); i=0; while [ $SECONDS -lt $end ]; do "
+      "\"$cli\" create C$i >/dev/null; \"$cli\" add C$i <\"$2\" >/dev/null; "
+      "\"$cli\" rename C$i D$i; \"$cli\" import E$i <\"$3\" >/dev/null; "
+      "if [ $((i % 2)) = 0 ]; then \"$cli\" delete D$i; fi; i=$((i+1)); done; echo $i";
+  QProcess loop;
+  loop.start("bash", {"-c", QString::fromStdString(script), "soak", QStringLiteral(SONABOX_CLI),
+                      QString::fromStdString(feed), QString::fromStdString(m3u)});
+  ASSERT_TRUE(loop.waitForStarted());
+
+  TPlayListManager program(folders_.DataPath(), folders_.DataPath() + "playlists/");
+  const TVideo video{.Title = "From the program", .Url = "prog"};
+  int rounds = 0;
+  std::set<std::string> expected;
+  while (loop.state() != QProcess::NotRunning) {
+    const std::string n = std::to_string(rounds);
+    AddVideosToPlayList(program, "P" + n, true, {video});
+    EXPECT_EQ(program.RenamePlayList("P" + n, "R" + n), "R" + n);
+    AddVideosToPlayList(program, "R" + n, false, {video});
+    if (rounds % 3 == 0)
+      program.DeletePlayList("R" + n);
+    else
+      expected.insert("R" + n);
+    program.TakeOutsideChanges();
+    ++rounds;
+    loop.waitForFinished(10);
+  }
+  ASSERT_EQ(loop.exitCode(), 0) << loop.readAllStandardError().toStdString();
+  const int cliRounds = std::stoi(loop.readAllStandardOutput().toStdString());
+  ASSERT_GT(cliRounds, 2);
+  ASSERT_GT(rounds, 2);
+  for (int i = 0; i < cliRounds; ++i) {
+    expected.insert("E" + std::to_string(i));
+    if (i % 2) expected.insert("D" + std::to_string(i));
+  }
+
+  program.TakeOutsideChanges();
+  const std::vector<std::string> names = program.PlayListNames();
+  EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
+  const std::string listed = Run({"list"}).Out;
+  std::string joined;
+  for (const std::string &name : names) joined += name + "\n";
+  EXPECT_EQ(listed, joined);
+  // Every playlist holds its rows, and no file is left that no playlist names.
+  for (const std::string &name : names) {
+    TDataTable table;
+    ASSERT_TRUE(program.OpenPlayList(table, name)) << name;
+    EXPECT_EQ(table.RecordCount(), name[0] == 'R' ? 2 : 1) << name;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(folders_.DataPath() + "playlists/"),
+                          fs::directory_iterator{}),
+            static_cast<long>(names.size()));
 }

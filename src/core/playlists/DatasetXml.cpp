@@ -787,8 +787,12 @@ private:
         content_.RowStates[row] = state;
         return;
       }
+      // A value for no column is a damaged name: dropping it would lose the
+      // value at the next save.
       const int column = FindColumn(name);
-      if (column < 0) return;
+      if (column < 0)
+        Fail("row " + std::to_string(row + 1) + " holds a value for \"" + std::string(name) +
+             "\", which is no column");
       TCellRef &cell = content_.Cells[row * columns + static_cast<std::size_t>(column)];
       const TFieldDef &def = content_.Columns[static_cast<std::size_t>(column)].Def;
       // The value is decoded where it stands: the document is the store of values.
@@ -852,5 +856,7 @@ bool ReadDatasetXml(std::string document, TDatasetContent &content, std::string 
     return false;
   }
 }
+
+std::string DecodeDatasetValue(std::string_view raw) { return Decoded(raw); }
 
 } // namespace sonabox

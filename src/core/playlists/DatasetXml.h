@@ -69,6 +69,9 @@ std::string WriteDatasetXml(const TDatasetContent &content);
 // a description of the problem when the document is refused.
 bool ReadDatasetXml(std::string document, TDatasetContent &content, std::string &error);
 
+// An attribute value as the reader decodes it (its references resolved).
+std::string DecodeDatasetValue(std::string_view raw);
+
 // Date-time text: "YYYYMMDD" at midnight, else "YYYYMMDDTHH:MM:SSmmm" with
 // seconds and milliseconds as one five-digit number.
 std::string FormatDateTime(const TDateTimeValue &value);

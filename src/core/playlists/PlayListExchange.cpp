@@ -381,27 +381,40 @@ TImportReport ImportPlayList(TPlayListManager &store, const std::string &name, b
   TImportReport report;
   report.NotOurs = file.NotOurs;
   report.OverLimit = file.OverLimit;
-  TVideos videos;
   if (create) {
     if (file.Videos.empty())
       throw EPlayListFileError("The file holds no video of this program (web host " +
                                std::string(webHost) + "); " +
                                Count(file.NotOurs, "entry was", "entries were") + " skipped.");
-    videos = std::move(file.Videos);
-  } else {
-    TDataTable existing;
-    if (!store.OpenPlayList(existing, name)) throw ENoPlayList(name);
-    std::set<std::string> known;
-    for (const TVideo &video : PlayListVideos(existing)) known.insert(video.Url);
-    for (TVideo &video : file.Videos) {
-      if (known.insert(video.Url).second)
-        videos.push_back(std::move(video));
-      else
-        ++report.Duplicates;
-    }
+    AddVideosToPlayList(store, name, true, file.Videos);
+    report.Added = static_cast<int>(file.Videos.size());
+    return report;
   }
-  if (create || !videos.empty()) AddVideosToPlayList(store, name, create, videos);
-  report.Added = static_cast<int>(videos.size());
+  // A file that brings nothing new writes nothing.
+  TDataTable playList;
+  if (!store.OpenPlayList(playList, name)) throw ENoPlayList(name);
+  std::set<std::string> held;
+  for (const TVideo &video : PlayListVideos(playList)) held.insert(video.Url);
+  if (std::all_of(file.Videos.begin(), file.Videos.end(),
+                  [&](const TVideo &video) { return held.count(video.Url) > 0; })) {
+    report.Duplicates = static_cast<int>(file.Videos.size());
+    return report;
+  }
+  // What the playlist holds is read again as it is on disk, under the store's lock.
+  store.ChangePlayList(playList, name, [&](TDataTable &table) {
+    std::set<std::string> known;
+    for (const TVideo &video : PlayListVideos(table)) known.insert(video.Url);
+    for (const TVideo &video : file.Videos) {
+      if (!known.insert(video.Url).second) {
+        ++report.Duplicates;
+        continue;
+      }
+      table.Insert();
+      StoreVideoInRow(video, table);
+      table.Post();
+      ++report.Added;
+    }
+  });
   return report;
 }
 

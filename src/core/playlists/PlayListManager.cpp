@@ -2,11 +2,14 @@
 
 #include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
+#include "core/playlists/DatasetXml.h"
 
 #include <QString>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 
@@ -26,6 +31,7 @@ namespace sonabox {
 namespace {
 
 const char kIndexFile[] = "playlists.xml";
+const char kLockFile[] = "playlists.lock";
 const char kTrashFolder[] = "trash/";
 const int kNameWidth = 70; // the index's "Name" column
 const auto kTrashKept = std::chrono::hours(24 * 7);
@@ -57,8 +63,7 @@ std::string FolderProblem(const std::string &folder) {
   fs::create_directories(folder, created);
   fs::path path(folder);
   if (!path.has_filename()) path = path.parent_path();
-  if (fs::is_directory(path, ignored))
-    return ::access(path.c_str(), W_OK | X_OK) == 0 ? std::string() : std::strerror(errno);
+  if (fs::is_directory(path, ignored)) return {};
   // Something other than a folder may stand in the way: at the folder's own
   // place or at one of the folders above it.
   fs::path blocker = path;
@@ -72,8 +77,46 @@ std::string FolderProblem(const std::string &folder) {
 void CheckFolder(const std::string &what, const std::string &folder) {
   const std::string problem = FolderProblem(folder);
   if (!problem.empty())
-    throw EDataFolderError("The " + what + " \"" + folder +
-                           "\" could not be created or written: " + problem + ".");
+    throw EDataFolderError("The " + what + " \"" + folder + "\" could not be created or written: " +
+                           problem + ".");
+}
+
+// A playlist file's name as the store makes them: 40 upper-case hexadecimal
+// digits and ".xml".
+bool IsPlayListFileName(const std::string &name) {
+  return name.size() == 44 && name.compare(40, 4, ".xml") == 0 &&
+         name.find_first_not_of("0123456789ABCDEF") == 40;
+}
+
+TPlayListManager::TStamp StampOf(const std::string &path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return {static_cast<std::uint64_t>(info.st_ino), static_cast<std::uint64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+// The index's and the playlist table's columns.
+std::vector<TFieldDef> IndexColumns() {
+  return {{"id", TFieldType::AutoInc, 0},
+          {"Name", TFieldType::String, kNameWidth},
+          {"FileName", TFieldType::String, 50}};
+}
+
+// Whether a loaded table has exactly these columns: a file whose columns
+// differ (a damaged name, type or width) would lose data when written back.
+std::string ColumnsProblem(const TDataTable &table, const std::vector<TFieldDef> &expected) {
+  const std::vector<TFieldDef> &columns = table.Columns();
+  const auto describe = [](const std::vector<TFieldDef> &defs) {
+    std::string text;
+    for (const TFieldDef &def : defs) text += (text.empty() ? "" : ", ") + def.Name;
+    return text;
+  };
+  bool same = columns.size() == expected.size();
+  for (std::size_t i = 0; same && i < columns.size(); ++i)
+    same = columns[i].Name == expected[i].Name && columns[i].Type == expected[i].Type &&
+           columns[i].Width == expected[i].Width;
+  if (same) return {};
+  return "its columns (" + describe(columns) + ") are not the expected " + describe(expected);
 }
 
 bool ProcessRunning(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
@@ -104,6 +147,63 @@ void EmptyOldTrash(const std::string &folder) {
   }
 }
 
+// The store's lock, held by one writer at a time. flock locks belong to the
+// open file, so two stores of one process exclude each other as two
+// processes do.
+class TStoreLock {
+public:
+  explicit TStoreLock(const std::string &dataFolder) {
+    fd_ = ::open((dataFolder + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) Fail(dataFolder, errno);
+    while (::flock(fd_, LOCK_EX) != 0) {
+      const int error = errno;
+      if (error == EINTR) continue;
+      ::close(fd_);
+      Fail(dataFolder, error);
+    }
+  }
+  ~TStoreLock() { ::close(fd_); } // closing lets go
+  TStoreLock(const TStoreLock &) = delete;
+  TStoreLock &operator=(const TStoreLock &) = delete;
+
+private:
+  [[noreturn]] static void Fail(const std::string &folder, int error) {
+    throw EDataFolderError("The playlists cannot be changed: the data folder \"" + folder +
+                           "\" cannot be written (" + std::strerror(error) + ").");
+  }
+  int fd_ = -1;
+};
+
+// The names that a damaged index still gives its files: for each file name,
+// the name of the last row that names it and is not deleted. Rows are read
+// one by one, loosely: a damaged row gives nothing, the others still count.
+std::map<std::string, std::string> NamesStillReadable(const std::string &document) {
+  std::map<std::string, std::string> names;
+  const auto value = [](std::string_view row, std::string_view key) -> std::optional<std::string> {
+    const std::string marker = " " + std::string(key) + "=\"";
+    const std::size_t start = row.find(marker);
+    if (start == std::string_view::npos) return std::nullopt;
+    const std::size_t from = start + marker.size();
+    const std::size_t end = row.find('"', from);
+    if (end == std::string_view::npos) return std::nullopt;
+    return DecodeDatasetValue(row.substr(from, end - from));
+  };
+  std::size_t at = 0;
+  while ((at = document.find("<ROW ", at)) != std::string::npos) {
+    const std::size_t end = document.find('>', at);
+    if (end == std::string::npos) break;
+    const std::string_view row = std::string_view(document).substr(at, end - at);
+    at = end;
+    const auto state = value(row, "RowState");
+    int flags = 0;
+    if (state && (!TryParseInt32(*state, flags) || (flags & 2))) continue;
+    const auto name = value(row, "Name");
+    const auto file = value(row, "FileName");
+    if (name && file && IsPlayListFileName(*file)) names[*file] = *name;
+  }
+  return names;
+}
+
 } // namespace
 
 std::string ClockText() { return LocalTime("%x %X"); }
@@ -117,54 +217,148 @@ std::string NewPlayListFileName(const std::string &clockText,
 }
 
 TPlayListManager::TPlayListManager(const std::string &dataPath, const std::string &playListPath)
-    : playListFolder_(playListPath), trashFolder_(dataPath + kTrashFolder) {
+    : index_(std::make_unique<TDataTable>()), dataFolder_(dataPath), playListFolder_(playListPath),
+      trashFolder_(dataPath + kTrashFolder) {
   CheckFolder("data folder", dataPath);
   CheckFolder("playlists folder", playListPath);
-  RemoveStaleTemporaries(dataPath, kIndexFile);
-  RemoveStaleTemporaries(playListPath, {});
-  EmptyOldTrash(trashFolder_);
-  indexTable_.SetFileName(dataPath + kIndexFile);
-  if (!PathTaken(indexTable_.FileName())) {
-    indexTable_.DefineColumns({{"id", TFieldType::AutoInc, 0},
-                               {"Name", TFieldType::String, kNameWidth},
-                               {"FileName", TFieldType::String, 50}});
-    indexTable_.CreateEmpty();
+  index_->SetFileName(dataPath + kIndexFile);
+  std::optional<TStoreLock> lock;
+  try {
+    lock.emplace(dataFolder_);
+  } catch (const EDataFolderError &) {
+    // A folder that cannot be written: the playlists can still be read.
+    if (!PathTaken(index_->FileName())) throw;
+  }
+  if (!PathTaken(index_->FileName())) {
+    index_->DefineColumns(IndexColumns());
+    index_->CreateEmpty();
     SaveIndex();
   }
   LoadIndex();
+  if (lock) Tidy();
+  // The files as they are now: what others change from here on is reported.
+  std::error_code error;
+  for (fs::directory_iterator it(playListFolder_, error), end; !error && it != end;
+       it.increment(error))
+    if (IsPlayListFileName(it->path().filename().string())) NoteFile(it->path().string());
+}
+
+void TPlayListManager::Tidy() {
+  RemoveStaleTemporaries(dataFolder_, kIndexFile);
+  RemoveStaleTemporaries(playListFolder_, {});
+  EmptyOldTrash(trashFolder_);
+  // A creation cut short leaves a file that no row names yet, a deletion cut
+  // short one whose row is deleted: the trash keeps them for a week.
+  std::set<std::string> named;
+  for (int row = 1; row <= index_->RecordCount(); ++row)
+    named.insert(index_->DisplayText(row, "FileName"));
+  std::error_code error;
+  for (fs::directory_iterator it(playListFolder_, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    std::error_code ignored;
+    if (!IsPlayListFileName(name) || named.count(name) || !it->is_regular_file(ignored) ||
+        it->is_symlink(ignored))
+      continue;
+    fs::create_directories(trashFolder_, ignored);
+    try {
+      MoveFileDurably(it->path().string(), trashFolder_ + name);
+    } catch (const std::system_error &) {
+      // one of that name in the trash already: it stays, and is tried again next time
+    }
+  }
 }
 
 void TPlayListManager::LoadIndex() {
+  // The stamp before the read: a change in between is seen again later.
+  const TStamp stamp = StampOf(index_->FileName());
+  auto table = std::make_unique<TDataTable>();
+  table->SetFileName(index_->FileName());
   try {
-    indexTable_.LoadFromFile();
-    indexTable_.AddIndex("ididx", "id", false);
-    indexTable_.AddIndex("nameidx", "Name", true);
-    indexTable_.SetIndexName("ididx");
+    table->LoadFromFile();
+    const std::string problem = ColumnsProblem(*table, IndexColumns());
+    if (!problem.empty())
+      throw EDataTableError("File \"" + table->FileName() + "\" is damaged: " + problem + ".");
+    table->AddIndex("ididx", "id", false);
+    table->AddIndex("nameidx", "Name", true);
+    table->SetIndexName("ididx");
   } catch (const EDataTableError &error) {
-    indexTable_.Close();
     throw EIndexDamaged(error.what());
   }
+  index_ = std::move(table);
+  indexStamp_ = stamp;
+}
+
+void TPlayListManager::SaveIndex() {
+  index_->SaveToFile(index_->FileName());
+  indexStamp_ = StampOf(index_->FileName());
+}
+
+void TPlayListManager::NoteFile(const std::string &path) {
+  const TStamp stamp = StampOf(path);
+  if (stamp == TStamp{})
+    fileStamps_.erase(path);
+  else
+    fileStamps_[path] = stamp;
+}
+
+TPlayListManager::TOutsideChanges TPlayListManager::TakeOutsideChanges() {
+  TOutsideChanges changes;
+  if (StampOf(index_->FileName()) != indexStamp_) {
+    try {
+      LoadIndex();
+      changes.Index = true;
+    } catch (const EIndexDamaged &) {
+      // kept as it was; the next change says what is wrong
+    }
+  }
+  std::map<std::string, TStamp> now;
+  std::error_code error;
+  for (fs::directory_iterator it(playListFolder_, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string path = it->path().string();
+    if (IsPlayListFileName(it->path().filename().string())) now[path] = StampOf(path);
+  }
+  for (const auto &[path, stamp] : now) {
+    const auto seen = fileStamps_.find(path);
+    if (seen == fileStamps_.end() || seen->second != stamp) changes.PlayListFiles.push_back(path);
+  }
+  for (const auto &[path, stamp] : fileStamps_)
+    if (!now.count(path)) changes.PlayListFiles.push_back(path);
+  fileStamps_ = std::move(now);
+  return changes;
 }
 
 std::string TPlayListManager::NewFileName() {
   return NewPlayListFileName(ClockText(), [this](const std::string &candidate) {
-    for (int row = 1; row <= indexTable_.RecordCount(); ++row)
-      if (indexTable_.DisplayText(row, "FileName") == candidate) return true;
-    return PathTaken(playListFolder_ + candidate);
+    for (int row = 1; row <= index_->RecordCount(); ++row)
+      if (index_->DisplayText(row, "FileName") == candidate) return true;
+    return PathTaken(playListFolder_ + candidate) || PathTaken(trashFolder_ + candidate);
   });
 }
 
-void TPlayListManager::CreatePlayList(TDataTable &table, const std::string &name) {
+void TPlayListManager::CreatePlayList(TDataTable &table, const std::string &name,
+                                      const TFill &fill) {
   const std::string kept = TrimPlayListName(name);
   if (kept.empty()) throw EDataTableError("A playlist needs a name.");
+  const TStoreLock lock(dataFolder_);
+  LoadIndex();
   if (HasPlayList(kept)) throw EPlayListExists(kept);
   const std::string fileName = NewFileName();
-  // The playlist file before the index row, so that the index never names a
-  // file that was not written. A failure here has changed nothing else.
+  const std::string path = playListFolder_ + fileName;
+  // The playlist file, whole, before the index row, so that the index never
+  // names a file that was not written. A failure here has changed nothing
+  // else.
   table.DefineColumns(PlayListColumns());
-  table.SetFileName(playListFolder_ + fileName);
+  table.SetFileName(path);
   table.CreateEmpty();
-  table.SaveToFile(table.FileName());
+  try {
+    if (fill) fill(table);
+    table.SaveToFile(path);
+  } catch (...) {
+    table.Close();
+    throw;
+  }
   try {
     AddIndexRow(kept, fileName);
   } catch (...) {
@@ -172,21 +366,25 @@ void TPlayListManager::CreatePlayList(TDataTable &table, const std::string &name
     // the new file, which nothing names, goes.
     table.Close();
     std::error_code ignored;
-    fs::remove(playListFolder_ + fileName, ignored);
+    fs::remove(path, ignored);
     LoadIndex();
     throw;
   }
+  NoteFile(path);
 }
 
-bool TPlayListManager::OpenPlayList(TDataTable &table, const std::string &name) {
-  table.Close();
+std::string TPlayListManager::FileOf(const std::string &name) {
   UseNameIndex();
-  if (!indexTable_.FindKey(name)) return false;
-  const std::string fileName = indexTable_.FieldByName("FileName").AsString();
+  if (!index_->FindKey(name)) return {};
+  const std::string fileName = index_->FieldByName("FileName").AsString();
   if (!IsPlainFileName(fileName))
     throw EDataTableError("The playlist \"" + name + "\" names the file \"" + fileName +
                           "\", which is not in the playlists folder");
-  const std::string path = playListFolder_ + fileName;
+  return playListFolder_ + fileName;
+}
+
+void TPlayListManager::LoadPlayList(TDataTable &table, const std::string &name,
+                                    const std::string &path) {
   const std::string cannot = "The playlist \"" + name + "\" cannot be opened: ";
   if (!PathTaken(path)) throw EDataTableError(cannot + "its file \"" + path + "\" is missing.");
   table.SetFileName(path);
@@ -200,21 +398,52 @@ bool TPlayListManager::OpenPlayList(TDataTable &table, const std::string &name) 
       detail.erase(0, component.size());
     throw EDataTableError(cannot + detail);
   }
+  const std::string problem = ColumnsProblem(table, PlayListColumns());
+  if (!problem.empty()) {
+    table.Close();
+    throw EDataTableError(cannot + "its file \"" + path + "\" is damaged: " + problem + ".");
+  }
+}
+
+bool TPlayListManager::OpenPlayList(TDataTable &table, const std::string &name) {
+  table.Close();
+  const std::string path = FileOf(name);
+  if (path.empty()) return false;
+  LoadPlayList(table, name, path);
   return true;
 }
 
+void TPlayListManager::ChangePlayList(TDataTable &table, const std::string &name,
+                                      const TFill &change) {
+  table.Close();
+  const TStoreLock lock(dataFolder_);
+  LoadIndex();
+  const std::string path = FileOf(name);
+  if (path.empty()) throw ENoPlayList(name);
+  LoadPlayList(table, name, path);
+  try {
+    change(table);
+    table.SaveToFile(path);
+  } catch (...) {
+    // The file is as it was, and so is the table: it shows what the file holds.
+    try {
+      table.LoadFromFile(path);
+    } catch (const EDataTableError &) {}
+    throw;
+  }
+  NoteFile(path);
+}
+
 TPlayListManager::TDeleted TPlayListManager::DeletePlayList(const std::string &name) {
+  const TStoreLock lock(dataFolder_);
+  LoadIndex();
   UseNameIndex();
   TDeleted deleted;
-  if (indexTable_.FindKey(name)) {
-    deleted.Name = indexTable_.FieldByName("Name").AsString();
-    deleted.RowNumber = indexTable_.RowNumber(indexTable_.RecNo());
-    try {
-      deleted.FileName = indexTable_.FieldByName("FileName").AsString();
-    } catch (const EDataTableError &) {
-      // an index without file names: there is no file to keep
-    }
-    indexTable_.Delete();
+  if (index_->FindKey(name)) {
+    deleted.Name = index_->FieldByName("Name").AsString();
+    deleted.RowNumber = index_->RowNumber(index_->RecNo());
+    deleted.FileName = index_->FieldByName("FileName").AsString();
+    index_->Delete();
   }
   try {
     SaveIndex();
@@ -223,7 +452,8 @@ TPlayListManager::TDeleted TPlayListManager::DeletePlayList(const std::string &n
     throw;
   }
   // Only now that the saved index no longer names it: a crash before this
-  // line leaves a file that nothing names, never a name without its file.
+  // line leaves a file that nothing names (moved to the trash at the next
+  // start), never a name without its file.
   if (IsPlainFileName(deleted.FileName)) {
     std::error_code ignored; // a file already gone or locked does not keep the row
     fs::create_directories(trashFolder_, ignored);
@@ -233,12 +463,15 @@ TPlayListManager::TDeleted TPlayListManager::DeletePlayList(const std::string &n
       // The week in the trash counts from now.
       fs::last_write_time(trashed, fs::file_time_type::clock::now(), ignored);
     } catch (const std::system_error &) {}
+    NoteFile(playListFolder_ + deleted.FileName);
   }
   return deleted;
 }
 
 void TPlayListManager::RestorePlayList(const TDeleted &deleted) {
   const std::string cannot = "The playlist \"" + deleted.Name + "\" cannot be restored: ";
+  const TStoreLock lock(dataFolder_);
+  LoadIndex();
   if (HasPlayList(deleted.Name)) throw EPlayListExists(deleted.Name);
   if (deleted.RowNumber < 1 || !IsPlainFileName(deleted.FileName))
     throw EDataTableError(cannot + "it was not deleted.");
@@ -254,8 +487,7 @@ void TPlayListManager::RestorePlayList(const TDeleted &deleted) {
     throw EDataTableError(cannot + error.code().message() + ".");
   }
   try {
-    if (!indexTable_.Undelete(deleted.RowNumber))
-      throw EDataTableError(cannot + "it was not deleted.");
+    if (!index_->Undelete(deleted.RowNumber)) throw EDataTableError(cannot + "it was not deleted.");
     SaveIndex();
   } catch (...) {
     try {
@@ -264,19 +496,22 @@ void TPlayListManager::RestorePlayList(const TDeleted &deleted) {
     LoadIndex();
     throw;
   }
+  NoteFile(path);
 }
 
 std::string TPlayListManager::RenamePlayList(const std::string &name, const std::string &newName) {
   const std::string kept = TrimPlayListName(newName);
   if (kept.empty()) throw EDataTableError("A playlist needs a name.");
+  const TStoreLock lock(dataFolder_);
+  LoadIndex();
   if (!HasPlayList(name)) throw ENoPlayList(name);
-  const std::string oldName = indexTable_.FieldByName("Name").AsString();
+  const std::string oldName = index_->FieldByName("Name").AsString();
   if (kept == oldName) return kept;
   if (HasPlayList(kept)) throw EPlayListExists(kept);
   HasPlayList(oldName); // back on the renamed row
-  const std::string fileName = indexTable_.FieldByName("FileName").AsString();
+  const std::string fileName = index_->FieldByName("FileName").AsString();
   try {
-    indexTable_.Delete();
+    index_->Delete();
     AddIndexRow(kept, fileName);
   } catch (...) {
     LoadIndex(); // the index goes back to what its file holds
@@ -288,20 +523,19 @@ std::string TPlayListManager::RenamePlayList(const std::string &name, const std:
 void TPlayListManager::UseNameIndex() {
   // Posts and deletions keep the rows in the current index's order, so the
   // order is built once, not at every look-up.
-  if (indexTable_.IndexName() != "nameidx") indexTable_.SetIndexName("nameidx");
+  if (index_->IndexName() != "nameidx") index_->SetIndexName("nameidx");
 }
 
 bool TPlayListManager::HasPlayList(const std::string &name) {
   UseNameIndex();
-  return indexTable_.FindKey(name);
+  return index_->FindKey(name);
 }
 
 std::string TPlayListManager::PlayListNameOf(const std::string &path) {
   if (path.compare(0, playListFolder_.size(), playListFolder_) != 0) return {};
   const std::string fileName = path.substr(playListFolder_.size());
-  for (int row = 1; row <= indexTable_.RecordCount(); ++row)
-    if (indexTable_.DisplayText(row, "FileName") == fileName)
-      return indexTable_.DisplayText(row, "Name");
+  for (int row = 1; row <= index_->RecordCount(); ++row)
+    if (index_->DisplayText(row, "FileName") == fileName) return index_->DisplayText(row, "Name");
   return {};
 }
 
@@ -311,8 +545,8 @@ const std::vector<std::string> &TPlayListManager::PlayListNames() {
     std::string Name;
   };
   std::vector<TEntry> entries;
-  for (int row = 1; row <= indexTable_.RecordCount(); ++row) {
-    std::string name = indexTable_.DisplayText(row, "Name");
+  for (int row = 1; row <= index_->RecordCount(); ++row) {
+    std::string name = index_->DisplayText(row, "Name");
     entries.push_back({QString::fromStdString(name).toCaseFolded(), std::move(name)});
   }
   std::sort(entries.begin(), entries.end(), [](const TEntry &a, const TEntry &b) {
@@ -324,31 +558,86 @@ const std::vector<std::string> &TPlayListManager::PlayListNames() {
   return names_;
 }
 
-void TPlayListManager::SaveIndex() { indexTable_.SaveToFile(indexTable_.FileName()); }
-
 void TPlayListManager::AddIndexRow(const std::string &name, const std::string &fileName) {
-  indexTable_.Insert();
-  indexTable_.FieldByName("Name").SetAsString(name);
-  indexTable_.FieldByName("FileName").SetAsString(fileName);
-  indexTable_.Post();
+  index_->Insert();
+  index_->FieldByName("Name").SetAsString(name);
+  index_->FieldByName("FileName").SetAsString(fileName);
+  index_->Post();
   SaveIndex();
 }
 
-std::string RecoverDamagedIndex(const std::string &dataPath) {
+TRebuiltIndex RebuildIndex(const std::string &dataPath, const std::string &playListPath) {
+  const TStoreLock lock(dataPath);
   const std::string index = dataPath + kIndexFile;
+  std::string damaged;
+  try {
+    damaged = ReadWholeFile(index);
+  } catch (const std::system_error &error) {
+    throw EDataTableError("Cannot open file \"" + index + "\". " + error.code().message());
+  }
+  const std::map<std::string, std::string> names = NamesStillReadable(damaged);
+
+  TDataTable table;
+  table.DefineColumns(IndexColumns());
+  table.CreateEmpty();
+  table.AddIndex("nameidx", "Name", true);
+  table.SetIndexName("nameidx");
+  std::vector<std::string> files;
+  std::error_code error;
+  for (fs::directory_iterator it(playListPath, error), end; !error && it != end;
+       it.increment(error))
+    if (IsPlayListFileName(it->path().filename().string()))
+      files.push_back(it->path().filename().string());
+  std::sort(files.begin(), files.end());
+  TRebuiltIndex rebuilt;
+  int recovered = 0;
+  for (const std::string &file : files) {
+    TDataTable playList;
+    try {
+      playList.LoadFromFile(playListPath + file);
+    } catch (const EDataTableError &) {
+      ++rebuilt.LeftOut;
+      continue;
+    }
+    if (!ColumnsProblem(playList, PlayListColumns()).empty()) {
+      ++rebuilt.LeftOut;
+      continue;
+    }
+    const auto named = names.find(file);
+    std::string name = named == names.end() ? std::string() : TrimPlayListName(named->second);
+    if (name.empty() || table.FindKey(name)) {
+      do name = "Recovered " + std::to_string(++recovered);
+      while (table.FindKey(name));
+      ++rebuilt.Recovered;
+    }
+    table.Insert();
+    table.FieldByName("Name").SetAsString(name);
+    table.FieldByName("FileName").SetAsString(file);
+    table.Post();
+    ++rebuilt.PlayLists;
+  }
+
+  // The damaged file keeps its bytes under a new name (a second link to
+  // them, so that a full disk does not stop it), then the new index takes
+  // its place.
   const std::string stamp = LocalTime("%Y%m%d-%H%M%S");
-  for (int counter = 1;; ++counter) {
+  for (int counter = 1; rebuilt.KeptAs.empty(); ++counter) {
     const std::string aside =
         index + ".damaged-" + stamp + (counter > 1 ? "-" + std::to_string(counter) : "");
-    try {
-      MoveFileDurably(index, aside); // never replaces a file of that name
-      return aside;
-    } catch (const std::system_error &error) {
-      if (error.code() != std::errc::file_exists || counter >= 1000)
-        throw EDataTableError("Cannot move the damaged playlist index \"" + index + "\" aside. " +
-                              error.code().message());
+    if (::link(index.c_str(), aside.c_str()) == 0) {
+      rebuilt.KeptAs = aside;
+    } else if (errno != EEXIST || counter >= 1000) {
+      throw EDataTableError("Cannot keep the damaged playlist index \"" + index + "\" aside. " +
+                            std::strerror(errno));
     }
   }
+  try {
+    table.SaveToFile(index);
+  } catch (...) {
+    ::unlink(rebuilt.KeptAs.c_str());
+    throw;
+  }
+  return rebuilt;
 }
 
 ENoPlayList::ENoPlayList(const std::string &name)
@@ -381,18 +670,28 @@ std::vector<bool> VideosAlreadyIn(TPlayListManager &store, const std::string &na
 
 std::string AddVideosToPlayList(TPlayListManager &store, const std::string &name, bool create,
                                 const std::vector<TVideo> &videos) {
+  const auto append = [&](TDataTable &playList) {
+    for (const TVideo &video : videos) {
+      playList.Insert();
+      StoreVideoInRow(video, playList);
+      playList.Post();
+    }
+  };
   TDataTable playList;
   if (create)
-    store.CreatePlayList(playList, name);
-  else if (!store.OpenPlayList(playList, name))
-    throw ENoPlayList(name);
-  for (const TVideo &video : videos) {
-    playList.Insert();
-    StoreVideoInRow(video, playList);
-    playList.Post();
-  }
-  playList.SaveToFile();
+    store.CreatePlayList(playList, name, append);
+  else
+    store.ChangePlayList(playList, name, append);
   return playList.FileName();
+}
+
+int FindPlayListRow(const TDataTable &table, int rowNumber, const std::string &url) {
+  for (int recNo = 1; recNo <= table.RecordCount(); ++recNo)
+    if (table.RowNumber(recNo) == rowNumber && table.DisplayText(recNo, VideoColumn::Url) == url)
+      return recNo;
+  for (int recNo = 1; recNo <= table.RecordCount(); ++recNo)
+    if (table.DisplayText(recNo, VideoColumn::Url) == url) return recNo;
+  return 0;
 }
 
 std::string VideosAddedText(size_t count, const std::string &name) {

@@ -3,6 +3,7 @@
 #include "core/common/Random.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
+#include "core/playlists/PlayListWatcher.h"
 #include "core/settings/Settings.h"
 #include "ui/app/MediaControls.h"
 #include "ui/app/NowPlayingNotifier.h"
@@ -16,6 +17,7 @@
 #include "ui/widgets/ImageButtons.h"
 #include "ui/widgets/ShellWidgets.h"
 
+#include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
@@ -31,6 +33,8 @@
 #include <QShortcut>
 #include <QThread>
 #include <QVBoxLayout>
+
+#include <stdexcept>
 
 namespace sonabox {
 
@@ -125,19 +129,47 @@ void TfMain::CreatePlayListStore() {
     PlayListManager =
         std::make_unique<TPlayListManager>(Settings->DataPath(), Settings->PlayListPath());
   } catch (const EIndexDamaged &error) {
-    // A damaged index does not keep the program from starting: it is kept
-    // under a new name and the store starts with a new, empty one. Any other
-    // error (a folder that cannot be written) ends the start-up: StartUp
-    // tells the user.
-    const std::string kept = RecoverDamagedIndex(Settings->DataPath());
-    QMessageBox::critical(
-        this, ProgramTitle(),
-        QString::fromStdString("The playlist index \"" + Settings->DataPath() +
-                               "playlists.xml\" could not be read: " + error.what() +
-                               "\n\nIt has been kept as \"" + kept +
-                               "\" and a new, empty playlist index has been started."));
+    // A damaged index is never replaced by an empty one, which would hide
+    // every playlist: the user is told which file it is and where the
+    // playlists are, and may have the index rebuilt from the playlist files.
+    // Any other error (a folder that cannot be created) ends the start-up:
+    // StartUp tells the user.
+    const std::string index = Settings->DataPath() + "playlists.xml";
+    const std::string where = "The playlists are in \"" + Settings->PlayListPath() + "\".";
+    QMessageBox ask(
+        QMessageBox::Critical, ProgramTitle(),
+        QString::fromStdString("The playlist index \"" + index + "\" is damaged: " + error.what() +
+                               "\n\n" + where +
+                               " The index can be rebuilt from them; the damaged file is kept."),
+        QMessageBox::Yes | QMessageBox::No, this);
+    ask.setTextFormat(Qt::PlainText);
+    ask.button(QMessageBox::Yes)->setText("Rebuild the Index");
+    ask.button(QMessageBox::No)->setText("Quit");
+    ask.setDefaultButton(QMessageBox::Yes);
+    if (ask.exec() != QMessageBox::Yes)
+      throw std::runtime_error("The playlist index \"" + index + "\" was left as it is. " + where);
+    TRebuiltIndex rebuilt;
+    try {
+      rebuilt = RebuildIndex(Settings->DataPath(), Settings->PlayListPath());
+    } catch (const std::exception &failure) {
+      throw std::runtime_error(
+          "The playlist index \"" + index + "\" could not be rebuilt: " + failure.what() +
+          "\n\nNothing was changed: the damaged index is still there. " + where);
+    }
     PlayListManager =
         std::make_unique<TPlayListManager>(Settings->DataPath(), Settings->PlayListPath());
+    std::string done = "The playlist index has been rebuilt: " + std::to_string(rebuilt.PlayLists) +
+                       (rebuilt.PlayLists == 1 ? " playlist" : " playlists");
+    if (rebuilt.Recovered > 0)
+      done += ", " + std::to_string(rebuilt.Recovered) +
+              " of them named \"Recovered\" as the damaged index no longer gave their names";
+    if (rebuilt.LeftOut > 0)
+      done += "; " + std::to_string(rebuilt.LeftOut) + " damaged playlist files left out";
+    done += ".\n\nThe damaged index is kept as \"" + rebuilt.KeptAs + "\".";
+    QMessageBox told(QMessageBox::Information, ProgramTitle(), QString::fromStdString(done),
+                     QMessageBox::Ok, this);
+    told.setTextFormat(Qt::PlainText);
+    told.exec();
   }
 }
 
@@ -150,6 +182,10 @@ void TfMain::ConnectPages() {
   connect(pFind, &TFindPage::PlayListSaved, pPlay, &TPlayPage::PlayListSaved);
   connect(pShare, &TSharePage::PlayListSaved, pPlay, &TPlayPage::PlayListSaved);
   connect(pShare, &TSharePage::ShowPlayPage, this, [this] { pMain->setCurrentWidget(pPlay); });
+  // Changes that another program (sonabox-cli) makes to the playlists show.
+  auto *watcher = new TPlayListWatcher(*PlayListManager, this);
+  connect(watcher, &TPlayListWatcher::IndexChanged, this, [this] { RefreshPlayListCombos(true); });
+  connect(watcher, &TPlayListWatcher::PlayListChanged, pPlay, &TPlayPage::PlayListChangedElsewhere);
   // Ctrl+1, 2 and 3 show the pages; Ctrl+F goes to the search field.
   for (int page = 0; page < pMain->count(); ++page) {
     auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | (Qt::Key_1 + page)), this);

@@ -578,8 +578,7 @@ void TPlayPage::FillPlayLists(const QString &remembered) {
 
 void TPlayPage::PlayListSaved(const std::string &fileName) {
   if (cdsPlayList->Active() && cdsPlayList->FileName() == fileName) {
-    cdsPlayList->Close();
-    cdsPlayList->LoadFromFile(fileName);
+    PlayListChangedElsewhere(fileName);
   } else if (cbPlayLists->currentIndex() < 0) {
     // Nothing on show (a first playlist was just made): the page shows it.
     const QString name = QString::fromStdString(store_.PlayListNameOf(fileName));
@@ -587,6 +586,26 @@ void TPlayPage::PlayListSaved(const std::string &fileName) {
       cbPlayLists->setCurrentIndex(
           cbPlayLists->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
   }
+}
+
+void TPlayPage::PlayListChangedElsewhere(const std::string &fileName) {
+  if (!cdsPlayList->Active() || cdsPlayList->FileName() != fileName || openName_.isEmpty()) return;
+  const int recNo = cdsPlayList->RecNo();
+  const int rowNumber = cdsPlayList->RowNumber(recNo);
+  const std::string url = cdsPlayList->DisplayText(recNo, VideoColumn::Url);
+  RunGuarded(this, [&] {
+    if (!store_.OpenPlayList(*cdsPlayList, openName_.toStdString())) return;
+    const int again = FindPlayListRow(*cdsPlayList, rowNumber, url);
+    if (again > 0) {
+      cdsPlayList->SetRecNo(again);
+      sgPlayList->setCurrentIndex(ds->index(again - 1, 0));
+    }
+  });
+}
+
+void TPlayPage::ChangeOpenPlayList(const std::function<void(TDataTable &)> &change) {
+  store_.ChangePlayList(*cdsPlayList, openName_.toStdString(), change);
+  if (cdsPlayList->RecNo() > 0) sgPlayList->setCurrentIndex(ds->index(cdsPlayList->RecNo() - 1, 0));
 }
 
 void TPlayPage::cbPlayListsChange() {
@@ -615,8 +634,15 @@ void TPlayPage::aDeleteVideoExecute() {
   undo.PlayList = openName_.toStdString();
   undo.FileName = cdsPlayList->FileName();
   undo.RowNumber = cdsPlayList->RowNumber(cdsPlayList->RecNo());
-  cdsPlayList->Delete();
-  cdsPlayList->SaveToFile();
+  const std::string url = cdsPlayList->FieldByName(VideoColumn::Url).AsString();
+  ChangeOpenPlayList([&](TDataTable &playList) {
+    const int recNo = FindPlayListRow(playList, undo.RowNumber, url);
+    if (recNo == 0)
+      throw std::runtime_error("\"" + undo.Title + "\" is no longer in \"" + undo.PlayList + "\".");
+    undo.RowNumber = playList.RowNumber(recNo);
+    playList.SetRecNo(recNo);
+    playList.Delete();
+  });
   undo_.push_back(undo);
   ShowMessage("Deleted \"" + undo.Title + "\" from \"" + undo.PlayList + "\".");
 }
@@ -683,8 +709,12 @@ void TPlayPage::MoveVideo(int recNo, int to) {
   if (!cdsPlayList->Active()) return;
   const int rows = cdsPlayList->RecordCount();
   if (recNo < 1 || recNo > rows || to < 1 || to > rows || recNo == to) return;
-  cdsPlayList->MoveRow(recNo, to);
-  cdsPlayList->SaveToFile();
+  const int rowNumber = cdsPlayList->RowNumber(recNo);
+  const std::string url = cdsPlayList->DisplayText(recNo, VideoColumn::Url);
+  ChangeOpenPlayList([&](TDataTable &playList) {
+    const int from = FindPlayListRow(playList, rowNumber, url);
+    if (from > 0 && to <= playList.RecordCount() && from != to) playList.MoveRow(from, to);
+  });
 }
 
 void TPlayPage::aUndoExecute() {
@@ -706,15 +736,15 @@ void TPlayPage::aUndoExecute() {
   // The playlist's file may have been changed elsewhere since.
   const std::string notBack =
       "\"" + undo.Title + "\" could not be brought back into \"" + undo.PlayList + "\".";
+  const auto undelete = [&](TDataTable &playList) {
+    if (playList.FileName() != undo.FileName || !playList.Undelete(undo.RowNumber))
+      throw std::runtime_error(notBack);
+  };
   if (cdsPlayList->Active() && cdsPlayList->FileName() == undo.FileName) {
-    if (!cdsPlayList->Undelete(undo.RowNumber)) throw std::runtime_error(notBack);
-    cdsPlayList->SaveToFile();
+    ChangeOpenPlayList(undelete);
   } else {
     TDataTable playList;
-    playList.SetFileName(undo.FileName);
-    playList.Open();
-    if (!playList.Undelete(undo.RowNumber)) throw std::runtime_error(notBack);
-    playList.SaveToFile();
+    store_.ChangePlayList(playList, undo.PlayList, undelete);
   }
   ShowMessage("\"" + undo.Title + "\" is back in \"" + undo.PlayList + "\".");
 }

@@ -33,6 +33,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -156,9 +157,11 @@ public:
   // Fills cbPlayLists with the playlist names; selects `remembered` when listed.
   void FillPlayLists(const QString &remembered);
   // The playlist file was written elsewhere: when it is the open playlist, it
-  // is read again, so that its next save does not write the new rows away;
-  // when no playlist is chosen, that one is.
+  // is read again, on the same row; when no playlist is chosen, that one is.
   void PlayListSaved(const std::string &fileName);
+  // The playlist file was changed by another program: when it is the open
+  // playlist, it is read again, on the same row.
+  void PlayListChangedElsewhere(const std::string &fileName);
   // Playback stops and the player goes quiet (the window is closing).
   void StopPlayer();
 
@@ -217,6 +220,10 @@ private:
   // A deletion that Undo takes back: a video (the playlist file and the row's
   // place among its stored rows, which neither deletions nor moves change) or
   // a whole playlist.
+  // Changes the open playlist as its file is now (another program may have
+  // changed it since it was read); the grid shows the result.
+  void ChangeOpenPlayList(const std::function<void(TDataTable &)> &change);
+
   struct TUndo {
     std::string Title, PlayList; // for the messages
     std::string FileName;

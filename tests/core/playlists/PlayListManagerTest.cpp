@@ -155,9 +155,8 @@ TEST_F(PlayListStore, DeleteKeepsTheRowAsDeletedAndNeverReusesItsId) {
   Create(store, "Rock");
   EXPECT_NE(IndexBytes().find("id=\"2\" Name=\"Rock\""), std::string::npos);
 
-  // An unknown name changes nothing, but the index is still written.
+  // An unknown name changes nothing.
   const std::string before = IndexBytes();
-  fs::remove(Data() + "playlists.xml");
   store.DeletePlayList("Nothing");
   EXPECT_EQ(IndexBytes(), before);
 
@@ -290,36 +289,152 @@ TEST_F(PlayListStore, IndexRowsNeverReachOutsideThePlayListsFolder) {
   EXPECT_TRUE(store.PlayListNames().empty());
 }
 
-TEST_F(PlayListStore, ADamagedIndexIsMovedAsideNeverOverwritten) {
+TEST_F(PlayListStore, ADamagedIndexIsRebuiltFromThePlayListFiles) {
   const std::string index = Data() + "playlists.xml";
-  const struct {
-    const char *what;
-    std::string bytes;
-  } damaged[] = {
-      {"cut short", kEmptyIndex.substr(0, 100)},
-      {"two rows with one name",
-       "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" fieldtype=\"i4\" SUBTYPE=\"Autoinc\"/>"
-       "<FIELD attrname=\"Name\" fieldtype=\"string\" WIDTH=\"70\"/></FIELDS></METADATA><ROWDATA>"
-       "<ROW id=\"1\" Name=\"x\"/><ROW id=\"2\" Name=\"x\"/></ROWDATA></DATAPACKET>"},
-      {"no Name column", "<DATAPACKET><METADATA><FIELDS><FIELD attrname=\"id\" "
-                         "fieldtype=\"i4\"/></FIELDS></METADATA></DATAPACKET>"},
-  };
-  std::set<std::string> asides;
-  for (const auto &d : damaged) {
-    WriteFileBytes(index, d.bytes);
-    EXPECT_THROW(TPlayListManager(Data(), PlayLists()), EIndexDamaged) << d.what;
-    EXPECT_EQ(ReadFileBytes(index), d.bytes) << d.what;
-    const std::string aside = RecoverDamagedIndex(Data());
-    EXPECT_EQ(aside.rfind(index + ".damaged-", 0), 0u) << aside;
-    EXPECT_TRUE(asides.insert(aside).second) << "reused " << aside;
-    EXPECT_EQ(ReadFileBytes(aside), d.bytes) << d.what;
-    EXPECT_FALSE(fs::exists(index));
-    TPlayListManager fresh(Data(), PlayLists());
-    EXPECT_EQ(IndexBytes(), kEmptyIndex);
+  std::string rockFile, jazzFile, gone;
+  {
+    TPlayListManager store(Data(), PlayLists());
+    TDataTable table;
+    store.CreatePlayList(table, "Rock & Roll");
+    rockFile = fs::path(table.FileName()).filename().string();
+    store.CreatePlayList(table, "Jazz");
+    jazzFile = fs::path(table.FileName()).filename().string();
+    store.CreatePlayList(table, "Gone");
+    gone = fs::path(table.FileName()).filename().string();
+    store.DeletePlayList("Gone");
   }
-  for (const std::string &aside : asides) EXPECT_TRUE(fs::exists(aside)) << aside;
-  fs::remove(index);
-  EXPECT_THROW(RecoverDamagedIndex(Data()), EDataTableError);
+  WriteFileBytes(PlayLists() + std::string(40, 'B') + ".xml", "<html>"); // no playlist
+  // Cut inside Jazz's row: Rock's name can still be read, Jazz's cannot.
+  const std::string whole = IndexBytes();
+  const std::string damaged = whole.substr(0, whole.find("Name=\"Jazz") + 7);
+  WriteFileBytes(index, damaged);
+  EXPECT_THROW(TPlayListManager(Data(), PlayLists()), EIndexDamaged);
+  EXPECT_EQ(IndexBytes(), damaged);
+
+  // With no room for the new index, nothing changes.
+  {
+    DiskFull full(100);
+    EXPECT_NE(ErrorOf([&] { RebuildIndex(Data(), PlayLists()); }), "");
+  }
+  EXPECT_EQ(IndexBytes(), damaged);
+  for (const auto &entry : fs::directory_iterator(Data()))
+    EXPECT_EQ(entry.path().filename().string().find(".damaged-"), std::string::npos);
+
+  const TRebuiltIndex rebuilt = RebuildIndex(Data(), PlayLists());
+  EXPECT_EQ(rebuilt.PlayLists, 2);
+  EXPECT_EQ(rebuilt.Recovered, 1);
+  EXPECT_EQ(rebuilt.LeftOut, 1);
+  EXPECT_EQ(rebuilt.KeptAs.rfind(index + ".damaged-", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(rebuilt.KeptAs), damaged);
+  TPlayListManager store(Data(), PlayLists());
+  EXPECT_EQ(store.PlayListNames(), (std::vector<std::string>{"Recovered 1", "Rock & Roll"}));
+  TDataTable table;
+  ASSERT_TRUE(store.OpenPlayList(table, "Recovered 1"));
+  EXPECT_EQ(fs::path(table.FileName()).filename().string(), jazzFile);
+  ASSERT_TRUE(store.OpenPlayList(table, "Rock & Roll"));
+  EXPECT_EQ(fs::path(table.FileName()).filename().string(), rockFile);
+  // A second rebuild never overwrites the first one's kept file.
+  EXPECT_NE(RebuildIndex(Data(), PlayLists()).KeptAs, rebuilt.KeptAs);
+  EXPECT_EQ(ReadFileBytes(rebuilt.KeptAs), damaged);
+}
+
+TEST_F(PlayListStore, DamagedFilesAreRefusedNamedAndNeverWrittenBack) {
+  {
+    TPlayListManager store(Data(), PlayLists());
+    Create(store, "Jazz");
+    Create(store, "Rock");
+    AddVideosToPlayList(store, "Jazz", false, std::vector<TVideo>(3, TVideo{.Url = "a"}));
+  }
+  const std::string index = Data() + "playlists.xml";
+  const std::string good = IndexBytes();
+  const auto flip = [](std::string text, const std::string &at, std::size_t offset) {
+    text[text.find(at) + offset] ^= 0x20;
+    return text;
+  };
+  // A flipped byte in a row's "FileName=", and in the column's name.
+  for (const std::string &damaged :
+       {flip(good, " FileName=\"", 3), flip(good, "attrname=\"FileName", 12)}) {
+    WriteFileBytes(index, damaged);
+    EXPECT_NE(ErrorOf([&] { TPlayListManager store(Data(), PlayLists()); }).find(index),
+              std::string::npos);
+    EXPECT_EQ(IndexBytes(), damaged);
+  }
+  WriteFileBytes(index, good);
+
+  // A playlist file whose "Url" column lost its name.
+  TPlayListManager store(Data(), PlayLists());
+  TDataTable table;
+  ASSERT_TRUE(store.OpenPlayList(table, "Jazz"));
+  const std::string file = table.FileName();
+  const std::string damaged = flip(ReadFileBytes(file), "attrname=\"Url", 10);
+  WriteFileBytes(file, damaged);
+  const std::string error = ErrorOf([&] {
+    store.ChangePlayList(table, "Jazz", [](TDataTable &playList) { playList.Delete(); });
+  });
+  EXPECT_NE(error.find("\"" + file + "\""), std::string::npos) << error;
+  EXPECT_EQ(ReadFileBytes(file), damaged);
+  EXPECT_NE(ErrorOf([&] { store.OpenPlayList(table, "Jazz"); }), "");
+  EXPECT_FALSE(table.Active());
+}
+
+TEST_F(PlayListStore, TwoStoresOnOneFolderKeepEachOthersChanges) {
+  TPlayListManager program(Data(), PlayLists());
+  TPlayListManager other(Data(), PlayLists()); // another program on the same files
+  Create(program, "mixed");
+  Create(program, "Rock");
+  EXPECT_TRUE(other.TakeOutsideChanges().Index);
+  EXPECT_FALSE(program.TakeOutsideChanges().Index); // its own changes are not news
+
+  Create(other, "Broken bits");
+  AddVideosToPlayList(other, "Broken bits", false, {TVideo{.Title = "A", .Url = "a"}});
+  other.DeletePlayList("mixed");
+  // The program's next change starts from what is on disk.
+  EXPECT_EQ(program.RenamePlayList("Rock", "Stone"), "Stone");
+  EXPECT_EQ(program.PlayListNames(), (std::vector<std::string>{"Broken bits", "Stone"}));
+  EXPECT_TRUE(other.TakeOutsideChanges().Index);
+  EXPECT_EQ(other.PlayListNames(), program.PlayListNames());
+
+  // Rows that the other added survive the program's change of that playlist.
+  TDataTable open;
+  ASSERT_TRUE(program.OpenPlayList(open, "Broken bits"));
+  AddVideosToPlayList(other, "Broken bits", false, {TVideo{.Title = "B", .Url = "b"}});
+  const auto changed = program.TakeOutsideChanges().PlayListFiles;
+  EXPECT_NE(std::find(changed.begin(), changed.end(), open.FileName()), changed.end());
+  program.ChangePlayList(open, "Broken bits", [](TDataTable &playList) {
+    playList.SetRecNo(1);
+    playList.Delete();
+  });
+  EXPECT_EQ(Column(open, "Title"), std::vector<std::string>{"B"});
+  EXPECT_TRUE(program.TakeOutsideChanges().PlayListFiles.empty());
+}
+
+TEST_F(PlayListStore, ANewPlaylistAppearsWholeOrNotAtAll) {
+  TPlayListManager store(Data(), PlayLists());
+  const std::vector<TVideo> videos(40, TVideo{.Title = std::string(90, 't'), .Url = "u"});
+  const auto before = Snapshot();
+  {
+    DiskFull full(2000);
+    EXPECT_NE(ErrorOf([&] { AddVideosToPlayList(store, "Big", true, videos); }), "");
+  }
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_FALSE(store.HasPlayList("Big"));
+  AddVideosToPlayList(store, "Big", true, videos);
+  TDataTable table;
+  ASSERT_TRUE(store.OpenPlayList(table, "Big"));
+  EXPECT_EQ(table.RecordCount(), 40);
+
+  // Create, delete, create, delete within a second: the trash keeps both files.
+  for (const char *name : {"One", "Two"}) {
+    AddVideosToPlayList(store, name, true, {TVideo{.Title = name, .Url = "x"}});
+    store.DeletePlayList(name);
+  }
+  std::set<std::string> titles;
+  for (const auto &entry : fs::directory_iterator(store.TrashFolder())) {
+    TDataTable trashed;
+    trashed.LoadFromFile(entry.path().string());
+    titles.insert(trashed.DisplayText(1, "Title"));
+  }
+  EXPECT_EQ(titles, (std::set<std::string>{"One", "Two"}));
 }
 
 TEST_F(PlayListStore, AddVideosOpensOrCreatesAppendsInOrderAndSaves) {
@@ -446,7 +561,6 @@ TEST_F(PlayListStore, StaleTemporariesAreRemovedAtStartAndNothingElse) {
       PlayLists() + hex + ".tmp--1-1",
       PlayLists() + hex + ".tmp-99999999999999999999-1",
       PlayLists() + ".tmp-" + ended + "-1",
-      PlayLists() + hex, // a playlist file that no index row names
       PlayLists() + "readme.txt",
   };
   fs::create_directories(Data() + "temp");
@@ -455,7 +569,11 @@ TEST_F(PlayListStore, StaleTemporariesAreRemovedAtStartAndNothingElse) {
   const std::string folder = PlayLists() + "B.xml.tmp-" + ended + "-1"; // not a file
   fs::create_directories(folder);
 
+  // A playlist file that no index row names (a creation cut short) goes to the trash.
+  WriteFileBytes(PlayLists() + hex, "orphan");
   TPlayListManager store(Data(), PlayLists());
+  EXPECT_FALSE(fs::exists(PlayLists() + hex));
+  EXPECT_EQ(ReadFileBytes(store.TrashFolder() + hex), "orphan");
   for (const std::string &path : stale) EXPECT_FALSE(fs::exists(path)) << path;
   for (const std::string &path : kept) EXPECT_EQ(ReadFileBytes(path), "keep") << path;
   EXPECT_TRUE(fs::is_directory(folder));

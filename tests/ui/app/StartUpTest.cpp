@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -37,25 +38,48 @@ TEST(StartUp, ADataFolderThatCannotBeWrittenEndsTheStartWithOneMessage) {
   EXPECT_EQ(ReadFileBytes(blocked), "mine");
 }
 
-TEST(StartUp, ADamagedIndexIsKeptAsideAndTheProgramStarts) {
+// A damaged index is never replaced by an empty one: the user is asked, and
+// "Quit" leaves everything as it is; with a full disk the rebuild fails and
+// one message says so.
+TEST(StartUp, ADamagedIndexIsLeftAsItIsWhenNotRebuilt) {
   TestFolders folders;
-  ModalWatcher boxes;
   StoreWriteString("VideoWebHost", "127.0.0.1:" + std::to_string(UnusedPort()));
-  fs::create_directories(folders.DataPath());
+  fs::create_directories(folders.DataPath() + "playlists");
   const std::string index = folders.DataPath() + "playlists.xml";
   WriteFileBytes(index, "garbage");
+  const auto files = [&] {
+    std::vector<std::string> names;
+    // The program's own folders and lock file may appear; nothing else may.
+    for (const auto &entry : fs::recursive_directory_iterator(folders.DataPath()))
+      if (entry.path().filename() != "temp" && entry.path().filename() != "playlists.lock")
+        names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const auto before = files();
 
-  Settings = new TSettings();
-  auto window = std::make_unique<TfMain>();
-  ASSERT_EQ(boxes.Boxes().size(), 1u);
-  const std::string text = boxes.Boxes()[0].Text.toStdString();
-  EXPECT_NE(text.find("\"" + index + "\" could not be read"), std::string::npos) << text;
-  std::string kept;
-  for (const auto &entry : fs::directory_iterator(folders.DataPath()))
-    if (entry.path().filename().string().rfind("playlists.xml.damaged-", 0) == 0)
-      kept = entry.path().string();
-  EXPECT_NE(text.find("\"" + kept + "\""), std::string::npos) << text;
-  EXPECT_EQ(ReadFileBytes(kept), "garbage");
-  EXPECT_EQ(ReadFileBytes(index).rfind("<?xml", 0), 0u);
-  window.reset();
+  {
+    ModalWatcher boxes(QMessageBox::No);
+    EXPECT_EQ(StartUp(), nullptr);
+    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    const std::string asked = boxes.Boxes()[0].Text.toStdString();
+    EXPECT_NE(asked.find("\"" + index + "\" is damaged"), std::string::npos) << asked;
+    EXPECT_NE(asked.find("\"" + folders.DataPath() + "playlists/\""), std::string::npos) << asked;
+    EXPECT_NE(boxes.Boxes()[1].Text.toStdString().find("was left as it is"), std::string::npos);
+  }
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(ReadFileBytes(index), "garbage");
+
+  {
+    ModalWatcher boxes(QMessageBox::Yes);
+    DiskFull full(0);
+    EXPECT_EQ(StartUp(), nullptr);
+    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    const std::string told = boxes.Boxes()[1].Text.toStdString();
+    EXPECT_NE(told.find("could not be rebuilt"), std::string::npos) << told;
+    EXPECT_NE(told.find("Nothing was changed"), std::string::npos) << told;
+    EXPECT_EQ(told.find("new, empty"), std::string::npos) << told;
+  }
+  EXPECT_EQ(files(), before);
+  EXPECT_EQ(ReadFileBytes(index), "garbage");
 }

@@ -136,24 +136,27 @@ TEST_F(PlayListPaneTest, StartUpListsThePlaylistsWithNothingChosen) {
   EXPECT_TRUE(boxes.Boxes().empty());
 }
 
-TEST_F(PlayListPaneTest, ADamagedIndexIsKeptAsideAndTheProgramStarts) {
+TEST_F(PlayListPaneTest, ADamagedIndexIsRebuiltAndTheProgramStarts) {
   MakePlayList("Rock", {});
   window.reset();
   Settings = new TSettings();
   const std::string index = Settings->DataPath() + "playlists.xml";
-  test::WriteFileBytes(index, "<DATAPACKET Version=\"2.0\"><METADATA><FIE");
+  const std::string damaged = test::ReadFileBytes(index) + "<junk";
+  test::WriteFileBytes(index, damaged);
+  boxes.SetAnswer(QMessageBox::Yes);
   window = std::make_unique<TfMain>();
-  ASSERT_EQ(boxes.Boxes().size(), 1u);
+  ASSERT_EQ(boxes.Boxes().size(), 2u);
   EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Critical);
   EXPECT_NE(Message(0).find(index), std::string::npos) << Message(0);
-  EXPECT_EQ(window->pPlay->cbPlayLists->count(), 0);
-  // The damaged file is kept beside the new index, byte for byte.
+  EXPECT_NE(Message(0).find(Settings->PlayListPath()), std::string::npos) << Message(0);
+  EXPECT_NE(Message(1).find("rebuilt: 1 playlist."), std::string::npos) << Message(1);
+  // The playlist is back under its name, and the damaged file is kept, byte for byte.
+  EXPECT_EQ(Items(window->pPlay->cbPlayLists), QStringList{"Rock"});
   bool kept = false;
   for (const auto &entry : fs::directory_iterator(Settings->DataPath()))
     if (entry.path().filename().string().rfind("playlists.xml.damaged-", 0) == 0) {
-      kept = test::ReadFileBytes(entry.path().string()) ==
-             "<DATAPACKET Version=\"2.0\"><METADATA><FIE";
-      EXPECT_NE(Message(0).find(entry.path().string()), std::string::npos);
+      kept = test::ReadFileBytes(entry.path().string()) == damaged;
+      EXPECT_NE(Message(1).find(entry.path().string()), std::string::npos);
     }
   EXPECT_TRUE(kept);
 }
