@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <optional>
 
 namespace sonabox::server {
 
@@ -12,13 +14,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Digits only, below 2^62; -1 for anything else (an empty text too).
+// Digits only (a value beyond 2^62 counts as 2^62, past the end of any file);
+// -1 for anything else, an empty text too.
 int64_t ReadOffset(std::string_view text) {
+  constexpr int64_t kHuge = int64_t{1} << 62;
+  if (text.empty()) return -1;
   int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0 ||
-      value > (int64_t{1} << 62))
-    return -1;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value >= kHuge / 10 ? kHuge : std::min(kHuge, value * 10 + (c - '0'));
+  }
   return value;
 }
 
@@ -28,41 +33,75 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
+std::string HttpDate(time_t time) {
+  tm parts{};
+  gmtime_r(&time, &parts);
+  char text[64];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+  return text;
+}
+
+// An HTTP date in its preferred form; nothing for anything else.
+std::optional<time_t> ReadHttpDate(const std::string &text) {
+  tm parts{};
+  const char *end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts);
+  if (!end || *end) return std::nullopt;
+  return timegm(&parts);
+}
+
+// Whether an If-None-Match list names the entity tag ("*" names any); weak
+// tags compare by their opaque part.
+bool ListNames(std::string_view list, std::string_view tag) {
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    std::string_view item = Trimmed(list.substr(0, comma));
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    if (item.substr(0, 2) == "W/") item.remove_prefix(2);
+    if (item == "*" || item == tag) return true;
+  }
+  return false;
+}
+
 } // namespace
 
 TByteRange ReadByteRange(std::string_view header, int64_t size) {
-  TByteRange unsatisfiable{TByteRange::Unsatisfiable, 0, -1};
+  const TByteRange whole{TByteRange::Whole, 0, size - 1};
+  const TByteRange unsatisfiable{TByteRange::Unsatisfiable, 0, -1};
   constexpr std::string_view kUnit = "bytes=";
   if (header.size() < kUnit.size() ||
       !std::equal(kUnit.begin(), kUnit.end(), header.begin(),
                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); }))
-    return unsatisfiable;
+    return whole; // a unit this server does not know is ignored
   std::string_view list = header.substr(kUnit.size());
-  int count = 0;
-  TByteRange range{TByteRange::Part, 0, size - 1};
-  while (!list.empty() || count == 0) {
+  int elements = 0;
+  TByteRange span{TByteRange::Unsatisfiable, size, -1}; // the smallest first, the largest last
+  while (!list.empty()) {
     const std::size_t comma = list.find(',');
     const std::string_view piece = Trimmed(list.substr(0, comma));
     list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    if (piece.empty()) continue; // "0-1,,5-6" has an empty element, which is allowed
+    ++elements;
     const std::size_t dash = piece.find('-');
     if (dash == std::string_view::npos) return unsatisfiable;
     const std::string_view from = piece.substr(0, dash), to = piece.substr(dash + 1);
+    int64_t first = 0, last = 0;
     if (from.empty()) { // the last bytes
-      const int64_t last = ReadOffset(to);
-      if (last <= 0 || size == 0) return unsatisfiable;
-      range.First = std::max<int64_t>(0, size - last);
-      range.Last = size - 1;
+      const int64_t length = ReadOffset(to);
+      if (length < 0) return unsatisfiable;
+      if (length == 0 || size == 0) continue;
+      first = std::max<int64_t>(0, size - length);
+      last = size - 1;
     } else {
-      const int64_t first = ReadOffset(from);
-      const int64_t last = to.empty() ? size - 1 : ReadOffset(to);
-      if (first < 0 || last < 0 || last < first || first >= size) return unsatisfiable;
-      range.First = first;
-      range.Last = std::min(last, size - 1);
+      first = ReadOffset(from);
+      last = to.empty() ? size - 1 : ReadOffset(to);
+      if (first < 0 || last < 0 || last < first) return unsatisfiable;
+      if (first >= size) continue;
+      last = std::min(last, size - 1); // a last position past the end means the end
     }
-    ++count;
+    span = {TByteRange::Part, std::min(span.First, first), std::max(span.Last, last)};
   }
-  if (count > 1) return {TByteRange::Whole, 0, size - 1};
-  return range;
+  if (elements == 0) return unsatisfiable;
+  return span.Kind == TByteRange::Part ? span : unsatisfiable;
 }
 
 bool InsideFolder(const fs::path &folder, const fs::path &file) {
@@ -89,9 +128,34 @@ int64_t ServeFile(const THttpRequest &request, THttpResponse &response, const fs
     return -1;
   }
   const int64_t size = info.st_size;
-  TByteRange range{TByteRange::Whole, 0, size - 1};
-  if (const auto header = request.Header("Range")) range = ReadByteRange(*header, size);
+  char tag[80];
+  std::snprintf(tag, sizeof tag, "\"%llx-%llx-%llx.%lx\"",
+                static_cast<unsigned long long>(info.st_ino), static_cast<unsigned long long>(size),
+                static_cast<unsigned long long>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec);
+  const std::string entityTag = tag;
   response.Headers.emplace_back("Accept-Ranges", "bytes");
+  response.Headers.emplace_back("ETag", entityTag);
+  response.Headers.emplace_back("Last-Modified", HttpDate(info.st_mtim.tv_sec));
+
+  // If-Modified-Since counts only where If-None-Match is absent.
+  const auto noneMatch = request.Header("If-None-Match");
+  const auto modifiedSince = noneMatch ? std::nullopt : request.Header("If-Modified-Since");
+  const auto since = modifiedSince ? ReadHttpDate(*modifiedSince) : std::nullopt;
+  if ((noneMatch && ListNames(*noneMatch, entityTag)) || (since && info.st_mtim.tv_sec <= *since)) {
+    response.Status = 304;
+    return -1;
+  }
+
+  // A range is answered only while the file is the one If-Range names (by
+  // strong tag or exact date); otherwise the whole file.
+  TByteRange range{TByteRange::Whole, 0, size - 1};
+  const auto ifRange = request.Header("If-Range");
+  const bool sameFile =
+      !ifRange || *ifRange == entityTag ||
+      (!ifRange->empty() && ifRange->front() != '"' && ifRange->rfind("W/", 0) != 0 &&
+       ReadHttpDate(*ifRange) == std::optional<time_t>(info.st_mtim.tv_sec));
+  if (const auto header = request.Header("Range"); header && sameFile)
+    range = ReadByteRange(*header, size);
   if (range.Kind == TByteRange::Unsatisfiable) {
     response.Status = 416;
     response.Headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));

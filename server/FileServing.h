@@ -11,10 +11,12 @@
 
 namespace sonabox::server {
 
-// What a Range header asks of a file of `size` bytes. One range ("a-b", "a-"
-// or the last "-n" bytes) is answered 206 with [First, Last]; several ranges
-// are answered with the whole file; a range that lies past the end, asks for
-// no byte, runs backwards or cannot be read is unsatisfiable (416).
+// What a Range header asks of a file of `size` bytes. The satisfiable ranges
+// of the list ("a-b", "a-" or the last "-n" bytes; a last position past the
+// end means the end; empty elements are allowed) are answered 206 as one part
+// from the first byte asked to the last; a list of which no range is
+// satisfiable, or with a range that runs backwards or cannot be read, is
+// unsatisfiable (416). A unit other than bytes is ignored: the whole file.
 struct TByteRange {
   enum TKind { Whole, Part, Unsatisfiable } Kind = Whole;
   int64_t First = 0;
@@ -27,8 +29,11 @@ bool InsideFolder(const std::filesystem::path &folder, const std::filesystem::pa
 
 // Answers a regular file (never through a final link) with the request's
 // byte range: 200 with the whole file, 206 with Content-Range, 416 with
-// "bytes */SIZE", 404 when it is no regular file. Returns the first byte sent,
-// or -1 when nothing of the file is sent.
+// "bytes */SIZE", 404 when it is no regular file. Every answer of the file
+// carries a strong ETag (inode, size, modification time) and Last-Modified;
+// If-None-Match, or else If-Modified-Since, that names the file gets 304, and
+// a Range whose If-Range does not name it gets the whole file. Returns the
+// first byte sent, or -1 when nothing of the file is sent.
 int64_t ServeFile(const THttpRequest &request, THttpResponse &response,
                   const std::filesystem::path &file, const std::string &mediaType);
 

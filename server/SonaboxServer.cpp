@@ -85,6 +85,8 @@ void TSonaboxServer::Feed(const THttpRequest &request, THttpResponse &response,
 void TSonaboxServer::Thumbnail(const THttpRequest &request, THttpResponse &response,
                                const std::string &id) {
   ServeFile(request, response, options_.Data / "thumbnails" / (id + ".jpg"), "image/jpeg");
+  // A picture is made again when its file changes: a day, then ask again.
+  response.Headers.emplace_back("Cache-Control", "max-age=86400");
 }
 
 void TSonaboxServer::Player(const THttpRequest &request, THttpResponse &response,

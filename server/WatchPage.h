@@ -7,8 +7,10 @@
 
 namespace sonabox::server {
 
-// The page of a catalogued video: title, player, description, duration,
-// views and category.
+// The page of a catalogued video: title, artist, player (muted, so that
+// browsers start it, with an "Unmute" button), description, duration, views
+// and category. A container that browsers cannot play, or a file that cannot
+// be read now, is said instead of a player.
 std::string WatchPage(const TCatalogueVideo &video);
 
 // The page answered (with 404) for an identifier that names no video.

@@ -252,7 +252,7 @@ TEST(DatabaseTest, CheckpointEmptiesTheLog) {
   EXPECT_EQ(fs::file_size(log), 0u);
 }
 
-TEST(ByteRangeTest, OneRangeAPartSeveralTheWholeAndTheRestNothing) {
+TEST(ByteRangeTest, SatisfiableRangesAsOnePartUnknownUnitsIgnored) {
   using server::TByteRange;
   struct TCase {
     std::string Header;
@@ -266,13 +266,21 @@ TEST(ByteRangeTest, OneRangeAPartSeveralTheWholeAndTheRestNothing) {
       {"bytes=-5000", TByteRange::Part, 0, 999},
       {"bytes=990-2000", TByteRange::Part, 990, 999},
       {"Bytes=5-5", TByteRange::Part, 5, 5},
-      {"bytes=0-1,5-6", TByteRange::Whole, 0, 999},
+      {"bytes=0-1,5-6", TByteRange::Part, 0, 6},
+      {"bytes=0-1,,5-6", TByteRange::Part, 0, 6},
+      {"bytes=, 10-20", TByteRange::Part, 10, 20},
+      {"bytes=2000-3000, 10-20", TByteRange::Part, 10, 20},
+      {"bytes=-0, 10-20", TByteRange::Part, 10, 20},
+      {"bytes=0-99999999999999999999", TByteRange::Part, 0, 999},
+      {"bytes=0-18446744073709551616", TByteRange::Part, 0, 999},
       {"bytes=1000-", TByteRange::Unsatisfiable, 0, -1},
+      {"bytes=1000-,2000-", TByteRange::Unsatisfiable, 0, -1},
+      {"bytes=,", TByteRange::Unsatisfiable, 0, -1},
       {"bytes=-0", TByteRange::Unsatisfiable, 0, -1},
       {"bytes=5-3", TByteRange::Unsatisfiable, 0, -1},
       {"bytes=a-b", TByteRange::Unsatisfiable, 0, -1},
       {"bytes=", TByteRange::Unsatisfiable, 0, -1},
-      {"items=0-1", TByteRange::Unsatisfiable, 0, -1},
+      {"items=0-1", TByteRange::Whole, 0, 999},
       {"bytes=99999999999999999999-", TByteRange::Unsatisfiable, 0, -1},
   };
   for (const TCase &c : cases) {
@@ -297,8 +305,11 @@ TEST(WatchPageTest, EveryTextIsEscaped) {
   EXPECT_EQ(server::WatchPage(video),
             "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Clip &lt;one&gt; &amp; "
             "&quot;two&quot;</title></head>\n<body style=\"font-family: sans-serif\"><h1>Clip "
-            "&lt;one&gt; &amp; &quot;two&quot;</h1>\n<video src=\"/v/abcdefghijk\" controls "
-            "autoplay width=\"640\" height=\"480\"></video>\n<p>&lt;script&gt;alert(1)&lt;/"
+            "&lt;one&gt; &amp; &quot;two&quot;</h1>\n<video id=\"player\" src=\"/v/abcdefghijk\" "
+            "poster=\"/t/abcdefghijk.jpg\" controls autoplay muted width=\"640\" "
+            "height=\"480\"></video>\n<p><button id=\"unmute\" type=\"button\" onclick=\"var v = "
+            "document.getElementById('player'); v.muted = false; v.play(); this.hidden = "
+            "true;\">Unmute</button></p>\n<p>&lt;script&gt;alert(1)&lt;/"
             "script&gt;</p>\n<p>1:15, 3 views, Music &amp; Co</p>\n</body></html>\n");
   video.Category.clear();
   EXPECT_NE(server::WatchPage(video).find("<p>1:15, 3 views</p>"), std::string::npos);

@@ -49,7 +49,10 @@ TEST_F(WebHostTest, PlayerAddressAnswersByteRanges) {
       {"bytes=1000-", 416, "bytes */1000", 0, 0},
       {"bytes=5000-6000", 416, "bytes */1000", 0, 0},
       {"bytes=-0", 416, "bytes */1000", 0, 0},
-      {"bytes=0-1,5-6", 200, "", 0, 1000}, // several ranges: the whole file
+      {"bytes=0-1,5-6", 206, "bytes 0-6/1000", 0, 7}, // several ranges: one part
+      {"bytes=0-1,,5000-6000", 206, "bytes 0-1/1000", 0, 2},
+      {"bytes=990-99999999999999999999999", 206, "bytes 990-999/1000", 990, 10},
+      {"pages=1-2", 200, "", 0, 1000}, // an unknown unit is ignored
   };
   for (const std::string &address : {"/v/" + id + "&autoplay=1", "/v/" + id}) {
     for (const TCase &c : cases) {
@@ -71,6 +74,55 @@ TEST_F(WebHostTest, PlayerAddressAnswersByteRanges) {
   EXPECT_EQ(reversed->status, 416);
 }
 
+// What browsers and caches send to check what they hold (RFC 9110, 13).
+TEST_F(WebHostTest, ConditionalRequestsOnFilesAndThumbnails) {
+  WriteFileBytes((running.Root() / "data" / "thumbnails" / (id + ".jpg")).string(), "picture");
+  for (const std::string address : {"/v/" + id, "/t/" + id + ".jpg"}) {
+    SCOPED_TRACE(address);
+    const auto first = running.Web().Get(address.c_str());
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->status, 200);
+    const std::string tag = first->get_header_value("ETag");
+    const std::string date = first->get_header_value("Last-Modified");
+    EXPECT_EQ(tag.front(), '"') << "a strong tag";
+    EXPECT_NE(date.find(" GMT"), std::string::npos) << date;
+    const struct {
+      httplib::Headers Headers;
+      int Status;
+      std::string ContentRange;
+    } cases[] = {
+        {{{"If-None-Match", tag}}, 304, ""},
+        {{{"If-None-Match", "\"other\", W/" + tag}}, 304, ""},
+        {{{"If-None-Match", "*"}}, 304, ""},
+        {{{"If-None-Match", "\"other\""}}, 200, ""},
+        {{{"If-Modified-Since", date}}, 304, ""},
+        {{{"If-Modified-Since", "Sat, 01 Jan 2000 00:00:00 GMT"}}, 200, ""},
+        {{{"If-Modified-Since", "yesterday"}}, 200, ""},
+        // If-None-Match decides alone when both are sent.
+        {{{"If-None-Match", "\"other\""}, {"If-Modified-Since", date}}, 200, ""},
+        {{{"Range", "bytes=0-1"}, {"If-Range", tag}}, 206, "bytes 0-1/"},
+        {{{"Range", "bytes=0-1"}, {"If-Range", date}}, 206, "bytes 0-1/"},
+        {{{"Range", "bytes=0-1"}, {"If-Range", "\"other\""}}, 200, ""},
+        {{{"Range", "bytes=0-1"}, {"If-Range", "W/" + tag}}, 200, ""},
+        {{{"Range", "bytes=0-1"}, {"If-Range", "Sat, 01 Jan 2000 00:00:00 GMT"}}, 200, ""},
+    };
+    for (const auto &c : cases) {
+      const auto result = running.Web().Get(address.c_str(), c.Headers);
+      ASSERT_TRUE(result);
+      EXPECT_EQ(result->status, c.Status) << c.Headers.begin()->second;
+      EXPECT_EQ(result->get_header_value("Content-Range").substr(0, c.ContentRange.size()),
+                c.ContentRange);
+      if (c.Status == 304) {
+        EXPECT_EQ(result->body, "");
+        EXPECT_EQ(result->get_header_value("ETag"), tag);
+      }
+    }
+  }
+  const auto picture = running.Web().Get(("/t/" + id + ".jpg").c_str());
+  ASSERT_TRUE(picture);
+  EXPECT_NE(picture->get_header_value("Cache-Control"), "");
+}
+
 TEST_F(WebHostTest, PlayIsCountedWhenTheStreamStarts) {
   ASSERT_EQ(Views(), 0);
   ASSERT_TRUE(running.Web().Get(("/v/" + id + "&autoplay=1").c_str()));
@@ -90,7 +142,22 @@ TEST_F(WebHostTest, WatchPageShowsTheVideo) {
   EXPECT_NE(page->get_header_value("Content-Type").find("text/html"), std::string::npos);
   EXPECT_NE(page->body.find("Clip &lt;one&gt; &amp; &quot;two&quot;"), std::string::npos);
   EXPECT_NE(page->body.find("src=\"/v/" + id + "\""), std::string::npos);
+  EXPECT_NE(page->body.find(" autoplay muted "), std::string::npos);
+  EXPECT_NE(page->body.find(">Unmute</button>"), std::string::npos);
   EXPECT_NE(page->body.find("1:15"), std::string::npos);
+
+  // A container that browsers cannot play is said, not shown as a broken player.
+  fs::copy_file(running.Root() / "library" / "Music" / "clip.webm",
+                running.Root() / "library" / "Music" / "clip.avi");
+  std::vector<server::TCatalogueVideo> avi(1);
+  avi[0].RelPath = "Music/clip.avi";
+  avi[0].Title = "Old clip";
+  avi[0].Content = "another file";
+  running.Server().Catalogue().Apply(avi, {});
+  const auto aviPage = running.Web().Get(("/watch?v=" + avi[0].Id).c_str());
+  ASSERT_TRUE(aviPage);
+  EXPECT_NE(aviPage->body.find("Browsers cannot play AVI files"), std::string::npos);
+  EXPECT_EQ(aviPage->body.find("<video"), std::string::npos);
 
   const auto unknown = running.Web().Get("/watch?v=nosuchvideo");
   ASSERT_TRUE(unknown);
