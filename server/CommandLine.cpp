@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <fstream>
 #include <limits>
 
 namespace sonabox::server {
@@ -11,7 +12,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char *kUsage =
-    "usage: sonabox-server --library DIR [--data DIR] [--assets DIR]\n"
+    "usage: sonabox-server [--library DIR] [--data DIR] [--assets DIR]\n"
     "                      [--update-key FILE] [--latest-build N]\n"
     "                      [--feed-port N] [--web-port N] [--service-port N]\n"
     "                      [--bind ADDR] [--web-host HOST:PORT]\n"
@@ -42,6 +43,11 @@ constexpr const char *kUsage =
     "                      the oldest go first\n"
     "  --help              this text\n"
     "\n"
+    "Without --library, the video folder of the desktop is served (XDG_VIDEOS_DIR,\n"
+    "else ~/Videos). Options are also read from\n"
+    "$XDG_CONFIG_HOME/Tarnwell/sonabox-server.conf, one \"name = value\" a line\n"
+    "(\"library = /srv/videos\"); the command line goes over that file.\n"
+    "\n"
     "A rescan of the library runs at start, every minute and on SIGHUP.\n"
     "Limits of every port: request heads of 64 KiB, request bodies of 1 MiB,\n"
     "connections idle for 15 s closed, 1000 connections, 128 from one address.\n";
@@ -55,29 +61,95 @@ std::optional<int64_t> ReadNumber(const std::string &text, int64_t low, int64_t 
   return value;
 }
 
+fs::path Home() {
+  const char *home = std::getenv("HOME");
+  return home && *home ? home : ".";
+}
+
+// $NAME, or the home folder followed by `fallback` when it is unset or empty.
+fs::path XdgFolder(const char *name, const char *fallback) {
+  const char *value = std::getenv(name);
+  return value && *value ? fs::path(value) : Home() / fallback;
+}
+
+std::string Trimmed(const std::string &text) {
+  const std::size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+// The options file as "--name=value" arguments, or the line that is wrong.
+struct TConfigFile {
+  std::vector<std::string> Arguments;
+  std::string Error;
+};
+
+TConfigFile ReadConfigFile(const fs::path &path) {
+  TConfigFile file;
+  std::ifstream in(path);
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    line = Trimmed(line);
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t equals = line.find('=');
+    const std::string name = Trimmed(line.substr(0, equals));
+    if (equals == std::string::npos || name.empty() || name.rfind("--", 0) == 0 || name == "help") {
+      file.Error = path.string() + " line " + std::to_string(number) +
+                   ": write an option as \"name = value\"";
+      return file;
+    }
+    std::string value = Trimmed(line.substr(equals + 1));
+    if (value.rfind("~/", 0) == 0) value = (Home() / value.substr(2)).string();
+    file.Arguments.push_back("--" + name + "=" + value);
+  }
+  return file;
+}
+
 } // namespace
 
 fs::path DefaultDataFolder() {
-  const char *data = std::getenv("XDG_DATA_HOME");
-  fs::path base;
-  if (data && *data) {
-    base = data;
-  } else {
-    const char *home = std::getenv("HOME");
-    base = fs::path(home && *home ? home : ".") / ".local" / "share";
-  }
-  return base / "Tarnwell" / "sonabox-server";
+  return XdgFolder("XDG_DATA_HOME", ".local/share") / "Tarnwell" / "sonabox-server";
 }
 
-TCommandLine ParseCommandLine(const std::vector<std::string> &arguments) {
+fs::path DefaultLibraryFolder() {
+  // Lines such as XDG_VIDEOS_DIR="$HOME/Videos"; the path is absolute or
+  // starts with $HOME.
+  std::ifstream in(XdgFolder("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs");
+  const std::string key = "XDG_VIDEOS_DIR=\"";
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(key, 0) != 0 || line.size() < key.size() + 1 || line.back() != '"') continue;
+    const std::string value = line.substr(key.size(), line.size() - key.size() - 1);
+    if (value.rfind("$HOME/", 0) == 0) return Home() / value.substr(6);
+    if (!value.empty() && value[0] == '/') return value;
+  }
+  return Home() / "Videos";
+}
+
+fs::path ConfigFilePath() {
+  return XdgFolder("XDG_CONFIG_HOME", ".config") / "Tarnwell" / "sonabox-server.conf";
+}
+
+TCommandLine ParseCommandLine(const std::vector<std::string> &commandLine) {
   TCommandLine result;
   TServerOptions options;
   bool dataGiven = false, assetsGiven = false;
+  const fs::path configPath = ConfigFilePath();
+  TConfigFile config = ReadConfigFile(configPath);
+  // The file's options come first, so that the command line goes over them.
+  const std::size_t fromFile = config.Arguments.size();
+  std::vector<std::string> arguments = std::move(config.Arguments);
+  arguments.insert(arguments.end(), commandLine.begin(), commandLine.end());
+  std::size_t i = 0;
   auto fail = [&](const std::string &message) {
-    result.Message = "sonabox-server: " + message + "\n" + kUsage;
+    const std::string where = i < fromFile ? configPath.string() + ": " : "";
+    result.Message = "sonabox-server: " + where + message + "\n" + kUsage;
     return result;
   };
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
+  if (!config.Error.empty()) {
+    result.Message = "sonabox-server: " + config.Error + "\n" + kUsage;
+    return result;
+  }
+  for (; i < arguments.size(); ++i) {
     std::string name = arguments[i], value;
     if (name == "--help" || name == "-h") {
       result.Help = true;
@@ -140,7 +212,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &arguments) {
       return fail("unknown option " + name);
     }
   }
-  if (options.Library.empty()) return fail("--library is required");
+  if (options.Library.empty()) options.Library = DefaultLibraryFolder();
   if (!dataGiven) options.Data = DefaultDataFolder();
   if (!assetsGiven) options.Assets = options.Data / "assets";
   result.Options = std::move(options);

@@ -31,8 +31,20 @@ struct TServerOptions {
 // The per-user data folder: $XDG_DATA_HOME (or ~/.local/share) + Tarnwell/sonabox-server.
 std::filesystem::path DefaultDataFolder();
 
-// Reads the command line. The text to print and exit with when the
-// arguments ask for help or are wrong (`Help` then tells which).
+// The library served when none is given: the user's video folder as the
+// desktop names it (XDG_VIDEOS_DIR in $XDG_CONFIG_HOME/user-dirs.dirs), or
+// ~/Videos.
+std::filesystem::path DefaultLibraryFolder();
+
+// The options file: $XDG_CONFIG_HOME (or ~/.config) + Tarnwell/sonabox-server.conf.
+// Each line is "name = value" with the name of a long option ("library =
+// /srv/videos", "bind = 0.0.0.0"); "#" starts a comment line, and a value
+// starting with "~/" is below the home folder.
+std::filesystem::path ConfigFilePath();
+
+// Reads the options file, when there is one, then the command line, which
+// goes over it. The text to print and exit with when the arguments ask for
+// help or are wrong (`Help` then tells which).
 struct TCommandLine {
   std::optional<TServerOptions> Options;
   std::string Message;

@@ -382,8 +382,7 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
     EXPECT_NE(help.Message.find(option), std::string::npos) << option;
 
   for (const std::vector<std::string> &wrong :
-       std::vector<std::vector<std::string>>{{},
-                                             {"--library"},
+       std::vector<std::vector<std::string>>{{"--library"},
                                              {"--library", "/v", "--feed-port", "65536"},
                                              {"--library", "/v", "--web-port", "http"},
                                              {"--library", "/v", "--latest-build", "-1"},
@@ -395,6 +394,59 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
     EXPECT_FALSE(result.Options);
     EXPECT_FALSE(result.Help);
     EXPECT_NE(result.Message.find("usage:"), std::string::npos);
+  }
+}
+
+// The options file and the desktop's video folder, so that a service started
+// with no arguments serves the user's videos.
+TEST(CommandLineTest, OptionsFileAndVideoFolder) {
+  TestFolders folders; // XDG_CONFIG_HOME points into it
+  const fs::path config = fs::path(folders.Root()) / "config";
+  const std::string home = std::getenv("HOME");
+  fs::create_directories(config);
+
+  struct Case {
+    const char *userDirs; // user-dirs.dirs, or null for none
+    fs::path library;
+  };
+  for (const Case &c :
+       std::vector<Case>{{nullptr, fs::path(home) / "Videos"},
+                         {"XDG_MUSIC_DIR=\"$HOME/Music\"\nXDG_VIDEOS_DIR=\"$HOME/Filme\"\n",
+                          fs::path(home) / "Filme"},
+                         {"XDG_VIDEOS_DIR=\"/srv/clips\"\n", "/srv/clips"},
+                         {"XDG_VIDEOS_DIR=\"relative\"\n", fs::path(home) / "Videos"}}) {
+    fs::remove(config / "user-dirs.dirs");
+    if (c.userDirs) WriteFileBytes((config / "user-dirs.dirs").string(), c.userDirs);
+    const auto parsed = server::ParseCommandLine({});
+    ASSERT_TRUE(parsed.Options) << parsed.Message;
+    EXPECT_EQ(parsed.Options->Library, c.library) << (c.userDirs ? c.userDirs : "none");
+  }
+
+  const fs::path file = config / "Tarnwell" / "sonabox-server.conf";
+  EXPECT_EQ(server::ConfigFilePath(), file);
+  fs::create_directories(file.parent_path());
+  WriteFileBytes(file.string(), "# for the living room\n\n  library = ~/Music Videos \n"
+                                "bind=0.0.0.0\nfeed-port = 9001\r\n");
+  const auto fromFile = server::ParseCommandLine({});
+  ASSERT_TRUE(fromFile.Options) << fromFile.Message;
+  EXPECT_EQ(fromFile.Options->Library, fs::path(home) / "Music Videos");
+  EXPECT_EQ(fromFile.Options->Bind, "0.0.0.0");
+  EXPECT_EQ(fromFile.Options->FeedPort, 9001);
+  // The command line goes over the file.
+  const auto over = server::ParseCommandLine({"--library", "/v", "--feed-port=9002"});
+  ASSERT_TRUE(over.Options) << over.Message;
+  EXPECT_EQ(over.Options->Library, "/v");
+  EXPECT_EQ(over.Options->Bind, "0.0.0.0");
+  EXPECT_EQ(over.Options->FeedPort, 9002);
+
+  // A wrong line names the file, and no server starts.
+  for (const char *wrong : {"library /v\n", "colour = blue\n", "feed-port = http\n",
+                            "--library = /v\n", "help = yes\n"}) {
+    WriteFileBytes(file.string(), wrong);
+    const auto result = server::ParseCommandLine({"--library", "/v"});
+    EXPECT_FALSE(result.Options) << wrong;
+    EXPECT_FALSE(result.Help);
+    EXPECT_NE(result.Message.find(file.string()), std::string::npos) << result.Message;
   }
 }
 
