@@ -1,14 +1,18 @@
 #include "ui/app/MainWindow.h"
 
+#include "core/common/Background.h"
 #include "core/common/Random.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/playlists/PlayListWatcher.h"
 #include "core/settings/Settings.h"
+#include "core/web/ServiceHosts.h"
+#include "core/web/WebStuff.h"
 #include "ui/app/MediaControls.h"
 #include "ui/app/NowPlayingNotifier.h"
 #include "ui/app/WindowMemory.h"
 #include "ui/find/FindPage.h"
+#include "ui/play/PlayListFiles.h"
 #include "ui/play/PlayPage.h"
 #include "ui/share/SharePage.h"
 #include "ui/share/ShareVideosDialog.h"
@@ -34,6 +38,8 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include <chrono>
+#include <memory>
 #include <stdexcept>
 
 namespace sonabox {
@@ -44,6 +50,7 @@ namespace {
 
 const char *const kLogHeader = "*** Sonabox log ***";
 const char *const kTitle = "Sonabox 1.0.0";
+constexpr std::chrono::seconds kServiceDeadline{3};
 
 } // namespace
 
@@ -63,6 +70,7 @@ TfMain::TfMain() {
   NowPlayingNotifier = new TNowPlayingNotifier(*pPlay, *this);
   FormCreate();
   RestoreWindow(*this);
+  AskForTheService();
 }
 
 TfMain::~TfMain() {
@@ -208,6 +216,29 @@ void TfMain::ConnectPages() {
           &TfMain::RunEnableRules);
 }
 
+void TfMain::AskForTheService() {
+  // Without a service the first steps cannot be taken: the line that tells
+  // them on the Play page says how to start one instead.
+  const std::string host = VideoDataHost();
+  auto outcome = std::make_shared<TWebOutcome>(TWebOutcome::Answered);
+  RunInBackground(
+      this,
+      [host, outcome] {
+        TWebStuff web;
+        web.SetDeadline(kServiceDeadline);
+        web.GetText("http://" + host + "/feeds/api/categories");
+        *outcome = web.LastOutcome();
+      },
+      [this, host, outcome] {
+        if (*outcome != TWebOutcome::Unreachable && *outcome != TWebOutcome::TimedOut) return;
+        pPlay->lbFirstSteps->setText(QString::fromStdString(
+            "No video service answers at " + host +
+            ". Start one with \"systemctl --user enable --now sonabox-server\" (it serves your "
+            "Videos folder), then find videos on the Find page, tick them and save them into a "
+            "playlist"));
+      });
+}
+
 // ---------------------------------------------------------------- lifecycle
 
 void TfMain::FormCreate() {
@@ -272,6 +303,14 @@ void TfMain::RefreshPlayListCombos(bool keep) {
   pFind->FillPlayLists(remembered);
   pPlay->FillPlayLists(remembered);
   pShare->FillPlayLists();
+}
+
+void TfMain::OpenPlayListFiles(const QStringList &files) {
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+  pMain->setCurrentWidget(pPlay);
+  for (const QString &file : files) pPlay->pPlayListFiles->OpenFile(file);
 }
 
 void TfMain::SetControlImage(int tag, const std::string &suffix) {

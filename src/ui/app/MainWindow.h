@@ -9,6 +9,7 @@
 // window is visible, enabled and not behind a modal window; nothing needs to
 // trigger them.
 #include <QMainWindow>
+#include <QStringList>
 
 #include <memory>
 #include <string>
@@ -61,6 +62,11 @@ public:
   // the playlist chosen in the Find page's cbAddPlayList.
   void RefreshPlayListCombos(bool keep);
 
+  // Playlist files opened from outside (the command line, another start):
+  // the window comes to the front and the Play page imports them one by one,
+  // asking which playlist each goes into.
+  void OpenPlayListFiles(const QStringList &files);
+
   // Shows the picture of the tag's base name followed by the suffix ("",
   // "_hover", "_click", "_disabled") in the image button that the tag names
   // (tag 31: the save button of dShareVideos while it exists). An unknown tag
@@ -74,6 +80,7 @@ private:
   void CreateWindowFrame();
   void CreatePlayListStore(); // a damaged index is kept aside and a new one started
   void ConnectPages();
+  void AskForTheService(); // in the background; the first-start line tells when none answers
   void RunEnableRules();
 };
 

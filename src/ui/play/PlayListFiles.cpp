@@ -9,12 +9,17 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <stdexcept>
 #include <system_error>
@@ -34,6 +39,14 @@ QToolButton *Button(const char *name, const char *text, QWidget *parent) {
 }
 
 std::string Text(const QString &text) { return text.toStdString(); }
+
+QByteArray ReadFile(const QString &path) {
+  QFile in(path);
+  if (!in.open(QIODevice::ReadOnly))
+    throw std::runtime_error("Cannot read \"" + Text(path) + "\": " + Text(in.errorString()));
+  // One byte past the limit is enough to have the file refused as too large.
+  return in.read(static_cast<qint64>(kMaxPlayListFileBytes) + 1);
+}
 
 } // namespace
 
@@ -78,19 +91,22 @@ std::string TPlayListFiles::ExportTo(const QString &path) {
 }
 
 std::string TPlayListFiles::ImportFrom(const QString &path, bool merge) {
-  QFile in(path);
-  if (!in.open(QIODevice::ReadOnly))
-    throw std::runtime_error("Cannot read \"" + Text(path) + "\": " + Text(in.errorString()));
-  // One byte past the limit is enough to have the file refused as too large.
-  const QByteArray bytes = in.read(static_cast<qint64>(kMaxPlayListFileBytes) + 1);
-  std::string name = Text(chosen_.currentText());
-  if (!merge) {
-    std::string stem = TrimPlayListName(Text(QFileInfo(path).completeBaseName()));
-    if (stem.empty()) stem = "Imported";
-    name = stem;
-    for (int n = 2; store_.HasPlayList(name); ++n)
-      name = TrimPlayListName(Utf8Cut(stem, 60)) + " " + std::to_string(n);
-  }
+  return Import(path, merge ? Text(chosen_.currentText()) : std::string());
+}
+
+std::string TPlayListFiles::NewPlayListName(const QString &path) {
+  std::string stem = TrimPlayListName(Text(QFileInfo(path).completeBaseName()));
+  if (stem.empty()) stem = "Imported";
+  std::string name = stem;
+  for (int n = 2; store_.HasPlayList(name); ++n)
+    name = TrimPlayListName(Utf8Cut(stem, 60)) + " " + std::to_string(n);
+  return name;
+}
+
+std::string TPlayListFiles::Import(const QString &path, const std::string &into) {
+  const QByteArray bytes = ReadFile(path);
+  const bool merge = !into.empty();
+  const std::string name = merge ? into : NewPlayListName(path);
   const std::string host = VideoWebHost();
   const TImportReport report =
       ImportPlayList(store_, name, !merge, std::string_view(bytes.constData(), bytes.size()), host);
@@ -100,6 +116,47 @@ std::string TPlayListFiles::ImportFrom(const QString &path, bool merge) {
     if (store_.OpenPlayList(table, name)) emit PlayListSaved(table.FileName());
   }
   return report.Summary(name, host);
+}
+
+void TPlayListFiles::OpenFile(const QString &path) {
+  RunGuarded(this, [&] {
+    const QString file = QFileInfo(path).fileName();
+    const std::string host = VideoWebHost();
+    const std::string refused =
+        "\"" + Text(file) + "\" is not a playlist that Sonabox can import: ";
+    try {
+      const QByteArray bytes = ReadFile(path);
+      if (ReadPlayListFile(std::string_view(bytes.constData(), bytes.size()), host).Videos.empty())
+        throw EPlayListFileError("it holds no video of the service at " + host +
+                                 " (an M3U or XSPF file exported by Sonabox does)");
+    } catch (const EPlayListFileError &error) {
+      ShowError(this, refused + error.what());
+      return;
+    }
+
+    QDialog ask(this);
+    ask.setObjectName("dImportInto");
+    ask.setWindowTitle(ProgramTitle());
+    auto *question = new QLabel("Import the videos of \"" + file + "\" into:", &ask);
+    question->setTextFormat(Qt::PlainText);
+    auto *into = new QComboBox(&ask);
+    into->setObjectName("cbImportInto");
+    into->setAccessibleName("Import into");
+    into->addItem("A new playlist \"" + QString::fromStdString(NewPlayListName(path)) + "\"");
+    for (const std::string &name : store_.PlayListNames())
+      into->addItem(QString::fromStdString(name), QString::fromStdString(name));
+    question->setBuddy(into);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &ask);
+    buttons->button(QDialogButtonBox::Ok)->setText("Import");
+    connect(buttons, &QDialogButtonBox::accepted, &ask, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &ask, &QDialog::reject);
+    auto *column = new QVBoxLayout(&ask);
+    column->addWidget(question);
+    column->addWidget(into);
+    column->addWidget(buttons);
+    if (ask.exec() != QDialog::Accepted) return;
+    ShowInformation(this, Import(path, Text(into->currentData().toString())));
+  });
 }
 
 void TPlayListFiles::ExportClicked() {

@@ -35,6 +35,13 @@ public:
   std::string ExportTo(const QString &path);
   std::string ImportFrom(const QString &path, bool merge);
 
+  // A file opened from outside the program (its command line, a file
+  // manager): asks which playlist to import it into, a new one named after
+  // the file or one that exists, imports it and tells what was imported. A
+  // file that holds no video of the program (not a playlist at all, or one of
+  // other players' addresses) is named with the reason, and nothing is asked.
+  void OpenFile(const QString &path);
+
 signals:
   void PlayListsChanged(bool keep);
   void PlayListSaved(const std::string &fileName);
@@ -42,6 +49,10 @@ signals:
 private:
   void ExportClicked();
   void ImportClicked();
+  // Imports the file into the playlist `into`, or into a new one named after
+  // the file when `into` is empty.
+  std::string Import(const QString &path, const std::string &into);
+  std::string NewPlayListName(const QString &path);
 
   TPlayListManager &store_;
   QComboBox &chosen_;

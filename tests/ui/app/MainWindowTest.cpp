@@ -40,11 +40,15 @@
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <httplib.h>
 
+#include <atomic>
 #include <memory>
 #include <set>
+#include <thread>
 
 using namespace sonabox;
+using sonabox::test::ProcessEventsUntil;
 using sonabox::test::RunUntilIdle;
 
 namespace {
@@ -130,6 +134,41 @@ TEST_F(MainWindowTest, FreshStart) {
        {window->pPlay->iControlPrev, window->pPlay->iControlPlay, window->pPlay->iControlStop,
         window->pPlay->iControlNext, window->pFind->iFindSearch, window->pFind->iFindSave})
     EXPECT_TRUE(b->PictureName().endsWith("_DISABLED")) << b->objectName().toStdString();
+}
+
+// The line that tells the first steps says how to start a service when none
+// answers, and is left as it is when one does (whatever its answer).
+TEST_F(MainWindowTest, WithoutAServiceTheFirstStartLineSaysHowToStartOne) {
+  ShowAndActivate();
+  const QLabel *line = window->pPlay->lbFirstSteps;
+  ASSERT_TRUE(ProcessEventsUntil([&] { return line->text().contains("sonabox-server"); }));
+  EXPECT_EQ(line->text().toStdString(),
+            "No video service answers at " + *StoreReadString("VideoDataHost") +
+                ". Start one with \"systemctl --user enable --now sonabox-server\" (it serves "
+                "your Videos folder), then find videos on the Find page, tick them and save them "
+                "into a playlist");
+  EXPECT_TRUE(line->isVisible());
+
+  httplib::Server service;
+  std::atomic<bool> asked = false;
+  service.Get(".*", [&](const httplib::Request &, httplib::Response &res) {
+    res.status = 404;
+    asked = true;
+  });
+  const int port = service.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { service.listen_after_bind(); });
+  window.reset();
+  StoreWriteString("VideoDataHost", "127.0.0.1:" + std::to_string(port));
+  Settings = new TSettings();
+  window = std::make_unique<TfMain>();
+  ShowAndActivate();
+  EXPECT_TRUE(ProcessEventsUntil([&] { return asked.load(); }));
+  RunUntilIdle();
+  QTest::qWait(100); // the answer reaches the window
+  EXPECT_EQ(window->pPlay->lbFirstSteps->text(),
+            "Find videos on the Find page, tick them and save them into a playlist");
+  service.stop();
+  serving.join();
 }
 
 // The window can be made narrow: the player controls then take two lines,
