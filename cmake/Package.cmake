@@ -13,8 +13,12 @@ install(FILES ${SONABOX_RESOURCES}/com.tarnwell.sonabox.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # The user service: systemd reads share/systemd/user of /usr and of ~/.local.
-configure_file(${SONABOX_RESOURCES}/sonabox-server.service
-               ${CMAKE_CURRENT_BINARY_DIR}/sonabox-server.service @ONLY)
+# It names the server where this install puts it (the prefix is known only
+# when installing: `cmake --install build --prefix ~/.local`).
+install(CODE "
+  set(SONABOX_SERVER \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/sonabox-server\")
+  configure_file(\"${SONABOX_RESOURCES}/sonabox-server.service\"
+                 \"${CMAKE_CURRENT_BINARY_DIR}/sonabox-server.service\" @ONLY)")
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/sonabox-server.service
         DESTINATION ${CMAKE_INSTALL_DATADIR}/systemd/user)
 
