@@ -42,10 +42,14 @@ TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
   tShuffle_.setInterval(1000);
 }
 
-void TPlaySequencer::Next() {
-  if (!HasRows()) return;
-  phase_ = TPlayPhase::NextVideo;
+void TPlaySequencer::Next(TWhenStopped whenStopped) {
+  if (!HasRows() && upNext_.empty()) return;
   skipping_ = true;
+  if (!Running() && whenStopped == TWhenStopped::StayStopped) {
+    chosen_ = ChooseNextVideo();
+    return;
+  }
+  phase_ = TPlayPhase::NextVideo;
   Advance();
 }
 
@@ -55,20 +59,33 @@ void TPlaySequencer::SetPlayMode(TPlayMode mode) {
 }
 
 void TPlaySequencer::Play() {
+  if (chosen_) { // chosen by Next or Previous while stopped
+    phase_ = TPlayPhase::Restart;
+    Advance();
+    return;
+  }
   if (!HasRows()) return;
   const std::string url = playList_.FieldByName(VideoColumn::Url).AsString();
   // With no video chosen yet, the highlighted row is the one to play.
-  if (current_.Url.empty() || (current_.Url != url && current_.Url != previous_.Url))
+  if (current_.Url.empty() || (current_.Url != url && current_.Url != previous_.Url)) {
     current_ = VideoFromRow(playList_);
+    place_ = current_;
+    queuedBy_.clear();
+  }
   phase_ = TPlayPhase::Restart;
   Advance();
 }
 
-void TPlaySequencer::Previous() {
+void TPlaySequencer::Previous(TWhenStopped whenStopped) {
   if (previous_.Url.empty() || !HasRows()) return;
   current_ = previous_;
   previous_.Url.clear();
-  MoveToRowOf(current_.Url);
+  queuedBy_.clear();
+  if (MoveToRowOf(current_.Url)) place_ = current_;
+  if (!Running() && whenStopped == TWhenStopped::StayStopped) {
+    chosen_ = true;
+    return;
+  }
   phase_ = TPlayPhase::Restart;
   Advance();
 }
@@ -83,6 +100,8 @@ void TPlaySequencer::PlayRow(int recNo) {
   if (recNo < 1 || !playList_.Active() || recNo > playList_.RecordCount()) return;
   playList_.SetRecNo(recNo);
   current_ = VideoFromRow(playList_);
+  place_ = current_;
+  queuedBy_.clear();
   Play();
 }
 
@@ -93,6 +112,16 @@ void TPlaySequencer::Tick() {
     return;
   }
   tShuffle_.stop();
+  Advance();
+}
+
+void TPlaySequencer::Enqueue(const TVideoDetails &video, const std::string &queuedBy) {
+  upNext_.push_back({video, queuedBy});
+}
+
+void TPlaySequencer::PlayNow(const TVideoDetails &video, const std::string &queuedBy) {
+  upNext_.push_front({video, queuedBy});
+  phase_ = TPlayPhase::NextVideo;
   Advance();
 }
 
@@ -120,20 +149,38 @@ void TPlaySequencer::SetPaused(bool paused) {
     tShuffle_.start();
 }
 
+// The first queued video, which leaves the place where it was, else the
+// mode's row of the playlist; false when there is neither.
+bool TPlaySequencer::ChooseNextVideo() {
+  if (!upNext_.empty()) {
+    previous_ = current_;
+    current_ = upNext_.front().Video;
+    queuedBy_ = upNext_.front().QueuedBy;
+    upNext_.pop_front();
+    skipping_ = false;
+    return true;
+  }
+  if (!HasRows()) return false;
+  previous_ = current_;
+  PickNextRow();
+  emit RowChosen(playList_.RecNo());
+  current_ = VideoFromRow(playList_);
+  place_ = current_;
+  queuedBy_.clear();
+  return true;
+}
+
 void TPlaySequencer::Advance() {
   tShuffle_.stop();
   paused_ = false;
+  chosen_ = false;
   std::string line;
   switch (phase_) {
   case TPlayPhase::NextVideo:
-    if (!HasRows()) { // the playlist was closed or emptied under playback
+    if (!ChooseNextVideo()) { // the playlist was closed or emptied under playback
       Stop();
       return;
     }
-    previous_ = current_;
-    PickNextRow();
-    emit RowChosen(playList_.RecNo());
-    current_ = VideoFromRow(playList_);
     emit ShowVideo();
     phase_ = TPlayPhase::LeadIn;
     countDownLength_ = 5;
@@ -168,15 +215,16 @@ void TPlaySequencer::Advance() {
 
 bool TPlaySequencer::HasRows() const { return playList_.Active() && playList_.RecordCount() > 0; }
 
-void TPlaySequencer::MoveToRowOf(const std::string &url) {
-  if (!playList_.Active()) return;
+bool TPlaySequencer::MoveToRowOf(const std::string &url) {
+  if (!playList_.Active()) return false;
   const int rows = playList_.RecordCount();
   for (int recNo = 1; recNo <= rows; ++recNo) {
     if (playList_.DisplayText(recNo, VideoColumn::Url) != url) continue;
     playList_.SetRecNo(recNo);
     emit RowChosen(recNo);
-    return;
+    return true;
   }
+  return false;
 }
 
 void TPlaySequencer::PickNextRow() {
@@ -186,24 +234,24 @@ void TPlaySequencer::PickNextRow() {
   switch (mode_) {
   case TPlayMode::Shuffle: PickRandomRow(); break;
   case TPlayMode::ShuffleAll: PickUnplayedRow(); break;
-  case TPlayMode::InOrder: playList_.SetRecNo(RowOfPlayed() % rows + 1); break;
+  case TPlayMode::InOrder: playList_.SetRecNo(RowOfPlace() % rows + 1); break;
   case TPlayMode::RepeatOne: {
-    const int row = RowOfPlayed();
+    const int row = RowOfPlace();
     playList_.SetRecNo(skipped ? row % rows + 1 : std::max(row, 1));
     break;
   }
   }
 }
 
-// The visible row of the video just played: the table's row when it holds
-// that video (the grid stands on the row that plays), else the first row that
-// holds it; 0 when none does.
-int TPlaySequencer::RowOfPlayed() const {
+// The visible row of the place: the table's row when it holds that video
+// (the grid stands on the row that played), else the first row that holds
+// it; 0 when none does.
+int TPlaySequencer::RowOfPlace() const {
+  if (place_.Url.empty()) return 0;
   const int current = playList_.RecNo();
-  if (current > 0 && playList_.DisplayText(current, VideoColumn::Url) == previous_.Url)
-    return current;
+  if (current > 0 && playList_.DisplayText(current, VideoColumn::Url) == place_.Url) return current;
   for (int recNo = 1; recNo <= playList_.RecordCount(); ++recNo)
-    if (playList_.DisplayText(recNo, VideoColumn::Url) == previous_.Url) return recNo;
+    if (playList_.DisplayText(recNo, VideoColumn::Url) == place_.Url) return recNo;
   return 0;
 }
 
@@ -222,7 +270,7 @@ void TPlaySequencer::PickUnplayedRow() {
     played_.clear();
     playedFile_ = playList_.FileName();
   }
-  if (!previous_.Url.empty()) played_.insert(previous_.Url);
+  if (!place_.Url.empty()) played_.insert(place_.Url);
   const int rows = playList_.RecordCount();
   const auto candidates = [&](const auto &wanted) {
     std::vector<int> found;
@@ -234,7 +282,7 @@ void TPlaySequencer::PickUnplayedRow() {
       candidates([&](const std::string &url) { return played_.count(url) == 0; });
   if (fresh.empty()) { // every video had its turn: a new round
     played_.clear();
-    fresh = candidates([&](const std::string &url) { return url != previous_.Url; });
+    fresh = candidates([&](const std::string &url) { return url != place_.Url; });
   }
   if (fresh.empty()) fresh = candidates([](const std::string &) { return true; });
   playList_.SetRecNo(fresh[static_cast<std::size_t>(RandomInt(static_cast<int>(fresh.size())))]);

@@ -20,10 +20,17 @@
 //   0 lead-in over-> 4, length "Lead In - <length>"
 //   4 video over  -> 1, 5 s   "Lead Out - 5"
 //   1 lead-out over-> 2, 0 s  "Lead Out - 0"
-// (TPlayPhase names them.) Which row comes next is the play mode's choice (TPlayMode); in Shuffle
-// the draw takes a visible row whose video differs from the one just played; after 100 draws that
-// all find that video (every row holds it) the last one drawn is taken. RowChosen comes before
-// ShowVideo, LogLine last.
+// (TPlayPhase names them.) When the next video is due, the first of the up-next
+// queue comes before the playlist: any video (not only a row of the playlist),
+// each with the name of who queued it, if anyone. Otherwise which row comes
+// next is the play mode's choice (TPlayMode); in Shuffle the draw takes a
+// visible row whose video differs from the one just played; after 100 draws
+// that all find that video (every row holds it) the last one drawn is taken.
+// RowChosen comes before ShowVideo, LogLine last.
+//
+// The place in the playlist is the last playlist row played, kept apart from
+// the last video played: a queued video, or Repeat one, never moves it, so In
+// order goes on with the row after it and Shuffle all keeps its round.
 //
 // The sequencer does not connect its timer: the page connects Timer()'s
 // timeout to Tick through the guard that shows errors, as it does the controls.
@@ -38,6 +45,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <set>
 #include <string>
 
@@ -71,6 +79,15 @@ const char *PlayModeName(TPlayMode mode);
 // The mode of that name; Shuffle for a name that is none of them.
 TPlayMode PlayModeFromName(const std::string &name);
 
+// A video waiting in the up-next queue.
+struct TQueuedVideo {
+  TVideoDetails Video;
+  std::string QueuedBy; // who asked for it; may be empty
+};
+
+// What Next and Previous do while playback is stopped.
+enum class TWhenStopped { Start, StayStopped };
+
 class TPlaySequencer : public QObject {
   Q_OBJECT
 public:
@@ -78,7 +95,9 @@ public:
   explicit TPlaySequencer(TDataTable &playList, QObject *parent = nullptr);
 
   // The controls.
-  void Next(); // phase 2: a random visible row
+  // Phase 2: the first queued video, else a row of the playlist. While
+  // stopped, StayStopped only chooses that video (RowChosen), and Play plays it.
+  void Next(TWhenStopped whenStopped = TWhenStopped::Start);
   // Phase 3 on the table's current row when no video is chosen yet, or when
   // the row holds another video and the current one is not the previous one;
   // on the video already chosen otherwise.
@@ -87,11 +106,17 @@ public:
   // forgotten (Previous goes back one video only); the table moves to the
   // first visible row of that video when there is one. Nothing when no video
   // played before.
-  void Previous();
+  void Previous(TWhenStopped whenStopped = TWhenStopped::Start); // StayStopped: as Next
   void Stop();             // the timer stops (Stopped); the state stays as it is
   void PlayRow(int recNo); // a double-clicked row (1-based record number); 0 (the
                            // header row), a row out of range or a closed table: nothing
   void Tick();             // one second of the count-down (tShuffle's handler)
+
+  // The up-next queue. Enqueue adds at its end; PlayNow puts the video first
+  // and goes on to it at once (phase 2).
+  void Enqueue(const TVideoDetails &video, const std::string &queuedBy);
+  void PlayNow(const TVideoDetails &video, const std::string &queuedBy);
+  const std::deque<TQueuedVideo> &UpNext() const { return upNext_; }
 
   // What the player reports. Each does nothing while playback is stopped.
   // The current video ended, or could not be played: the phases run through
@@ -112,6 +137,11 @@ public:
   bool Paused() const { return paused_; }
   const TVideoDetails &CurrentVideo() const { return current_; }
   const TVideoDetails &PreviousVideo() const { return previous_; }
+  // Who queued the current video: empty for a row of the playlist, or when
+  // nobody was named.
+  const std::string &QueuedBy() const { return queuedBy_; }
+  // The video of the last playlist row played (the place); empty before any.
+  const TVideoDetails &PlaceInPlayList() const { return place_; }
   TPlayPhase PlayPhase() const { return phase_; }
   int CountDownLength() const { return countDownLength_; }
   int TickCount() const { return tickCount_; }
@@ -136,19 +166,24 @@ signals:
 private:
   void Advance();
   bool HasRows() const; // open, with at least one visible row
+  bool ChooseNextVideo();
   void PickNextRow();
   void PickRandomRow();
   void PickUnplayedRow();
-  int RowOfPlayed() const;
-  void MoveToRowOf(const std::string &url);
+  int RowOfPlace() const;
+  bool MoveToRowOf(const std::string &url); // false when no visible row holds it
 
   TDataTable &playList_;
   QTimer tShuffle_;
   TVideoDetails current_, previous_;
+  TVideoDetails place_; // the last playlist row played
+  std::string queuedBy_;
+  std::deque<TQueuedVideo> upNext_;
   TPlayPhase phase_ = TPlayPhase::LeadIn;
   int countDownLength_ = 0, tickCount_ = 0;
   bool paused_ = false;
   TPlayMode mode_ = TPlayMode::Shuffle;
+  bool chosen_ = false;          // Next or Previous chose the video while stopped
   bool skipping_ = false;        // Next was pressed: Repeat one goes on
   std::set<std::string> played_; // Shuffle all: the videos of this round so far
   std::string playedFile_;       // the playlist file that round belongs to

@@ -1,0 +1,232 @@
+#include "core/playback/Playback.h"
+
+#include "core/settings/Settings.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+namespace sonabox {
+
+namespace {
+
+// A remembered value, or the fallback when there is none.
+int StoredInt(const char *key, int fallback, int low, int high) {
+  return std::clamp(StoreReadInt(key).value_or(fallback), low, high);
+}
+
+} // namespace
+
+TPlayback::TPlayback(QObject *parent) : QObject(parent) {
+  playList_.SetFilterCaseInsensitive(true);
+  volume_ = StoredInt(store_key::kVolume, 100, 0, 100);
+  muted_ = StoredInt(store_key::kMuted, 0, 0, 1) != 0;
+  evenLoudness_ = StoredInt(store_key::kEvenLoudness, 0, 0, 1) != 0;
+  sequencer_.SetPlayMode(PlayModeFromName(StoreReadString(store_key::kPlayMode).value_or("")));
+  connect(&sequencer_, &TPlaySequencer::ShowVideo, this, &TPlayback::VideoShown);
+  connect(&sequencer_, &TPlaySequencer::Stopped, this, &TPlayback::Stopped);
+  connect(&sequencer_, &TPlaySequencer::LogLine, this, &TPlayback::LogLine);
+}
+
+TPlayback::~TPlayback() = default;
+
+void TPlayback::SetPlayer(TVideoPlayer *player) {
+  player_ = player;
+  if (!player_) return;
+  player_->SetVolume(volume_);
+  player_->SetMuted(muted_);
+  player_->SetEvenLoudness(evenLoudness_);
+}
+
+// ------------------------------------------------------------------ controls
+
+void TPlayback::Play() {
+  sequencer_.Play();
+  Changed();
+}
+
+void TPlayback::PlayPause() {
+  if (!Running())
+    Play();
+  else
+    SetPaused(!Paused());
+}
+
+void TPlayback::SetPaused(bool paused) {
+  if (!Running() || paused == Paused()) return;
+  sequencer_.SetPaused(paused);
+  if (player_) player_->SetPaused(paused);
+  Changed();
+}
+
+void TPlayback::Stop() { sequencer_.Stop(); }
+
+void TPlayback::Next(TWhenStopped whenStopped) {
+  const bool paused = Paused();
+  sequencer_.Next(whenStopped);
+  if (paused) SetPaused(true);
+  Changed();
+}
+
+void TPlayback::Previous(TWhenStopped whenStopped) {
+  const bool paused = Paused();
+  sequencer_.Previous(whenStopped);
+  if (paused) SetPaused(true);
+  Changed();
+}
+
+void TPlayback::PlayRow(int recNo) {
+  sequencer_.PlayRow(recNo);
+  Changed();
+}
+
+void TPlayback::Enqueue(const TVideoDetails &video, const std::string &queuedBy) {
+  sequencer_.Enqueue(video, queuedBy);
+  Changed();
+}
+
+void TPlayback::PlayNow(const TVideoDetails &video, const std::string &queuedBy) {
+  sequencer_.PlayNow(video, queuedBy);
+  Changed();
+}
+
+void TPlayback::Tick() {
+  sequencer_.Tick();
+  Changed();
+}
+
+void TPlayback::SeekBy(double seconds) { SetPosition(Position() + seconds); }
+
+void TPlayback::SetPosition(double seconds) {
+  const double duration = Duration();
+  if (!player_ || !Running() || duration <= 0) return;
+  const double target = std::clamp(seconds, 0.0, duration);
+  player_->SeekTo(target);
+  sequencer_.FollowPlayer(static_cast<int>(target), static_cast<int>(duration + 0.5));
+  emit Seeked(target);
+}
+
+void TPlayback::Remember(const char *key, int value) {
+  try {
+    StoreWriteString(key, std::to_string(value));
+  } catch (const std::runtime_error &error) {
+    emit LogLine(std::string("Could not remember ") + key + ": " + error.what());
+  }
+}
+
+void TPlayback::SetVolume(int percent) {
+  percent = std::clamp(percent, 0, 100);
+  if (percent == volume_) return;
+  volume_ = percent;
+  if (player_) player_->SetVolume(percent);
+  Remember(store_key::kVolume, percent);
+  emit VolumeChanged();
+}
+
+void TPlayback::SetMuted(bool muted) {
+  if (muted == muted_) return;
+  muted_ = muted;
+  if (player_) player_->SetMuted(muted);
+  Remember(store_key::kMuted, muted ? 1 : 0);
+  emit VolumeChanged();
+}
+
+void TPlayback::SetEvenLoudness(bool on) {
+  if (on == evenLoudness_) return;
+  evenLoudness_ = on;
+  if (player_) player_->SetEvenLoudness(on);
+  Remember(store_key::kEvenLoudness, on ? 1 : 0);
+}
+
+void TPlayback::SetPlayMode(TPlayMode mode) {
+  if (mode == PlayMode()) return;
+  sequencer_.SetPlayMode(mode);
+  StoreWriteString(store_key::kPlayMode, PlayModeName(mode));
+  emit PlayModeChanged();
+}
+
+// ---------------------------------------------------------- the player says
+
+void TPlayback::PlayerStarted() {
+  failuresInARow_ = 0;
+  sequencer_.FollowPlayer(static_cast<int>(Position()), static_cast<int>(Duration() + 0.5));
+  Changed();
+}
+
+void TPlayback::PlayerEnded() {
+  if (!Running()) return;
+  sequencer_.VideoEnded();
+  Changed();
+}
+
+void TPlayback::PlayerFailed() {
+  if (!Running()) return;
+  failedTitle_ = CurrentVideo().Title;
+  if (++failuresInARow_ >= std::max(playList_.Active() ? playList_.RecordCount() : 0, 1)) {
+    Stop();
+    SetNowPlaying("Could not play " + std::exchange(failedTitle_, std::string()) +
+                  ", nor any other video of this playlist");
+    return;
+  }
+  sequencer_.VideoEnded();
+  Changed();
+}
+
+// ------------------------------------------------------------------ state
+
+double TPlayback::Position() const { return player_ ? player_->Position() : 0; }
+
+double TPlayback::Duration() const { return player_ ? player_->Duration() : 0; }
+
+TPlaybackActions TPlayback::Actions() const {
+  const bool rows = playList_.Active() && playList_.RecordCount() > 0;
+  TPlaybackActions can;
+  can.Play = rows;
+  can.Next = rows || !sequencer_.UpNext().empty();
+  can.Previous = rows && !sequencer_.PreviousVideo().Url.empty();
+  can.Stop = Running();
+  can.Pause = Running();
+  can.Seek = Running() && Duration() > 0;
+  return can;
+}
+
+void TPlayback::CheckActions() {
+  const TPlaybackActions now = Actions();
+  if (now == told_) return;
+  told_ = now;
+  emit ActionsChanged();
+}
+
+// A new video plays, not paused (Next and Previous pause it again after). The
+// step that showed it tells what changed once it has ended.
+void TPlayback::VideoShown() {
+  const std::string failed = std::exchange(failedTitle_, std::string());
+  std::string line = "Now playing: " + CurrentVideo().Title;
+  if (!failed.empty()) line = "Could not play " + failed + ". " + line;
+  if (player_) player_->Show(CurrentVideo());
+  SetNowPlaying(line);
+  emit VideoChanged();
+}
+
+void TPlayback::Stopped() {
+  failuresInARow_ = 0; // a new start counts its failures afresh
+  if (player_) player_->Blank();
+  Changed();
+}
+
+void TPlayback::SetNowPlaying(const std::string &line) {
+  if (line == nowPlaying_) return;
+  nowPlaying_ = line;
+  emit NowPlayingChanged();
+}
+
+void TPlayback::Changed() {
+  if (Running() != wasRunning_ || Paused() != wasPaused_) {
+    wasRunning_ = Running();
+    wasPaused_ = Paused();
+    emit StateChanged();
+  }
+  CheckActions();
+}
+
+} // namespace sonabox

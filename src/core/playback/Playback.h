@@ -1,0 +1,138 @@
+#pragma once
+// TPlayback: playback of the program, beneath every view of it. The Play page,
+// the expanded window, the desktop's media controls and the notifications all
+// drive and show this one object.
+//
+// It owns the open playlist table and its sequencer (with the play mode and
+// the up-next queue), and the player's state: pause, position, volume, mute
+// and even loudness, the last three remembered in the settings store. What
+// actually plays is a TVideoPlayer, which the ui implements with libmpv; the
+// player reports back through PlayerStarted, PlayerEnded and PlayerFailed.
+//
+// A video that cannot be played is named in the now-playing line beside the
+// video after it ("Could not play A. Now playing: B"). When video after video
+// fails (a server that is down), playback stops once as many have failed in a
+// row as the playlist shows, and the line says so.
+//
+// What can be done now (play, pause, next, previous, seek, stop) is Actions();
+// ActionsChanged tells when any of it changes. Table changes made elsewhere
+// (a playlist opened, filtered, emptied) are noticed by CheckActions, which the
+// window runs with its other enable rules.
+#include "core/common/VideoRecord.h"
+#include "core/playback/PlaySequencer.h"
+#include "core/playlists/DataTable.h"
+
+#include <QObject>
+
+#include <string>
+
+namespace sonabox {
+
+// What plays the videos: the ui's libmpv views, or a fake in tests.
+class TVideoPlayer {
+public:
+  virtual ~TVideoPlayer() = default;
+  virtual void Show(const TVideoDetails &video) = 0; // loads the video and plays it
+  virtual void Blank() = 0;                          // nothing plays any more
+  virtual void SetPaused(bool paused) = 0;
+  virtual void SeekTo(double seconds) = 0;
+  virtual double Position() const = 0; // seconds into the video; 0 when not known
+  virtual double Duration() const = 0; // seconds; 0 until the video is open
+  virtual void SetVolume(int percent) = 0;
+  virtual void SetMuted(bool muted) = 0;
+  virtual void SetEvenLoudness(bool on) = 0;
+};
+
+// What can be done now.
+struct TPlaybackActions {
+  bool Play = false, Pause = false, Next = false, Previous = false, Seek = false, Stop = false;
+  bool operator==(const TPlaybackActions &) const = default;
+};
+
+class TPlayback : public QObject {
+  Q_OBJECT
+public:
+  // Reads the remembered volume, mute, loudness and play mode.
+  explicit TPlayback(QObject *parent = nullptr);
+  ~TPlayback() override;
+
+  // The player that shows the videos; none (nullptr) plays nothing. It gets
+  // the volume, mute and loudness at once.
+  void SetPlayer(TVideoPlayer *player);
+
+  TDataTable &PlayList() { return playList_; } // "cdsPlayList": closed at start
+  TPlaySequencer &Sequencer() { return sequencer_; }
+  const TPlaySequencer &Sequencer() const { return sequencer_; }
+
+  // The controls.
+  void Play();      // the chosen video (or the highlighted row) from its start
+  void PlayPause(); // stopped: Play; else pause or resume
+  void SetPaused(bool paused);
+  void Stop();
+  // The next or previous video; while paused it is shown paused.
+  void Next(TWhenStopped whenStopped = TWhenStopped::Start);
+  void Previous(TWhenStopped whenStopped = TWhenStopped::Start);
+  void PlayRow(int recNo); // 1-based record number of the open playlist
+  void Tick();             // one second of the count-down: the handler of Sequencer().Timer()
+  void Enqueue(const TVideoDetails &video, const std::string &queuedBy = {});
+  void PlayNow(const TVideoDetails &video, const std::string &queuedBy = {});
+  void SeekBy(double seconds);
+  void SetPosition(double seconds); // within the current video; nothing when it cannot seek
+  void SetVolume(int percent);      // 0-100
+  void SetMuted(bool muted);
+  void SetEvenLoudness(bool on);
+  void SetPlayMode(TPlayMode mode); // remembered
+
+  // What the player reports about the video it was last given.
+  void PlayerStarted(); // its first frame (the count-down follows the player from here)
+  void PlayerEnded();   // played to its end
+  void PlayerFailed();  // could not be opened or decoded
+
+  // The state.
+  bool Running() const { return sequencer_.Running(); } // playing or paused
+  bool Playing() const { return Running() && !Paused(); }
+  bool Paused() const { return sequencer_.Paused(); }
+  double Position() const; // seconds; 0 when nothing plays
+  double Duration() const;
+  int Volume() const { return volume_; }
+  bool Muted() const { return muted_; }
+  bool EvenLoudness() const { return evenLoudness_; }
+  TPlayMode PlayMode() const { return sequencer_.PlayMode(); }
+  const TVideoDetails &CurrentVideo() const { return sequencer_.CurrentVideo(); }
+  const std::string &QueuedBy() const { return sequencer_.QueuedBy(); }
+  // "Now playing: <title>", with a failure before it; empty before the first video.
+  const std::string &NowPlayingLine() const { return nowPlaying_; }
+
+  TPlaybackActions Actions() const;
+  void CheckActions(); // ActionsChanged when Actions() differ from the last told
+
+signals:
+  void VideoChanged();      // another video is shown (CurrentVideo)
+  void StateChanged();      // playing, paused or stopped changed
+  void NowPlayingChanged(); // NowPlayingLine changed
+  void ActionsChanged();
+  void Seeked(double position);
+  void VolumeChanged(); // volume or mute
+  void PlayModeChanged();
+  void LogLine(const std::string &line);
+
+private:
+  void VideoShown();
+  void Stopped();
+  void SetNowPlaying(const std::string &line);
+  void Remember(const char *key, int value);
+  void Changed(); // the state may have changed: tells what did
+
+  TDataTable playList_{"cdsPlayList"};
+  TPlaySequencer sequencer_{playList_};
+  TVideoPlayer *player_ = nullptr;
+  int volume_ = 100;
+  bool muted_ = false, evenLoudness_ = false;
+  std::string nowPlaying_;
+  std::string failedTitle_; // the video that could not be played, until the next one shows
+  int failuresInARow_ = 0;  // videos that could not be played since the last that did
+  bool wasRunning_ = false, wasPaused_ = false;
+  TPlaybackActions told_; // the actions last told
+};
+
+} // namespace sonabox

@@ -1,0 +1,407 @@
+// The playback object with a fake player: the tests play tables of cases
+// through it as the views and the desktop's controls do, and read what the
+// player was told and what the object says.
+#include "core/playback/Playback.h"
+
+#include "core/playlists/VideoRow.h"
+#include "core/settings/Settings.h"
+#include "support/TestFolders.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace sonabox;
+
+namespace {
+
+// Plays nothing: remembers what it was told, and knows the position and
+// length the test gives it.
+class FakePlayer : public TVideoPlayer {
+public:
+  void Show(const TVideoDetails &video) override {
+    shown.push_back(video.Url);
+    position = 0;
+    duration = 0;
+  }
+  void Blank() override { ++blanked; }
+  void SetPaused(bool on) override { paused = on; }
+  void SeekTo(double seconds) override {
+    seeks.push_back(seconds);
+    position = seconds;
+  }
+  double Position() const override { return position; }
+  double Duration() const override { return duration; }
+  void SetVolume(int percent) override { volume = percent; }
+  void SetMuted(bool on) override { muted = on; }
+  void SetEvenLoudness(bool on) override { evenLoudness = on; }
+
+  std::vector<std::string> shown;
+  std::vector<double> seeks;
+  int blanked = 0;
+  bool paused = false, muted = false, evenLoudness = false;
+  int volume = -1;
+  double position = 0, duration = 0;
+};
+
+TVideoDetails Video(const std::string &url) {
+  TVideoDetails video;
+  video.Url = url;
+  video.Title = "Title of " + url;
+  video.DurationSeconds = 60;
+  return video;
+}
+
+void OpenPlayListOf(TPlayback &playback, const std::vector<std::string> &urls) {
+  TDataTable &table = playback.PlayList();
+  table.Close();
+  table.DefineColumns(PlayListColumns());
+  table.CreateEmpty();
+  for (const std::string &url : urls) {
+    table.Insert();
+    StoreVideoInRow(Video(url), table);
+    table.Post();
+  }
+  table.First();
+}
+
+class PlaybackTest : public ::testing::Test {
+protected:
+  void SetUp() override { playback.SetPlayer(&player); }
+
+  void OpenPlayList(const std::vector<std::string> &urls) { OpenPlayListOf(playback, urls); }
+
+  // The player shows the video's first frame: a 60-second video.
+  void Started() {
+    player.duration = 60;
+    playback.PlayerStarted();
+  }
+
+  std::string Current() const { return playback.CurrentVideo().Url; }
+
+  test::TestFolders folders; // the settings store
+  FakePlayer player;
+  TPlayback playback;
+};
+
+TEST_F(PlaybackTest, PauseAndSeek) {
+  OpenPlayList({"p", "q"});
+  int stateChanges = 0, volumeChanges = 0;
+  std::vector<double> seeked;
+  QObject::connect(&playback, &TPlayback::StateChanged, [&] { ++stateChanges; });
+  QObject::connect(&playback, &TPlayback::Seeked, [&](double at) { seeked.push_back(at); });
+  QObject::connect(&playback, &TPlayback::VolumeChanged, [&] { ++volumeChanges; });
+
+  // Stopped: nothing to pause or seek.
+  playback.SetPaused(true);
+  playback.SetPosition(10);
+  EXPECT_FALSE(playback.Paused());
+  EXPECT_TRUE(player.seeks.empty());
+
+  playback.PlayPause(); // stopped: plays
+  EXPECT_TRUE(playback.Playing());
+  EXPECT_EQ(player.shown, (std::vector<std::string>{"p"}));
+  EXPECT_EQ(stateChanges, 1);
+  playback.SetPosition(10);
+  EXPECT_TRUE(player.seeks.empty()) << "no seek before the player knows the length";
+
+  Started();
+  const struct {
+    const char *name;
+    std::function<void()> act;
+    double position;
+  } seeks[] = {
+      {"to a second", [&] { playback.SetPosition(20); }, 20},
+      {"on by five", [&] { playback.SeekBy(5); }, 25},
+      {"before the start", [&] { playback.SeekBy(-100); }, 0},
+      {"past the end", [&] { playback.SetPosition(500); }, 60},
+  };
+  for (const auto &c : seeks) {
+    SCOPED_TRACE(c.name);
+    c.act();
+    EXPECT_EQ(player.seeks.back(), c.position);
+    EXPECT_EQ(seeked.back(), c.position);
+  }
+
+  playback.PlayPause();
+  EXPECT_TRUE(playback.Paused());
+  EXPECT_TRUE(player.paused);
+  EXPECT_FALSE(playback.Sequencer().Timer().isActive()) << "the count-down holds";
+  playback.PlayPause();
+  EXPECT_TRUE(playback.Playing());
+  EXPECT_FALSE(player.paused);
+  EXPECT_EQ(stateChanges, 3);
+
+  playback.Stop();
+  EXPECT_FALSE(playback.Running());
+  EXPECT_EQ(player.blanked, 1);
+  EXPECT_EQ(stateChanges, 4);
+
+  // Volume, mute and loudness reach the player and are remembered.
+  playback.SetVolume(140);
+  playback.SetMuted(true);
+  playback.SetEvenLoudness(true);
+  EXPECT_EQ(player.volume, 100) << "unchanged: 140 is 100";
+  EXPECT_TRUE(player.muted);
+  EXPECT_TRUE(player.evenLoudness);
+  playback.SetVolume(35);
+  EXPECT_EQ(volumeChanges, 2);
+  TPlayback again;
+  FakePlayer another;
+  again.SetPlayer(&another);
+  EXPECT_EQ(another.volume, 35);
+  EXPECT_TRUE(another.muted);
+  EXPECT_TRUE(another.evenLoudness);
+}
+
+TEST_F(PlaybackTest, Failures) {
+  const struct {
+    const char *name;
+    std::vector<std::string> rows;
+    std::vector<std::string> reports; // "fail", "start", "end" for the video that plays
+    bool running;
+    std::string line;
+  } cases[] = {
+      {"one failure is named beside the next video",
+       {"p", "q"},
+       {"fail"},
+       true,
+       "Could not play Title of p. Now playing: Title of q"},
+      {"the name goes with the video after it",
+       {"p", "q"},
+       {"fail", "start", "end"},
+       true,
+       "Now playing: Title of p"},
+      {"a playlist's worth of failures in a row stops",
+       {"p", "q", "r"},
+       {"fail", "fail", "fail"},
+       false,
+       "Could not play Title of r, nor any other video of this playlist"},
+      {"a video that plays starts the count again",
+       {"p", "q", "r"},
+       {"fail", "fail", "start", "fail", "fail"},
+       true,
+       "Could not play Title of p. Now playing: Title of q"},
+      {"a one-row playlist stops at its first failure",
+       {"p"},
+       {"fail"},
+       false,
+       "Could not play Title of p, nor any other video of this playlist"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    OpenPlayList(c.rows);
+    playback.SetPlayMode(TPlayMode::InOrder);
+    playback.PlayRow(1);
+    for (const std::string &report : c.reports) {
+      if (report == "fail")
+        playback.PlayerFailed();
+      else if (report == "start")
+        Started();
+      else
+        playback.PlayerEnded();
+    }
+    EXPECT_EQ(playback.Running(), c.running);
+    EXPECT_EQ(playback.NowPlayingLine(), c.line);
+    playback.Stop();
+  }
+  // Reports after Stop change nothing.
+  const std::string line = playback.NowPlayingLine();
+  playback.PlayerFailed();
+  playback.PlayerEnded();
+  EXPECT_FALSE(playback.Running());
+  EXPECT_EQ(playback.NowPlayingLine(), line);
+}
+
+// Queued videos play before the playlist's next pick, and neither they, nor a
+// video opened by address, nor Repeat one move the place in the playlist.
+TEST_F(PlaybackTest, QueuedVideosAndThePlaceKept) {
+  const struct {
+    const char *name;
+    TPlayMode mode;
+    std::vector<std::string> steps;  // "row N", "queue X", "now X", "end", "next", "prev"
+    std::vector<std::string> played; // the video after each step
+  } cases[] = {
+      {"in order goes on after the last row, not after the queued videos",
+       TPlayMode::InOrder,
+       {"row 1", "queue g1", "queue g2", "end", "end", "end"},
+       {"p", "p", "p", "g1", "g2", "q"}},
+      {"a video opened by address plays at once; then the row after the place",
+       TPlayMode::InOrder,
+       {"row 2", "now x", "end", "end"},
+       {"q", "x", "r", "p"}},
+      {"next skips to the queue first",
+       TPlayMode::InOrder,
+       {"row 3", "queue g", "next", "next"},
+       {"r", "r", "g", "p"}},
+      {"repeat one comes back to its row after a queued video",
+       TPlayMode::RepeatOne,
+       {"row 2", "queue g", "end", "end", "end"},
+       {"q", "q", "g", "q", "q"}},
+      {"repeat one: next after a queued video goes on after the place",
+       TPlayMode::RepeatOne,
+       {"row 2", "now x", "next"},
+       {"q", "x", "r"}},
+      {"previous after a queued video comes back to the row, the place stays",
+       TPlayMode::InOrder,
+       {"row 1", "now x", "prev", "end"},
+       {"p", "x", "p", "q"}},
+      {"a queued video first of all: in order begins at the top",
+       TPlayMode::InOrder,
+       {"queue g", "next", "end"},
+       {"", "g", "p"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TPlayback fresh;
+    FakePlayer shown;
+    fresh.SetPlayer(&shown);
+    OpenPlayListOf(fresh, {"p", "q", "r"});
+    fresh.SetPlayMode(c.mode);
+    std::vector<std::string> played;
+    for (const std::string &step : c.steps) {
+      const std::string arg = step.substr(step.find(' ') + 1);
+      if (step.rfind("row ", 0) == 0)
+        fresh.PlayRow(std::stoi(arg));
+      else if (step.rfind("queue ", 0) == 0)
+        fresh.Enqueue(Video(arg), "Ann");
+      else if (step.rfind("now ", 0) == 0)
+        fresh.PlayNow(Video(arg));
+      else if (step == "end")
+        fresh.PlayerEnded();
+      else if (step == "next")
+        fresh.Next();
+      else if (step == "prev")
+        fresh.Previous();
+      played.push_back(fresh.CurrentVideo().Url);
+    }
+    EXPECT_EQ(played, c.played);
+  }
+}
+
+TEST_F(PlaybackTest, ShuffleAllKeepsItsRoundAcrossQueuedVideos) {
+  OpenPlayList({"a", "b", "c", "d"});
+  playback.SetPlayMode(TPlayMode::ShuffleAll);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    playback.Stop();
+    playback.SetPlayMode(TPlayMode::InOrder); // a new mode: a new round
+    playback.SetPlayMode(TPlayMode::ShuffleAll);
+    playback.PlayRow(1);
+    std::set<std::string> rows = {"a"};
+    for (int pick = 0; pick < 3; ++pick) {
+      // "a" queued between the picks is no turn of the round's "a".
+      playback.Enqueue(Video("a"));
+      playback.PlayerEnded();
+      EXPECT_EQ(Current(), "a");
+      EXPECT_TRUE(playback.QueuedBy().empty());
+      playback.PlayerEnded();
+      EXPECT_TRUE(rows.insert(Current()).second) << Current() << " twice in one round";
+    }
+    EXPECT_EQ(rows.size(), 4u);
+  }
+}
+
+TEST_F(PlaybackTest, QueuedByNamesWhoAskedForTheVideo) {
+  OpenPlayList({"p", "q"});
+  playback.PlayRow(1);
+  playback.Enqueue(Video("g"), "Ann");
+  playback.Enqueue(Video("h"));
+  ASSERT_EQ(playback.Sequencer().UpNext().size(), 2u);
+  const struct { std::string url, queuedBy; } expected[] = {{"g", "Ann"}, {"h", ""}};
+  for (const auto &e : expected) {
+    playback.PlayerEnded();
+    EXPECT_EQ(Current(), e.url);
+    EXPECT_EQ(playback.QueuedBy(), e.queuedBy);
+  }
+  EXPECT_TRUE(playback.Sequencer().UpNext().empty());
+}
+
+// Next and Previous keep a paused player paused; asked to, they leave a
+// stopped one stopped with the video chosen, which Play then plays.
+TEST_F(PlaybackTest, NextAndPreviousKeepTheState) {
+  OpenPlayList({"p", "q", "r"});
+  playback.SetPlayMode(TPlayMode::InOrder);
+  playback.PlayRow(1);
+  Started();
+  playback.SetPaused(true);
+  playback.Next();
+  EXPECT_EQ(Current(), "q");
+  EXPECT_TRUE(playback.Paused());
+  EXPECT_TRUE(player.paused);
+  playback.Previous();
+  EXPECT_EQ(Current(), "p");
+  EXPECT_TRUE(playback.Paused());
+
+  playback.Stop();
+  const std::size_t shown = player.shown.size();
+  playback.Next(TWhenStopped::StayStopped);
+  EXPECT_EQ(Current(), "q");
+  EXPECT_FALSE(playback.Running());
+  playback.Next(TWhenStopped::StayStopped);
+  EXPECT_EQ(Current(), "r");
+  playback.Previous(TWhenStopped::StayStopped);
+  EXPECT_EQ(Current(), "q");
+  EXPECT_FALSE(playback.Running());
+  EXPECT_EQ(player.shown.size(), shown) << "nothing was loaded";
+  playback.Play();
+  EXPECT_TRUE(playback.Playing());
+  EXPECT_EQ(player.shown.back(), "q");
+
+  // The page's Next from stopped plays.
+  playback.Stop();
+  playback.Next();
+  EXPECT_TRUE(playback.Playing());
+  EXPECT_EQ(Current(), "r");
+}
+
+TEST_F(PlaybackTest, WhatCanBeDone) {
+  int told = 0;
+  QObject::connect(&playback, &TPlayback::ActionsChanged, [&] { ++told; });
+  using A = TPlaybackActions;
+  const auto actions = [](bool play, bool pause, bool next, bool previous, bool seek, bool stop) {
+    A a;
+    a.Play = play, a.Pause = pause, a.Next = next, a.Previous = previous, a.Seek = seek,
+    a.Stop = stop;
+    return a;
+  };
+  const struct {
+    const char *name;
+    std::function<void()> act;
+    A can;
+  } cases[] = {
+      {"no playlist", [] {}, actions(false, false, false, false, false, false)},
+      {"a queued video can be gone on to", [&] { playback.Enqueue(Video("g")); },
+       actions(false, false, true, false, false, false)},
+      {"a playlist with rows",
+       [&] {
+         OpenPlayList({"p", "q"});
+       },
+       actions(true, false, true, false, false, false)},
+      {"playing, length not yet known", [&] { playback.PlayRow(1); },
+       actions(true, true, true, false, false, true)},
+      {"the player knows the length", [&] { Started(); },
+       actions(true, true, true, false, true, true)},
+      {"a video before this one", [&] { playback.Next(); },
+       actions(true, true, true, true, false, true)},
+      {"stopped", [&] { playback.Stop(); }, actions(true, false, true, true, false, false)},
+      {"the playlist closed", [&] { playback.PlayList().Close(); },
+       actions(false, false, false, false, false, false)},
+  };
+  int changes = 0;
+  A before;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    c.act();
+    playback.CheckActions();
+    EXPECT_EQ(playback.Actions(), c.can);
+    if (!(c.can == before)) ++changes;
+    before = c.can;
+    EXPECT_EQ(told, changes) << "one signal for each change";
+  }
+}
+
+} // namespace
