@@ -7,6 +7,9 @@ Fails (exit 1), naming each offending line, when
 - a file of src/core includes a header of the ui layer ("ui/...") or a Qt
   header that is not Qt Core's (a widget, the GUI module, ...);
 - a file outside src/ui/app includes the main window's header;
+- a file outside src/ui/play, other than the main window and its memory,
+  includes the Play page's header (the rest of the program drives playback
+  through TPlayback);
 - the folders of src/core include each other in a cycle (search includes
   playlists and playlists includes search): each folder builds on the ones
   below it.
@@ -20,6 +23,9 @@ import sys
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 MAIN_WINDOW = "ui/app/MainWindow.h"
+PLAY_PAGE = "ui/play/PlayPage.h"
+# The window holds the page and remembers which playlist it shows.
+PAGE_HOLDERS = ("src/ui/play/", "src/ui/app/MainWindow.", "src/ui/app/WindowMemory.")
 
 
 def problems(path, text, qtcore):
@@ -34,6 +40,8 @@ def problems(path, text, qtcore):
         where = "%s:%d: %s" % (path, number, line.strip())
         if header == MAIN_WINDOW and not in_app:
             found.append(where + "  (only ui/app may include the main window)")
+        if header == PLAY_PAGE and not path.startswith(PAGE_HOLDERS):
+            found.append(where + "  (only ui/play and the window that holds the page name it)")
         if not in_core:
             continue
         if quote == '"' and header.startswith("ui/"):

@@ -42,10 +42,10 @@ TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
   tShuffle_.setInterval(1000);
 }
 
-void TPlaySequencer::Next(TWhenStopped whenStopped) {
+void TPlaySequencer::Next(TSkip skip) {
   if (!HasRows() && upNext_.empty()) return;
   skipping_ = true;
-  if (!Running() && whenStopped == TWhenStopped::StayStopped) {
+  if (!Running() && skip == TSkip::KeepState) {
     chosen_ = ChooseNextVideo();
     return;
   }
@@ -76,13 +76,13 @@ void TPlaySequencer::Play() {
   Advance();
 }
 
-void TPlaySequencer::Previous(TWhenStopped whenStopped) {
+void TPlaySequencer::Previous(TSkip skip) {
   if (previous_.Url.empty() || !HasRows()) return;
   current_ = previous_;
   previous_.Url.clear();
   queuedBy_.clear();
   if (MoveToRowOf(current_.Url)) place_ = current_;
-  if (!Running() && whenStopped == TWhenStopped::StayStopped) {
+  if (!Running() && skip == TSkip::KeepState) {
     chosen_ = true;
     return;
   }
@@ -161,8 +161,12 @@ bool TPlaySequencer::ChooseNextVideo() {
     return true;
   }
   if (!HasRows()) return false;
+  const TVideoDetails before = previous_;
   previous_ = current_;
-  PickNextRow();
+  if (!PickNextRow()) {
+    previous_ = before;
+    return false;
+  }
   emit RowChosen(playList_.RecNo());
   current_ = VideoFromRow(playList_);
   place_ = current_;
@@ -227,20 +231,24 @@ bool TPlaySequencer::MoveToRowOf(const std::string &url) {
   return false;
 }
 
-void TPlaySequencer::PickNextRow() {
+bool TPlaySequencer::PickNextRow() {
   const bool skipped = skipping_;
   skipping_ = false;
   const int rows = playList_.RecordCount();
   switch (mode_) {
   case TPlayMode::Shuffle: PickRandomRow(); break;
-  case TPlayMode::ShuffleAll: PickUnplayedRow(); break;
-  case TPlayMode::InOrder: playList_.SetRecNo(RowOfPlace() % rows + 1); break;
+  case TPlayMode::ShuffleAll: return PickUnplayedRow();
+  case TPlayMode::InOrder:
+    if (once_ && RowOfPlace() == rows) return false;
+    playList_.SetRecNo(RowOfPlace() % rows + 1);
+    break;
   case TPlayMode::RepeatOne: {
     const int row = RowOfPlace();
     playList_.SetRecNo(skipped ? row % rows + 1 : std::max(row, 1));
     break;
   }
   }
+  return true;
 }
 
 // The visible row of the place: the table's row when it holds that video
@@ -265,7 +273,7 @@ void TPlaySequencer::PickRandomRow() {
   }
 }
 
-void TPlaySequencer::PickUnplayedRow() {
+bool TPlaySequencer::PickUnplayedRow() {
   if (playList_.FileName() != playedFile_) { // another playlist: a new round
     played_.clear();
     playedFile_ = playList_.FileName();
@@ -282,10 +290,12 @@ void TPlaySequencer::PickUnplayedRow() {
       candidates([&](const std::string &url) { return played_.count(url) == 0; });
   if (fresh.empty()) { // every video had its turn: a new round
     played_.clear();
+    if (once_) return false;
     fresh = candidates([&](const std::string &url) { return url != place_.Url; });
   }
   if (fresh.empty()) fresh = candidates([](const std::string &) { return true; });
   playList_.SetRecNo(fresh[static_cast<std::size_t>(RandomInt(static_cast<int>(fresh.size())))]);
+  return true;
 }
 
 } // namespace sonabox

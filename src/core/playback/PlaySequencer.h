@@ -85,8 +85,10 @@ struct TQueuedVideo {
   std::string QueuedBy; // who asked for it; may be empty
 };
 
-// What Next and Previous do while playback is stopped.
-enum class TWhenStopped { Start, StayStopped };
+// What Next and Previous do to a paused or stopped player: play the video
+// they go to, or leave the player as it was (paused, or stopped with that
+// video chosen for Play).
+enum class TSkip { Play, KeepState };
 
 class TPlaySequencer : public QObject {
   Q_OBJECT
@@ -96,8 +98,8 @@ public:
 
   // The controls.
   // Phase 2: the first queued video, else a row of the playlist. While
-  // stopped, StayStopped only chooses that video (RowChosen), and Play plays it.
-  void Next(TWhenStopped whenStopped = TWhenStopped::Start);
+  // stopped, KeepState only chooses that video (RowChosen), and Play plays it.
+  void Next(TSkip skip = TSkip::Play);
   // Phase 3 on the table's current row when no video is chosen yet, or when
   // the row holds another video and the current one is not the previous one;
   // on the video already chosen otherwise.
@@ -106,11 +108,11 @@ public:
   // forgotten (Previous goes back one video only); the table moves to the
   // first visible row of that video when there is one. Nothing when no video
   // played before.
-  void Previous(TWhenStopped whenStopped = TWhenStopped::Start); // StayStopped: as Next
-  void Stop();             // the timer stops (Stopped); the state stays as it is
-  void PlayRow(int recNo); // a double-clicked row (1-based record number); 0 (the
+  void Previous(TSkip skip = TSkip::Play); // KeepState: as Next
+  void Stop();                             // the timer stops (Stopped); the state stays as it is
+  void PlayRow(int recNo);                 // a double-clicked row (1-based record number); 0 (the
                            // header row), a row out of range or a closed table: nothing
-  void Tick();             // one second of the count-down (tShuffle's handler)
+  void Tick(); // one second of the count-down (tShuffle's handler)
 
   // The up-next queue. Enqueue adds at its end; PlayNow puts the video first
   // and goes on to it at once (phase 2).
@@ -132,6 +134,10 @@ public:
   // A new mode also begins a new round of Shuffle all.
   void SetPlayMode(TPlayMode mode);
   TPlayMode PlayMode() const { return mode_; }
+  // In order stops after the last visible row, Shuffle all after its round,
+  // instead of beginning again (Stopped). Other modes go on as ever.
+  void SetPlaysOnce(bool once) { once_ = once; }
+  bool PlaysOnce() const { return once_; }
 
   bool Running() const { return tShuffle_.isActive() || paused_; } // playing or paused
   bool Paused() const { return paused_; }
@@ -167,9 +173,9 @@ private:
   void Advance();
   bool HasRows() const; // open, with at least one visible row
   bool ChooseNextVideo();
-  void PickNextRow();
+  bool PickNextRow(); // false: played once to the end
   void PickRandomRow();
-  void PickUnplayedRow();
+  bool PickUnplayedRow();
   int RowOfPlace() const;
   bool MoveToRowOf(const std::string &url); // false when no visible row holds it
 
@@ -183,6 +189,7 @@ private:
   int countDownLength_ = 0, tickCount_ = 0;
   bool paused_ = false;
   TPlayMode mode_ = TPlayMode::Shuffle;
+  bool once_ = false;
   bool chosen_ = false;          // Next or Previous chose the video while stopped
   bool skipping_ = false;        // Next was pressed: Repeat one goes on
   std::set<std::string> played_; // Shuffle all: the videos of this round so far

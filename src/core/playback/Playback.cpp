@@ -1,6 +1,9 @@
 #include "core/playback/Playback.h"
 
+#include "core/playlists/PlayListExchange.h"
+#include "core/playlists/VideoRow.h"
 #include "core/settings/Settings.h"
+#include "core/web/ServiceHosts.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -61,17 +64,17 @@ void TPlayback::SetPaused(bool paused) {
 
 void TPlayback::Stop() { sequencer_.Stop(); }
 
-void TPlayback::Next(TWhenStopped whenStopped) {
+void TPlayback::Next(TSkip skip) {
   const bool paused = Paused();
-  sequencer_.Next(whenStopped);
-  if (paused) SetPaused(true);
+  sequencer_.Next(skip);
+  if (paused && skip == TSkip::KeepState) SetPaused(true);
   Changed();
 }
 
-void TPlayback::Previous(TWhenStopped whenStopped) {
+void TPlayback::Previous(TSkip skip) {
   const bool paused = Paused();
-  sequencer_.Previous(whenStopped);
-  if (paused) SetPaused(true);
+  sequencer_.Previous(skip);
+  if (paused && skip == TSkip::KeepState) SetPaused(true);
   Changed();
 }
 
@@ -93,6 +96,24 @@ void TPlayback::PlayNow(const TVideoDetails &video, const std::string &queuedBy)
 void TPlayback::Tick() {
   sequencer_.Tick();
   Changed();
+}
+
+bool TPlayback::PlayAddress(const std::string &address) {
+  const std::string id = VideoIdFromAddress(address, VideoWebHost());
+  if (id.empty()) return false;
+  TVideoDetails video;
+  video.Url = video.Title = id;
+  if (playList_.Active())
+    for (int recNo = 1; recNo <= playList_.RecordCount(); ++recNo)
+      if (playList_.DisplayText(recNo, VideoColumn::Url) == id) {
+        const int at = playList_.RecNo();
+        playList_.SetRecNo(recNo);
+        video = VideoFromRow(playList_);
+        if (at > 0) playList_.SetRecNo(at);
+        break;
+      }
+  PlayNow(video);
+  return true;
 }
 
 void TPlayback::SeekBy(double seconds) { SetPosition(Position() + seconds); }
@@ -139,9 +160,18 @@ void TPlayback::SetEvenLoudness(bool on) {
 }
 
 void TPlayback::SetPlayMode(TPlayMode mode) {
-  if (mode == PlayMode()) return;
-  sequencer_.SetPlayMode(mode);
-  StoreWriteString(store_key::kPlayMode, PlayModeName(mode));
+  if (mode == PlayMode() && !PlaysOnce()) return;
+  sequencer_.SetPlaysOnce(false);
+  if (mode != PlayMode()) {
+    sequencer_.SetPlayMode(mode);
+    StoreWriteString(store_key::kPlayMode, PlayModeName(mode));
+  }
+  emit PlayModeChanged();
+}
+
+void TPlayback::SetPlaysOnce(bool once) {
+  if (once == PlaysOnce()) return;
+  sequencer_.SetPlaysOnce(once);
   emit PlayModeChanged();
 }
 
@@ -203,7 +233,10 @@ void TPlayback::VideoShown() {
   const std::string failed = std::exchange(failedTitle_, std::string());
   std::string line = "Now playing: " + CurrentVideo().Title;
   if (!failed.empty()) line = "Could not play " + failed + ". " + line;
-  if (player_) player_->Show(CurrentVideo());
+  if (player_) {
+    player_->Show(CurrentVideo());
+    player_->SetPaused(false);
+  }
   SetNowPlaying(line);
   emit VideoChanged();
 }

@@ -69,19 +69,29 @@ public:
   void PlayPause(); // stopped: Play; else pause or resume
   void SetPaused(bool paused);
   void Stop();
-  // The next or previous video; while paused it is shown paused.
-  void Next(TWhenStopped whenStopped = TWhenStopped::Start);
-  void Previous(TWhenStopped whenStopped = TWhenStopped::Start);
+  // The next or previous video, which plays; KeepState leaves a paused
+  // player paused and a stopped one stopped.
+  void Next(TSkip skip = TSkip::Play);
+  void Previous(TSkip skip = TSkip::Play);
   void PlayRow(int recNo); // 1-based record number of the open playlist
   void Tick();             // one second of the count-down: the handler of Sequencer().Timer()
   void Enqueue(const TVideoDetails &video, const std::string &queuedBy = {});
   void PlayNow(const TVideoDetails &video, const std::string &queuedBy = {});
+  // A watch or stream address of the configured web host ("http://HOST/watch?v=ID",
+  // "http://HOST/v/ID") plays now, as PlayNow; the details are those of a row of
+  // the open playlist that holds the video, else the identifier is its title.
+  // False, and nothing happens, for any other address.
+  bool PlayAddress(const std::string &address);
   void SeekBy(double seconds);
   void SetPosition(double seconds); // within the current video; nothing when it cannot seek
   void SetVolume(int percent);      // 0-100
   void SetMuted(bool muted);
   void SetEvenLoudness(bool on);
-  void SetPlayMode(TPlayMode mode); // remembered
+  void SetPlayMode(TPlayMode mode); // remembered; playing once ends
+  // In order, or Shuffle all, that stop after the last video of the playlist
+  // (of the round) instead of beginning again; not remembered.
+  void SetPlaysOnce(bool once);
+  bool PlaysOnce() const { return sequencer_.PlaysOnce(); }
 
   // What the player reports about the video it was last given.
   void PlayerStarted(); // its first frame (the count-down follows the player from here)

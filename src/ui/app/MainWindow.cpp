@@ -66,8 +66,8 @@ TfMain::TfMain() {
   CreatePlayListStore();
   CreateWindowFrame();
   ConnectPages();
-  MediaControls = new TMediaControls(*pPlay, *this);
-  NowPlayingNotifier = new TNowPlayingNotifier(*pPlay, *this);
+  MediaControls = new TMediaControls(pPlay->Playback(), pPlay->PlayerViews(), *this);
+  NowPlayingNotifier = new TNowPlayingNotifier(pPlay->Playback(), *this);
   FormCreate();
   RestoreWindow(*this);
   AskForTheService();

@@ -1,13 +1,13 @@
 #include "ui/app/MediaControls.h"
 
-#include "core/playback/PlaySequencer.h"
 #include "core/common/VideoRecord.h"
-#include "ui/play/PlayPage.h"
+#include "core/playback/Playback.h"
+#include "ui/play/PlayerViews.h"
 #include "ui/widgets/Guarded.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QWidget>
 
@@ -23,26 +23,20 @@ constexpr qlonglong kMicroseconds = 1000000;
 
 } // namespace
 
-TMediaControls::TMediaControls(TPlayPage &page, QWidget &window)
-    : QObject(&window), page_(page), window_(window) {
+TMediaControls::TMediaControls(TPlayback &playback, TPlayerViews &views, QWidget &window)
+    : QObject(&window), playback_(playback), views_(views), window_(window) {
   new TMprisRootAdaptor(*this);
   auto *player = new TMprisPlayerAdaptor(*this);
   publish_.setSingleShot(true);
   publish_.setInterval(0);
   connect(&publish_, &QTimer::timeout, this, &TMediaControls::PublishChanges);
   auto soon = [this] { publish_.start(); };
-  TPlaySequencer *sequencer = page_.Sequencer.get();
-  connect(sequencer, &TPlaySequencer::ShowVideo, this, soon);
-  connect(sequencer, &TPlaySequencer::Stopped, this, soon);
-  connect(&page_, &TPlayPage::StateChanged, this, soon);
-  connect(&page_, &TPlayPage::VideoChanged, this, soon);
-  connect(&page_, &TPlayPage::VolumeChanged, this, soon);
-  connect(&page_, &TPlayPage::Seeked, player,
+  for (auto signal : {&TPlayback::VideoChanged, &TPlayback::StateChanged, &TPlayback::VolumeChanged,
+                      &TPlayback::ActionsChanged, &TPlayback::PlayModeChanged})
+    connect(&playback_, signal, this, soon);
+  connect(&views_, &TPlayerViews::FullScreenChanged, this, soon);
+  connect(&playback_, &TPlayback::Seeked, player,
           [player](double seconds) { emit player->Seeked(qRound64(seconds * kMicroseconds)); });
-  // What can be done follows the page's enable rules.
-  for (QAction *action :
-       {page_.aControlsPrev, page_.aControlsPlay, page_.aControlsStop, page_.aControlsNext})
-    connect(action, &QAction::enabledChanged, this, soon);
 }
 
 TMediaControls::~TMediaControls() {
@@ -68,6 +62,7 @@ void TMediaControls::Register() {
     if (bus.registerService(name)) {
       serviceName_ = name;
       published_ = ChangingProperties();
+      publishedRoot_ = {{"Fullscreen", Fullscreen()}};
       qInfo("Media controls on the session bus as %s", qPrintable(name));
       return;
     }
@@ -94,51 +89,98 @@ void TMediaControls::Quit() {
 bool TMediaControls::Accepting() const { return !QApplication::activeModalWidget(); }
 
 void TMediaControls::Next() {
-  if (Accepting()) page_.aControlsNext->trigger();
+  if (Accepting() && CanGoNext())
+    RunGuarded(&window_, [this] { playback_.Next(TSkip::KeepState); });
 }
 
 void TMediaControls::Previous() {
-  if (Accepting()) page_.aControlsPrev->trigger();
+  if (Accepting() && CanGoPrevious())
+    RunGuarded(&window_, [this] { playback_.Previous(TSkip::KeepState); });
 }
 
 void TMediaControls::Play() {
-  if (!page_.Playing()) PlayPause();
+  if (!playback_.Playing()) PlayPause();
 }
 
 void TMediaControls::Pause() {
-  if (page_.Playing()) PlayPause();
+  if (playback_.Playing()) PlayPause();
 }
 
 void TMediaControls::PlayPause() {
-  // Stopped: as the page's Play (which also says whether there is anything
-  // to play); else pause or resume.
-  if (!Accepting()) return;
-  if (!page_.Sequencer->Running())
-    page_.aControlsPlay->trigger();
-  else
-    RunGuarded(&window_, [this] { page_.PlayPause(); });
+  // Stopped: as the page's Play, when there is anything to play; else pause or resume.
+  if (!Accepting() || (!playback_.Running() && !CanPlay())) return;
+  RunGuarded(&window_, [this] { playback_.PlayPause(); });
 }
 
 void TMediaControls::Stop() {
-  if (Accepting()) page_.aControlsStop->trigger();
+  if (Accepting() && playback_.Actions().Stop) RunGuarded(&window_, [this] { playback_.Stop(); });
 }
 
 void TMediaControls::Seek(qlonglong offset) {
   if (Accepting() && CanSeek())
-    RunGuarded(&window_, [&] { page_.SeekBy(double(offset) / kMicroseconds); });
+    RunGuarded(&window_, [&] { playback_.SeekBy(double(offset) / kMicroseconds); });
 }
 
 void TMediaControls::SetPosition(const QDBusObjectPath &trackId, qlonglong position) {
   // A position for a video that no longer plays, or outside this one, is ignored.
-  if (!Accepting() || !CanSeek() || trackId != TrackId(page_.Sequencer->CurrentVideo().Url) ||
-      position < 0 || double(position) / kMicroseconds > page_.Duration())
+  if (!Accepting() || !CanSeek() || trackId != TrackId(playback_.CurrentVideo().Url) ||
+      position < 0 || double(position) / kMicroseconds > playback_.Duration())
     return;
-  RunGuarded(&window_, [&] { page_.SetPosition(double(position) / kMicroseconds); });
+  RunGuarded(&window_, [&] { playback_.SetPosition(double(position) / kMicroseconds); });
+}
+
+bool TMediaControls::OpenUri(const QString &uri) {
+  if (!Accepting()) return true; // not refused: left alone while a dialog waits
+  bool played = false;
+  RunGuarded(&window_, [&] { played = playback_.PlayAddress(uri.toStdString()); });
+  return played;
+}
+
+QString TMediaControls::LoopStatus() const {
+  if (playback_.PlaysOnce()) return "None";
+  return playback_.PlayMode() == TPlayMode::RepeatOne ? "Track" : "Playlist";
+}
+
+void TMediaControls::SetLoopStatus(const QString &status) {
+  if (!Accepting()) return;
+  if (status == "Track") {
+    playback_.SetPlayMode(TPlayMode::RepeatOne);
+  } else if (status == "Playlist") {
+    playback_.SetPlayMode(Shuffle() ? playback_.PlayMode() : TPlayMode::InOrder);
+  } else if (status == "None") {
+    playback_.SetPlayMode(Shuffle() ? TPlayMode::ShuffleAll : TPlayMode::InOrder);
+    playback_.SetPlaysOnce(true);
+  }
+}
+
+bool TMediaControls::Shuffle() const {
+  return playback_.PlayMode() == TPlayMode::Shuffle ||
+         playback_.PlayMode() == TPlayMode::ShuffleAll;
+}
+
+void TMediaControls::SetShuffle(bool on) {
+  if (!Accepting() || on == Shuffle()) return;
+  const bool once = playback_.PlaysOnce();
+  // Played once, only Shuffle all comes to an end.
+  playback_.SetPlayMode(!on    ? TPlayMode::InOrder
+                        : once ? TPlayMode::ShuffleAll
+                               : TPlayMode::Shuffle);
+  playback_.SetPlaysOnce(once);
+}
+
+void TMediaControls::SetRate(double rate) {
+  if (Accepting() && rate == 0) RunGuarded(&window_, [this] { playback_.SetPaused(true); });
+}
+
+bool TMediaControls::Fullscreen() const { return views_.FullScreen(); }
+
+void TMediaControls::SetFullscreen(bool on) {
+  if (Accepting() && on != Fullscreen()) views_.ToggleFullScreen();
 }
 
 QString TMediaControls::PlaybackStatus() const {
-  if (page_.Paused()) return "Paused";
-  return page_.Playing() ? "Playing" : "Stopped";
+  if (playback_.Paused()) return "Paused";
+  return playback_.Playing() ? "Playing" : "Stopped";
 }
 
 QDBusObjectPath TMediaControls::TrackId(const std::string &videoId) {
@@ -148,37 +190,39 @@ QDBusObjectPath TMediaControls::TrackId(const std::string &videoId) {
 }
 
 QVariantMap TMediaControls::Metadata() const {
-  const TVideoDetails &video = page_.Sequencer->CurrentVideo();
+  const TVideoDetails &video = playback_.CurrentVideo();
   if (video.Url.empty()) return {}; // no video chosen yet
   QVariantMap metadata;
   metadata.insert("mpris:trackid", QVariant::fromValue(TrackId(video.Url)));
   metadata.insert("xesam:title", QString::fromStdString(video.Title));
   // The player's length once it knows it, else the playlist's.
-  const double seconds = page_.Duration() > 0 ? page_.Duration() : video.DurationSeconds;
+  const double seconds = playback_.Duration() > 0 ? playback_.Duration() : video.DurationSeconds;
   if (seconds > 0) metadata.insert("mpris:length", qRound64(seconds * kMicroseconds));
   if (!video.Thumbnail.empty())
     metadata.insert("mpris:artUrl", QString::fromStdString(video.Thumbnail));
   return metadata;
 }
 
-double TMediaControls::Volume() const { return page_.Volume() / 100.0; }
+double TMediaControls::Volume() const { return playback_.Volume() / 100.0; }
 
 void TMediaControls::SetVolume(double volume) {
   if (Accepting() && volume == volume) // not NaN
-    page_.SetVolume(qRound(std::clamp(volume, 0.0, 1.0) * 100));
+    playback_.SetVolume(qRound(std::clamp(volume, 0.0, 1.0) * 100));
 }
 
-qlonglong TMediaControls::Position() const { return qRound64(page_.Position() * kMicroseconds); }
+qlonglong TMediaControls::Position() const {
+  return qRound64(playback_.Position() * kMicroseconds);
+}
 
-bool TMediaControls::CanGoNext() const { return page_.aControlsNext->isEnabled(); }
+bool TMediaControls::CanGoNext() const { return playback_.Actions().Next; }
 
-bool TMediaControls::CanGoPrevious() const { return page_.aControlsPrev->isEnabled(); }
+bool TMediaControls::CanGoPrevious() const { return playback_.Actions().Previous; }
 
-bool TMediaControls::CanPlay() const { return page_.aControlsPlay->isEnabled(); }
+bool TMediaControls::CanPlay() const { return playback_.Actions().Play; }
 
-bool TMediaControls::CanPause() const { return page_.Sequencer->Running(); }
+bool TMediaControls::CanPause() const { return playback_.Actions().Pause; }
 
-bool TMediaControls::CanSeek() const { return page_.Sequencer->Running() && page_.Duration() > 0; }
+bool TMediaControls::CanSeek() const { return playback_.Actions().Seek; }
 
 // ---------------------------------------------------------------- changes
 
@@ -190,20 +234,27 @@ QVariantMap TMediaControls::ChangingProperties() const {
           {"CanGoPrevious", CanGoPrevious()},
           {"CanPlay", CanPlay()},
           {"CanPause", CanPause()},
-          {"CanSeek", CanSeek()}};
+          {"CanSeek", CanSeek()},
+          {"LoopStatus", LoopStatus()},
+          {"Shuffle", Shuffle()}};
 }
 
 void TMediaControls::PublishChanges() {
   if (serviceName_.isEmpty()) return;
-  const QVariantMap now = ChangingProperties();
+  SendChanges(kPlayerInterface, ChangingProperties(), published_);
+  SendChanges(kRootInterface, {{"Fullscreen", Fullscreen()}}, publishedRoot_);
+}
+
+void TMediaControls::SendChanges(const char *interface, const QVariantMap &now,
+                                 QVariantMap &published) {
   QVariantMap changed;
   for (auto it = now.cbegin(); it != now.cend(); ++it)
-    if (published_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
-  published_ = now;
+    if (published.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+  published = now;
   if (changed.isEmpty()) return;
   QDBusMessage signal = QDBusMessage::createSignal(kObjectPath, "org.freedesktop.DBus.Properties",
                                                    "PropertiesChanged");
-  signal << QString(kPlayerInterface) << changed << QStringList();
+  signal << QString(interface) << changed << QStringList();
   QDBusConnection::sessionBus().send(signal);
 }
 
@@ -214,5 +265,11 @@ TMprisRootAdaptor::TMprisRootAdaptor(TMediaControls &controls)
 
 TMprisPlayerAdaptor::TMprisPlayerAdaptor(TMediaControls &controls)
     : QDBusAbstractAdaptor(&controls), controls_(controls) {}
+
+void TMprisPlayerAdaptor::OpenUri(const QString &Uri) {
+  if (!controls_.OpenUri(Uri))
+    sendErrorReply(QDBusError::InvalidArgs,
+                   "Not the address of a video this program plays: " + Uri);
+}
 
 } // namespace sonabox

@@ -1,20 +1,29 @@
 #pragma once
 // The desktop's media controls: the program on the session bus as an MPRIS
 // player (org.mpris.MediaPlayer2.sonabox, object /org/mpris/MediaPlayer2), so
-// that media keys, the desktop's media panel and remote controls drive the
-// Play page.
+// that media keys, the desktop's media panel and remote controls drive
+// playback (TPlayback), as the Play page's own controls do.
 //
-// Every control goes through what the page's own controls do (its actions,
-// its pause, seek and volume), so a call that the page would refuse (Next with
-// no playlist open, Stop while nothing plays, a seek with nothing loaded) does
-// nothing; while a dialog waits for an answer the calls do nothing at all. The properties are read
-// from the page when asked for, and each change that the desktop shows (status, the video's
-// metadata, what can be done) is sent as org.freedesktop.DBus.Properties.PropertiesChanged.
+// A call that playback cannot do now (Next with no playlist open, Stop while
+// nothing plays, a seek with nothing loaded) does nothing; while a dialog
+// waits for an answer the calls do nothing at all. Next and Previous leave a
+// paused or stopped player paused or stopped. OpenUri plays a watch or stream
+// address of the web host at once, before the playlist's next video, and
+// refuses any other address with an error. LoopStatus "Track" is Repeat one,
+// "Playlist" In order (or a Shuffle mode while Shuffle is on), "None" plays the
+// playlist once and stops; Shuffle on is Shuffle or Shuffle all, off In order.
+// A Rate of 0 pauses; videos play at their own speed only. Fullscreen is the
+// expanded window's.
+//
+// The properties are read when asked for, and each change that the desktop
+// shows (status, the video's metadata, what can be done, the loop and shuffle
+// modes, full screen) is sent as org.freedesktop.DBus.Properties.PropertiesChanged.
 //
 // Without a session bus nothing is registered and the program works as ever.
 // When another program already holds the name, this one takes
 // org.mpris.MediaPlayer2.sonabox.instance<pid>.
 #include <QDBusAbstractAdaptor>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QString>
@@ -25,17 +34,19 @@
 
 namespace sonabox {
 
-class TPlayPage;
+class TPlayback;
+class TPlayerViews;
 
 class TMediaControls : public QObject {
   Q_OBJECT
 public:
   static constexpr char kServiceName[] = "org.mpris.MediaPlayer2.sonabox";
   static constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
+  static constexpr char kRootInterface[] = "org.mpris.MediaPlayer2";
   static constexpr char kPlayerInterface[] = "org.mpris.MediaPlayer2.Player";
 
-  // `page` and `window` must outlive the controls.
-  TMediaControls(TPlayPage &page, QWidget &window);
+  // `playback`, `views` and `window` must outlive the controls.
+  TMediaControls(TPlayback &playback, TPlayerViews &views, QWidget &window);
   ~TMediaControls() override;
 
   // Puts the player on the session bus, and says on one line of the
@@ -48,6 +59,8 @@ public:
   // org.mpris.MediaPlayer2
   void Raise();
   void Quit();
+  bool Fullscreen() const;
+  void SetFullscreen(bool on);
 
   // org.mpris.MediaPlayer2.Player
   void Next();
@@ -68,6 +81,12 @@ public:
   bool CanPlay() const;
   bool CanPause() const;
   bool CanSeek() const;
+  bool OpenUri(const QString &uri); // false: not an address this program plays
+  QString LoopStatus() const;
+  void SetLoopStatus(const QString &status);
+  bool Shuffle() const;
+  void SetShuffle(bool on);
+  void SetRate(double rate);
 
   // The track id of a video identifier: an object path below /org/sonabox/track.
   static QDBusObjectPath TrackId(const std::string &videoId);
@@ -78,13 +97,15 @@ private:
   // PropertiesChanged for what differs from the last sent, once the step that
   // changed something has ended (a video is shown before its timer runs).
   void PublishChanges();
+  static void SendChanges(const char *interface, const QVariantMap &now, QVariantMap &published);
 
   QTimer publish_;
 
-  TPlayPage &page_;
+  TPlayback &playback_;
+  TPlayerViews &views_;
   QWidget &window_;
   QString serviceName_;
-  QVariantMap published_;
+  QVariantMap published_, publishedRoot_;
 };
 
 // org.mpris.MediaPlayer2: the program itself.
@@ -98,6 +119,8 @@ class TMprisRootAdaptor : public QDBusAbstractAdaptor {
   Q_PROPERTY(QString DesktopEntry READ DesktopEntry)
   Q_PROPERTY(QStringList SupportedUriSchemes READ SupportedUriSchemes)
   Q_PROPERTY(QStringList SupportedMimeTypes READ SupportedMimeTypes)
+  Q_PROPERTY(bool Fullscreen READ Fullscreen WRITE SetFullscreen)
+  Q_PROPERTY(bool CanSetFullscreen READ CanSetFullscreen)
 public:
   explicit TMprisRootAdaptor(TMediaControls &controls);
   bool CanQuit() const { return true; }
@@ -105,8 +128,11 @@ public:
   bool HasTrackList() const { return false; }
   QString Identity() const { return "Sonabox"; }
   QString DesktopEntry() const { return "sonabox"; }
-  QStringList SupportedUriSchemes() const { return {}; }
+  QStringList SupportedUriSchemes() const { return {"http"}; }
   QStringList SupportedMimeTypes() const { return {}; }
+  bool Fullscreen() const { return controls_.Fullscreen(); }
+  void SetFullscreen(bool on) { controls_.SetFullscreen(on); }
+  bool CanSetFullscreen() const { return true; }
 
 public slots:
   void Raise() { controls_.Raise(); }
@@ -117,11 +143,13 @@ private:
 };
 
 // org.mpris.MediaPlayer2.Player: playback of the Play page.
-class TMprisPlayerAdaptor : public QDBusAbstractAdaptor {
+class TMprisPlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
   Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
   Q_PROPERTY(double Rate READ Rate WRITE SetRate)
+  Q_PROPERTY(QString LoopStatus READ LoopStatus WRITE SetLoopStatus)
+  Q_PROPERTY(bool Shuffle READ Shuffle WRITE SetShuffle)
   Q_PROPERTY(double MinimumRate READ Rate)
   Q_PROPERTY(double MaximumRate READ Rate)
   Q_PROPERTY(QVariantMap Metadata READ Metadata)
@@ -137,7 +165,11 @@ public:
   explicit TMprisPlayerAdaptor(TMediaControls &controls);
   QString PlaybackStatus() const { return controls_.PlaybackStatus(); }
   double Rate() const { return 1.0; } // videos play at their own speed only
-  void SetRate(double) {}
+  void SetRate(double rate) { controls_.SetRate(rate); }
+  QString LoopStatus() const { return controls_.LoopStatus(); }
+  void SetLoopStatus(const QString &status) { controls_.SetLoopStatus(status); }
+  bool Shuffle() const { return controls_.Shuffle(); }
+  void SetShuffle(bool on) { controls_.SetShuffle(on); }
   QVariantMap Metadata() const { return controls_.Metadata(); }
   double Volume() const { return controls_.Volume(); }
   void SetVolume(double volume) { controls_.SetVolume(volume); }
@@ -160,6 +192,7 @@ public slots:
   void SetPosition(const QDBusObjectPath &TrackId, qlonglong Position) {
     controls_.SetPosition(TrackId, Position);
   }
+  void OpenUri(const QString &Uri);
 
 signals:
   void Seeked(qlonglong Position);

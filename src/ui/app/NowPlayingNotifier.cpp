@@ -1,9 +1,8 @@
 #include "ui/app/NowPlayingNotifier.h"
 
-#include "core/playback/PlaySequencer.h"
 #include "core/common/VideoRecord.h"
+#include "core/playback/Playback.h"
 #include "core/settings/Settings.h"
-#include "ui/play/PlayPage.h"
 #include "ui/widgets/WebImage.h"
 
 #include <QDBusArgument>
@@ -47,20 +46,19 @@ Q_DECLARE_METATYPE(sonabox::TNotificationImage)
 
 namespace sonabox {
 
-TNowPlayingNotifier::TNowPlayingNotifier(TPlayPage &page, QWidget &window)
-    : QObject(&window), page_(page), window_(window) {
+TNowPlayingNotifier::TNowPlayingNotifier(TPlayback &playback, QWidget &window)
+    : QObject(&window), playback_(playback), window_(window) {
   qDBusRegisterMetaType<TNotificationImage>();
   giveUp_.setSingleShot(true);
   giveUp_.setInterval(kGiveUpMs);
   connect(&giveUp_, &QTimer::timeout, this, [this] { Send(QImage()); });
-  connect(page_.Sequencer.get(), &TPlaySequencer::ShowVideo, this,
-          &TNowPlayingNotifier::VideoShown);
+  connect(&playback_, &TPlayback::VideoChanged, this, &TNowPlayingNotifier::VideoShown);
 }
 
 TNowPlayingNotifier::~TNowPlayingNotifier() = default;
 
 void TNowPlayingNotifier::VideoShown() {
-  const TVideoDetails &video = page_.Sequencer->CurrentVideo();
+  const TVideoDetails &video = playback_.CurrentVideo();
   // The same video started again (Play, the expanded window) is not news.
   const bool another = video.Url != lastVideo_;
   lastVideo_ = video.Url;

@@ -19,21 +19,21 @@
 
 namespace sonabox {
 
-class TPlayPage;
+class TPlayback;
 class TWebPicture;
 
 class TNowPlayingNotifier : public QObject {
   Q_OBJECT
 public:
-  // `page` and `window` must outlive the notifier.
-  TNowPlayingNotifier(TPlayPage &page, QWidget &window);
+  // `playback` and `window` must outlive the notifier.
+  TNowPlayingNotifier(TPlayback &playback, QWidget &window);
   ~TNowPlayingNotifier() override;
 
 private:
   void VideoShown();
   void Send(const QImage &picture); // the notification of the video waiting for it
 
-  TPlayPage &page_;
+  TPlayback &playback_;
   QWidget &window_;
   std::string lastVideo_;                // the identifier of the last video told about
   std::string title_;                    // the title waiting for its picture

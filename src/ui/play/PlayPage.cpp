@@ -1,19 +1,18 @@
 #include "ui/play/PlayPage.h"
 
 #include "core/common/TextHelpers.h"
-#include "core/playback/PlaySequencer.h"
-#include "core/playback/PlayerDocument.h"
+#include "core/playback/Playback.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/playlists/VideoRow.h"
 #include "core/settings/Settings.h"
 #include "ui/play/ExpandedVideo.h"
 #include "ui/play/PlayListFiles.h"
+#include "ui/play/PlayerViews.h"
 #include "ui/widgets/Controls.h"
 #include "ui/widgets/DataTableModel.h"
 #include "ui/widgets/Guarded.h"
 #include "ui/widgets/HtmlView.h"
 #include "ui/widgets/ImageButtons.h"
-#include "ui/widgets/MpvPlayer.h"
 #include "ui/widgets/PlayListCombo.h"
 #include "ui/widgets/ShellWidgets.h"
 
@@ -66,11 +65,6 @@ QString Clock(double seconds) {
   return h > 0 ? QString::asprintf("%d:%02d:%02d", h, m, s) : QString::asprintf("%d:%02d", m, s);
 }
 
-// A remembered value, or the fallback when there is none.
-int StoredInt(const char *key, int fallback, int low, int high) {
-  return std::clamp(StoreReadInt(key).value_or(fallback), low, high);
-}
-
 constexpr double kSeekStep = 5; // seconds, Left and Right
 constexpr int kVolumeStep = 5;  // percent, Up and Down
 
@@ -98,9 +92,9 @@ TPlayPage::TPlayPage(TPlayListManager &store, QWidget *parent) : QWidget(parent)
   aControlsStop = Action("aControlsStop", "Stop", alVideoControls);
   aControlsNext = Action("aControlsNext", "Next", alVideoControls);
 
-  cdsPlayList = std::make_unique<TDataTable>("cdsPlayList");
-  cdsPlayList->SetFilterCaseInsensitive(true);
-  Sequencer = std::make_unique<TPlaySequencer>(*cdsPlayList);
+  playback_ = std::make_unique<TPlayback>();
+  cdsPlayList = &playback_->PlayList();
+  Sequencer = &playback_->Sequencer();
   tShuffle = &Sequencer->Timer();
 
   auto *page = new QHBoxLayout(this);
@@ -116,17 +110,12 @@ TPlayPage::TPlayPage(TPlayListManager &store, QWidget *parent) : QWidget(parent)
   asMain->setStretchFactor(0, 1);
   asMain->setStretchFactor(1, 0);
   asMain->setSizes({769 - 100 - 258, 258});
-  volume_ = StoredInt(store_key::kVolume, 100, 0, 100);
-  muted_ = StoredInt(store_key::kMuted, 0, 0, 1) != 0;
-  evenLoudness_ = StoredInt(store_key::kEvenLoudness, 0, 0, 1) != 0;
-  tbVolume->setValue(volume_);
-  btnMute->setChecked(muted_);
-  cbEvenLoudness->setChecked(evenLoudness_);
+  views_ = new TPlayerViews(*playback_, *wbPlayer, *this);
+  ShowVolume();
+  cbEvenLoudness->setChecked(playback_->EvenLoudness());
   tPosition_ = new QTimer(this);
   tPosition_->setInterval(250);
-  const TPlayMode mode = PlayModeFromName(StoreReadString(store_key::kPlayMode).value_or(""));
-  cbPlayMode->setCurrentText(PlayModeName(mode));
-  Sequencer->SetPlayMode(mode);
+  cbPlayMode->setCurrentText(PlayModeName(playback_->PlayMode()));
   ConnectEvents();
   AddPlaybackKeys(*this);
   // F2 on the playlist choice, Ctrl+Up and Ctrl+Down on the grid, Ctrl+Z
@@ -146,9 +135,8 @@ TPlayPage::TPlayPage(TPlayListManager &store, QWidget *parent) : QWidget(parent)
 }
 
 TPlayPage::~TPlayPage() {
-  // The expanded window belongs to the main window; it goes before the player
-  // state it shows.
-  delete dExpandedVideo;
+  // The views (and the expanded window) go before the playback they show.
+  delete views_;
 }
 
 // ------------------------------------------------------------------ building
@@ -432,24 +420,41 @@ void TPlayPage::ConnectEvents() {
   connect(sgPlayList->horizontalHeader(), &QHeaderView::sectionDoubleClicked, this,
           [this](int column) { RunGuarded(this, [&] { sgPlayListDblClickCell(0, column); }); });
 
-  // What the sequencer asks to be shown. A new video plays, not paused.
-  connect(Sequencer.get(), &TPlaySequencer::ShowVideo, this, [this] {
-    shownFailure_ = std::exchange(failedTitle_, std::string());
-    SetPausedState(false);
-    ShowCurrentVideo(true);
-    emit VideoChanged();
+  // What the playback says.
+  connect(playback_.get(), &TPlayback::NowPlayingChanged, this, &TPlayPage::ShowNowPlaying);
+  // The position is shown four times a second while a video plays.
+  connect(playback_.get(), &TPlayback::VideoChanged, this, [this] {
+    tPosition_->start();
+    ShowPosition();
   });
-  connect(Sequencer.get(), &TPlaySequencer::CountDown, this, [this](int secondsLeft) {
+  connect(playback_.get(), &TPlayback::StateChanged, this, [this] {
+    if (playback_->Running())
+      tPosition_->start();
+    else
+      tPosition_->stop();
+    ShowPausedState();
+    ShowPosition();
+  });
+  connect(playback_.get(), &TPlayback::VolumeChanged, this, &TPlayPage::ShowVolume);
+  connect(playback_.get(), &TPlayback::Seeked, this, &TPlayPage::ShowPosition);
+  connect(playback_.get(), &TPlayback::PlayModeChanged, this, [this] {
+    const QSignalBlocker quiet(cbPlayMode);
+    cbPlayMode->setCurrentText(PlayModeName(playback_->PlayMode()));
+  });
+  connect(playback_.get(), &TPlayback::LogLine, this, &TPlayPage::LogLine);
+  connect(Sequencer, &TPlaySequencer::CountDown, this, [this](int secondsLeft) {
     lbCountDown->setText(
         QString::fromStdString("Timer: " + SecondsToText(std::to_string(secondsLeft))));
   });
-  connect(Sequencer.get(), &TPlaySequencer::LogLine, this, &TPlayPage::LogLine);
-  connect(Sequencer.get(), &TPlaySequencer::RowChosen, this,
+  connect(Sequencer, &TPlaySequencer::RowChosen, this,
           [this](int recNo) { sgPlayList->setCurrentIndex(ds->index(recNo - 1, 0)); });
-  connect(Sequencer.get(), &TPlaySequencer::Stopped, this, &TPlayPage::BlankPlayers);
+  connect(views_, &TPlayerViews::ExpandedChanged, this, [this](TdExpandedVideo *window) {
+    dExpandedVideo = window;
+    if (window) AddPlaybackKeys(*window);
+    ShowNowPlaying(); // the video moved: the line is told again
+  });
 
   // The player controls.
-  connect(wbPlayer, &THtmlView::PlayerMade, this, &TPlayPage::AdoptPlayer);
   // Toggled, not clicked: assistive technology toggles a checkable button
   // without a click. The state set from elsewhere toggles them too, and then
   // already holds.
@@ -500,6 +505,7 @@ void TPlayPage::ConnectEvents() {
 // ------------------------------------------------------------- enable rules
 
 void TPlayPage::RunEnableRules() {
+  playback_->CheckActions();
   aDeletePlayListUpdate();
   aMoveUpdate();
   pPlayListFiles->RunEnableRules();
@@ -524,29 +530,26 @@ void TPlayPage::aMoveUpdate() {
   aMoveDown->setEnabled(row > 0 && row < cdsPlayList->RecordCount());
 }
 
-// Play, Next and Previous need an open playlist with a visible row to play from.
-bool TPlayPage::HasRows() const { return cdsPlayList->Active() && cdsPlayList->RecordCount() > 0; }
-
 void TPlayPage::aControlsPrevUpdate() {
-  const bool enabled = HasRows() && !Sequencer->PreviousVideo().Url.empty();
+  const bool enabled = playback_->Actions().Previous;
   aControlsPrev->setEnabled(enabled);
   EnableControlImage(*iControlPrev, enabled);
 }
 
 void TPlayPage::aControlsPlayUpdate() {
-  const bool enabled = HasRows();
+  const bool enabled = playback_->Actions().Play;
   aControlsPlay->setEnabled(enabled);
   EnableControlImage(*iControlPlay, enabled);
 }
 
 void TPlayPage::aControlsStopUpdate() {
-  const bool enabled = Sequencer->Running();
+  const bool enabled = playback_->Actions().Stop;
   aControlsStop->setEnabled(enabled);
   EnableControlImage(*iControlStop, enabled);
 }
 
 void TPlayPage::aControlsNextUpdate() {
-  const bool enabled = HasRows();
+  const bool enabled = playback_->Actions().Next;
   aControlsNext->setEnabled(enabled);
   EnableControlImage(*iControlNext, enabled);
 }
@@ -570,7 +573,7 @@ void TPlayPage::FillPlayLists(const QString &remembered) {
     const QSignalBlocker quiet(cbPlayLists);
     cbPlayLists->setCurrentIndex(open);
   } else if (cdsPlayList->Active()) {
-    Sequencer->Stop();
+    playback_->Stop();
     cdsPlayList->Close();
     openName_.clear();
   }
@@ -656,7 +659,7 @@ bool TPlayPage::ChosenPlayListListed() const {
 
 void TPlayPage::aDeletePlayListExecute() {
   if (!ChosenPlayListListed()) return;
-  Sequencer->Stop(); // the playlist that plays goes: playback ends quietly
+  playback_->Stop(); // the playlist that plays goes: playback ends quietly
   cdsPlayList->Close();
   openName_.clear();
   TUndo undo;
@@ -760,246 +763,90 @@ void TPlayPage::ShowMessage(const std::string &message) {
 }
 
 void TPlayPage::cbPlayModeChange() {
-  const TPlayMode mode = PlayModeFromName(cbPlayMode->currentText().toStdString());
-  Sequencer->SetPlayMode(mode);
-  StoreWriteString(store_key::kPlayMode, PlayModeName(mode));
+  playback_->SetPlayMode(PlayModeFromName(cbPlayMode->currentText().toStdString()));
 }
 
 // ---------------------------------------------------------------- playback
 
-void TPlayPage::aControlsNextExecute() { Sequencer->Next(); }
+void TPlayPage::aControlsNextExecute() { playback_->Next(); }
 
-void TPlayPage::aControlsPlayExecute() { Sequencer->Play(); }
+void TPlayPage::aControlsPlayExecute() { playback_->Play(); }
 
-void TPlayPage::aControlsPrevExecute() { Sequencer->Previous(); }
+void TPlayPage::aControlsPrevExecute() { playback_->Previous(); }
 
-void TPlayPage::aControlsStopExecute() { Sequencer->Stop(); }
+void TPlayPage::aControlsStopExecute() { playback_->Stop(); }
 
-void TPlayPage::BlankPlayers() {
-  wbPlayer->Navigate("about:blank");
-  if (dExpandedVideo) dExpandedVideo->wbExpandedVideo->Navigate("about:blank");
-  SetPausedState(false);
-  ShowPosition();
-}
-
-void TPlayPage::tShuffleTimer() { Sequencer->Tick(); }
+void TPlayPage::tShuffleTimer() { playback_->Tick(); }
 
 void TPlayPage::sgPlayListDblClickCell(int row, int column) {
   if (row < 1 || !cdsPlayList->Active()) return;
   if (ds->data(ds->index(row - 1, column)).toString().isEmpty()) return;
-  Sequencer->PlayRow(row);
+  playback_->PlayRow(row);
 }
 
-void TPlayPage::ShowCurrentVideo(bool forced) {
-  if (!forced && !Sequencer->Running()) return;
-  const std::string &title = Sequencer->CurrentVideo().Title;
-  const std::string &id = Sequencer->CurrentVideo().Url;
-  std::string line = "Now playing: " + title;
-  if (!shownFailure_.empty()) line = "Could not play " + shownFailure_ + ". " + line;
-  const QString nowPlaying = QString::fromStdString(line);
-  lbNowPlayingTitle->setText(nowPlaying);
-  lbNowPlayingTitle->setAccessibleName(nowPlaying); // a screen reader hears which video plays
-  THtmlView &view = PlayingView();
-  if (dExpandedVideo)
-    dExpandedVideo->setWindowTitle(QString::fromStdString("Now Playing: " + title));
-  if (!forced) view.StartNextAt(std::exchange(resumeAt_, 0.0)); // moved, not restarted
-  resumeAt_ = 0;
-  ShowPlayer(id, view);
-  if (dExpandedVideo) wbPlayer->Navigate("about:blank");
-  if (TMpvPlayer *player = ActivePlayer()) player->SetPaused(Sequencer->Paused());
-  ShowPosition();
-}
+void TPlayPage::lbExpandClick() { views_->Expand(); }
 
-// The video moves to the new window and goes on there where it was.
-void TPlayPage::lbExpandClick() {
-  if (!dExpandedVideo) {
-    resumeAt_ = Position();
-    dExpandedVideo = new TdExpandedVideo(*window());
-    connect(dExpandedVideo, &TdExpandedVideo::Closed, this, &TPlayPage::ExpandedVideoClosed);
-    connect(dExpandedVideo->wbExpandedVideo, &THtmlView::PlayerMade, this, &TPlayPage::AdoptPlayer);
-    AddPlaybackKeys(*dExpandedVideo);
-    ShowCurrentVideo(false);
-  }
-  dExpandedVideo->show();
-  dExpandedVideo->raise();
-  dExpandedVideo->activateWindow();
-}
-
-void TPlayPage::ExpandedVideoClosed() {
-  resumeAt_ = Position(); // the expanded view still plays
-  dExpandedVideo = nullptr;
-  ShowCurrentVideo(false);
-}
+// F, F11 and a double click on the expanded window; from the page they open
+// that window first.
+void TPlayPage::ToggleFullScreen() { views_->ToggleFullScreen(); }
 
 void TPlayPage::StopPlayer() {
-  Sequencer->Stop(); // the players are blanked: the videos unload and go silent
+  playback_->Stop(); // the players are blanked: the videos unload and go silent
 }
 
-// ------------------------------------------------------------ the player
+// ------------------------------------------------------- what the page shows
 
-THtmlView &TPlayPage::PlayingView() const {
-  return dExpandedVideo ? *dExpandedVideo->wbExpandedVideo : *wbPlayer;
+void TPlayPage::ShowNowPlaying() {
+  const QString line = QString::fromStdString(playback_->NowPlayingLine());
+  lbNowPlayingTitle->setText(line);
+  lbNowPlayingTitle->setAccessibleName(line); // a screen reader hears which video plays
 }
 
-TMpvPlayer *TPlayPage::ActivePlayer() const { return PlayingView().Player(); }
-
-std::vector<TMpvPlayer *> TPlayPage::Players() const {
-  std::vector<TMpvPlayer *> players;
-  for (THtmlView *view : {wbPlayer, dExpandedVideo ? dExpandedVideo->wbExpandedVideo : nullptr})
-    if (view && view->Player()) players.push_back(view->Player());
-  return players;
-}
-
-void TPlayPage::AdoptPlayer(TMpvPlayer *player) {
-  player->SetVolume(volume_);
-  player->SetMuted(muted_);
-  player->SetEvenLoudness(evenLoudness_);
-  connect(player, &TMpvPlayer::PlaybackStarted, this, [this, player] {
-    if (player == ActivePlayer()) RunGuarded(this, [this] { PlayerStarted(); });
-  });
-  connect(player, &TMpvPlayer::PlaybackEnded, this, [this, player] {
-    if (player == ActivePlayer()) RunGuarded(this, [this] { PlayerEnded(false); });
-  });
-  connect(player, &TMpvPlayer::PlaybackFailed, this, [this, player] {
-    if (player == ActivePlayer()) RunGuarded(this, [this] { PlayerEnded(true); });
-  });
-  connect(player, &TMpvPlayer::DoubleClicked, this, &TPlayPage::ToggleFullScreen);
-}
-
-// The count-down follows the player from its first frame on.
-void TPlayPage::PlayerStarted() {
-  failuresInARow_ = 0;
-  const int length = static_cast<int>(Duration() + 0.5);
-  Sequencer->FollowPlayer(static_cast<int>(Position()), length);
-  ShowPosition();
-}
-
-// The end of a video, or a video that cannot be played, moves on to the next
-// at once. When video after video fails (a server that is down), playback
-// stops once as many have failed in a row as the playlist shows.
-void TPlayPage::PlayerEnded(bool failed) {
-  if (!Sequencer->Running()) return;
-  if (failed) {
-    failedTitle_ = Sequencer->CurrentVideo().Title;
-    if (++failuresInARow_ >= std::max(cdsPlayList->RecordCount(), 1)) {
-      failuresInARow_ = 0;
-      Sequencer->Stop();
-      const QString line = QString::fromStdString("Could not play " + failedTitle_ +
-                                                  ", nor any other video of this playlist");
-      failedTitle_.clear();
-      lbNowPlayingTitle->setText(line);
-      lbNowPlayingTitle->setAccessibleName(line);
-      return;
-    }
-  }
-  Sequencer->VideoEnded();
-}
-
-// The position under the video, four times a second while one plays.
 void TPlayPage::ShowPosition() {
-  TMpvPlayer *player = Sequencer->Running() ? ActivePlayer() : nullptr;
-  const double duration = player ? Duration() : 0;
-  const double position = player ? std::min(Position(), duration) : 0;
+  const bool running = playback_->Running();
+  const double duration = running ? playback_->Duration() : 0;
+  const double position = running ? std::min(playback_->Position(), duration) : 0;
   if (!tbPosition->isSliderDown()) {
     const QSignalBlocker quiet(tbPosition);
     tbPosition->setRange(0, static_cast<int>(duration));
     tbPosition->setValue(static_cast<int>(position));
   }
   tbPosition->setEnabled(duration > 0);
-  btnPause->setEnabled(Sequencer->Running());
+  btnPause->setEnabled(playback_->Actions().Pause);
   lbElapsed->setText(Clock(position));
   lbRemaining->setText("-" + Clock(duration - position));
-  if (player && !tPosition_->isActive())
-    tPosition_->start();
-  else if (!player)
-    tPosition_->stop();
 }
 
-void TPlayPage::SetPausedState(bool paused) {
-  const bool changed = paused != btnPause->isChecked();
+void TPlayPage::ShowPausedState() {
+  const bool paused = playback_->Paused();
+  const QSignalBlocker quiet(btnPause);
   btnPause->setChecked(paused);
   btnPause->setText(paused ? "Resume" : "Pause");
-  if (changed) emit StateChanged();
 }
 
-void TPlayPage::PlayPause() {
-  if (!Sequencer->Running()) {
-    Sequencer->Play();
-    emit StateChanged();
-    return;
-  }
-  const bool paused = !Sequencer->Paused();
-  Sequencer->SetPaused(paused);
-  if (TMpvPlayer *player = ActivePlayer()) player->SetPaused(paused);
-  SetPausedState(paused);
+void TPlayPage::ShowVolume() {
+  const QSignalBlocker quietVolume(tbVolume), quietMute(btnMute);
+  tbVolume->setValue(playback_->Volume());
+  btnMute->setChecked(playback_->Muted());
 }
 
-bool TPlayPage::Playing() const { return Sequencer->Running() && !Sequencer->Paused(); }
-
-bool TPlayPage::Paused() const { return Sequencer->Paused(); }
-
-double TPlayPage::Position() const {
-  TMpvPlayer *player = ActivePlayer();
-  return player ? player->TimePosition().value_or(0) : 0;
-}
-
-double TPlayPage::Duration() const {
-  TMpvPlayer *player = ActivePlayer();
-  return player ? player->Duration().value_or(0) : 0;
-}
-
-void TPlayPage::SeekBy(double seconds) { SetPosition(Position() + seconds); }
-
-void TPlayPage::SetPosition(double seconds) {
-  TMpvPlayer *player = ActivePlayer();
-  const double duration = Duration();
-  if (!player || !Sequencer->Running() || duration <= 0) return;
-  const double target = std::clamp(seconds, 0.0, duration);
-  player->SeekTo(target);
-  Sequencer->FollowPlayer(static_cast<int>(target), static_cast<int>(duration + 0.5));
-  emit Seeked(target);
-  ShowPosition();
-}
-
-void TPlayPage::Remember(const char *key, int value) {
-  try {
-    StoreWriteString(key, std::to_string(value));
-  } catch (const std::runtime_error &error) {
-    emit LogLine(std::string("Could not remember ") + key + ": " + error.what());
-  }
-}
-
-void TPlayPage::SetVolume(int percent) {
-  percent = std::clamp(percent, 0, 100);
-  if (percent == volume_) return;
-  volume_ = percent;
-  {
-    const QSignalBlocker quiet(tbVolume);
-    tbVolume->setValue(percent);
-  }
-  for (TMpvPlayer *player : Players()) player->SetVolume(percent);
-  Remember(store_key::kVolume, percent);
-  emit VolumeChanged();
-}
-
-void TPlayPage::SetMuted(bool muted) {
-  btnMute->setChecked(muted);
-  if (muted == muted_) return;
-  muted_ = muted;
-  for (TMpvPlayer *player : Players()) player->SetMuted(muted);
-  Remember(store_key::kMuted, muted ? 1 : 0);
-  emit VolumeChanged();
-}
-
+// The playback object's, under the page's names.
+void TPlayPage::PlayPause() { playback_->PlayPause(); }
+bool TPlayPage::Playing() const { return playback_->Playing(); }
+bool TPlayPage::Paused() const { return playback_->Paused(); }
+double TPlayPage::Position() const { return playback_->Position(); }
+double TPlayPage::Duration() const { return playback_->Duration(); }
+void TPlayPage::SeekBy(double seconds) { playback_->SeekBy(seconds); }
+void TPlayPage::SetPosition(double seconds) { playback_->SetPosition(seconds); }
+int TPlayPage::Volume() const { return playback_->Volume(); }
+void TPlayPage::SetVolume(int percent) { playback_->SetVolume(percent); }
+bool TPlayPage::Muted() const { return playback_->Muted(); }
+void TPlayPage::SetMuted(bool muted) { playback_->SetMuted(muted); }
+bool TPlayPage::EvenLoudness() const { return playback_->EvenLoudness(); }
 void TPlayPage::SetEvenLoudness(bool on) {
-  if (on == evenLoudness_) return;
-  evenLoudness_ = on;
-  {
-    const QSignalBlocker quiet(cbEvenLoudness);
-    cbEvenLoudness->setChecked(on);
-  }
-  for (TMpvPlayer *player : Players()) player->SetEvenLoudness(on);
-  Remember(store_key::kEvenLoudness, on ? 1 : 0);
+  playback_->SetEvenLoudness(on);
+  const QSignalBlocker quiet(cbEvenLoudness);
+  cbEvenLoudness->setChecked(on);
 }
 
 // ------------------------------------------------------------------- keys
@@ -1057,9 +904,9 @@ void TPlayPage::AddPlaybackKeys(QWidget &target) {
       [this] { PlayPause(); });
   add({Qt::Key_Left}, [this] { SeekBy(-kSeekStep); });
   add({Qt::Key_Right}, [this] { SeekBy(kSeekStep); });
-  add({Qt::Key_Up}, [this] { SetVolume(volume_ + kVolumeStep); });
-  add({Qt::Key_Down}, [this] { SetVolume(volume_ - kVolumeStep); });
-  add({Qt::Key_M}, [this] { SetMuted(!muted_); });
+  add({Qt::Key_Up}, [this] { SetVolume(Volume() + kVolumeStep); });
+  add({Qt::Key_Down}, [this] { SetVolume(Volume() - kVolumeStep); });
+  add({Qt::Key_M}, [this] { SetMuted(!Muted()); });
   add({Qt::Key_N, Qt::Key_MediaNext}, [this] { aControlsNextExecute(); });
   add({Qt::Key_P, Qt::Key_MediaPrevious}, [this] { aControlsPrevExecute(); });
   add({Qt::Key_MediaStop}, [this] { aControlsStopExecute(); });
@@ -1075,13 +922,6 @@ void TPlayPage::AddPlaybackKeys(QWidget &target) {
       });
     }));
   }
-}
-
-// F, F11 and a double click on the expanded window; from the page they open
-// that window first.
-void TPlayPage::ToggleFullScreen() {
-  if (!dExpandedVideo) lbExpandClick();
-  dExpandedVideo->ToggleFullScreen();
 }
 
 } // namespace sonabox

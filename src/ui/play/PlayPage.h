@@ -2,23 +2,15 @@
 // TPlayPage, "pPlay": the video area with its player controls, and the
 // playlist pane beside it (choosing, filtering and pruning a playlist).
 //
-// Playback itself is the core's TPlaySequencer, working on the open playlist
-// cdsPlayList; the page shows what it is told: the player page for the
-// current video, in the expanded window's view while that window exists, else
-// in wbPlayer; the count-down; the grid's row. Log lines go to the window by
-// the LogLine signal.
-//
-// What the player does, for the controls under the video and for anyone else
-// who drives playback (keys, the desktop's media controls): all act on the
-// view that plays, small or expanded, and hold for the videos that follow.
-//   PlayPause()            pause or resume; starts playback when stopped
-//   Paused(), Playing()    the state; StateChanged() when either changes
-//   Position(), Duration() seconds of the current video (0 when not known)
-//   SeekBy(s), SetPosition(s)  move within it; Seeked(position) after either
-//   Volume(), SetVolume(percent 0-100), Muted(), SetMuted(on); VolumeChanged()
-//   EvenLoudness(), SetEvenLoudness(on)
-//   VideoChanged()         another video is shown (CurrentVideo of the sequencer)
-// Volume, mute and the loudness choice are remembered in the settings store.
+// Playback itself is the core's TPlayback (Playback()), which owns the open
+// playlist cdsPlayList and its sequencer; the page is a view of it: the
+// controls drive it, and the page shows what it says (the now-playing line,
+// the position, the count-down, the grid's row). The video plays in the
+// player views (TPlayerViews): the expanded window's while that window
+// exists, else wbPlayer. Log lines go to the window by the LogLine signal.
+// PlayPause, Paused, Playing, SeekBy, SetPosition, Position, Duration, Volume,
+// SetVolume, Muted, SetMuted, EvenLoudness and SetEvenLoudness are the
+// playback object's, under the names the page has always had.
 //
 // The playlist pane: the grid's rows are put in another order by dragging them
 // or by Move Up and Move Down (Ctrl+Up, Ctrl+Down); each move saves the
@@ -63,6 +55,8 @@ class TMpvPlayer;
 class TPlayListFiles;
 class TPlayListManager;
 class TPlaySequencer;
+class TPlayback;
+class TPlayerViews;
 
 class TPlayPage : public QWidget {
   Q_OBJECT
@@ -116,9 +110,10 @@ public:
   QAction *aDeletePlayList, *aDeleteVideo, *aRenamePlayList, *aMoveUp, *aMoveDown, *aUndo;
   TPlayListFiles *pPlayListFiles; // Export... and Import..., a row below the buttons
 
-  std::unique_ptr<TDataTable> cdsPlayList; // the open playlist; closed at start
-  TDataTableModel *ds;                     // feeds sgPlayList
-  std::unique_ptr<TPlaySequencer> Sequencer;
+  TPlayback &Playback() { return *playback_; }
+  TDataTable *cdsPlayList;                  // the open playlist (the playback's); closed at start
+  TDataTableModel *ds;                      // feeds sgPlayList
+  TPlaySequencer *Sequencer;                // the playback's
   QTimer *tShuffle;                         // the sequencer's one-second timer
   QPointer<TdExpandedVideo> dExpandedVideo; // the expanded video window while it exists
 
@@ -152,7 +147,6 @@ public:
   void tShuffleTimer();
   void sgPlayListDblClickCell(int row, int column); // row 0 is the header row
   void lbExpandClick();
-  void ShowCurrentVideo(bool forced); // in the expanded window's view when it exists
 
   // Fills cbPlayLists with the playlist names; selects `remembered` when listed.
   void FillPlayLists(const QString &remembered);
@@ -172,12 +166,13 @@ public:
   void SetPosition(double seconds);
   double Position() const;
   double Duration() const;
-  int Volume() const { return volume_; }
+  int Volume() const;
   void SetVolume(int percent);
-  bool Muted() const { return muted_; }
+  bool Muted() const;
   void SetMuted(bool muted);
-  bool EvenLoudness() const { return evenLoudness_; }
+  bool EvenLoudness() const;
   void SetEvenLoudness(bool on);
+  TPlayerViews &PlayerViews() { return *views_; }
 
   // The playback keys (Space, arrows, M, N, P, F, F11, Escape, media keys) on
   // `target` and its children: the page, and the expanded window.
@@ -185,10 +180,6 @@ public:
 
 signals:
   void LogLine(const std::string &line);
-  void StateChanged();
-  void Seeked(double position);
-  void VolumeChanged();
-  void VideoChanged();
   // A playlist was deleted: the lists of playlists are filled again.
   void PlayListsChanged(bool keep);
 
@@ -200,20 +191,11 @@ private:
   void ArrangeControls();
   void CreatePlayListPane();
   void ConnectEvents();
-  void ExpandedVideoClosed();
-  void BlankPlayers(); // playback ended: every view goes quiet
-  THtmlView &PlayingView() const;
-  TMpvPlayer *
-  ActivePlayer() const; // the player of the view that plays; none before its first video
-  std::vector<TMpvPlayer *> Players() const; // of both views, those made so far
-  void AdoptPlayer(TMpvPlayer *player);      // a view made its player: it gets the controls' state
-  void PlayerStarted();
-  void PlayerEnded(bool failed);
+  void ShowNowPlaying();
   void ShowPosition();
-  void SetPausedState(bool paused);
-  void Remember(const char *key, int value);
+  void ShowPausedState();
+  void ShowVolume();
   void ToggleFullScreen();
-  bool HasRows() const;
   bool ChosenPlayListListed() const;
   void ShowMessage(const std::string &message); // on the message line, for a few seconds
 
@@ -236,12 +218,8 @@ private:
   std::vector<TUndo> undo_;
   QBoxLayout *controlsSecondLine_; // the controls' second line, empty while one fits
   QTimer *tPosition_;              // shows the position while a video plays
-  int volume_ = 100;
-  bool muted_ = false, evenLoudness_ = false;
-  std::string failedTitle_;  // the video that could not be played, until the next one shows
-  std::string shownFailure_; // named in the now-playing line beside the video after it
-  int failuresInARow_ = 0;   // videos that could not be played since the last that did
-  double resumeAt_ = 0;      // where the video continues in the view it moves to
+  std::unique_ptr<TPlayback> playback_;
+  TPlayerViews *views_;
 };
 
 } // namespace sonabox

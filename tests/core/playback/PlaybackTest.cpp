@@ -320,42 +320,48 @@ TEST_F(PlaybackTest, QueuedByNamesWhoAskedForTheVideo) {
   EXPECT_TRUE(playback.Sequencer().UpNext().empty());
 }
 
-// Next and Previous keep a paused player paused; asked to, they leave a
-// stopped one stopped with the video chosen, which Play then plays.
+// Asked to keep the state (the desktop's controls), Next and Previous leave a
+// paused player paused, and a stopped one stopped with the video chosen, which
+// Play then plays. The page's Next plays.
 TEST_F(PlaybackTest, NextAndPreviousKeepTheState) {
   OpenPlayList({"p", "q", "r"});
   playback.SetPlayMode(TPlayMode::InOrder);
   playback.PlayRow(1);
   Started();
   playback.SetPaused(true);
-  playback.Next();
+  playback.Next(TSkip::KeepState);
   EXPECT_EQ(Current(), "q");
   EXPECT_TRUE(playback.Paused());
   EXPECT_TRUE(player.paused);
-  playback.Previous();
+  playback.Previous(TSkip::KeepState);
   EXPECT_EQ(Current(), "p");
   EXPECT_TRUE(playback.Paused());
+  playback.Next(); // the page's Next plays
+  EXPECT_EQ(Current(), "q");
+  EXPECT_TRUE(playback.Playing());
+  EXPECT_FALSE(player.paused);
+  playback.SetPaused(true);
 
   playback.Stop();
   const std::size_t shown = player.shown.size();
-  playback.Next(TWhenStopped::StayStopped);
-  EXPECT_EQ(Current(), "q");
-  EXPECT_FALSE(playback.Running());
-  playback.Next(TWhenStopped::StayStopped);
+  playback.Next(TSkip::KeepState);
   EXPECT_EQ(Current(), "r");
-  playback.Previous(TWhenStopped::StayStopped);
-  EXPECT_EQ(Current(), "q");
+  EXPECT_FALSE(playback.Running());
+  playback.Next(TSkip::KeepState);
+  EXPECT_EQ(Current(), "p");
+  playback.Previous(TSkip::KeepState);
+  EXPECT_EQ(Current(), "r");
   EXPECT_FALSE(playback.Running());
   EXPECT_EQ(player.shown.size(), shown) << "nothing was loaded";
   playback.Play();
   EXPECT_TRUE(playback.Playing());
-  EXPECT_EQ(player.shown.back(), "q");
+  EXPECT_EQ(player.shown.back(), "r");
 
   // The page's Next from stopped plays.
   playback.Stop();
   playback.Next();
   EXPECT_TRUE(playback.Playing());
-  EXPECT_EQ(Current(), "r");
+  EXPECT_EQ(Current(), "p");
 }
 
 TEST_F(PlaybackTest, WhatCanBeDone) {

@@ -240,10 +240,14 @@ TEST_F(DesktopBusTest, TheDesktopDrivesThePlayPage) {
   EXPECT_FALSE(client.Get(service, kPlayerInterface, "CanGoPrevious").toBool());
   ASSERT_TRUE(test::ProcessEventsUntil([&] { return listener.view.value("CanGoNext").toBool(); }));
 
-  // Next from the desktop plays a video; the desktop reads its title.
+  // Next from the desktop while stopped chooses a video and stays stopped, as
+  // the interface asks; Play plays it, and the desktop reads its title.
   Press(kPlayerInterface, "Next");
   const std::string first = Playing();
   ASSERT_FALSE(first.empty());
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Stopped");
+  Press(kPlayerInterface, "Play");
+  EXPECT_EQ(Playing(), first);
   EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Playing");
   QVariantMap metadata = client.Metadata(service);
   EXPECT_EQ(metadata.value("xesam:title").toString().toStdString(), first);
