@@ -5,8 +5,8 @@ Under a window manager (openbox), as on a desktop. The first start opens a
 window of a good size for the 1280 x 900 screen, not the designer's 769 x 556.
 A playlist is chosen and the program closed; the second start opens at the
 same place with that playlist ready. Then the desktop, a client on the
-session bus, presses Next through org.mpris.MediaPlayer2.sonabox and reads the
-title of the video that plays, which the window shows too; pauses it, moves
+session bus, presses Next through org.mpris.MediaPlayer2.sonabox (which,
+stopped, only chooses the video) and Play, and reads the title of the video that plays, which the window shows too; pauses it, moves
 it while paused (SetPosition, Seek) and plays on; sets the volume, which the
 page's volume control shows; Stop stops it. The
 program must end with status 0 each time.
@@ -97,7 +97,12 @@ def main():
         desktop = Desktop()
         journey.wait_for("the player on the session bus", desktop.has_player)
         journey.wait_for("Next to be offered", lambda: desktop.get("CanGoNext"))
+        # Next while stopped chooses the video and stays stopped; Play plays it.
         desktop.press("Next")
+        journey.wait_for("a video chosen", lambda: desktop.get("Metadata").get("xesam:title"))
+        if desktop.get("PlaybackStatus") != "Stopped":
+            journey.fail("Next while stopped started playback")
+        desktop.press("Play")
         shown = journey.wait_for("the now-playing line", lambda: now_playing(window))
         title = desktop.get("Metadata").get("xesam:title")
         if title != shown:
