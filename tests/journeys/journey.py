@@ -7,6 +7,7 @@ A journey runs inside its own session bus (dbus-run-session), which carries
 the accessibility bus. It exits 77 (skipped) only when Xvfb is missing.
 """
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -147,15 +148,20 @@ class Service:
             [os.path.join(build, "server/sonabox-server"), "--library", library, "--data",
              os.path.join(home, "server"), "--feed-port", str(self.feed), "--web-port",
              str(self.web), "--service-port", str(self.service)] + list(extra),
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdout=open(os.path.join(home, "server.log"), "w"), stderr=subprocess.STDOUT)
+        # The ports answer while the first scan runs; a journey searches the
+        # whole library, so it waits for the scan's summary line.
+        log = os.path.join(home, "server.log")
+        finished = re.compile(r"^scan( failed|: \d+ added,)", re.M)
         deadline = time.monotonic() + TIMEOUT
         while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", self.feed), 1).close()
-                return
-            except OSError:
-                time.sleep(0.1)
-        fail("sonabox-server did not start")
+            if self.process.poll() is not None:
+                break
+            with open(log, encoding="utf-8", errors="replace") as text:
+                if finished.search(text.read()):
+                    return
+            time.sleep(0.1)
+        fail("sonabox-server did not start and scan its library")
 
     def search(self, words, count=25):
         """The feed's first page for these words, as the program would get it."""
