@@ -14,13 +14,12 @@ the unit is checked by systemd-analyze in scripts/check-package.
 """
 import configparser
 import os
+import re
 import shlex
 import shutil
 import signal
-import socket
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "journeys"))
 import journey  # noqa: E402
@@ -70,17 +69,16 @@ class InstalledService:
         (start,) = unit_lines("ExecStart")
         self.process = subprocess.Popen(command(start), env=env, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True)
-        deadline = time.monotonic() + journey.TIMEOUT
-        while time.monotonic() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", self.feed), 1).close()
+        # The ports answer while the first scan runs; the journey searches the
+        # whole library, so it waits for the scan's summary line.
+        finished = re.compile(r"^scan( failed|: \d+ added,)")
+        said = []
+        for line in self.process.stdout:
+            said.append(line)
+            if finished.match(line):
                 break
-            except OSError:
-                if self.process.poll() is not None:
-                    journey.fail("sonabox-server ended: " + self.process.stdout.read())
-                time.sleep(0.1)
         else:
-            journey.fail("sonabox-server did not start")
+            journey.fail("sonabox-server ended: " + "".join(said))
         if not os.listdir(os.path.join(home, ".local/share/Tarnwell/sonabox-server")):
             journey.fail("the server wrote nothing into the unit's data folder")
 
