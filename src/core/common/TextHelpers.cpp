@@ -92,7 +92,7 @@ bool TryParseInt32(std::string_view text, int &value) {
 
 std::string SecondsToText(std::string_view seconds) {
   int total = 0;
-  if (!TryParseInt32(seconds, total)) total = 0;
+  if (!TryParseInt32(seconds, total) || total > kLongestDuration) total = 0;
   const long long value = total < 0 ? 0 : total; // no caller passes a negative number
   const long long minutes = value / 60, rest = value % 60;
   return std::to_string(minutes) + (rest < 10 ? ":0" : ":") + std::to_string(rest);

@@ -1,6 +1,7 @@
 #pragma once
 // Small pure text functions shared across the program. Every text is a byte
 // string: the bytes hashed, encoded and stored are exactly those of the string.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,13 @@ std::string Base64Encode(std::string_view text);
 // and a padded group in the middle still yields its one or two bytes.
 std::string Base64Decode(std::string_view text);
 
-// "m:ss" for a decimal number of seconds; text that is not an integer counts as 0.
+// The longest length that a playlist row's ten-character "Duration" text can
+// hold whole: "9999999:59", about nineteen years. Anything longer is no real
+// length, so it counts as unknown (0) rather than being cut to a wrong text.
+inline constexpr int64_t kLongestDuration = 599'999'999;
+
+// "m:ss" for a decimal number of seconds; text that is not an integer, or a
+// length over kLongestDuration, counts as 0.
 std::string SecondsToText(std::string_view seconds);
 
 // Reads a decimal 32-bit signed integer (optional sign, digits only, no blanks).

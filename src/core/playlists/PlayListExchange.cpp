@@ -146,7 +146,8 @@ public:
     video.Description =
         QString::fromStdString(Utf8Cut(description, kDescriptionLimit)).trimmed().toStdString();
     video.Rating = entry.Rating;
-    video.DurationSeconds = static_cast<int32_t>(std::clamp<int64_t>(entry.Seconds, 0, INT32_MAX));
+    video.DurationSeconds =
+        entry.Seconds <= kLongestDuration ? static_cast<int32_t>(entry.Seconds) : 0;
     video.Duration = SecondsToText(std::to_string(video.DurationSeconds));
     video.Thumbnail = "http://" + std::string(webHost_) + "/t/" + id + ".jpg";
     file_.Videos.push_back(std::move(video));

@@ -150,7 +150,7 @@ void ReadEntry(std::string_view entry, TVideo &video, std::string_view webHost, 
   const std::string seconds = FirstGroup(patterns.Seconds, entry);
 
   int32_t value = 0;
-  video.DurationSeconds = TryParseInt32(seconds, value) ? value : 0;
+  video.DurationSeconds = TryParseInt32(seconds, value) && value <= kLongestDuration ? value : 0;
   video.Duration = SecondsToText(seconds);
 
   std::erase(video.Description, '\t');

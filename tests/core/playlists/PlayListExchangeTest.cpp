@@ -202,6 +202,24 @@ TEST_F(Exchange, MergingSkipsWhatThePlayListHolds) {
   EXPECT_THROW(ImportPlayList(store_, "Nobody", false, file, kHost), ENoPlayList);
 }
 
+TEST_F(Exchange, LengthsNoRowCanHoldAreUnknown) {
+  const TImportReport report = ImportPlayList(store_, "Long", true,
+                                              "#EXTINF:599999999,Longest\n"
+                                              "http://127.0.0.1:8472/v/aaa\n"
+                                              "#EXTINF:600000000,Too long\n"
+                                              "http://127.0.0.1:8472/v/bbb\n"
+                                              "#EXTINF:4294967296,Past 32 bits\n"
+                                              "http://127.0.0.1:8472/v/ccc\n",
+                                              kHost);
+  ASSERT_EQ(report.Added, 3);
+  // Read back from the stored file: no length text is cut to a wrong one.
+  std::vector<std::pair<std::string, int32_t>> lengths;
+  for (const TVideo &video : Rows("Long"))
+    lengths.emplace_back(video.Duration, video.DurationSeconds);
+  EXPECT_EQ(lengths, (std::vector<std::pair<std::string, int32_t>>{
+                         {"9999999:59", 599999999}, {"0:00", 0}, {"0:00", 0}}));
+}
+
 TEST_F(Exchange, FilesInOtherEncodingsAreRead) {
   const std::string entry = "#EXTINF:5,Caf\xC3\xA9\nhttp://127.0.0.1:8472/v/aaa\n";
   QString utf16Text = QString::fromUtf8(entry.c_str());
