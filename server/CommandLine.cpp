@@ -17,7 +17,9 @@ constexpr const char *kUsage =
     "                      [--feed-port N] [--web-port N] [--service-port N]\n"
     "                      [--bind ADDR] [--web-host HOST:PORT]\n"
     "                      [--share-days N] [--shares-per-hour N] [--max-shares N]\n"
-    "                      [--outbox-max N]\n"
+    "                      [--outbox-max N] [--party] [--party-waiting N]\n"
+    "                      [--party-replay-minutes N] [--party-skip-votes N]\n"
+    "                      [--party-seen-minutes N] [--party-requests-per-minute N]\n"
     "\n"
     "Serves the videos of a library folder to Sonabox: a searchable video feed,\n"
     "the videos and thumbnails, and the share and update service.\n"
@@ -41,6 +43,15 @@ constexpr const char *kUsage =
     "  --max-shares N      shares kept in all (default 2000); more are refused\n"
     "  --outbox-max N      notifications kept in DATA/outbox (default 1000);\n"
     "                      the oldest go first\n"
+    "  --party             a party is on from the start: guests open\n"
+    "                      http://WEB-HOST/party and queue videos\n"
+    "  --party-waiting N   videos one guest may have waiting (default 3)\n"
+    "  --party-replay-minutes N  a video played within this is refused (default 60)\n"
+    "  --party-skip-votes N  votes a skip needs at least (default 2); it also\n"
+    "                      needs half of the guests seen lately\n"
+    "  --party-seen-minutes N  guests seen within this count (default 15)\n"
+    "  --party-requests-per-minute N  party changes one client address may ask\n"
+    "                      for in a minute (default 30)\n"
     "  --help              this text\n"
     "\n"
     "Without --library, the video folder of the desktop is served (XDG_VIDEOS_DIR,\n"
@@ -156,6 +167,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &commandLine) {
       result.Message = kUsage;
       return result;
     }
+    if (name == "--party") {
+      options.Party = true;
+      continue;
+    }
     const std::size_t equals = name.find('=');
     if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
       value = name.substr(equals + 1);
@@ -208,6 +223,25 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &commandLine) {
       if (!count(options.MaxShares)) return fail("--max-shares wants a whole number from 1");
     } else if (name == "--outbox-max") {
       if (!count(options.OutboxMax)) return fail("--outbox-max wants a whole number from 1");
+    } else if (name == "--party") {
+      // From the options file: "party = yes".
+      if (value != "yes" && value != "no") return fail("--party= wants yes or no");
+      options.Party = value == "yes";
+    } else if (name == "--party-waiting") {
+      if (!count(options.PartyLimits.WaitingPerGuest))
+        return fail("--party-waiting wants a whole number from 1");
+    } else if (name == "--party-replay-minutes") {
+      if (!count(options.PartyLimits.ReplayMinutes))
+        return fail("--party-replay-minutes wants a whole number from 1");
+    } else if (name == "--party-skip-votes") {
+      if (!count(options.PartyLimits.SkipVotes))
+        return fail("--party-skip-votes wants a whole number from 1");
+    } else if (name == "--party-seen-minutes") {
+      if (!count(options.PartyLimits.SeenMinutes))
+        return fail("--party-seen-minutes wants a whole number from 1");
+    } else if (name == "--party-requests-per-minute") {
+      if (!count(options.PartyLimits.RequestsPerMinute))
+        return fail("--party-requests-per-minute wants a whole number from 1");
     } else {
       return fail("unknown option " + name);
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The server's options and the reading of its command line.
 #include "LibraryScanner.h"
+#include "Party.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -25,7 +26,9 @@ struct TServerOptions {
   int64_t SharesPerHour = 20; // stored from one client address within an hour
   int64_t MaxShares = 2000;   // stored in all
   int64_t OutboxMax = 1000;   // notifications kept in the outbox
-  TLogLine Log;               // when set: one line per request and per scanned file
+  bool Party = false;         // a party is on from the start
+  TPartyLimits PartyLimits;
+  TLogLine Log; // when set: one line per request and per scanned file
 };
 
 // The per-user data folder: $XDG_DATA_HOME (or ~/.local/share) + Tarnwell/sonabox-server.

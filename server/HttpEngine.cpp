@@ -31,14 +31,6 @@ constexpr std::chrono::seconds kKeepAliveGrace(1);
 // between a new connection's arrival and the closing of the one it displaces.
 constexpr unsigned kConnectionHeadroom = 256;
 
-// What one request collects between the calls of the access handler.
-struct TRequestState {
-  std::string Target;
-  bool HeadSeen = false;
-  std::size_t Received = 0;
-  std::string Body;
-};
-
 std::string NumericAddress(const sockaddr *address) {
   if (!address) return {};
   char host[NI_MAXHOST] = "";
@@ -93,6 +85,25 @@ std::string ClientAddressOf(MHD_Connection *connection) {
 }
 
 } // namespace
+
+// What one request collects between the calls of the access handler.
+struct THttpEngine::TRequestState {
+  std::string Target;
+  bool HeadSeen = false;
+  std::size_t Received = 0;
+  std::string Body;
+  bool Parked = false; // suspended to wait for news, or woken from it
+};
+
+// The requests that wait for news, each with the time it is answered anyway.
+// Suspending and resuming happen under this lock, so that a wake never falls
+// between a handler's decision to wait and the suspension.
+struct THttpEngine::TWaiting {
+  std::mutex Mutex;
+  bool Stopping = false;
+  uint64_t Wakes = 0;
+  std::unordered_map<MHD_Connection *, TSteadyClock::time_point> Parked;
+};
 
 std::string ClientGroup(const std::string &address) {
   in6_addr six{};
@@ -188,15 +199,16 @@ struct THttpEngine::TConnections {
     found->second.WaitingSince = TSteadyClock::now();
   }
 
-  // Every half second until stopped: connections past the head deadline go.
-  void Sweep() {
+  // Waits half a second, then closes the connections past the head
+  // deadline; false once stopping.
+  bool Sweep() {
     std::unique_lock lock(Mutex);
-    while (!Stopping) {
-      Wake.wait_for(lock, std::chrono::milliseconds(500));
-      const auto deadline = TSteadyClock::now() - std::chrono::seconds(kHeadDeadlineSeconds);
-      for (auto &[connection, entry] : All)
-        if (entry.Waiting && !entry.Closing && entry.WaitingSince <= deadline) Close(entry);
-    }
+    Wake.wait_for(lock, std::chrono::milliseconds(500));
+    if (Stopping) return false;
+    const auto deadline = TSteadyClock::now() - std::chrono::seconds(kHeadDeadlineSeconds);
+    for (auto &[connection, entry] : All)
+      if (entry.Waiting && !entry.Closing && entry.WaitingSince <= deadline) Close(entry);
+    return true;
   }
 };
 
@@ -230,14 +242,14 @@ std::optional<std::string> THttpRequest::Field(std::string_view name) const {
 
 struct THttpCallbacks {
   static void *OnUri(void *, const char *uri, MHD_Connection *) {
-    auto *state = new (std::nothrow) TRequestState;
+    auto *state = new (std::nothrow) THttpEngine::TRequestState;
     if (state) state->Target = uri;
     return state;
   }
 
   static void OnCompleted(void *self, MHD_Connection *connection, void **state,
                           MHD_RequestTerminationCode) {
-    delete static_cast<TRequestState *>(*state);
+    delete static_cast<THttpEngine::TRequestState *>(*state);
     *state = nullptr;
     static_cast<THttpEngine *>(self)->connections_->SetWaiting(connection, true);
   }
@@ -255,7 +267,7 @@ struct THttpCallbacks {
   static MHD_Result OnRequest(void *self, MHD_Connection *connection, const char *,
                               const char *method, const char *, const char *upload,
                               std::size_t *uploadSize, void **context) {
-    auto *state = static_cast<TRequestState *>(*context);
+    auto *state = static_cast<THttpEngine::TRequestState *>(*context);
     if (!state) return MHD_NO; // out of memory: close
     if (!state->HeadSeen) {
       state->HeadSeen = true;
@@ -274,17 +286,14 @@ struct THttpCallbacks {
       return MHD_YES;
     }
     if (state->Received > kMaxRequestBody) return Refuse(connection, 413);
-    return static_cast<THttpEngine *>(self)->Answer(connection, method, std::move(state->Target),
-                                                    std::move(state->Body))
-               ? MHD_YES
-               : MHD_NO;
+    return static_cast<THttpEngine *>(self)->Answer(connection, method, *state) ? MHD_YES : MHD_NO;
   }
 };
 
 THttpEngine::THttpEngine(const std::string &address, int port, THttpHandler handler,
                          THttpErrorLog errorLog)
     : handler_(std::move(handler)), errorLog_(std::move(errorLog)),
-      connections_(std::make_unique<TConnections>()) {
+      connections_(std::make_unique<TConnections>()), waiting_(std::make_unique<TWaiting>()) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -295,7 +304,7 @@ THttpEngine::THttpEngine(const std::string &address, int port, THttpHandler hand
     throw std::runtime_error("cannot read the address " + address);
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, &freeaddrinfo);
 
-  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO;
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
   if (found->ai_family == AF_INET6) flags |= MHD_USE_IPv6;
   daemon_ = MHD_start_daemon(
       flags, static_cast<uint16_t>(port), nullptr, nullptr, &THttpCallbacks::OnRequest, this,
@@ -314,7 +323,9 @@ THttpEngine::THttpEngine(const std::string &address, int port, THttpHandler hand
     MHD_stop_daemon(daemon_);
     throw std::runtime_error("cannot learn the port listened on at " + address);
   }
-  sweeper_ = std::thread([this] { connections_->Sweep(); });
+  sweeper_ = std::thread([this] {
+    while (connections_->Sweep()) WakeExpired();
+  });
 }
 
 THttpEngine::~THttpEngine() {
@@ -324,37 +335,87 @@ THttpEngine::~THttpEngine() {
   }
   connections_->Wake.notify_all();
   sweeper_.join();
+  {
+    // No connection may stay suspended when the daemon stops; the woken ones
+    // are answered (and wait no more) before it closes them.
+    std::lock_guard lock(waiting_->Mutex);
+    waiting_->Stopping = true;
+    for (const auto &[connection, until] : waiting_->Parked) MHD_resume_connection(connection);
+    waiting_->Parked.clear();
+  }
   MHD_stop_daemon(daemon_);
 }
 
-bool THttpEngine::Answer(MHD_Connection *connection, const char *method, std::string target,
-                         std::string body) {
+void THttpEngine::WakeWaiting() {
+  std::lock_guard lock(waiting_->Mutex);
+  ++waiting_->Wakes;
+  for (const auto &[connection, until] : waiting_->Parked) MHD_resume_connection(connection);
+  waiting_->Parked.clear();
+}
+
+void THttpEngine::WakeExpired() {
+  const auto now = TSteadyClock::now();
+  std::lock_guard lock(waiting_->Mutex);
+  std::erase_if(waiting_->Parked, [now](const auto &item) {
+    if (item.second > now) return false;
+    MHD_resume_connection(item.first);
+    return true;
+  });
+}
+
+bool THttpEngine::Answer(MHD_Connection *connection, const char *method, TRequestState &state) {
   THttpRequest request;
   request.Connection = connection;
   request.Method = method;
-  request.Target = std::move(target);
+  request.Target = state.Target;
   request.Path =
       PercentDecode(std::string_view(request.Target)
                         .substr(0, std::min(request.Target.find('?'), request.Target.size())));
   request.ClientAddress = ClientAddressOf(connection);
   request.Client = ClientGroup(request.ClientAddress);
-  if (!body.empty()) {
+  request.Woken = std::exchange(state.Parked, false);
+  if (!state.Body.empty()) {
     MHD_PostProcessor *reader =
         MHD_create_post_processor(connection, 16 << 10, &CollectField, &request.Form);
     if (reader) {
-      MHD_post_process(reader, body.data(), body.size());
+      MHD_post_process(reader, state.Body.data(), state.Body.size());
       MHD_destroy_post_processor(reader);
     }
   }
 
   THttpResponse response;
-  try {
-    handler_(request, response);
-  } catch (const std::exception &e) {
-    if (errorLog_) errorLog_(request, e.what());
+  for (;;) {
+    uint64_t wakes = 0;
+    {
+      std::lock_guard lock(waiting_->Mutex);
+      wakes = waiting_->Wakes;
+    }
+    try {
+      handler_(request, response);
+    } catch (const std::exception &e) {
+      if (errorLog_) errorLog_(request, e.what());
+      response = THttpResponse();
+      response.Status = 500;
+      response.Body = "ERROR";
+    }
+    if (response.Wait && request.Woken) {
+      if (errorLog_) errorLog_(request, "the handler left a woken request waiting");
+      response = THttpResponse();
+      response.Status = 500;
+      response.Body = "ERROR";
+    }
+    if (!response.Wait) break;
+    std::lock_guard lock(waiting_->Mutex);
+    if (!waiting_->Stopping && waiting_->Wakes == wakes) {
+      MHD_suspend_connection(connection);
+      state.Parked = true;
+      waiting_->Parked[connection] =
+          TSteadyClock::now() + std::chrono::seconds(kLongestWaitSeconds);
+      return true;
+    }
+    // News came while the handler looked: it answers now.
+    request.Woken = true;
     response = THttpResponse();
-    response.Status = 500;
-    response.Body = "ERROR";
   }
   return Queue(connection, response) == MHD_YES;
 }

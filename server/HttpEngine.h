@@ -15,6 +15,12 @@
 // A slow or silent client holds a socket, never a thread. The handler runs on
 // a pool thread, one request at a time per thread; an exception it raises is
 // answered 500.
+//
+// A handler may also let a request wait for news (long polling): its
+// connection is then suspended, costing no thread and no CPU, until
+// WakeWaiting is called or kLongestWaitSeconds pass, and the handler is
+// called again to answer it. A waiting request counts against the
+// connection limits like any busy one.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +50,9 @@ inline constexpr unsigned kConnectionsPerPort = 1000;
 inline constexpr unsigned kConnectionsPerAddress = 128;
 inline constexpr unsigned kPoolThreads = 4;
 inline constexpr int kListenBacklog = 511;
+// A request left waiting is answered after this at the latest, before
+// proxies and browsers give up on it.
+inline constexpr unsigned kLongestWaitSeconds = 25;
 
 class THttpRequest {
 public:
@@ -52,6 +61,7 @@ public:
   std::string Path;          // the path, percent-decoded ("+" stays)
   std::string ClientAddress; // numeric; an IPv4 address mapped into IPv6 as plain IPv4
   std::string Client;        // ClientGroup of the address: whom limits count
+  bool Woken = false;        // the request waited: it must be answered now
 
   // A request header (first of its name, any case), or nothing.
   std::optional<std::string> Header(const char *name) const;
@@ -90,6 +100,9 @@ struct THttpResponse {
   TFileDescriptor File;
   uint64_t FileOffset = 0;
   uint64_t FileLength = 0;
+  // Set by a handler: nothing is answered yet, the request waits for news
+  // (never set when the request was Woken).
+  bool Wait = false;
 
   void SetContent(std::string body, std::string contentType) {
     Body = std::move(body);
@@ -120,17 +133,26 @@ public:
 
   int Port() const { return port_; }
 
+  // Every waiting request is handled again, at once. Safe from any thread.
+  void WakeWaiting();
+
 private:
   friend struct THttpCallbacks;
-  // Runs the handler on a complete request and queues its answer; false when
-  // the answer could not be queued (the connection is then closed).
-  bool Answer(MHD_Connection *connection, const char *method, std::string target, std::string body);
-
+  struct TRequestState;
   struct TConnections;
+  struct TWaiting;
+
+  // Runs the handler on a complete request and queues its answer or leaves
+  // it waiting; false when the answer could not be queued (the connection is
+  // then closed).
+  bool Answer(MHD_Connection *connection, const char *method, TRequestState &state);
+  // Wakes the requests that have waited kLongestWaitSeconds.
+  void WakeExpired();
 
   THttpHandler handler_;
   THttpErrorLog errorLog_;
   std::unique_ptr<TConnections> connections_;
+  std::unique_ptr<TWaiting> waiting_;
   std::thread sweeper_; // closes connections past the head deadline
   MHD_Daemon *daemon_ = nullptr;
   int port_ = 0;

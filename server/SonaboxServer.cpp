@@ -38,7 +38,15 @@ TSonaboxServer::TSonaboxServer(TServerOptions options)
       shares_(database_, {options_.ShareDays, options_.SharesPerHour, options_.MaxShares}),
       updates_(options_.LatestBuild, options_.Assets / "Sonabox.run",
                options_.UpdateKey.empty() ? nullptr
-                                          : std::make_unique<TUpdateSigner>(options_.UpdateKey)) {}
+                                          : std::make_unique<TUpdateSigner>(options_.UpdateKey)),
+      party_(database_, catalogue_, options_.PartyLimits,
+             [this] {
+               // Pages waiting for news are answered with it.
+               if (THttpEngine *web = wakeOnParty_.load()) web->WakeWaiting();
+             }),
+      partyService_(party_, catalogue_, PartyHostKey(PartyHostKeyFile())) {
+  if (options_.Party) party_.Start();
+}
 
 TSonaboxServer::~TSonaboxServer() { Stop(); }
 
@@ -166,7 +174,7 @@ std::unique_ptr<THttpEngine> TSonaboxServer::Listen(int port, const char *role,
   auto table = std::make_shared<const TRouteTable>(std::move(routes));
   auto handler = [this, role, table](const THttpRequest &request, THttpResponse &response) {
     table->Answer(request, response);
-    if (options_.Log)
+    if (options_.Log && !response.Wait)
       Log(std::string(role) + " " + request.ClientAddress + " \"" + request.Method + " " +
           Printable(request.Target) + "\" " + std::to_string(response.Status) + " " +
           std::to_string(response.Length()));
@@ -195,7 +203,7 @@ void TSonaboxServer::Start() {
                              const TPathGroups &path) { Feed(request, response, path[1]); }},
                  }));
   web_ = Listen(options_.WebPort, "web",
-                TRouteTable({
+                TRouteTable(partyService_.Routes({
                     {kRead, R"(/t/([A-Za-z0-9_-]{1,16})\.jpg)",
                      [this](const THttpRequest &request, THttpResponse &response,
                             const TPathGroups &path) { Thumbnail(request, response, path[1]); }},
@@ -206,7 +214,7 @@ void TSonaboxServer::Start() {
                     {kRead, "/watch",
                      [this](const THttpRequest &request, THttpResponse &response,
                             const TPathGroups &) { Watch(request, response); }},
-                }));
+                })));
   service_ =
       Listen(options_.ServicePort, "service",
              TRouteTable({
@@ -225,6 +233,7 @@ void TSonaboxServer::Start() {
                   [this](const THttpRequest &request, THttpResponse &response,
                          const TPathGroups &path) { Asset(request, response, path[1]); }},
              }));
+  wakeOnParty_ = web_.get();
   feedPort_ = feed_->Port();
   webPort_ = web_->Port();
   servicePort_ = service_->Port();
@@ -236,6 +245,7 @@ void TSonaboxServer::Start() {
 }
 
 void TSonaboxServer::Stop() {
+  wakeOnParty_ = nullptr;
   service_.reset();
   web_.reset();
   feed_.reset();

@@ -8,10 +8,13 @@
 #include "Database.h"
 #include "HttpEngine.h"
 #include "LibraryScanner.h"
+#include "Party.h"
+#include "PartyService.h"
 #include "Router.h"
 #include "Shares.h"
 #include "Updates.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +51,9 @@ public:
 
   TCatalogue &Catalogue() { return catalogue_; }
   TShareStore &Shares() { return shares_; }
+  TParty &Party() { return party_; }
+  // The file with the key that the host's requests carry (DATA/party-host.key).
+  std::filesystem::path PartyHostKeyFile() const { return options_.Data / "party-host.key"; }
   TDatabase &Database() { return database_; }
   const TServerOptions &Options() const { return options_; }
 
@@ -69,6 +75,9 @@ private:
   TCatalogue catalogue_;
   TShareStore shares_;
   TUpdateInfo updates_;
+  TParty party_;
+  TPartyService partyService_;
+  std::atomic<THttpEngine *> wakeOnParty_{nullptr}; // the web port, while it serves
   std::mutex scanMutex_;
   std::mutex logMutex_;
   std::unique_ptr<THttpEngine> feed_, web_, service_;

@@ -333,6 +333,9 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
   EXPECT_EQ(defaults.Options->SharesPerHour, 20);
   EXPECT_EQ(defaults.Options->MaxShares, 2000);
   EXPECT_EQ(defaults.Options->OutboxMax, 1000);
+  EXPECT_FALSE(defaults.Options->Party);
+  EXPECT_EQ(defaults.Options->PartyLimits.WaitingPerGuest, 3);
+  EXPECT_EQ(defaults.Options->PartyLimits.ReplayMinutes, 60);
 
   const auto all = server::ParseCommandLine({"--library=/v",
                                              "--data",
@@ -357,7 +360,14 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
                                              "--max-shares",
                                              "100",
                                              "--outbox-max",
-                                             "10"});
+                                             "10",
+                                             "--party",
+                                             "--party-waiting=5",
+                                             "--party-replay-minutes",
+                                             "30",
+                                             "--party-skip-votes=3",
+                                             "--party-seen-minutes=10",
+                                             "--party-requests-per-minute=12"});
   ASSERT_TRUE(all.Options) << all.Message;
   EXPECT_EQ(all.Options->Library, "/v");
   EXPECT_EQ(all.Options->Data, "/d");
@@ -373,6 +383,12 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
   EXPECT_EQ(all.Options->SharesPerHour, 5);
   EXPECT_EQ(all.Options->MaxShares, 100);
   EXPECT_EQ(all.Options->OutboxMax, 10);
+  EXPECT_TRUE(all.Options->Party);
+  EXPECT_EQ(all.Options->PartyLimits.WaitingPerGuest, 5);
+  EXPECT_EQ(all.Options->PartyLimits.ReplayMinutes, 30);
+  EXPECT_EQ(all.Options->PartyLimits.SkipVotes, 3);
+  EXPECT_EQ(all.Options->PartyLimits.SeenMinutes, 10);
+  EXPECT_EQ(all.Options->PartyLimits.RequestsPerMinute, 12);
 
   const auto help = server::ParseCommandLine({"--library", "/v", "--help"});
   EXPECT_FALSE(help.Options);
@@ -389,6 +405,8 @@ TEST(CommandLineTest, OptionsDefaultsAndMistakes) {
                                              {"--library", "/v", "--colour", "blue"},
                                              {"--library", "/v", "--share-days", "0"},
                                              {"--library", "/v", "--max-shares", "many"},
+                                             {"--library", "/v", "--party-waiting", "0"},
+                                             {"--library", "/v", "--party=maybe"},
                                              {"/v"}}) {
     const auto result = server::ParseCommandLine(wrong);
     EXPECT_FALSE(result.Options);
