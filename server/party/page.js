@@ -139,8 +139,10 @@ function show(next) {
   $("nothing-now").hidden = !!next.now;
   $("skip-line").hidden = !next.now;
   if (next.now) {
-    const row = videoRow("div", next.now, [next.now.artist, "queued by " + next.now.name, ""]);
-    row.lastChild.lastChild.id = "left";
+    const row = videoRow("div", next.now, [next.now.artist, "queued by " + next.now.name]);
+    const left = element("div", "small");
+    left.id = "left";
+    row.querySelector(".info").appendChild(left);
     now.replaceWith(row);
     row.id = "now";
     row.className = "video";
@@ -174,12 +176,19 @@ function tick() {
 }
 
 async function refresh() {
+  const token = remembered(TOKEN);
   const answer = await fetch("/party/api/state?since=" + encodeURIComponent(version), {
-    headers: { "X-Party-Guest": remembered(TOKEN) },
+    headers: { "X-Party-Guest": token },
     cache: "no-store",
   });
   if (!answer.ok) throw new Error("status " + answer.status);
-  show(await answer.json());
+  const json = await answer.json();
+  // Asked for before this phone joined: the answer does not know it yet.
+  if (token !== remembered(TOKEN)) {
+    version = "";
+    return;
+  }
+  show(json);
 }
 
 // Asks for the state again and again; the server answers each request when
