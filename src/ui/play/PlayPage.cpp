@@ -564,7 +564,10 @@ void TPlayPage::FillPlayLists(const QString &remembered) {
   wbPlayer->setVisible(!none);
   if (cbPlayLists->currentIndex() >= 0) return; // chosen, and opened by the change handler
   // The choice and the grid always agree: the open playlist stays chosen while
-  // it is listed, and one that is no longer listed is closed.
+  // it is listed, under the name its file now has when another program renamed
+  // it, and one that is no longer listed is closed.
+  if (cdsPlayList->Active() && !openName_.isEmpty())
+    openName_ = QString::fromStdString(store_.PlayListNameOf(cdsPlayList->FileName()));
   const int open =
       openName_.isEmpty()
           ? -1

@@ -648,6 +648,32 @@ TEST_F(PlayListPaneTest, ThePlayPagesChoiceAndGridAlwaysAgree) {
   EXPECT_TRUE(GridTitles(*window).empty());
 }
 
+TEST_F(PlayListPaneTest, APlaylistRenamedByAnotherProgramStaysOpenUnderItsNewName) {
+  MakePlayList("Rock", {"Stone", "Pebble"});
+  MakePlayList("Jazz", {"Blue"});
+  window->pPlay->cbPlayLists->setCurrentText("Rock");
+  window->pPlay->sgPlayList->setCurrentIndex(window->pPlay->ds->index(1, 0));
+
+  TPlayListManager other(Settings->DataPath(), Settings->PlayListPath());
+  ASSERT_EQ(other.RenamePlayList("Rock", "Rock & Roll"), "Rock & Roll");
+  // The folder watcher tells the window; the page follows the file.
+  ASSERT_TRUE(ProcessEventsUntil(
+      [&] { return window->pPlay->cbPlayLists->currentText() == "Rock & Roll"; }));
+  EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Stone", "Pebble"}));
+  EXPECT_EQ(window->pPlay->sgPlayList->currentIndex().row(), 1);
+  // Changes go to the playlist under its new name.
+  window->pPlay->aDeleteVideoExecute();
+  TDataTable table;
+  ASSERT_TRUE(other.OpenPlayList(table, "Rock & Roll"));
+  EXPECT_EQ(Titles(table), std::vector<std::string>{"Stone"});
+
+  // Deleted elsewhere, it is closed.
+  other.DeletePlayList("Rock & Roll");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !window->pPlay->cdsPlayList->Active(); }));
+  EXPECT_EQ(Items(window->pPlay->cbPlayLists), QStringList{"Jazz"});
+  EXPECT_EQ(window->pPlay->cbPlayLists->currentIndex(), -1);
+}
+
 TEST_F(PlayListPaneTest, AChosenPlaylistThatCannotBeOpenedCanStillBeDeleted) {
   MakePlayList("Broken", {"One"});
   MakePlayList("Keep", {"Two"});
