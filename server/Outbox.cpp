@@ -97,6 +97,13 @@ fs::path WriteShareMail(const fs::path &outbox, const TShare &share, std::string
   return file;
 }
 
+void RemoveShareMail(const fs::path &outbox, std::string_view code) {
+  const std::string ending = "-" + std::string(code) + ".eml";
+  std::error_code error;
+  for (fs::directory_iterator it(outbox, error), end; !error && it != end; it.increment(error))
+    if (it->path().filename().string().ends_with(ending)) fs::remove(it->path(), error);
+}
+
 int TrimOutbox(const fs::path &outbox, int64_t keep) {
   std::error_code error;
   std::vector<std::pair<fs::file_time_type, fs::path>> mails;

@@ -16,6 +16,10 @@ namespace sonabox::server {
 std::filesystem::path WriteShareMail(const std::filesystem::path &outbox, const TShare &share,
                                      std::string_view code);
 
+// Takes back the notification of a share that is gone before it was fetched,
+// if the outbox still holds it, so that no mail names a code that answers 404.
+void RemoveShareMail(const std::filesystem::path &outbox, std::string_view code);
+
 // Keeps the outbox to at most `keep` notifications: the oldest (by the time
 // written) are removed. Returns how many went.
 int TrimOutbox(const std::filesystem::path &outbox, int64_t keep);

@@ -198,24 +198,22 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
         "SELECT count(*), min(created) FROM shares WHERE client = ?1 AND created > ?2");
     recent.Bind(1, client).Bind(2, now - kHourSeconds);
     if (recent.Step() && recent.Int(0) >= limits_.PerClientHour)
-      return {TStoreVerdict::ClientQuota,
-              {},
-              {},
-              std::max<int64_t>(1, recent.Int(1) + kHourSeconds - now)};
+      return {.Verdict = TStoreVerdict::ClientQuota,
+              .RetryAfter = std::max<int64_t>(1, recent.Int(1) + kHourSeconds - now)};
   }
-  std::string displaced;
+  std::string displaced, displacedCode;
   if (CountOf(connection->Prepare("SELECT count(*) FROM shares")) >= limits_.Total) {
     auto heaviest = connection->Prepare("SELECT client, count(*) AS held FROM shares GROUP BY "
                                         "client ORDER BY held DESC, min(created) LIMIT 1");
     auto own = connection->Prepare("SELECT count(*) FROM shares WHERE client = ?1");
     if (!heaviest.Step() || CountOf(std::move(own.Bind(1, client))) >= heaviest.Int(1))
-      return {TStoreVerdict::StoreFull, {}, {}, kHourSeconds};
+      return {.Verdict = TStoreVerdict::StoreFull, .RetryAfter = kHourSeconds};
     displaced = heaviest.Text(0);
-    connection
-        ->Prepare("DELETE FROM shares WHERE code = (SELECT code FROM shares WHERE client = ?1 "
-                  "ORDER BY created, rowid LIMIT 1)")
-        .Bind(1, displaced)
-        .Run();
+    auto oldest = connection->Prepare(
+        "SELECT code FROM shares WHERE client = ?1 ORDER BY created, rowid LIMIT 1");
+    oldest.Bind(1, displaced).Step();
+    displacedCode = oldest.Text(0);
+    connection->Prepare("DELETE FROM shares WHERE code = ?1").Bind(1, displacedCode).Run();
   }
   // A drawn code that is taken already (one chance in 2^50 per stored share)
   // is simply drawn again.
@@ -239,7 +237,10 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
         .Run();
     if (connection->Changes() == 1) {
       transaction.Commit();
-      return {TStoreVerdict::Stored, code, displaced};
+      return {.Verdict = TStoreVerdict::Stored,
+              .Code = code,
+              .Displaced = displaced,
+              .DisplacedCode = displacedCode};
     }
   }
   throw std::runtime_error("no free share code could be drawn");

@@ -82,9 +82,10 @@ enum class TStoreVerdict {
 
 struct TStoreResult {
   TStoreVerdict Verdict = TStoreVerdict::Stored;
-  std::string Code;       // the new code, when stored
-  std::string Displaced;  // the client whose oldest share made room, if one did
-  int64_t RetryAfter = 0; // when refused: seconds until trying again makes sense
+  std::string Code;          // the new code, when stored
+  std::string Displaced;     // the client whose oldest share made room, if one did
+  std::string DisplacedCode; // and that share's code
+  int64_t RetryAfter = 0;    // when refused: seconds until trying again makes sense
 };
 
 // Seconds since the epoch.

@@ -138,10 +138,12 @@ void TSonaboxServer::StoreShare(const THttpRequest &request, THttpResponse &resp
                    " shares as anyone"));
     return;
   }
-  if (!stored.Displaced.empty())
-    Log("service made room in the full store: the oldest share of " + stored.Displaced +
-        ", who holds the most, is gone");
   const fs::path outbox = options_.Data / "outbox";
+  if (!stored.Displaced.empty()) {
+    RemoveShareMail(outbox, stored.DisplacedCode);
+    Log("service made room in the full store: the oldest share of " + stored.Displaced +
+        ", who holds the most, is gone, with its notification");
+  }
   try {
     const fs::path mail = WriteShareMail(outbox, reading.Share, stored.Code);
     TrimOutbox(outbox, options_.OutboxMax);
