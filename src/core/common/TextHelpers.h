@@ -1,6 +1,7 @@
 #pragma once
 // Small pure text functions shared across the program. Every text is a byte
 // string: the bytes hashed, encoded and stored are exactly those of the string.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -46,5 +47,10 @@ std::string ValidUtf8(std::string_view text);
 // Splits at CR LF, lone CR and lone LF. A final line break ends the last line
 // without starting an empty one.
 std::vector<std::string> SplitLines(std::string_view text);
+
+// Writes the UTF-8 form of a character code at `out`, which has room for 4
+// bytes, and returns the bytes written: 0 for a surrogate or a code above
+// U+10FFFF, which are no characters.
+std::size_t EncodeUtf8(std::uint32_t code, char *out);
 
 } // namespace sonabox

@@ -298,34 +298,6 @@ int HexValue(char c) {
   return -1;
 }
 
-// Writes a character code as text and returns the bytes written (0 for a code
-// that is no character). Text is UTF-8 on this platform, so a code above 127
-// gives its UTF-8 form.
-std::size_t PutCode(std::uint32_t code, char *out) {
-  if (code < 0x80) {
-    out[0] = static_cast<char>(code);
-    return 1;
-  }
-  if (code < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (code >> 6));
-    out[1] = static_cast<char>(0x80 | (code & 0x3F));
-    return 2;
-  }
-  if (code >= 0xD800 && code <= 0xDFFF) return 0;
-  if (code < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (code >> 12));
-    out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (code & 0x3F));
-    return 3;
-  }
-  if (code > 0x10FFFF) return 0;
-  out[0] = static_cast<char>(0xF0 | (code >> 18));
-  out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (code & 0x3F));
-  return 4;
-}
-
 // Decodes the reference that starts at the ampersand `amp`, writing its text
 // at `out`; returns how many bytes of input it takes and sets `written`.
 // "&#digits;" and "&#xhex;" give the character of their code. Otherwise the
@@ -351,7 +323,7 @@ std::size_t DecodeReference(const char *amp, const char *end, char *out, std::si
     }
     if (p > digits && p < end && *p == ';') {
       char text[4];
-      if (const std::size_t length = PutCode(code, text)) {
+      if (const std::size_t length = EncodeUtf8(code, text)) {
         std::memcpy(out, text, length);
         written = length;
         return static_cast<std::size_t>(p + 1 - amp);

@@ -27,25 +27,6 @@ std::string LiteralPattern(std::string_view host) {
   return out;
 }
 
-// Appends the code point as UTF-8.
-void AppendUtf8(std::string &out, uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 bool IsXmlChar(uint32_t code) {
   return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
          (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
@@ -123,7 +104,8 @@ std::string DecodeXmlEntities(std::string_view text) {
             ? std::nullopt
             : ReferencedChar(text.substr(amp + 1, semicolon - amp - 1));
     if (code) {
-      AppendUtf8(out, *code);
+      char bytes[4];
+      out.append(bytes, EncodeUtf8(*code, bytes));
       at = semicolon + 1;
     } else {
       out += '&';

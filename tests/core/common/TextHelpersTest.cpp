@@ -113,3 +113,25 @@ TEST(SplitLines, EveryLineBreakKind) {
   EXPECT_EQ(SplitLines("a\n\nb"), (std::vector<std::string>{"a", "", "b"}));
   EXPECT_TRUE(SplitLines("").empty());
 }
+
+TEST(EncodeUtf8, EachLengthAndTheCodesThatAreNoCharacters) {
+  const struct {
+    std::uint32_t code;
+    std::string bytes;
+  } cases[] = {
+      {0x41, "A"},
+      {0x7F, "\x7F"},
+      {0xE9, "\xC3\xA9"},
+      {0x20AC, "\xE2\x82\xAC"},
+      {0xFFFD, "\xEF\xBF\xBD"},
+      {0x1F600, "\xF0\x9F\x98\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+      {0xD800, ""}, // a surrogate
+      {0xDFFF, ""},
+      {0x110000, ""}, // beyond Unicode
+  };
+  for (const auto &c : cases) {
+    char out[4];
+    EXPECT_EQ(std::string(out, sonabox::EncodeUtf8(c.code, out)), c.bytes) << std::hex << c.code;
+  }
+}
