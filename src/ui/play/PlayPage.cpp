@@ -507,6 +507,8 @@ void TPlayPage::ConnectEvents() {
 void TPlayPage::RunEnableRules() {
   playback_->CheckActions();
   aDeletePlayListUpdate();
+  aRenamePlayListUpdate();
+  aUndoUpdate();
   aMoveUpdate();
   pPlayListFiles->RunEnableRules();
   aControlsPrevUpdate();
@@ -517,12 +519,14 @@ void TPlayPage::RunEnableRules() {
 
 // A chosen playlist can be deleted even when its file could not be opened.
 void TPlayPage::aDeletePlayListUpdate() {
-  const bool listed = ChosenPlayListListed();
-  aDeletePlayList->setEnabled(listed);
-  aRenamePlayList->setEnabled(listed);
+  aDeletePlayList->setEnabled(ChosenPlayListListed());
   aDeleteVideo->setEnabled(cdsPlayList->Active() && cdsPlayList->RecNo() > 0);
-  aUndo->setEnabled(!undo_.empty());
 }
+
+// As Delete: a playlist whose file could not be opened can still be renamed.
+void TPlayPage::aRenamePlayListUpdate() { aRenamePlayList->setEnabled(ChosenPlayListListed()); }
+
+void TPlayPage::aUndoUpdate() { aUndo->setEnabled(!undo_.empty()); }
 
 void TPlayPage::aMoveUpdate() {
   const int row = cdsPlayList->Active() ? cdsPlayList->RecNo() : 0;

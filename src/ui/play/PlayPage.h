@@ -119,8 +119,10 @@ public:
 
   // The enable rules, run by the window when the event queue is empty.
   void RunEnableRules();
-  void aDeletePlayListUpdate(); // also the rule of aDeleteVideo, aRenamePlayList and aUndo
-  void aMoveUpdate();           // aMoveUp and aMoveDown
+  void aDeletePlayListUpdate(); // also the rule of aDeleteVideo
+  void aRenamePlayListUpdate();
+  void aUndoUpdate();
+  void aMoveUpdate(); // aMoveUp and aMoveDown
   void aControlsPrevUpdate();
   void aControlsPlayUpdate();
   void aControlsStopUpdate();

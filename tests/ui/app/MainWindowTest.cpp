@@ -299,6 +299,7 @@ TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
   w.pPlay->cdsPlayList->Close();
   RunUntilIdle();
   EXPECT_TRUE(w.pPlay->aDeletePlayList->isEnabled());
+  EXPECT_TRUE(w.pPlay->aRenamePlayList->isEnabled()) << "renamed as it can be deleted";
   EXPECT_FALSE(w.pPlay->aDeleteVideo->isEnabled());
   {
     const QSignalBlocker quiet(w.pPlay->cbPlayLists);
@@ -306,6 +307,7 @@ TEST_F(MainWindowTest, EnableRulesFollowTheirInputsAtIdle) {
   }
   RunUntilIdle();
   EXPECT_FALSE(w.pPlay->aDeletePlayList->isEnabled());
+  EXPECT_FALSE(w.pPlay->aRenamePlayList->isEnabled());
 }
 
 TEST_F(MainWindowTest, ShareWizardRules) {
