@@ -1,10 +1,12 @@
 #include "ui/widgets/WebImage.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDirIterator>
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
+#include <QThreadPool>
 
 #include <curl/curl.h>
 
@@ -14,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <semaphore>
 #include <stdexcept>
 
 namespace sonabox {
@@ -46,12 +47,20 @@ constexpr long TimeOutSeconds = 15;
 
 std::atomic<int> runningFetches{0};
 
-// At most this many pictures are fetched at once; the others wait their turn.
-// A page of results asks for 25 at the same moment, and a server's queue of
-// connections waiting to be accepted can be as short as 5: past it, a
-// connection attempt is dropped and retried only a second later.
-constexpr int MaxParallelFetches = 4;
-std::counting_semaphore<MaxParallelFetches> fetchTurns(MaxParallelFetches);
+// The fetches run on a pool of at most four threads; the others wait their
+// turn in its queue. A page of results asks for 25 pictures at the same moment,
+// and a server's queue of connections waiting to be accepted can be as short
+// as 5: past it, a connection attempt is dropped and retried only a second
+// later. The pool is never freed, so that the program's end never waits for a
+// fetch.
+QThreadPool &FetchPool() {
+  static QThreadPool *const pool = [] {
+    auto *made = new QThreadPool;
+    made->setMaxThreadCount(4);
+    return made;
+  }();
+  return *pool;
+}
 
 bool StartsWithNoCase(const std::string &text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -289,9 +298,7 @@ void TWebPicture::LoadFromURL(const std::string &address) {
   url_ = address;
   link_ = std::make_shared<TFetchLink>();
   link_->picture = this;
-  auto *thread = new TDownLoadThread(link_, address, CheckContentLength);
-  QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-  thread->start();
+  FetchPool().start(new TDownLoadThread(link_, address, CheckContentLength));
 }
 
 void TWebPicture::LoadFromBytes(const QByteArray &bytes) {
@@ -328,19 +335,21 @@ TDownLoadThread::TDownLoadThread(std::shared_ptr<TFetchLink> link, std::string u
   ++runningFetches;
 }
 
-TDownLoadThread::~TDownLoadThread() { --runningFetches; }
-
 int TDownLoadThread::Running() { return runningFetches; }
 
 void TDownLoadThread::run() {
-  fetchTurns.acquire();
   TFetchResult result = Fetch(*link_, url_, checkContentLength_);
-  fetchTurns.release();
-  // The picture is handed over on the UI thread, where this object lives; a
-  // detached picture gets nothing.
+  // The picture is handed over on the UI thread, where the application object
+  // lives; a detached picture gets nothing. The fetch counts as running until then.
+  QCoreApplication *application = QCoreApplication::instance();
+  if (!application) {
+    --runningFetches;
+    return;
+  }
   QMetaObject::invokeMethod(
-      this,
+      application,
       [link = link_, result = std::move(result)] {
+        --runningFetches;
         TWebPicture *picture = nullptr;
         {
           std::lock_guard lock(link->mutex);

@@ -2,12 +2,12 @@
 // The remote picture control: a widget that is given the address of a picture
 // on the web, fetches it in the background and shows it when it has arrived.
 //
-// TWebPicture holds the picture and does the fetching (libcurl on a
-// TDownLoadThread) and the decoding (Qt's image readers). TWebImage is the
+// TWebPicture holds the picture and does the fetching (libcurl in a
+// TDownLoadThread on a pool of threads) and the decoding (Qt's image readers). TWebImage is the
 // widget that owns one TWebPicture and paints it.
 #include <QByteArray>
 #include <QImage>
-#include <QThread>
+#include <QRunnable>
 #include <QWidget>
 
 #include <cstdint>
@@ -82,20 +82,17 @@ private:
   std::shared_ptr<TFetchLink> link_; // set while busy
 };
 
-// One background fetch of a picture. At most four fetches run at once; the
-// others wait for their turn. It frees itself when it has finished and handed
-// its outcome to the picture on the UI thread.
-class TDownLoadThread : public QThread {
-  Q_OBJECT
+// One background fetch of a picture, run by a pool of threads: at most four
+// fetches run at once; the others wait for their turn. The pool frees it once
+// it has run; its outcome goes to the picture on the UI thread.
+class TDownLoadThread : public QRunnable {
 public:
   TDownLoadThread(std::shared_ptr<TFetchLink> link, std::string url, bool checkContentLength);
-  ~TDownLoadThread() override;
 
-  // Fetches whose thread has not yet been freed. The program never waits for
-  // them; tests do.
+  // Fetches whose outcome has not yet been handed to their picture. The
+  // program never waits for them; tests do.
   static int Running();
 
-protected:
   void run() override;
 
 private:
