@@ -133,6 +133,9 @@ bool TMediaControls::OpenUri(const QString &uri) {
   if (!Accepting()) return true; // not refused: left alone while a dialog waits
   bool played = false;
   RunGuarded(&window_, [&] { played = playback_.PlayAddress(uri.toStdString()); });
+  if (!played && calledFromDBus())
+    sendErrorReply(QDBusError::InvalidArgs,
+                   "Not the address of a video this program plays: " + uri);
   return played;
 }
 
@@ -265,11 +268,5 @@ TMprisRootAdaptor::TMprisRootAdaptor(TMediaControls &controls)
 
 TMprisPlayerAdaptor::TMprisPlayerAdaptor(TMediaControls &controls)
     : QDBusAbstractAdaptor(&controls), controls_(controls) {}
-
-void TMprisPlayerAdaptor::OpenUri(const QString &Uri) {
-  if (!controls_.OpenUri(Uri))
-    sendErrorReply(QDBusError::InvalidArgs,
-                   "Not the address of a video this program plays: " + Uri);
-}
 
 } // namespace sonabox

@@ -37,7 +37,9 @@ namespace sonabox {
 class TPlayback;
 class TPlayerViews;
 
-class TMediaControls : public QObject {
+// The calls arrive through the adaptors, but their context (the call being
+// answered) is this object's: the bus sets it on an adaptor's parent.
+class TMediaControls : public QObject, protected QDBusContext {
   Q_OBJECT
 public:
   static constexpr char kServiceName[] = "org.mpris.MediaPlayer2.sonabox";
@@ -81,7 +83,9 @@ public:
   bool CanPlay() const;
   bool CanPause() const;
   bool CanSeek() const;
-  bool OpenUri(const QString &uri); // false: not an address this program plays
+  // False, answered on the bus with an InvalidArgs error, for an address this
+  // program does not play.
+  bool OpenUri(const QString &uri);
   QString LoopStatus() const;
   void SetLoopStatus(const QString &status);
   bool Shuffle() const;
@@ -143,7 +147,7 @@ private:
 };
 
 // org.mpris.MediaPlayer2.Player: playback of the Play page.
-class TMprisPlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
+class TMprisPlayerAdaptor : public QDBusAbstractAdaptor {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
   Q_PROPERTY(QString PlaybackStatus READ PlaybackStatus)
@@ -192,7 +196,7 @@ public slots:
   void SetPosition(const QDBusObjectPath &TrackId, qlonglong Position) {
     controls_.SetPosition(TrackId, Position);
   }
-  void OpenUri(const QString &Uri);
+  void OpenUri(const QString &Uri) { controls_.OpenUri(Uri); }
 
 signals:
   void Seeked(qlonglong Position);

@@ -5,6 +5,7 @@
 // NoSessionBus case runs in an entry of its own, with a bus address where
 // nothing listens.
 #include "core/playback/PlaySequencer.h"
+#include "core/playback/Playback.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/settings/Settings.h"
@@ -329,6 +330,78 @@ TEST_F(DesktopBusTest, TheDesktopDrivesThePlayPage) {
   Press("org.mpris.MediaPlayer2", "Quit");
   ASSERT_TRUE(test::ProcessEventsUntil([&] { return !window->isVisible(); }));
   EXPECT_FALSE(window->pPlay->tShuffle->isActive());
+}
+
+// OpenUri plays an address of the configured web host now; any other address
+// is refused with an error on the bus and changes nothing. Loop, shuffle and
+// rate are the page's play mode and pause.
+TEST_F(DesktopBusTest, OpenUriLoopShuffleAndRate) {
+  MakePlayList("Evening", {{"First song", "v1", "", 61}, {"Second song", "v2", "", 62}});
+  OpenWindow();
+  ChoosePlayList("Evening");
+  const std::string host = "127.0.0.1:" + std::to_string(silent.port);
+  const struct {
+    std::string address;
+    const char *plays; // the title then playing; null: refused
+  } cases[] = {
+      {"http://" + host + "/watch?v=v2", "Second song"}, // a row's details
+      {"http://" + host + "/v/v1", "First song"},
+      {"http://" + host + "/watch?v=elsewhere", "elsewhere"}, // no row: the id is its title
+      {"http://example.org/watch?v=v2", nullptr},
+      {"https://" + host + "/watch?v=v2", nullptr},
+      {"http://" + host + "/watch?list=v2", nullptr},
+      {"", nullptr},
+  };
+  std::string playing;
+  for (const auto &c : cases) {
+    const QDBusMessage reply =
+        client.Call(service, kPlayerInterface, "OpenUri", {QString::fromStdString(c.address)});
+    test::RunUntilIdle();
+    if (c.plays) {
+      EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << c.address;
+      playing = c.plays;
+    } else {
+      EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << c.address;
+      EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.InvalidArgs") << c.address;
+    }
+    EXPECT_EQ(Playing(), playing) << c.address;
+    EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Playing")
+        << c.address;
+  }
+
+  auto set = [&](const char *name, const QVariant &value) {
+    const QDBusMessage reply =
+        client.Call(service, "org.freedesktop.DBus.Properties", "Set",
+                    {kPlayerInterface, name, QVariant::fromValue(QDBusVariant(value))});
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << name;
+    test::RunUntilIdle();
+  };
+  auto mode = [&] { return std::string(PlayModeName(window->pPlay->Playback().PlayMode())); };
+  auto loop = [&] { return client.Get(service, kPlayerInterface, "LoopStatus").toString(); };
+  auto shuffle = [&] { return client.Get(service, kPlayerInterface, "Shuffle").toBool(); };
+  set("LoopStatus", "Track");
+  EXPECT_EQ(mode(), "Repeat one");
+  EXPECT_EQ(loop(), "Track");
+  EXPECT_FALSE(shuffle());
+  set("Shuffle", true);
+  EXPECT_EQ(mode(), "Shuffle");
+  EXPECT_EQ(loop(), "Playlist");
+  set("LoopStatus", "None"); // shuffled once through: Shuffle all that ends
+  EXPECT_EQ(mode(), "Shuffle all");
+  EXPECT_EQ(loop(), "None");
+  EXPECT_TRUE(shuffle());
+  set("Shuffle", false);
+  EXPECT_EQ(mode(), "In order");
+  EXPECT_EQ(loop(), "None");
+  set("LoopStatus", "Playlist");
+  EXPECT_EQ(mode(), "In order");
+  EXPECT_EQ(loop(), "Playlist");
+
+  set("Rate", 1.0);
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Playing");
+  set("Rate", 0.0);
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "PlaybackStatus").toString(), "Paused");
+  EXPECT_EQ(client.Get(service, kPlayerInterface, "Rate").toDouble(), 1.0);
 }
 
 TEST_F(DesktopBusTest, ASecondProgramTakesANameOfItsOwn) {
