@@ -315,8 +315,13 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
       }
     }
     if (video.Id.empty()) {
+      // A copy of a file listed already draws from its path as well, so that
+      // many copies of one file cost a lookup or two each rather than one
+      // more for every copy before it.
       for (int attempt = 0; video.Id.empty(); ++attempt) {
-        const std::string candidate = VideoIdFor(video.Content, attempt);
+        const std::string candidate =
+            attempt == 0 ? VideoIdFor(video.Content)
+                         : VideoIdFor(video.Content + "\n" + video.RelPath, attempt - 1);
         auto taken = connection->Prepare("SELECT 1 FROM videos WHERE vid = ?1");
         taken.Bind(1, candidate);
         if (!taken.Step()) video.Id = candidate;
