@@ -27,11 +27,17 @@ CREATE TABLE IF NOT EXISTS shares(
   to_name TEXT NOT NULL,
   to_email TEXT NOT NULL,
   client TEXT NOT NULL DEFAULT '');
+-- Every share stored within the last hour, by client: a share that made room
+-- for another's is gone from shares but still counts against its sender.
+CREATE TABLE IF NOT EXISTS share_posts(
+  client TEXT NOT NULL,
+  created INTEGER NOT NULL);
 )sql";
 
 constexpr const char *kIndexes = R"sql(
 CREATE INDEX IF NOT EXISTS shares_by_time ON shares(created);
 CREATE INDEX IF NOT EXISTS shares_by_client ON shares(client, created);
+CREATE INDEX IF NOT EXISTS share_posts_by_client ON share_posts(client, created);
 )sql";
 
 constexpr int64_t kDaySeconds = 24 * 60 * 60;
@@ -193,9 +199,12 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
   connection->Prepare("DELETE FROM shares WHERE created < ?1")
       .Bind(1, now - limits_.Days * kDaySeconds)
       .Run();
+  connection->Prepare("DELETE FROM share_posts WHERE created <= ?1")
+      .Bind(1, now - kHourSeconds)
+      .Run();
   {
     auto recent = connection->Prepare(
-        "SELECT count(*), min(created) FROM shares WHERE client = ?1 AND created > ?2");
+        "SELECT count(*), min(created) FROM share_posts WHERE client = ?1 AND created > ?2");
     recent.Bind(1, client).Bind(2, now - kHourSeconds);
     if (recent.Step() && recent.Int(0) >= limits_.PerClientHour)
       return {.Verdict = TStoreVerdict::ClientQuota,
@@ -236,6 +245,10 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
         .Bind(11, client)
         .Run();
     if (connection->Changes() == 1) {
+      connection->Prepare("INSERT INTO share_posts(client, created) VALUES (?1, ?2)")
+          .Bind(1, client)
+          .Bind(2, now)
+          .Run();
       transaction.Commit();
       return {.Verdict = TStoreVerdict::Stored,
               .Code = code,
