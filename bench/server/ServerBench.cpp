@@ -7,8 +7,12 @@
 // of sockets trickle request heads that never end (200 from wrk's own
 // address, then 1,100 from 12 other addresses), beside wrk alone, with the
 // longest that any trickling socket stayed open beside the head deadline.
+// Last, 150 addresses flood the share store, and an address that has sent
+// nothing shares, beside a share into the empty store.
 #include "Feed.h"
+#include "Shares.h"
 #include "SonaboxServer.h"
+#include "core/common/TextHelpers.h"
 
 #include <httplib.h>
 
@@ -399,6 +403,91 @@ void MeasureUnderAttack(int port, const std::string &target) {
   }
 }
 
+// One share posted from the given loopback address on a connection of its
+// own; the whole answer, or nothing when the connection failed.
+std::string PostShare(int port, const std::string &from, const std::string &title) {
+  TShare share;
+  share.Token = sonabox::Sha1Hex(title).substr(0, 20);
+  share.Payload = "<entry><media:title type='plain'>" + title + "</media:title></entry>";
+  share.FromName = "Ann";
+  share.FromEmail = "ann@example.org";
+  share.ToName = "Bob";
+  share.ToEmail = "bob@example.org";
+  share.Title = title;
+  auto encoded = [](const std::string &text) {
+    std::string out;
+    for (const unsigned char c : text) {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      out += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(escape);
+    }
+    return out;
+  };
+  const std::string body = "hash=" + ShareRequestHash(share) + "&token=" + share.Token +
+                           "&receipt=&payload=" + encoded(sonabox::Base64Encode(share.Payload)) +
+                           "&note=&toName=Bob&toEmail=" + encoded(share.ToEmail) +
+                           "&fromName=Ann&fromEmail=" + encoded(share.FromEmail) +
+                           "&title=" + encoded(sonabox::Base64Encode(title));
+  const std::string request =
+      "POST /interface/share.php?1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+      "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+      std::to_string(body.size()) + "\r\n\r\n" + body;
+
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{}, remote{};
+  local.sin_family = remote.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+  ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+  remote.sin_port = htons(static_cast<uint16_t>(port));
+  std::string answer;
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0 &&
+      ::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) == 0 &&
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, n);
+  }
+  ::close(fd);
+  return answer;
+}
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// 150 addresses share as fast as the service lets them until the store is
+// full; then an address that has sent nothing shares.
+void MeasureShareFlood(int port) {
+  auto before = Clock::now();
+  const bool first =
+      PostShare(port, "127.0.3.1", "Into the empty store").starts_with("HTTP/1.1 200");
+  const double emptyMs = MillisecondsSince(before);
+  int stored = 0, refused = 0, withoutRetryAfter = 0;
+  before = Clock::now();
+  for (int round = 0; round < 30; ++round)
+    for (int address = 1; address <= 150; ++address) {
+      const std::string answer =
+          PostShare(port, "127.0.1." + std::to_string(address), "Flood " + std::to_string(round));
+      if (answer.starts_with("HTTP/1.1 200")) {
+        ++stored;
+      } else {
+        ++refused;
+        if (answer.find("\r\nRetry-After: ") == std::string::npos) ++withoutRetryAfter;
+      }
+    }
+  const double floodSeconds = MillisecondsSince(before) / 1000;
+  before = Clock::now();
+  const std::string newcomer = PostShare(port, "127.0.2.1", "After the flood");
+  const double newcomerMs = MillisecondsSince(before);
+  std::printf("share flood from 150 addresses, 30 each: %d stored, %d refused (%d without "
+              "Retry-After) in %.1f s\n",
+              stored, refused, withoutRetryAfter, floodSeconds);
+  std::printf("then a share from an address that sent nothing: %s in %.1f ms; baseline, a share "
+              "into the empty store: %s in %.1f ms\n",
+              newcomer.substr(0, 12).c_str(), newcomerMs, first ? "HTTP/1.1 200" : "failed",
+              emptyMs);
+}
+
 } // namespace
 
 int main() {
@@ -522,6 +611,7 @@ int main() {
               "ratio %.2f\n",
               stream, disk, stream / disk);
   MeasureUnderAttack(server.FeedPort(), targets[0]);
+  MeasureShareFlood(server.ServicePort());
   server.Stop();
   fs::remove_all(root);
   return 0;
