@@ -191,7 +191,7 @@ void TPlayback::PlayerEnded() {
 
 void TPlayback::PlayerFailed() {
   if (!Running()) return;
-  failedTitle_ = CurrentVideo().Title;
+  failedTitle_ = ShownTitle(CurrentVideo());
   if (++failuresInARow_ >= std::max(playList_.Active() ? playList_.RecordCount() : 0, 1)) {
     Stop();
     SetNowPlaying("Could not play " + std::exchange(failedTitle_, std::string()) +
@@ -231,7 +231,7 @@ void TPlayback::CheckActions() {
 // step that showed it tells what changed once it has ended.
 void TPlayback::VideoShown() {
   const std::string failed = std::exchange(failedTitle_, std::string());
-  std::string line = "Now playing: " + CurrentVideo().Title;
+  std::string line = "Now playing: " + ShownTitle(CurrentVideo());
   if (!failed.empty()) line = "Could not play " + failed + ". " + line;
   if (player_) {
     player_->Show(CurrentVideo());

@@ -110,7 +110,8 @@ public:
   TPlayMode PlayMode() const { return sequencer_.PlayMode(); }
   const TVideoDetails &CurrentVideo() const { return sequencer_.CurrentVideo(); }
   const std::string &QueuedBy() const { return sequencer_.QueuedBy(); }
-  // "Now playing: <title>", with a failure before it; empty before the first video.
+  // "Now playing: <ShownTitle>", with a failure before it; empty before the
+  // first video.
   const std::string &NowPlayingLine() const { return nowPlaying_; }
 
   TPlaybackActions Actions() const;

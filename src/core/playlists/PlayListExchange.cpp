@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
+#include <QXmlStreamWriter>
 
 #include <algorithm>
 #include <cctype>
@@ -77,8 +78,8 @@ std::string OneLine(const QString &text) {
   return line.trimmed().toStdString();
 }
 
-// A stored text as UTF-8 that XML allows, escaped for an element's content.
-std::string XmlText(std::string_view text) {
+// A stored text with only the characters that XML allows.
+QString XmlChars(std::string_view text) {
   const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   QString out;
   out.reserve(decoded.size());
@@ -93,17 +94,24 @@ std::string XmlText(std::string_view text) {
     if (c.isSurrogate() || code == 0xFFFE || code == 0xFFFF ||
         (code < 32 && code != '\t' && code != '\n' && code != '\r'))
       continue;
-    switch (code) {
-    case '&': out += u"&amp;"; break;
-    case '<': out += u"&lt;"; break;
-    case '>': out += u"&gt;"; break;
-    case '"': out += u"&quot;"; break;
-    case '\'': out += u"&apos;"; break;
-    case '\r': out += u"&#13;"; break; // a reader would make a line feed of it
-    default: out += c;
-    }
+    out += c;
   }
-  return out.toStdString();
+  return out;
+}
+
+// An element with the text, left out when the text is empty. A carriage
+// return is written as a reference: a reader makes a line feed of a bare one.
+void TextElement(QXmlStreamWriter &xml, const QString &name, std::string_view text,
+                 const QString &rel = {}) {
+  if (text.empty()) return;
+  xml.writeStartElement(name);
+  if (!rel.isEmpty()) xml.writeAttribute(QStringLiteral("rel"), rel);
+  const QStringList pieces = XmlChars(text).split(u'\r');
+  for (qsizetype i = 0; i < pieces.size(); ++i) {
+    if (i > 0) xml.writeEntityReference(QStringLiteral("#13"));
+    xml.writeCharacters(pieces[i]);
+  }
+  xml.writeEndElement();
 }
 
 // A stored text as one line of valid UTF-8 (for an M3U title).
@@ -114,7 +122,7 @@ std::string LineText(std::string_view text) {
 // One entry of a file, before it is known whether it is the program's.
 struct TEntry {
   std::vector<std::string> Addresses; // location, identifier: the first that is ours counts
-  std::string Title, Description, Rating;
+  std::string Title, Artist, Description, Rating;
   int64_t Seconds = 0;
 };
 
@@ -138,6 +146,7 @@ public:
     TVideo video;
     video.Url = id;
     video.Title = entry.Title;
+    video.Artist = entry.Artist;
     // As a feed entry's, but trimmed after the cut too, so that a file
     // written from the playlist reads back the same.
     std::string description = entry.Description;
@@ -160,15 +169,17 @@ private:
   TPlayListFile file_;
 };
 
-// Whole seconds from a decimal text; 0 when it is not one or is negative.
-int64_t Seconds(const QString &text, int64_t divisor) {
+// Whole seconds from a decimal text (a fraction is dropped: "10.4" is 10);
+// 0 when it is not a number, is negative or lies beyond 32 bits.
+int64_t Seconds(const QString &text, double divisor) {
   bool ok = false;
-  const qlonglong value = text.trimmed().toLongLong(&ok);
-  return ok && value > 0 ? value / divisor : 0;
+  const double value = text.trimmed().toDouble(&ok) / divisor;
+  return ok && value > 0 && value < INT32_MAX ? static_cast<int64_t>(value) : 0;
 }
 
 // "#EXTINF:length attributes,title": the title follows the first comma that
-// stands outside quoted attribute values.
+// stands outside quoted attribute values. A title written "Artist - Title",
+// as players write it, gives both.
 void ReadExtInf(const QString &line, TEntry &entry) {
   const QString rest = line.mid(8);
   qsizetype comma = -1;
@@ -179,7 +190,14 @@ void ReadExtInf(const QString &line, TEntry &entry) {
   }
   const QString head = comma < 0 ? rest : rest.left(comma);
   entry.Seconds = Seconds(head.section(u' ', 0, 0, QString::SectionSkipEmpty), 1);
-  entry.Title = comma < 0 ? std::string() : OneLine(rest.mid(comma + 1));
+  const QString title = comma < 0 ? QString() : rest.mid(comma + 1);
+  const qsizetype dash = title.indexOf(QStringLiteral(" - "));
+  if (dash > 0 && !title.mid(dash + 3).trimmed().isEmpty()) {
+    entry.Artist = OneLine(title.left(dash));
+    entry.Title = OneLine(title.mid(dash + 3));
+  } else {
+    entry.Title = OneLine(title);
+  }
 }
 
 void ReadM3u(const QString &text, TCollector &collector) {
@@ -217,6 +235,8 @@ void ReadTrack(QXmlStreamReader &reader, TCollector &collector) {
           reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed().toStdString();
     } else if (IsXspf(reader, QStringLiteral("title"))) {
       entry.Title = OneLine(reader.readElementText(QXmlStreamReader::SkipChildElements));
+    } else if (IsXspf(reader, QStringLiteral("creator"))) {
+      entry.Artist = OneLine(reader.readElementText(QXmlStreamReader::SkipChildElements));
     } else if (IsXspf(reader, QStringLiteral("annotation"))) {
       entry.Description =
           reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed().toStdString();
@@ -306,44 +326,55 @@ TVideos PlayListVideos(TDataTable &table) {
 TExportedPlayList WritePlayListFile(const TVideos &videos, TPlayListFormat format,
                                     std::string_view title, std::string_view webHost) {
   TExportedPlayList out;
-  std::string &text = out.Text;
   if (format == TPlayListFormat::M3u) {
-    text = "#EXTM3U\n";
-  } else {
-    text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\">\n  <title>" +
-           XmlText(title) + "</title>\n  <trackList>\n";
+    out.Text = "#EXTM3U\n";
+    for (const TVideo &video : videos) {
+      if (!IsVideoId(video.Url)) {
+        ++out.LeftOut;
+        continue;
+      }
+      ++out.Written;
+      const std::string name = video.Artist.empty() || video.Title.empty()
+                                   ? video.Artist + video.Title
+                                   : video.Artist + " - " + video.Title;
+      out.Text +=
+          "#EXTINF:" + std::to_string(video.DurationSeconds > 0 ? video.DurationSeconds : -1) +
+          "," + LineText(name) + "\n" + StreamAddress(webHost, video.Url) + "\n";
+    }
+    return out;
   }
+
+  QByteArray bytes;
+  QXmlStreamWriter xml(&bytes);
+  xml.setAutoFormatting(true);
+  xml.setAutoFormattingIndent(2);
+  xml.writeStartDocument();
+  xml.writeDefaultNamespace(kXspfNamespace);
+  xml.writeStartElement(QStringLiteral("playlist"));
+  xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1"));
+  TextElement(xml, QStringLiteral("title"), title);
+  xml.writeStartElement(QStringLiteral("trackList"));
   for (const TVideo &video : videos) {
     if (!IsVideoId(video.Url)) {
       ++out.LeftOut;
       continue;
     }
     ++out.Written;
-    const std::string stream = StreamAddress(webHost, video.Url);
-    if (format == TPlayListFormat::M3u) {
-      text += "#EXTINF:" + std::to_string(video.DurationSeconds > 0 ? video.DurationSeconds : -1) +
-              "," + LineText(video.Title) + "\n" + stream + "\n";
-      continue;
-    }
-    const auto element = [&text](const char *name, const std::string &value) {
-      if (!value.empty())
-        text += std::string("      <") + name + ">" + XmlText(value) + "</" + name + ">\n";
-    };
-    text += "    <track>\n";
-    element("location", stream);
-    element("identifier", WatchAddress(webHost, video.Url));
-    element("title", video.Title);
-    element("annotation", video.Description);
-    element("image", video.Thumbnail);
+    xml.writeStartElement(QStringLiteral("track"));
+    TextElement(xml, QStringLiteral("location"), StreamAddress(webHost, video.Url));
+    TextElement(xml, QStringLiteral("identifier"), WatchAddress(webHost, video.Url));
+    TextElement(xml, QStringLiteral("title"), video.Title);
+    TextElement(xml, QStringLiteral("creator"), video.Artist);
+    TextElement(xml, QStringLiteral("annotation"), video.Description);
+    TextElement(xml, QStringLiteral("image"), video.Thumbnail);
     if (video.DurationSeconds > 0)
-      element("duration", std::to_string(int64_t{video.DurationSeconds} * 1000));
-    if (!video.Rating.empty())
-      text += "      <meta rel=\"" + kRatingMeta.toStdString() + "\">" + XmlText(video.Rating) +
-              "</meta>\n";
-    text += "    </track>\n";
+      TextElement(xml, QStringLiteral("duration"),
+                  std::to_string(int64_t{video.DurationSeconds} * 1000));
+    TextElement(xml, QStringLiteral("meta"), video.Rating, kRatingMeta);
+    xml.writeEndElement();
   }
-  if (format == TPlayListFormat::Xspf) text += "  </trackList>\n</playlist>\n";
+  xml.writeEndDocument(); // closes the track list and the playlist
+  out.Text = bytes.toStdString();
   return out;
 }
 

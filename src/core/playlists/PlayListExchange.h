@@ -51,10 +51,11 @@ struct TExportedPlayList {
   int LeftOut = 0; // rows whose identifier no web host address can carry
 };
 
-// The file text of the videos. M3U: "#EXTM3U", then "#EXTINF:seconds,title"
-// (-1 when the length is unknown) and the stream address for each video. XSPF:
-// well-formed UTF-8 XML with the playlist's title, and per video its stream
-// address, watch page, title, description, thumbnail, length in milliseconds
+// The file text of the videos. M3U: "#EXTM3U", then "#EXTINF:seconds,Artist -
+// Title" (the title alone when no artist is known; -1 seconds when the length
+// is unknown) and the stream address for each video. XSPF: well-formed UTF-8
+// XML with the playlist's title, and per video its stream address, watch page,
+// title, artist (<creator>), description, thumbnail, length in milliseconds
 // and rating.
 TExportedPlayList WritePlayListFile(const TVideos &videos, TPlayListFormat format,
                                     std::string_view title, std::string_view webHost);
@@ -62,8 +63,10 @@ TExportedPlayList WritePlayListFile(const TVideos &videos, TPlayListFormat forma
 // What a file holds: the videos of the program in file order, and how many
 // entries were skipped because they are not (or have no address), or lie past
 // kMaxImportedVideos. The format is told by the content: XML is read as XSPF,
-// anything else as M3U. Throws EPlayListFileError for a file too large, an
-// XML document that is not well-formed or not an XSPF playlist.
+// anything else as M3U. Lengths may have a fraction, which is dropped; an
+// M3U title "Artist - Title" gives both, XSPF has the artist in <creator>. Throws
+// EPlayListFileError for a file too large, an XML document that is not well-formed or not an XSPF
+// playlist.
 struct TPlayListFile {
   TVideos Videos;
   int NotOurs = 0;

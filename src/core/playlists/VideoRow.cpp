@@ -12,7 +12,7 @@ std::vector<TFieldDef> PlayListColumns() {
 
 TVideo VideoFromRow(TDataTable &table) {
   TVideo video;
-  video.Title = table.FieldByName(VideoColumn::Title).AsString();
+  SetTitleWithArtist(table.FieldByName(VideoColumn::Title).AsString(), video);
   video.Description = table.FieldByName(VideoColumn::Description).AsString();
   video.Url = table.FieldByName(VideoColumn::Url).AsString();
   video.Rating = table.FieldByName(VideoColumn::Rating).AsString();
@@ -23,7 +23,7 @@ TVideo VideoFromRow(TDataTable &table) {
 }
 
 void StoreVideoInRow(const TVideo &video, TDataTable &table) {
-  table.FieldByName(VideoColumn::Title).SetAsString(video.Title);
+  table.FieldByName(VideoColumn::Title).SetAsString(TitleWithArtist(video));
   table.FieldByName(VideoColumn::Description).SetAsString(video.Description);
   table.FieldByName(VideoColumn::Url).SetAsString(video.Url);
   table.FieldByName(VideoColumn::Rating).SetAsString(video.Rating);

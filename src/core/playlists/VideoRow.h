@@ -24,11 +24,12 @@ inline constexpr const char *Url = "Url";
 std::vector<TFieldDef> PlayListColumns();
 
 // The video of the table's current row; a null column gives empty text or 0.
-// The view count is not a column and stays empty.
+// The view count is not a column and stays empty. The "Title" column holds
+// the artist too (TitleWithArtist).
 TVideo VideoFromRow(TDataTable &table);
 
 // Sets the seven video columns (all but "Added") of the table's pending or
-// current row. The view count is not stored.
+// current row, the artist within "Title". The view count is not stored.
 void StoreVideoInRow(const TVideo &video, TDataTable &table);
 
 } // namespace sonabox

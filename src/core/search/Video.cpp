@@ -63,6 +63,7 @@ std::optional<uint32_t> ReferencedChar(std::string_view name) {
 struct TEntryPatterns {
   explicit TEntryPatterns(std::string_view webHost) : Host(webHost) {
     Title.SetRegEx("<media:title type='plain'>(.*?)</media:title>");
+    Artist.SetRegEx("<author><name>(.*?)</name></author>");
     Url.SetRegEx("<media:player url='http://" + LiteralPattern(webHost) + "/watch\\?v=(.*?)'/>");
     Description.SetRegEx("<media:description type='plain'>(.*?)</media:description>");
     ViewCount.SetRegEx("<yt:statistics viewCount='([0-9]{1,})");
@@ -70,12 +71,12 @@ struct TEntryPatterns {
     Thumbnail.SetRegEx("<media:thumbnail url='(.*?)'.*?/>");
     Seconds.SetRegEx("<yt:duration seconds='([0-9]{1,})");
     for (TPerlRegEx *regex :
-         {&Title, &Url, &Description, &ViewCount, &Rating, &Thumbnail, &Seconds})
+         {&Title, &Artist, &Url, &Description, &ViewCount, &Rating, &Thumbnail, &Seconds})
       regex->SetOptions(TPerlRegEx::preCaseLess | TPerlRegEx::preSingleLine);
   }
 
   const std::string Host;
-  TPerlRegEx Title, Url, Description, ViewCount, Rating, Thumbnail, Seconds;
+  TPerlRegEx Title, Artist, Url, Description, ViewCount, Rating, Thumbnail, Seconds;
 };
 
 TEntryPatterns &EntryPatterns(std::string_view webHost) {
@@ -120,10 +121,12 @@ namespace {
 void ReadEntry(std::string_view entry, TVideo &video, std::string_view webHost, TEntryTexts texts) {
   TEntryPatterns &patterns = EntryPatterns(webHost);
   video.Title = FirstGroup(patterns.Title, entry);
+  video.Artist = FirstGroup(patterns.Artist, entry);
   video.Url = FirstGroup(patterns.Url, entry);
   video.Description = FirstGroup(patterns.Description, entry);
   if (texts == TEntryTexts::Xml) {
     video.Title = DecodeXmlEntities(video.Title);
+    video.Artist = DecodeXmlEntities(video.Artist);
     video.Description = DecodeXmlEntities(video.Description);
   }
   video.ViewCount = FirstGroup(patterns.ViewCount, entry);
@@ -161,10 +164,12 @@ TFeedEntries ParseFeedEntries(std::string_view page, std::string_view webHost, T
 
 std::string ToShareEntry(const TVideo &video) {
   // The closing pieces are written exactly so: the entry is not XML, and the
-  // reader's patterns need only the opening pieces and the quotes.
+  // reader's patterns need only the opening pieces and the quotes. The artist
+  // travels in the title, as a playlist row holds it, so that every copy of
+  // the program reads the entry alike.
   return "<entry>"
          "<media:title type='plain'>" +
-         video.Title +
+         TitleWithArtist(video) +
          "</media:title>"
          "<media:player url='http://" +
          VideoWebHost() + "/watch?v=" + video.Url +

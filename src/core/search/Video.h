@@ -13,7 +13,8 @@ namespace sonabox {
 // Fills every field of `video` from the text of one <entry> element (feed or
 // share entry). Never fails: what is not found stays empty. The watch address
 // is matched on `webHost` (callers read VideoWebHost() once for a whole page),
-// every character of which is literal. The texts are kept as written.
+// every character of which is literal. The texts are kept as written. The
+// artist is the entry's author (<author><name>...</name></author>).
 void ParseVideoEntry(std::string_view entry, TVideo &video, std::string_view webHost);
 
 // How the texts of entries are written. A feed page is XML: the entities of
@@ -38,7 +39,8 @@ TFeedEntries ParseFeedEntries(std::string_view page, std::string_view webHost, T
 std::string DecodeXmlEntities(std::string_view text);
 
 // The share entry of a video, on the configured web host. Values go in
-// unescaped; the entry is read back by ParseVideoEntry.
+// unescaped, the artist within the title (TitleWithArtist); the entry is read
+// back by ParseVideoEntry.
 std::string ToShareEntry(const TVideo &video);
 
 } // namespace sonabox

@@ -197,7 +197,10 @@ QVariantMap TMediaControls::Metadata() const {
   if (video.Url.empty()) return {}; // no video chosen yet
   QVariantMap metadata;
   metadata.insert("mpris:trackid", QVariant::fromValue(TrackId(video.Url)));
-  metadata.insert("xesam:title", QString::fromStdString(video.Title));
+  metadata.insert("xesam:title",
+                  QString::fromStdString(video.Title.empty() ? ShownTitle(video) : video.Title));
+  if (!video.Artist.empty())
+    metadata.insert("xesam:artist", QStringList{QString::fromStdString(video.Artist)});
   // The player's length once it knows it, else the playlist's.
   const double seconds = playback_.Duration() > 0 ? playback_.Duration() : video.DurationSeconds;
   if (seconds > 0) metadata.insert("mpris:length", qRound64(seconds * kMicroseconds));

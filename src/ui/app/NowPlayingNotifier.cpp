@@ -68,7 +68,7 @@ void TNowPlayingNotifier::VideoShown() {
 
   // A notification still waiting for its picture is overtaken by this one.
   ++generation_;
-  title_ = video.Title;
+  title_ = ShownTitle(video);
   waiting_ = true;
   const uint64_t generation = generation_;
   picture_ = std::make_unique<TWebPicture>([this, generation] {

@@ -459,7 +459,7 @@ void TFindPage::aSaveVideosExecute() {
     const size_t repeats = std::count(already.begin(), already.end(), true);
     if (repeats > 0) {
       const auto first = std::find(already.begin(), already.end(), true) - already.begin();
-      switch (AskAboutRepeats(this, repeats, videos.size(), videos[first].Title, name)) {
+      switch (AskAboutRepeats(this, repeats, videos.size(), TitleWithArtist(videos[first]), name)) {
       case TRepeats::Cancel: return;
       case TRepeats::Skip: {
         TVideos fresh;

@@ -95,7 +95,7 @@ TVisualResult::TVisualResult(const TVideo &video, QWidget *area) : Video(video) 
   Panel->setPalette(palette);
   Panel->setAutoFillBackground(true);
   Panel->setGeometry(0, 0, 100, ResultPanelHeight);
-  Panel->setAccessibleName(QString::fromStdString(Video.Title));
+  Panel->setAccessibleName(QString::fromStdString(ShownTitle(Video)));
 
   SelectImage = new TClickImage(Panel);
   SelectImage->move(8, 8);
@@ -107,8 +107,8 @@ TVisualResult::TVisualResult(const TVideo &video, QWidget *area) : Video(video) 
   DescriptionLabel->setGeometry(144, 89, 100, 17);
   DurationLabel =
       FittedLabel("Duration: " + QString::fromStdString(Video.Duration), 144, 70, Panel);
-  TitleLabel =
-      new TEllipsisLabel(QString::fromStdString(Video.Title), TEllipsisLabel::CutAnywhere, Panel);
+  TitleLabel = new TEllipsisLabel(QString::fromStdString(TitleWithArtist(Video)),
+                                  TEllipsisLabel::CutAnywhere, Panel);
   QFont bold = TitleLabel->font();
   bold.setBold(true);
   TitleLabel->setFont(bold);

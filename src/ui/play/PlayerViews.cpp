@@ -80,7 +80,8 @@ void TPlayerViews::Adopt(TMpvPlayer *player) {
 }
 
 void TPlayerViews::Show(const TVideoDetails &video) {
-  if (expanded_) expanded_->setWindowTitle(QString::fromStdString("Now Playing: " + video.Title));
+  if (expanded_)
+    expanded_->setWindowTitle(QString::fromStdString("Now Playing: " + ShownTitle(video)));
   resumeAt_ = 0;
   ShowPlayer(video.Url, PlayingView());
   if (expanded_) small_.Navigate("about:blank");
@@ -90,7 +91,8 @@ void TPlayerViews::MoveVideo() {
   if (!playback_.Running()) return;
   const TVideoDetails &video = playback_.CurrentVideo();
   THtmlView &view = PlayingView();
-  if (expanded_) expanded_->setWindowTitle(QString::fromStdString("Now Playing: " + video.Title));
+  if (expanded_)
+    expanded_->setWindowTitle(QString::fromStdString("Now Playing: " + ShownTitle(video)));
   view.StartNextAt(std::exchange(resumeAt_, 0.0)); // moved, not restarted
   ShowPlayer(video.Url, view);
   if (expanded_) small_.Navigate("about:blank");

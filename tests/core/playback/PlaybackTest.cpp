@@ -216,6 +216,31 @@ TEST_F(PlaybackTest, Failures) {
   EXPECT_EQ(playback.NowPlayingLine(), line);
 }
 
+// A row made from a list of plain addresses has no title: the line names the
+// video by its identifier rather than saying nothing.
+TEST_F(PlaybackTest, TheNowPlayingLineNamesTheArtistAndIsNeverBlank) {
+  TVideoDetails byArtist = Video("a");
+  byArtist.Artist = "Zo\xC3\xAB & The Testcards";
+  TVideoDetails bare;
+  bare.Url = "b";
+  TDataTable &table = playback.PlayList();
+  table.DefineColumns(PlayListColumns());
+  table.CreateEmpty();
+  for (const TVideoDetails &video : {byArtist, bare}) {
+    table.Insert();
+    StoreVideoInRow(video, table);
+    table.Post();
+  }
+  playback.SetPlayMode(TPlayMode::InOrder);
+  playback.PlayRow(1);
+  EXPECT_EQ(playback.CurrentVideo().Artist, byArtist.Artist);
+  EXPECT_EQ(playback.NowPlayingLine(),
+            "Now playing: Zo\xC3\xAB & The Testcards \xE2\x80\x93 Title of a");
+  playback.PlayerFailed();
+  EXPECT_EQ(playback.NowPlayingLine(),
+            "Could not play Zo\xC3\xAB & The Testcards \xE2\x80\x93 Title of a. Now playing: b");
+}
+
 // Queued videos play before the playlist's next pick, and neither they, nor a
 // video opened by address, nor Repeat one move the place in the playlist.
 TEST_F(PlaybackTest, QueuedVideosAndThePlaceKept) {

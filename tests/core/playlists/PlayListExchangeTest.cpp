@@ -38,8 +38,8 @@ TVideo Video(const std::string &id, const std::string &title, int seconds,
 
 // What a row holds, as one comparable text.
 std::string RowText(const TVideo &video, bool withDescriptionAndRating = true) {
-  std::string text = video.Url + "|" + video.Title + "|" + video.Duration + "|" +
-                     std::to_string(video.DurationSeconds) + "|" + video.Thumbnail;
+  std::string text = video.Url + "|" + video.Artist + "|" + video.Title + "|" + video.Duration +
+                     "|" + std::to_string(video.DurationSeconds) + "|" + video.Thumbnail;
   if (withDescriptionAndRating) text += "|" + video.Description + "|" + video.Rating;
   return text;
 }
@@ -72,15 +72,21 @@ protected:
   TPlayListManager store_;
 };
 
+TVideo ByArtist(TVideo video, const std::string &artist) {
+  video.Artist = artist;
+  return video;
+}
+
 // A playlist with the texts that files get wrong: markup characters, quotes,
-// a carriage return, non-ASCII text, a video twice, a row deleted.
+// a carriage return, non-ASCII text, a video twice, a row deleted, artists.
 void FillMix(TPlayListManager &store) {
-  AddVideosToPlayList(store, "Mix & <More>", true,
-                      {Video("aaa", "Rock & Roll \"Live\" <b>x</b>", 65, "<i>it's</i> & \"so\""),
-                       Video("gone", "Deleted later", 5),
-                       Video("b-_9Z", "Café ☕, comma", 0, "", ""),
-                       Video("aaa", "The same video again", 3600, "Carriage\r return"),
-                       Video("c", "#EXTINF:1,not a directive", 1)});
+  AddVideosToPlayList(
+      store, "Mix & <More>", true,
+      {ByArtist(Video("aaa", "Rock & Roll \"Live\" <b>x</b>", 65, "<i>it's</i> & \"so\""),
+                "Zo\xC3\xAB & <The> Testcards"),
+       Video("gone", "Deleted later", 5), Video("b-_9Z", "Café ☕, comma", 0, "", ""),
+       Video("aaa", "The same video again", 3600, "Carriage\r return"),
+       Video("c", "#EXTINF:1,not a directive", 1)});
   TDataTable table;
   ASSERT_TRUE(store.OpenPlayList(table, "Mix & <More>"));
   table.SetRecNo(2);
@@ -109,7 +115,8 @@ TEST_F(Exchange, M3uIsExtendedWithStreamAddresses) {
   FillMix(store_);
   EXPECT_EQ(Export("Mix & <More>", TPlayListFormat::M3u),
             "#EXTM3U\n"
-            "#EXTINF:65,Rock & Roll \"Live\" <b>x</b>\nhttp://127.0.0.1:8472/v/aaa\n"
+            "#EXTINF:65,Zo\xC3\xAB & <The> Testcards - Rock & Roll \"Live\" <b>x</b>\n"
+            "http://127.0.0.1:8472/v/aaa\n"
             "#EXTINF:-1,Café ☕, comma\nhttp://127.0.0.1:8472/v/b-_9Z\n"
             "#EXTINF:3600,The same video again\nhttp://127.0.0.1:8472/v/aaa\n"
             "#EXTINF:1,#EXTINF:1,not a directive\nhttp://127.0.0.1:8472/v/c\n");
@@ -117,19 +124,21 @@ TEST_F(Exchange, M3uIsExtendedWithStreamAddresses) {
 
 TEST_F(Exchange, XspfIsWellFormedWithEscapedText) {
   const TExportedPlayList file = WritePlayListFile(
-      {Video("aaa", "A & B <c> \"d\" 'e'", 2, "line\x01one\xFF"), Video("bad/id", "Left out", 1)},
+      {ByArtist(Video("aaa", "A & B <c> \"d\" 'e'", 2, "line\x01one\xFF\r2"), "<Zo\xC3\xAB>"),
+       Video("bad/id", "Left out", 1)},
       TPlayListFormat::Xspf, "Mine & \"yours\"", kHost);
   EXPECT_EQ(file.Written, 1);
   EXPECT_EQ(file.LeftOut, 1);
   EXPECT_EQ(file.Text, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                       "<playlist version=\"1\" xmlns=\"http://xspf.org/ns/0/\">\n"
+                       "<playlist xmlns=\"http://xspf.org/ns/0/\" version=\"1\">\n"
                        "  <title>Mine &amp; &quot;yours&quot;</title>\n"
                        "  <trackList>\n"
                        "    <track>\n"
                        "      <location>http://127.0.0.1:8472/v/aaa</location>\n"
                        "      <identifier>http://127.0.0.1:8472/watch?v=aaa</identifier>\n"
-                       "      <title>A &amp; B &lt;c&gt; &quot;d&quot; &apos;e&apos;</title>\n"
-                       "      <annotation>lineone\xEF\xBF\xBD</annotation>\n"
+                       "      <title>A &amp; B &lt;c&gt; &quot;d&quot; 'e'</title>\n"
+                       "      <creator>&lt;Zo\xC3\xAB&gt;</creator>\n"
+                       "      <annotation>lineone\xEF\xBF\xBD&#13;2</annotation>\n"
                        "      <image>http://127.0.0.1:8472/t/aaa.jpg</image>\n"
                        "      <duration>2000</duration>\n"
                        "      <meta rel=\"urn:sonabox:rating\">4.25</meta>\n"
@@ -218,6 +227,39 @@ TEST_F(Exchange, LengthsNoRowCanHoldAreUnknown) {
     lengths.emplace_back(video.Duration, video.DurationSeconds);
   EXPECT_EQ(lengths, (std::vector<std::pair<std::string, int32_t>>{
                          {"9999999:59", 599999999}, {"0:00", 0}, {"0:00", 0}}));
+}
+
+// What other players write: lengths with a fraction or none, titles without
+// artists or artists without titles.
+TEST(PlayListFile, OtherPlayersEntries) {
+  const std::string at = "http://127.0.0.1:8472/v/aaa\n";
+  const struct {
+    const char *What;
+    std::string Bytes, Artist, Title;
+    int Seconds;
+  } cases[] = {
+      {"a decimal length", "#EXTINF:10.4,T\n" + at, "", "T", 10},
+      {"a decimal length just under the next second", "#EXTINF:10.999,T\n" + at, "", "T", 10},
+      {"an unknown length", "#EXTINF:-1,T\n" + at, "", "T", 0},
+      {"a length that is no number", "#EXTINF:abc,T\n" + at, "", "T", 0},
+      {"a length past 32 bits", "#EXTINF:1e12,T\n" + at, "", "T", 0},
+      {"artist and title", "#EXTINF:3,Zo\xC3\xAB - A - B\n" + at, "Zo\xC3\xAB", "A - B", 3},
+      {"a dash with nothing after it", "#EXTINF:3,Band - \n" + at, "", "Band -", 3},
+      {"a dash without spaces", "#EXTINF:3,Jay-Z\n" + at, "", "Jay-Z", 3},
+      {"a plain list of addresses", at, "", "", 0},
+      {"XSPF with a creator and a decimal length",
+       "<playlist xmlns='http://xspf.org/ns/0/'><trackList><track><location>" + at +
+           "</location><creator> Zo\xC3\xAB </creator><duration>10400.7</duration>"
+           "</track></trackList></playlist>",
+       "Zo\xC3\xAB", "", 10},
+  };
+  for (const auto &c : cases) {
+    const TPlayListFile file = ReadPlayListFile(c.Bytes, kHost);
+    ASSERT_EQ(file.Videos.size(), 1u) << c.What;
+    EXPECT_EQ(file.Videos[0].Artist, c.Artist) << c.What;
+    EXPECT_EQ(file.Videos[0].Title, c.Title) << c.What;
+    EXPECT_EQ(file.Videos[0].DurationSeconds, c.Seconds) << c.What;
+  }
 }
 
 TEST_F(Exchange, FilesInOtherEncodingsAreRead) {

@@ -62,3 +62,55 @@ TEST(VideoFromRow, ReadsNullsAsEmpty) {
   EXPECT_EQ(video.Thumbnail, "");
   EXPECT_EQ(video.ViewCount, "");
 }
+
+TEST(VideoRow, TheArtistLivesInTheTitleColumn) {
+  const std::string dash = " \xE2\x80\x93 "; // " – "
+  const struct {
+    const char *what;
+    std::string artist, title, column, artistBack, titleBack;
+  } cases[] = {
+      {"artist and title", "Zo\xC3\xAB",
+       "\xC3\x9Cn\xC3\xAF"
+       "code",
+       "Zo\xC3\xAB" + dash +
+           "\xC3\x9Cn\xC3\xAF"
+           "code",
+       "Zo\xC3\xAB",
+       "\xC3\x9Cn\xC3\xAF"
+       "code"},
+      {"no artist", "", "Song - Live", "Song - Live", "", "Song - Live"},
+      {"no title", "Band", "", "Band", "", "Band"},
+      {"a dash in the title", "A", "B" + dash + "C", "A" + dash + "B" + dash + "C", "A",
+       "B" + dash + "C"},
+      // Cut to the column's 100 bytes: the title's end goes, the artist stays.
+      {"too long", std::string(60, 'a'), std::string(60, 't'),
+       std::string(60, 'a') + dash + std::string(35, 't'), std::string(60, 'a'),
+       std::string(35, 't')},
+  };
+  for (const auto &c : cases) {
+    TDataTable table;
+    table.DefineColumns(PlayListColumns());
+    table.CreateEmpty();
+    table.Insert();
+    TVideo video;
+    video.Artist = c.artist;
+    video.Title = c.title;
+    StoreVideoInRow(video, table);
+    table.Post();
+    table.First();
+    EXPECT_EQ(table.FieldByName(VideoColumn::Title).AsString(), c.column) << c.what;
+    const TVideo back = VideoFromRow(table);
+    EXPECT_EQ(back.Artist, c.artistBack) << c.what;
+    EXPECT_EQ(back.Title, c.titleBack) << c.what;
+  }
+}
+
+TEST(VideoRecord, ShownTitleIsNeverEmpty) {
+  TVideo video;
+  video.Url = "abc123";
+  EXPECT_EQ(ShownTitle(video), "abc123");
+  video.Title = "Song";
+  EXPECT_EQ(ShownTitle(video), "Song");
+  video.Artist = "Band";
+  EXPECT_EQ(ShownTitle(video), "Band \xE2\x80\x93 Song");
+}

@@ -79,34 +79,34 @@ TEST(ParseVideoEntry, MissingAndOddElements) {
     std::string entry;
     TVideo expected;
   } cases[] = {
-      {"nothing", "<entry></entry>", {"", "", "", "", "", "0:00", 0, ""}},
+      {"nothing", "<entry></entry>", {"", "", "", "", "", "0:00", 0, "", ""}},
       {"capitals in tags",
        "<MEDIA:TITLE TYPE='plain'>T</media:title><YT:DURATION SECONDS='61'/>",
-       {"T", "", "", "", "", "1:01", 61, ""}},
+       {"T", "", "", "", "", "1:01", 61, "", ""}},
       {"title with another attribute",
        "<media:title type='plain' lang='en'>T</media:title>",
-       {"", "", "", "", "", "0:00", 0, ""}},
+       {"", "", "", "", "", "0:00", 0, "", ""}},
       {"another count before the views",
        "<yt:statistics favoriteCount='5' viewCount='1234'/>",
-       {"", "", "", "", "", "0:00", 0, ""}},
+       {"", "", "", "", "", "0:00", 0, "", ""}},
       {"rating anywhere after the element name",
        "<gd:rating average='3'/><gd:rating average='5'/>",
-       {"", "", "", "3", "", "0:00", 0, ""}},
+       {"", "", "", "3", "", "0:00", 0, "", ""}},
       {"duration beyond 32 bits",
        "<yt:duration seconds='99999999999'/>",
-       {"", "", "", "", "", "0:00", 0, ""}},
+       {"", "", "", "", "", "0:00", 0, "", ""}},
       {"duration longer than a row's text holds",
        "<yt:duration seconds='2147483647'/>",
-       {"", "", "", "", "", "0:00", 0, ""}},
+       {"", "", "", "", "", "0:00", 0, "", ""}},
       {"https watch address",
        "<media:player url='https://" + kHost + "/watch?v=x'/>",
-       {"", "", "", "", "", "0:00", 0, ""}},
+       {"", "", "", "", "", "0:00", 0, "", ""}},
       {"dots of the host are literal",
        "<media:player url='http://127a0b0c1:8472/watch?v=x'/>",
-       {"", "", "", "", "", "0:00", 0, ""}},
+       {"", "", "", "", "", "0:00", 0, "", ""}},
       {"another host",
        "<media:player url='http://example.org/watch?v=x'/>",
-       {"", "", "", "", "", "0:00", 0, ""}},
+       {"", "", "", "", "", "0:00", 0, "", ""}},
   };
   for (const auto &c : cases) {
     const TVideo video = Parse(c.entry);
@@ -202,6 +202,26 @@ TEST(ParseFeedEntries, ACannedPage) {
   }
 }
 
+TEST(ParseFeedEntries, TheAuthorIsTheArtist) {
+  const std::string title = "<media:title type='plain'>T</media:title>";
+  const struct {
+    std::string entry, xml, asTyped;
+  } cases[] = {
+      {"<author><name>Zo\xC3\xAB &amp; The Testcards</name></author>" + title,
+       "Zo\xC3\xAB & The Testcards", "Zo\xC3\xAB &amp; The Testcards"},
+      {title, "", ""},                                                // no author
+      {"<AUTHOR><NAME>Loud</NAME></AUTHOR>" + title, "Loud", "Loud"}, // letter case aside
+      {"<author><uri>x</uri><name>Odd</name></author>" + title, "", ""},
+  };
+  for (const auto &c : cases) {
+    const std::string page = "<entry>" + c.entry + "</entry>";
+    EXPECT_EQ(ParseFeedEntries(page, kHost, TEntryTexts::Xml).Videos.at(0).Artist, c.xml)
+        << c.entry;
+    EXPECT_EQ(ParseFeedEntries(page, kHost, TEntryTexts::AsTyped).Videos.at(0).Artist, c.asTyped)
+        << c.entry;
+  }
+}
+
 TEST(ParseVideoEntry, DescriptionLimit) {
   const std::string e = "\xC3\xA9"; // "é", two bytes
   const struct {
@@ -256,4 +276,24 @@ TEST(ToShareEntry, AnEntryFromAPlaylistRowReadsBack) {
   EXPECT_EQ(video.DurationSeconds, 200);
   EXPECT_EQ(video.Duration, "3:20");
   EXPECT_EQ(video.ViewCount, "");
+
+  // The artist travels within the title, as the row holds it, and comes out
+  // of the receiver's row apart again.
+  TVideo byArtist = sample;
+  byArtist.Artist = "Zo\xC3\xAB & The Testcards";
+  table.Insert();
+  StoreVideoInRow(byArtist, table);
+  table.Post();
+  const std::string withArtist = ToShareEntry(VideoFromRow(table));
+  EXPECT_NE(withArtist.find("<media:title type='plain'>Zo\xC3\xAB & The Testcards \xE2\x80\x93 "
+                            "Rock 'n' Roll &amp; <Blues></media:title>"),
+            std::string::npos);
+  TVideo received;
+  ParseVideoEntry(withArtist, received, VideoWebHost());
+  table.Insert();
+  StoreVideoInRow(received, table);
+  table.Post();
+  const TVideo kept = VideoFromRow(table);
+  EXPECT_EQ(kept.Artist, byArtist.Artist);
+  EXPECT_EQ(kept.Title, byArtist.Title);
 }

@@ -407,7 +407,7 @@ TEST_F(DesktopBusTest, OpenUriLoopShuffleAndRate) {
 TEST_F(DesktopBusTest, ASecondProgramTakesANameOfItsOwn) {
   BusClient first; // the program already running holds the name
   ASSERT_TRUE(first.Bus().registerService(TMediaControls::kServiceName));
-  MakePlayList("Evening", {{"Only song", "v1", "", 30}});
+  MakePlayList("Evening", {{"The Band \xE2\x80\x93 Only song", "v1", "", 30}});
   OpenWindow();
   EXPECT_EQ(service.toStdString(),
             std::string(TMediaControls::kServiceName) + ".instance" + std::to_string(::getpid()));
@@ -416,7 +416,9 @@ TEST_F(DesktopBusTest, ASecondProgramTakesANameOfItsOwn) {
   EXPECT_TRUE(Said("Media controls on the session bus as " + service.toStdString()));
   ChoosePlayList("Evening");
   client.Call(service, kPlayerInterface, "Next");
-  EXPECT_EQ(client.Metadata(service).value("xesam:title").toString(), "Only song");
+  const QVariantMap metadata = client.Metadata(service);
+  EXPECT_EQ(metadata.value("xesam:title").toString(), "Only song");
+  EXPECT_EQ(qdbus_cast<QStringList>(metadata.value("xesam:artist")), QStringList{"The Band"});
 
   // Gone with its window.
   window.reset();
