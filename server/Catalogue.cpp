@@ -2,6 +2,9 @@
 
 #include "core/common/TextHelpers.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <algorithm>
 #include <cctype>
 
@@ -265,6 +268,18 @@ std::optional<TCatalogueVideo> TCatalogue::Find(std::string_view id) {
   row.Bind(1, id);
   if (!row.Step()) return std::nullopt;
   return ReadVideo(row);
+}
+
+std::vector<TCatalogueVideo> TCatalogue::FindAll(const std::vector<std::string> &ids) {
+  QJsonArray list;
+  for (const std::string &id : ids) list.append(QString::fromStdString(id));
+  auto connection = database_.Acquire();
+  auto rows = connection->Prepare(
+      "SELECT " + kColumns + " FROM videos v WHERE v.vid IN (SELECT value FROM json_each(?1))");
+  rows.Bind(1, QJsonDocument(list).toJson(QJsonDocument::Compact).toStdString());
+  std::vector<TCatalogueVideo> found;
+  while (rows.Step()) found.push_back(ReadVideo(rows));
+  return found;
 }
 
 std::vector<TCategoryCount> TCatalogue::Categories() {

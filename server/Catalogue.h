@@ -78,6 +78,10 @@ public:
 
   std::optional<TCatalogueVideo> Find(std::string_view id);
 
+  // The videos of these identifiers that the catalogue holds, in one query,
+  // in no particular order; identifiers it does not hold are left out.
+  std::vector<TCatalogueVideo> FindAll(const std::vector<std::string> &ids);
+
   // The categories that hold videos, with how many each, ordered by name
   // letter case aside. Names that differ only in case are one category (as
   // the feed's category piece treats them), shown as one of them spells it.

@@ -2,6 +2,10 @@
 
 #include "core/common/TextHelpers.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <charconv>
 #include <limits>
 
@@ -164,6 +168,21 @@ std::string WriteFeed(const TFeedPage &page, const TFeedQuery &query, std::strin
   for (const TCatalogueVideo &video : page.Videos) AppendEntry(out, video, webHost);
   out += "</feed>\n";
   return out;
+}
+
+std::string WriteLookup(const std::vector<TCatalogueVideo> &videos) {
+  const auto text = [](const std::string &value) {
+    return QString::fromStdString(ValidUtf8(value));
+  };
+  QJsonArray list;
+  for (const TCatalogueVideo &video : videos)
+    list.append(QJsonObject{{"id", text(video.Id)},
+                            {"title", text(video.Title)},
+                            {"artist", text(video.Artist)},
+                            {"seconds", static_cast<qint64>(video.Seconds)},
+                            {"description", text(video.Description)},
+                            {"rating", text(video.Rating)}});
+  return QJsonDocument(QJsonObject{{"videos", list}}).toJson(QJsonDocument::Compact).toStdString();
 }
 
 std::string WriteCategories(const std::vector<TCategoryCount> &categories) {

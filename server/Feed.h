@@ -46,6 +46,12 @@ void AppendEntryText(std::string &out, std::string_view text);
 // and thumbnail addresses name `webHost`.
 std::string WriteFeed(const TFeedPage &page, const TFeedQuery &query, std::string_view webHost);
 
+// The answer to a lookup of videos by identifier, "/feeds/api/lookup" on the
+// feed host: a JSON object whose "videos" holds one object per video with its
+// "id", "title", "artist", "seconds", "description" and "rating" (texts with
+// bytes that are not UTF-8 replaced by U+FFFD).
+std::string WriteLookup(const std::vector<TCatalogueVideo> &videos);
+
 // The categories of the library, answered at "/feeds/api/categories" on the
 // feed host:
 //   <categories><category term='Music' count='12'/>...</categories>

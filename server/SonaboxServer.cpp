@@ -6,6 +6,9 @@
 #include "WatchPage.h"
 #include "core/common/TextHelpers.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace sonabox::server {
 
 namespace fs = std::filesystem;
@@ -19,6 +22,13 @@ std::string Printable(std::string_view text) {
     if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
   if (text.size() > 300) out += "...";
   return out;
+}
+
+// What the web host's addresses take as an identifier.
+bool IsVideoIdText(std::string_view id) {
+  return !id.empty() && id.size() <= 16 && std::all_of(id.begin(), id.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
+  });
 }
 
 std::string HostText(const std::string &address) {
@@ -88,6 +98,32 @@ void TSonaboxServer::Feed(const THttpRequest &request, THttpResponse &response,
   const TFeedPage page =
       catalogue_.Search(category, query->Keywords, query->StartIndex, query->MaxResults);
   response.SetContent(WriteFeed(page, *query, webHost_), "application/atom+xml; charset=UTF-8");
+}
+
+// POST with the form field "ids": identifiers separated by commas. What is no
+// identifier is not looked up; more than kMaxLookupIds are refused whole.
+void TSonaboxServer::Lookup(const THttpRequest &request, THttpResponse &response) {
+  const std::optional<std::string> field = request.Field("ids");
+  if (!field) {
+    response.Status = 400;
+    response.SetContent("the form field ids names the videos, separated by commas\n", "text/plain");
+    return;
+  }
+  std::vector<std::string> ids;
+  std::string_view rest(*field);
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view id = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    if (IsVideoIdText(id)) ids.emplace_back(id);
+  }
+  if (ids.size() > kMaxLookupIds) {
+    response.Status = 413;
+    response.SetContent("at most " + std::to_string(kMaxLookupIds) + " videos at a time\n",
+                        "text/plain");
+    return;
+  }
+  response.SetContent(WriteLookup(catalogue_.FindAll(ids)), "application/json");
 }
 
 void TSonaboxServer::Thumbnail(const THttpRequest &request, THttpResponse &response,
@@ -203,6 +239,9 @@ void TSonaboxServer::Start() {
                      {kRead, "/feeds/api/videos(?:/-/([^/]+))?",
                       [this](const THttpRequest &request, THttpResponse &response,
                              const TPathGroups &path) { Feed(request, response, path[1]); }},
+                     {kPost, "/feeds/api/lookup",
+                      [this](const THttpRequest &request, THttpResponse &response,
+                             const TPathGroups &) { Lookup(request, response); }},
                  }));
   web_ = Listen(options_.WebPort, "web",
                 TRouteTable(partyService_.Routes({

@@ -21,6 +21,10 @@
 
 namespace sonabox::server {
 
+// The most identifiers one lookup may name: as many videos as one playlist
+// file brings into the program.
+inline constexpr std::size_t kMaxLookupIds = 10000;
+
 class TSonaboxServer {
 public:
   // Opens the database (emptying its write-ahead log) and the update key;
@@ -61,6 +65,7 @@ private:
   // The handlers of the routes, one port after the other.
   void Categories(THttpResponse &response);
   void Feed(const THttpRequest &request, THttpResponse &response, const std::string &category);
+  void Lookup(const THttpRequest &request, THttpResponse &response);
   void Thumbnail(const THttpRequest &request, THttpResponse &response, const std::string &id);
   void Player(const THttpRequest &request, THttpResponse &response, const std::string &id);
   void Watch(const THttpRequest &request, THttpResponse &response);

@@ -24,8 +24,10 @@
 #include "core/playlists/PlayListExchange.h"
 #include "core/playlists/PlayListManager.h"
 #include "core/search/Video.h"
+#include "core/search/VideoLookup.h"
 #include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
+#include "core/web/WebStuff.h"
 
 #include <QCoreApplication>
 
@@ -119,7 +121,10 @@ void Import(TPlayListManager &store, const std::string &name) {
   }
   const bool create = !store.HasPlayList(name);
   const std::string host = VideoWebHost();
-  const TImportReport report = ImportPlayList(store, name, create, input, host);
+  TPlayListFile file = ReadPlayListFile(input, host);
+  const std::string notLookedUp = LookUpVideos(file.Videos, kExchangeDeadline);
+  TImportReport report = ImportPlayList(store, name, create, file, host);
+  report.NotLookedUp = notLookedUp;
   std::cout << report.Summary(create ? TrimPlayListName(name) : name, host) << '\n';
 }
 

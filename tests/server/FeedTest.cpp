@@ -1,11 +1,14 @@
 // The video data feed over real HTTP, on a catalogue filled directly (no
 // video files are needed to search).
 #include "ServerFixture.h"
+#include "core/playlists/PlayListExchange.h"
 #include "core/search/Categories.h"
 #include "core/search/TubeSearch.h"
+#include "core/search/VideoLookup.h"
 #include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
 #include "core/web/WebStuff.h"
+#include "support/UnusedPort.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +16,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace sonabox::test {
@@ -335,6 +343,108 @@ TEST_F(FeedTest, MalformedQueriesAreRefusedOrAnsweredEmpty) {
       Get("/feeds/api/videos?vq=beta&orderby=relevance&start-index=1&max-results=25").Videos.size(),
       1u)
       << "the server still answers";
+}
+
+} // namespace
+} // namespace sonabox::test
+
+namespace sonabox::test {
+namespace {
+
+// A list of plain addresses, as other players write, gets its titles,
+// artists and lengths in one request; what the file says itself stays.
+TEST_F(FeedTest, PlayListFilesGetWhatTheyLackFromTheLookup) {
+  server::TCatalogueVideo byArtist = Synthetic("Music",
+                                               "\xC3\x9Cn\xC3\xAF"
+                                               "code",
+                                               "Tabbed\tdescription", 185);
+  byArtist.Artist = "Zo\xC3\xAB & The Testcards";
+  Add({byArtist, Synthetic("Music", "Second", "", 61)});
+  std::map<std::string, std::string> ids;
+  for (const auto &video : running.Server().Catalogue().Search("", "", 1, 25).Videos)
+    ids[video.Title] = video.Id;
+  const std::string first = ids.at(byArtist.Title), second = ids.at("Second");
+  const std::string web = running.Server().WebHost();
+  const std::string port = std::to_string(running.Server().WebPort());
+  StoreWriteString("VideoDataHost", "127.0.0.1:" + std::to_string(running.Server().FeedPort()));
+
+  TPlayListFile file = ReadPlayListFile("http://" + web + "/v/" + first +
+                                            "\n"
+                                            "#EXTINF:-1,Kept title\n"
+                                            "http://localhost:" +
+                                            port + "/v/" + second +
+                                            "\n"
+                                            "http://" +
+                                            web + "/v/unknown\n",
+                                        web);
+  ASSERT_EQ(file.Videos.size(), 3u);
+  const TVideos before = file.Videos;
+  EXPECT_EQ(LookUpVideos(file.Videos, std::chrono::seconds(10)), "");
+  const TVideo &a = file.Videos[0], &b = file.Videos[1], &unknown = file.Videos[2];
+  EXPECT_EQ(a.Title, byArtist.Title);
+  EXPECT_EQ(a.Artist, byArtist.Artist);
+  EXPECT_EQ(a.DurationSeconds, 185);
+  EXPECT_EQ(a.Duration, "3:05");
+  EXPECT_EQ(a.Description, "Tabbeddescription");
+  EXPECT_EQ(a.Rating, "0.00");
+  EXPECT_EQ(b.Title, "Kept title");
+  EXPECT_EQ(b.DurationSeconds, 61);
+  EXPECT_EQ(unknown.Title, "");
+  EXPECT_EQ(ShownTitle(unknown), "unknown");
+
+  // A service that cannot be asked leaves the videos as they were, and says why.
+  const struct {
+    const char *what;
+    std::string host, reason;
+  } failures[] = {
+      {"nothing listens", "127.0.0.1:" + std::to_string(UnusedPort()), "could not be reached"},
+      {"a host without the lookup", web, "cannot look videos up (it answered 404)"},
+  };
+  for (const auto &f : failures) {
+    StoreWriteString("VideoDataHost", f.host);
+    TVideos videos = before;
+    const std::string reason = LookUpVideos(videos, std::chrono::seconds(10));
+    EXPECT_EQ(reason, "the video service at " + f.host + " " + f.reason) << f.what;
+    EXPECT_EQ(videos[0].Title, "") << f.what;
+  }
+}
+
+TEST_F(FeedTest, LookupAnswersTheKnownVideosAsJson) {
+  server::TCatalogueVideo odd = Synthetic("", "Bad \xFF name", "", 5);
+  Add({odd});
+  const std::string id = running.Server().Catalogue().Search("", "", 1, 1).Videos.at(0).Id;
+  std::string tooMany;
+  for (std::size_t i = 0; i <= server::kMaxLookupIds; ++i) tooMany += "x" + std::to_string(i) + ",";
+  const struct {
+    const char *what;
+    httplib::Params form;
+    int status;
+    std::vector<std::string> found;
+  } cases[] = {
+      {"known, unknown and no identifiers", {{"ids", ",nope,," + id + ",../x,<b>"}}, 200, {id}},
+      {"the same twice", {{"ids", id + "," + id}}, 200, {id}},
+      {"none", {{"ids", ""}}, 200, {}},
+      {"no field", {{"other", id}}, 400, {}},
+      {"too many", {{"ids", tooMany}}, 413, {}},
+  };
+  for (const auto &c : cases) {
+    const auto result = running.Feed().Post("/feeds/api/lookup", c.form);
+    ASSERT_TRUE(result) << c.what;
+    EXPECT_EQ(result->status, c.status) << c.what;
+    if (c.status != 200) continue;
+    QJsonParseError error{};
+    const QJsonDocument answer =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result->body), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << c.what << ": " << result->body;
+    std::vector<std::string> found;
+    for (const QJsonValue &video : answer.object().value("videos").toArray()) {
+      found.push_back(video.toObject().value("id").toString().toStdString());
+      EXPECT_EQ(video.toObject().value("title").toString(), QString::fromUtf8("Bad \uFFFD name"));
+      EXPECT_EQ(video.toObject().value("seconds").toInt(), 5);
+    }
+    EXPECT_EQ(found, c.found) << c.what;
+  }
+  EXPECT_EQ(running.Feed().Get("/feeds/api/lookup?ids=" + id)->status, 404) << "POST only";
 }
 
 } // namespace

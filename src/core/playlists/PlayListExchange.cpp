@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <optional>
 #include <set>
 
 namespace sonabox {
@@ -37,12 +38,59 @@ std::string Authority(std::string_view host) {
   return out;
 }
 
+// The host of an authority ("host:port") and whether it names this machine
+// as "localhost" or as a loopback address.
+bool SameHost(const std::string &address, const std::string &webHost) {
+  if (address == webHost) return true;
+  const auto split = [](const std::string &authority) {
+    const std::size_t colon = authority.rfind(':');
+    return std::pair(authority.substr(0, colon), authority.substr(colon));
+  };
+  const auto [host, port] = split(address);
+  const auto [ourHost, ourPort] = split(webHost);
+  // "localhost" reaches a server on either loopback address.
+  const auto loopback = [](const std::string &name) {
+    return name == "127.0.0.1" || name == "[::1]";
+  };
+  return port == ourPort &&
+         ((host == "localhost" && loopback(ourHost)) || (ourHost == "localhost" && loopback(host)));
+}
+
+// "%XX" with two hexadecimal digits as its byte; nothing when a "%" is not
+// followed by two.
+std::optional<std::string> PercentDecoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+        !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+      return std::nullopt;
+    const auto digit = [](char c) {
+      return std::isdigit(static_cast<unsigned char>(c))
+                 ? c - '0'
+                 : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+    };
+    out += static_cast<char>(digit(text[i + 1]) * 16 + digit(text[i + 2]));
+    i += 2;
+  }
+  return out;
+}
+
 bool IsIdChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_';
 }
 
 bool IsVideoId(std::string_view id) {
   return !id.empty() && id.size() <= 16 && std::all_of(id.begin(), id.end(), IsIdChar);
+}
+
+// The identifier an address spells, percent-encoded or not; "" when it is none.
+std::string DecodedVideoId(std::string_view text) {
+  const std::optional<std::string> id = PercentDecoded(text);
+  return id && IsVideoId(*id) ? *id : std::string();
 }
 
 std::string StreamAddress(std::string_view webHost, const std::string &id) {
@@ -294,22 +342,21 @@ std::string VideoIdFromAddress(std::string_view address, std::string_view webHos
   rest = rest.substr(0, rest.find('#'));
   const std::size_t pathStart = rest.find_first_of("/?");
   if (pathStart == std::string_view::npos ||
-      Authority(rest.substr(0, pathStart)) != Authority(webHost))
+      !SameHost(Authority(rest.substr(0, pathStart)), Authority(webHost)))
     return {};
   const std::string_view target = rest.substr(pathStart);
   if (target.rfind("/v/", 0) == 0) {
     // "/v/ID", or the player's "/v/ID&autoplay=1"
     const std::string_view tail = target.substr(3);
     const std::string_view id = tail.substr(0, tail.find_first_of("&?"));
-    return IsVideoId(id) ? std::string(id) : std::string();
+    return DecodedVideoId(id);
   }
   if (target.rfind("/watch?", 0) != 0) return {};
   std::string_view query = target.substr(7);
   while (!query.empty()) {
     const std::size_t amp = query.find('&');
     const std::string_view param = query.substr(0, amp);
-    if (param.rfind("v=", 0) == 0)
-      return IsVideoId(param.substr(2)) ? std::string(param.substr(2)) : std::string();
+    if (param.rfind("v=", 0) == 0) return DecodedVideoId(param.substr(2));
     query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
   }
   return {};
@@ -404,12 +451,13 @@ std::string TImportReport::Summary(const std::string &name, std::string_view web
                       std::to_string(kMaxImportedVideos) + " videos one file may bring");
   for (std::size_t i = 0; i < skipped.size(); ++i)
     out += (i == 0 ? "; skipped: " : ", ") + skipped[i];
+  if (!NotLookedUp.empty())
+    out += ". Titles and lengths the file lacks could not be looked up: " + NotLookedUp;
   return out;
 }
 
 TImportReport ImportPlayList(TPlayListManager &store, const std::string &name, bool create,
-                             std::string_view bytes, std::string_view webHost) {
-  TPlayListFile file = ReadPlayListFile(bytes, webHost);
+                             const TPlayListFile &file, std::string_view webHost) {
   TImportReport report;
   report.NotOurs = file.NotOurs;
   report.OverLimit = file.OverLimit;

@@ -6,9 +6,10 @@
 // "http://HOST/v/ID", which media players can play, and (in XSPF) the watch page
 // "http://HOST/watch?v=ID" as its identifier. Coming back, an address counts as
 // one of the program's videos when it is either of those two forms on the
-// configured web host (host letter case aside, port 80 when none is written)
-// and ID is 1 to 16 of the characters the web host's addresses use (letters,
-// digits, "-" and "_"). Every other entry is skipped and counted. The
+// configured web host (host letter case aside, port 80 when none is written,
+// "localhost" the same as a loopback address) and ID, once percent-decoded, is
+// 1 to 16 of the characters the web host's addresses use (letters, digits,
+// "-" and "_"). Every other entry is skipped and counted. The
 // thumbnail of an imported video is its address on the web host, as the feed
 // gives it; nothing else in a file decides what the program fetches.
 //
@@ -79,21 +80,22 @@ struct TImportReport {
   int Duplicates = 0; // already in the playlist (by identifier)
   int NotOurs = 0;
   int OverLimit = 0;
+  std::string NotLookedUp; // why titles and lengths could not be looked up (LookUpVideos)
   // "12 videos imported into "Mix"; skipped: 2 already in it, 1 not a video
   // of this program (web host 127.0.0.1:8472)" and so on; only the counts
-  // that are not 0 are named.
+  // that are not 0 are named. Then why titles could not be looked up, if so.
   std::string Summary(const std::string &name, std::string_view webHost) const;
 };
 
-// Reads the file and stores its videos, in order, into the playlist `name`:
+// Stores the videos of a file that was read, in order, into the playlist `name`:
 // with `create` a new playlist (named by the store's rules; every video of the
 // file is kept, so an exported playlist comes back row for row), otherwise the
 // existing one, where videos whose identifier is already in it (or came
-// earlier in the file) are skipped. Throws what ReadPlayListFile throws,
-// EPlayListFileError when there is nothing to add to a new playlist (which is
-// then not created), and the store's errors of AddVideosToPlayList. A merge
-// that adds nothing leaves the playlist file untouched.
+// earlier in the file) are skipped. Throws EPlayListFileError when there is
+// nothing to add to a new playlist (which is then not created), and the
+// store's errors of AddVideosToPlayList. A merge that adds nothing leaves the
+// playlist file untouched.
 TImportReport ImportPlayList(TPlayListManager &store, const std::string &name, bool create,
-                             std::string_view bytes, std::string_view webHost);
+                             const TPlayListFile &file, std::string_view webHost);
 
 } // namespace sonabox

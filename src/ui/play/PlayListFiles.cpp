@@ -1,16 +1,20 @@
 #include "ui/play/PlayListFiles.h"
 
+#include "core/common/Background.h"
 #include "core/common/Files.h"
 #include "core/common/TextHelpers.h"
 #include "core/playlists/PlayListExchange.h"
 #include "core/playlists/PlayListManager.h"
+#include "core/search/VideoLookup.h"
 #include "core/web/ServiceHosts.h"
+#include "core/web/WebStuff.h"
 #include "ui/widgets/Guarded.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,6 +25,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 
@@ -103,13 +109,30 @@ std::string TPlayListFiles::NewPlayListName(const QString &path) {
   return name;
 }
 
+std::string TPlayListFiles::LookUp(TVideos &videos) {
+  if (std::none_of(videos.begin(), videos.end(), NeedsLookup)) return {};
+  // On a thread of its own, so that a slow service never freezes the window;
+  // the import goes on once it has answered.
+  auto asked = std::make_shared<TVideos>(videos);
+  auto notLookedUp = std::make_shared<std::string>("the lookup failed");
+  QEventLoop wait;
+  RunInBackground(
+      &wait, [asked, notLookedUp] { *notLookedUp = LookUpVideos(*asked, kExchangeDeadline); },
+      [&wait] { wait.quit(); });
+  wait.exec();
+  if (notLookedUp->empty()) videos = std::move(*asked);
+  return *notLookedUp;
+}
+
 std::string TPlayListFiles::Import(const QString &path, const std::string &into) {
   const QByteArray bytes = ReadFile(path);
   const bool merge = !into.empty();
   const std::string name = merge ? into : NewPlayListName(path);
   const std::string host = VideoWebHost();
-  const TImportReport report =
-      ImportPlayList(store_, name, !merge, std::string_view(bytes.constData(), bytes.size()), host);
+  TPlayListFile file = ReadPlayListFile(std::string_view(bytes.constData(), bytes.size()), host);
+  const std::string notLookedUp = LookUp(file.Videos);
+  TImportReport report = ImportPlayList(store_, name, !merge, file, host);
+  report.NotLookedUp = notLookedUp;
   emit PlayListsChanged(false); // the open playlist stays chosen
   if (merge && report.Added > 0) {
     TDataTable table;

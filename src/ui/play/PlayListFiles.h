@@ -1,7 +1,10 @@
 #pragma once
 // The "Export..." and "Import..." buttons of the playlist pane: the chosen
 // playlist written as an M3U or XSPF file, and such a file read into the
-// chosen playlist or into a new one named after the file.
+// chosen playlist or into a new one named after the file. Videos that come
+// without a title or a length get them from the video service on the way in.
+#include "core/common/VideoRecord.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -52,6 +55,9 @@ private:
   // Imports the file into the playlist `into`, or into a new one named after
   // the file when `into` is empty.
   std::string Import(const QString &path, const std::string &into);
+  // Titles and lengths that the videos lack, from the video service (see
+  // LookUpVideos): "" when it answered, else why not.
+  std::string LookUp(TVideos &videos);
   std::string NewPlayListName(const QString &path);
 
   TPlayListManager &store_;

@@ -102,7 +102,8 @@ TEST_F(Exchange, ExportedPlayListsComeBackRowForRow) {
     const bool xspf = format == TPlayListFormat::Xspf;
     const std::string copy = xspf ? "From XSPF" : "From M3U";
     const std::string file = Export("Mix & <More>", format);
-    const TImportReport report = ImportPlayList(store_, copy, true, file, kHost);
+    const TImportReport report =
+        ImportPlayList(store_, copy, true, ReadPlayListFile(file, kHost), kHost);
     EXPECT_EQ(report.Added, 4) << file;
     EXPECT_EQ(report.Duplicates + report.NotOurs + report.OverLimit, 0) << file;
     // M3U carries the title and the length; XSPF the description and rating too.
@@ -163,6 +164,20 @@ TEST(VideoAddress, OnlyTheWebHostsVideoAddressesCount) {
       {"http://[::1]:8472/v/abc", "[::1]:8472", "abc"},
       {"http://[::1]/v/abc", "[::1]:80", "abc"},
       {"http://127.0.0.1:8472/v/0123456789abcdef", "127.0.0.1:8472", "0123456789abcdef"},
+      // the same server by another name, an identifier percent-encoded
+      {"http://localhost:8472/v/aaa", "127.0.0.1:8472", "aaa"},
+      {"http://LOCALHOST:8472/watch?v=aaa", "[::1]:8472", "aaa"},
+      {"http://127.0.0.1:8472/v/aaa", "localhost:8472", "aaa"},
+      {"http://127.0.0.1:8472/v/%61b%2dc%5F", "127.0.0.1:8472", "ab-c_"},
+      {"http://127.0.0.1:8472/watch?v=%41bc", "127.0.0.1:8472", "Abc"},
+      {"http://localhost:9999/v/aaa", "127.0.0.1:8472", ""},
+      {"http://localhost/v/aaa", "127.0.0.1:8472", ""},
+      {"http://127.0.0.2:8472/v/aaa", "localhost:8472", ""},
+      {"http://127.0.0.1:8472/v/a%", "127.0.0.1:8472", ""},
+      {"http://127.0.0.1:8472/v/a%4", "127.0.0.1:8472", ""},
+      {"http://127.0.0.1:8472/v/a%zz", "127.0.0.1:8472", ""},
+      {"http://127.0.0.1:8472/v/a%00", "127.0.0.1:8472", ""},
+      {"http://127.0.0.1:8472/v/%2e%2e", "127.0.0.1:8472", ""},
       // another host, port or scheme; not a video address; an unusable identifier
       {"http://127.0.0.1:9999/v/aaa", "127.0.0.1:8472", ""},
       {"http://127.0.0.1:8472.evil.example/v/aaa", "127.0.0.1:8472", ""},
@@ -191,7 +206,8 @@ TEST_F(Exchange, MergingSkipsWhatThePlayListHolds) {
                            "#EXTINF:3,C twice\nhttp://127.0.0.1:8472/v/ccc&autoplay=1\n"
                            "# a comment, and a blank line\n\n"
                            "#EXTINF:7 tvg-name=\"x, y\",D\nhttp://127.0.0.1:8472/v/ddd\n";
-  const TImportReport report = ImportPlayList(store_, "Mine", false, file, kHost);
+  const TImportReport report =
+      ImportPlayList(store_, "Mine", false, ReadPlayListFile(file, kHost), kHost);
   EXPECT_EQ(report.Added, 2);
   EXPECT_EQ(report.Duplicates, 2);
   EXPECT_EQ(report.NotOurs, 1);
@@ -204,21 +220,24 @@ TEST_F(Exchange, MergingSkipsWhatThePlayListHolds) {
 
   // Nothing new: the playlist file is not written again.
   const auto before = Snapshot();
-  const TImportReport again = ImportPlayList(store_, "Mine", false, file, kHost);
+  const TImportReport again =
+      ImportPlayList(store_, "Mine", false, ReadPlayListFile(file, kHost), kHost);
   EXPECT_EQ(again.Added, 0);
   EXPECT_EQ(again.Duplicates, 4);
   EXPECT_EQ(Snapshot(), before);
-  EXPECT_THROW(ImportPlayList(store_, "Nobody", false, file, kHost), ENoPlayList);
+  EXPECT_THROW(ImportPlayList(store_, "Nobody", false, ReadPlayListFile(file, kHost), kHost),
+               ENoPlayList);
 }
 
 TEST_F(Exchange, LengthsNoRowCanHoldAreUnknown) {
   const TImportReport report = ImportPlayList(store_, "Long", true,
-                                              "#EXTINF:599999999,Longest\n"
-                                              "http://127.0.0.1:8472/v/aaa\n"
-                                              "#EXTINF:600000000,Too long\n"
-                                              "http://127.0.0.1:8472/v/bbb\n"
-                                              "#EXTINF:4294967296,Past 32 bits\n"
-                                              "http://127.0.0.1:8472/v/ccc\n",
+                                              ReadPlayListFile("#EXTINF:599999999,Longest\n"
+                                                               "http://127.0.0.1:8472/v/aaa\n"
+                                                               "#EXTINF:600000000,Too long\n"
+                                                               "http://127.0.0.1:8472/v/bbb\n"
+                                                               "#EXTINF:4294967296,Past 32 bits\n"
+                                                               "http://127.0.0.1:8472/v/ccc\n",
+                                                               kHost),
                                               kHost);
   ASSERT_EQ(report.Added, 3);
   // Read back from the stored file: no length text is cut to a wrong one.
@@ -318,8 +337,10 @@ TEST_F(Exchange, DamagedOrForeignFilesChangeNothing) {
   for (const auto &c : cases) {
     const auto before = Snapshot();
     for (const bool create : {true, false}) {
-      const std::string error =
-          ErrorOf([&] { ImportPlayList(store_, create ? "New" : "Mine", create, c.Bytes, kHost); });
+      const std::string error = ErrorOf([&] {
+        ImportPlayList(store_, create ? "New" : "Mine", create, ReadPlayListFile(c.Bytes, kHost),
+                       kHost);
+      });
       EXPECT_EQ(error.rfind(c.Message, 0), 0u) << c.What << ": " << error;
     }
     EXPECT_EQ(Snapshot(), before) << c.What;
@@ -346,7 +367,8 @@ TEST_F(Exchange, ANewPlayListNeedsOneVideoOfTheProgram) {
     const TPlayListFile file = ReadPlayListFile(c.Bytes, kHost);
     EXPECT_TRUE(file.Videos.empty()) << c.What;
     EXPECT_EQ(file.NotOurs, c.NotOurs) << c.What;
-    const std::string error = ErrorOf([&] { ImportPlayList(store_, "New", true, c.Bytes, kHost); });
+    const std::string error = ErrorOf(
+        [&] { ImportPlayList(store_, "New", true, ReadPlayListFile(c.Bytes, kHost), kHost); });
     EXPECT_EQ(error.rfind("The file holds no video of this program (web host 127.0.0.1:8472); " +
                               std::to_string(c.NotOurs),
                           0),
@@ -360,7 +382,8 @@ TEST_F(Exchange, OneFileBringsAtMostTheLimit) {
   std::string file;
   for (int i = 0; i < kMaxImportedVideos + 2; ++i)
     file += "http://127.0.0.1:8472/v/v" + std::to_string(i) + "\n";
-  const TImportReport report = ImportPlayList(store_, "Big", true, file, kHost);
+  const TImportReport report =
+      ImportPlayList(store_, "Big", true, ReadPlayListFile(file, kHost), kHost);
   EXPECT_EQ(report.Added, kMaxImportedVideos);
   EXPECT_EQ(report.OverLimit, 2);
   EXPECT_EQ(Rows("Big").back().Url, "v" + std::to_string(kMaxImportedVideos - 1));
