@@ -73,6 +73,32 @@ TScanReport TSonaboxServer::Rescan() {
                                   : TLogLine());
 }
 
+void TSonaboxServer::StartWatching() {
+  if (watcher_) return;
+  try {
+    watcher_ = std::make_unique<TLibraryWatcher>(options_.Library,
+                                                 [this](const std::string &line) { Log(line); });
+  } catch (const std::exception &e) {
+    Log(std::string(e.what()) + "; changes are found by the scan every minute");
+    return;
+  }
+  watching_ = std::thread([this] {
+    // A burst of changes (a folder copied in) is one scan, and every change
+    // is in the catalogue within about a second and a scan.
+    while (watcher_->WaitForChange(std::chrono::milliseconds(200), std::chrono::seconds(1))) {
+      try {
+        const TScanReport report = Rescan();
+        if (report.Added || report.Changed || report.Moved || report.Removed)
+          Log("scan after a change: " + std::to_string(report.Added) + " added, " +
+              std::to_string(report.Changed) + " changed, " + std::to_string(report.Moved) +
+              " moved, " + std::to_string(report.Removed) + " removed");
+      } catch (const std::exception &e) {
+        Log(std::string("scan after a change failed, catalogue kept: ") + e.what());
+      }
+    }
+  });
+}
+
 void TSonaboxServer::Maintain() {
   const int64_t expired = shares_.Expire();
   const int trimmed = TrimOutbox(options_.Data / "outbox", options_.OutboxMax);
@@ -286,6 +312,11 @@ void TSonaboxServer::Start() {
 }
 
 void TSonaboxServer::Stop() {
+  if (watcher_) {
+    watcher_->Stop();
+    watching_.join();
+    watcher_.reset();
+  }
   wakeOnParty_ = nullptr;
   service_.reset();
   web_.reset();

@@ -8,6 +8,7 @@
 #include "Database.h"
 #include "HttpEngine.h"
 #include "LibraryScanner.h"
+#include "LibraryWatcher.h"
 #include "Party.h"
 #include "PartyService.h"
 #include "Router.h"
@@ -18,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace sonabox::server {
 
@@ -37,13 +39,18 @@ public:
   // Brings the catalogue in line with the library; one scan at a time.
   TScanReport Rescan();
 
+  // Watches the library (TLibraryWatcher) and rescans a moment after each
+  // change, logging what the scan found, until Stop. Without inotify the log
+  // says why, and the scans every minute remain.
+  void StartWatching();
+
   // Housekeeping, run at start and then every minute: expired shares go, the
   // outbox is kept to its limit and the write-ahead log is emptied.
   void Maintain();
 
   // Binds the three ports (throwing when one cannot be bound) and serves them
-  // from the HTTP layer's own threads until Stop. Logs whether an update can
-  // be offered, and why not.
+  // from the HTTP layer's own threads until Stop, which also stops watching.
+  // Logs whether an update can be offered, and why not.
   void Start();
   void Stop();
 
@@ -86,6 +93,8 @@ private:
   std::mutex scanMutex_;
   std::mutex logMutex_;
   std::unique_ptr<THttpEngine> feed_, web_, service_;
+  std::unique_ptr<TLibraryWatcher> watcher_;
+  std::thread watching_;
   int feedPort_ = 0, webPort_ = 0, servicePort_ = 0;
   std::string webHost_;
 };

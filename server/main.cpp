@@ -45,8 +45,10 @@ int main(int argc, char **argv) {
     const TServerOptions &used = server.Options();
     std::cout << "sonabox-server: library " << used.Library.string() << ", data "
               << used.Data.string() << std::endl;
-    // The ports answer from what the catalogue holds while the first scan runs.
+    // The ports answer from what the catalogue holds while the first scan runs,
+    // and changes made meanwhile are seen.
     server.Start();
+    server.StartWatching();
     const std::string bind =
         used.Bind.find(':') != std::string::npos ? "[" + used.Bind + "]" : used.Bind;
     std::cout << "video data feed:  http://" << bind << ":" << server.FeedPort()

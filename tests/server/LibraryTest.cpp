@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 #include <cstdlib>
@@ -512,6 +513,51 @@ TEST_F(LibraryTest, OldCatalogueGainsArtistsAndKeepsItsIds) {
   EXPECT_EQ(video->Artist, kArtist);
   EXPECT_EQ(video->Views, 7);
   EXPECT_EQ(catalogue.Search("", "testcards", 1, 25).Total, 1);
+}
+
+// With the library watched, what changes in it reaches search without a
+// scan being asked for: a file copied in, renamed, removed, a folder moved in
+// and a file put into that new folder.
+TEST_F(LibraryTest, AWatchedLibraryFollowsItsChanges) {
+  Place("tone.webm", "Music/tone.webm");
+  running.Server().Rescan();
+  running.Server().StartWatching();
+  const auto found = [this](const std::string &keywords) {
+    const auto answer = running.Feed().Get("/feeds/api/videos?vq=" + keywords);
+    std::set<std::string> titles;
+    if (answer)
+      for (const TVideo &video : ReadFeed(answer->body, running.Server().WebHost()).Videos)
+        titles.insert(video.Title);
+    return titles;
+  };
+  // The benchmark measures how soon; this only waits long enough for a busy machine.
+  const auto eventually = [](const std::function<bool()> &condition) {
+    for (int i = 0; i < 1500 && !condition(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return condition();
+  };
+  const fs::path outside = running.Root() / "outside";
+  fs::create_directories(outside / "Jazz");
+  fs::copy_file(Clip("untitled_clip.mp4"), outside / "Jazz" / "Blue Note - Night Walk.mp4");
+
+  Place("tagged.mkv", "Music/new.mkv");
+  ASSERT_TRUE(
+      eventually([&] { return found("Testcards") == std::set<std::string>{"Glass Hearts"}; }));
+  const std::string id = running.Server().Catalogue().Files().at("Music/new.mkv").Id;
+
+  fs::rename(Library() / "Music/new.mkv", Library() / "Music/renamed.mkv");
+  ASSERT_TRUE(eventually([&] { return Catalogued().count("Music/renamed.mkv") == 1; }));
+  EXPECT_EQ(Catalogued().at("Music/renamed.mkv").Id, id) << "a rename keeps the id";
+  EXPECT_EQ(Catalogued().count("Music/new.mkv"), 0u);
+
+  fs::rename(outside / "Jazz", Library() / "Jazz");
+  ASSERT_TRUE(eventually([&] { return found("walk") == std::set<std::string>{"Night Walk"}; }));
+  Place("longer.mp4", "Jazz/longer.mp4"); // the folder that arrived is watched too
+  ASSERT_TRUE(eventually([&] { return found("longer") == std::set<std::string>{"Longer One"}; }));
+
+  fs::remove(Library() / "Music/renamed.mkv");
+  ASSERT_TRUE(eventually([&] { return found("Testcards").empty(); }));
+  EXPECT_EQ(found("tone"), std::set<std::string>{"Test Tone & Bars"});
 }
 
 } // namespace
