@@ -110,7 +110,7 @@ private:
   std::string Entry(int i) const {
     const std::string host = http_.Host();
     return "<entry>" +
-           std::string(i == 3 ? "<author><name>Zo&#235; &amp; &lt;b&gt;Co&lt;/b&gt;</name></author>"
+           std::string(i == 5 ? "<author><name>Zo&#235; &amp; &lt;b&gt;Co&lt;/b&gt;</name></author>"
                               : "") +
            "<media:group><media:title type='plain'>Song " + std::to_string(i) +
            (i == 2 ? " with a title far too long to fit into the title line of its panel" : "") +

@@ -118,9 +118,9 @@ TEST_F(FindPageTest, FirstPageAndMore) {
   }
   EXPECT_EQ(page->VisualResults.back()->Panel->y(), 2688);
   // The artist before the title, as plain text.
-  const TVisualResult &byArtist = *page->VisualResults[2];
+  const TVisualResult &byArtist = *page->VisualResults[4];
   EXPECT_EQ(byArtist.Video.Artist, "Zo\xC3\xAB & <b>Co</b>");
-  EXPECT_EQ(byArtist.TitleLabel->text(), QString::fromUtf8("Zo\u00EB & <b>Co</b> \u2013 Song 3"));
+  EXPECT_EQ(byArtist.TitleLabel->text(), QString::fromUtf8("Zo\u00EB & <b>Co</b> \u2013 Song 5"));
   EXPECT_EQ(byArtist.TitleLabel->textFormat(), Qt::PlainText);
   EXPECT_TRUE(page->btnMore->isVisible());
   EXPECT_TRUE(page->sbResults->isVisible());
