@@ -4,6 +4,7 @@
 #include "core/playlists/VideoRow.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace sonabox {
@@ -45,6 +46,7 @@ TPlaySequencer::TPlaySequencer(TDataTable &playList, QObject *parent)
 void TPlaySequencer::Next(TSkip skip) {
   if (!HasRows() && upNext_.empty()) return;
   skipping_ = true;
+  ForgetNext(); // in Repeat one, Next goes on where the end would not
   if (!Running() && skip == TSkip::KeepState) {
     chosen_ = ChooseNextVideo();
     return;
@@ -56,6 +58,12 @@ void TPlaySequencer::Next(TSkip skip) {
 void TPlaySequencer::SetPlayMode(TPlayMode mode) {
   mode_ = mode;
   played_.clear();
+  ForgetNext();
+}
+
+void TPlaySequencer::SetPlaysOnce(bool once) {
+  once_ = once;
+  ForgetNext();
 }
 
 void TPlaySequencer::Play() {
@@ -149,29 +157,82 @@ void TPlaySequencer::SetPaused(bool paused) {
     tShuffle_.start();
 }
 
-// The first queued video, which leaves the place where it was, else the
-// mode's row of the playlist; false when there is neither.
+// The video decided ahead, when it still holds, else the first queued video
+// (which leaves the place where it was), else the mode's row of the playlist;
+// false when there is neither.
 bool TPlaySequencer::ChooseNextVideo() {
-  if (!upNext_.empty()) {
+  if (!NextStillHolds()) Decide(skipping_);
+  skipping_ = false;
+  const TDecision next = std::exchange(next_, TDecision());
+  if (next.Queued) {
     previous_ = current_;
     current_ = upNext_.front().Video;
     queuedBy_ = upNext_.front().QueuedBy;
     upNext_.pop_front();
-    skipping_ = false;
     return true;
   }
-  if (!HasRows()) return false;
-  const TVideoDetails before = previous_;
-  previous_ = current_;
-  if (!PickNextRow()) {
-    previous_ = before;
-    return false;
+  if (mode_ == TPlayMode::ShuffleAll) { // the round goes on, or a new one begins
+    if (playList_.FileName() != playedFile_) {
+      played_.clear();
+      playedFile_ = playList_.FileName();
+    }
+    if (next.NewRound)
+      played_.clear();
+    else if (!place_.Url.empty())
+      played_.insert(place_.Url);
   }
-  emit RowChosen(playList_.RecNo());
+  if (next.RecNo == 0) return false;
+  previous_ = current_;
+  playList_.SetRecNo(next.RecNo);
+  emit RowChosen(next.RecNo);
   current_ = VideoFromRow(playList_);
   place_ = current_;
   queuedBy_.clear();
   return true;
+}
+
+const TVideoDetails &TPlaySequencer::NextVideo() {
+  if (!NextStillHolds()) Decide(false);
+  return next_.Video;
+}
+
+void TPlaySequencer::ForgetNext() { next_ = TDecision(); }
+
+void TPlaySequencer::Decide(bool skipped) {
+  next_ = TDecision();
+  next_.Made = true;
+  next_.Current = current_.Url;
+  if (!upNext_.empty()) {
+    next_.Queued = true;
+    next_.Video = upNext_.front().Video;
+    next_.QueuedBy = upNext_.front().QueuedBy;
+    return;
+  }
+  next_.File = playList_.Active() ? playList_.FileName() : std::string();
+  next_.Rows = playList_.Active() ? playList_.RecordCount() : -1;
+  if (!HasRows()) return;
+  next_.PlaceRow = RowOfPlace();
+  next_.RecNo = PickNextRow(skipped, next_.NewRound);
+  if (next_.RecNo > 0) { // read where it is: the table stays on its row
+    next_.Video.Url = playList_.DisplayText(next_.RecNo, VideoColumn::Url);
+    next_.Video.Title = playList_.DisplayText(next_.RecNo, VideoColumn::Title);
+  }
+}
+
+// What a decision was made on is unchanged: the same video plays, the queue
+// has the same first video (or none), and the open playlist has the same rows
+// with the place and the row chosen where they were.
+bool TPlaySequencer::NextStillHolds() const {
+  if (!next_.Made || next_.Current != current_.Url) return false;
+  if (next_.Queued)
+    return !upNext_.empty() && upNext_.front().Video.Url == next_.Video.Url &&
+           upNext_.front().QueuedBy == next_.QueuedBy;
+  if (!upNext_.empty()) return false;
+  if (next_.Rows != (playList_.Active() ? playList_.RecordCount() : -1)) return false;
+  if (!HasRows()) return true;
+  return next_.File == playList_.FileName() && next_.PlaceRow == RowOfPlace() &&
+         (next_.RecNo == 0 ||
+          playList_.DisplayText(next_.RecNo, VideoColumn::Url) == next_.Video.Url);
 }
 
 void TPlaySequencer::Advance() {
@@ -231,24 +292,22 @@ bool TPlaySequencer::MoveToRowOf(const std::string &url) {
   return false;
 }
 
-bool TPlaySequencer::PickNextRow() {
-  const bool skipped = skipping_;
-  skipping_ = false;
+// The row that comes after the current video by the play mode; 0 when
+// playback stops there (played once to the end). The table does not move.
+int TPlaySequencer::PickNextRow(bool skipped, bool &newRound) const {
   const int rows = playList_.RecordCount();
   switch (mode_) {
-  case TPlayMode::Shuffle: PickRandomRow(); break;
-  case TPlayMode::ShuffleAll: return PickUnplayedRow();
+  case TPlayMode::Shuffle: return PickRandomRow();
+  case TPlayMode::ShuffleAll: return PickUnplayedRow(newRound);
   case TPlayMode::InOrder:
-    if (once_ && RowOfPlace() == rows) return false;
-    playList_.SetRecNo(RowOfPlace() % rows + 1);
-    break;
+    if (once_ && RowOfPlace() == rows) return 0;
+    return RowOfPlace() % rows + 1;
   case TPlayMode::RepeatOne: {
     const int row = RowOfPlace();
-    playList_.SetRecNo(skipped ? row % rows + 1 : std::max(row, 1));
-    break;
+    return skipped ? row % rows + 1 : std::max(row, 1);
   }
   }
-  return true;
+  return 0;
 }
 
 // The visible row of the place: the table's row when it holds that video
@@ -263,22 +322,26 @@ int TPlaySequencer::RowOfPlace() const {
   return 0;
 }
 
-void TPlaySequencer::PickRandomRow() {
-  playList_.First();
+// A row whose video is not the one playing now.
+int TPlaySequencer::PickRandomRow() const {
   const int rows = playList_.RecordCount();
-  if (rows <= 1) return;
+  if (rows <= 1) return 1;
+  int recNo = 1;
   for (int draw = 0; draw < kMaxDraws; ++draw) {
-    playList_.SetRecNo(RandomInt(rows) + 1);
-    if (playList_.FieldByName(VideoColumn::Url).AsString() != previous_.Url) return;
+    recNo = RandomInt(rows) + 1;
+    if (playList_.DisplayText(recNo, VideoColumn::Url) != current_.Url) break;
   }
+  return recNo;
 }
 
-bool TPlaySequencer::PickUnplayedRow() {
-  if (playList_.FileName() != playedFile_) { // another playlist: a new round
-    played_.clear();
-    playedFile_ = playList_.FileName();
-  }
-  if (!place_.Url.empty()) played_.insert(place_.Url);
+// A row whose video has not had its turn in this round (the place counts as
+// played); when every one has, a new round begins (newRound), with another
+// video than the one just played.
+int TPlaySequencer::PickUnplayedRow(bool &newRound) const {
+  const bool sameRound = playList_.FileName() == playedFile_; // another playlist: a new round
+  const auto played = [&](const std::string &url) {
+    return url == place_.Url || (sameRound && played_.count(url) > 0);
+  };
   const int rows = playList_.RecordCount();
   const auto candidates = [&](const auto &wanted) {
     std::vector<int> found;
@@ -286,16 +349,14 @@ bool TPlaySequencer::PickUnplayedRow() {
       if (wanted(playList_.DisplayText(recNo, VideoColumn::Url))) found.push_back(recNo);
     return found;
   };
-  std::vector<int> fresh =
-      candidates([&](const std::string &url) { return played_.count(url) == 0; });
-  if (fresh.empty()) { // every video had its turn: a new round
-    played_.clear();
-    if (once_) return false;
+  std::vector<int> fresh = candidates([&](const std::string &url) { return !played(url); });
+  newRound = fresh.empty();
+  if (newRound) {
+    if (once_) return 0;
     fresh = candidates([&](const std::string &url) { return url != place_.Url; });
   }
   if (fresh.empty()) fresh = candidates([](const std::string &) { return true; });
-  playList_.SetRecNo(fresh[static_cast<std::size_t>(RandomInt(static_cast<int>(fresh.size())))]);
-  return true;
+  return fresh[static_cast<std::size_t>(RandomInt(static_cast<int>(fresh.size())))];
 }
 
 } // namespace sonabox

@@ -131,12 +131,21 @@ public:
   // The count-down holds while paused; any step to another phase, or Stop, ends the pause.
   void SetPaused(bool paused);
 
+  // The video that comes after the current one, decided ahead of time so that
+  // the player can open it before the current one ends: the step to the next
+  // video takes it, unless the mind changed first. It is decided again when
+  // what it was decided on has changed: the video that plays, the first of the
+  // queue, the mode, the open playlist's rows, the place in it; and after Next.
+  // An empty Url: playback stops there (played once to the end, no rows). Of
+  // a row of the playlist only the Url and the Title are read here.
+  const TVideoDetails &NextVideo();
+
   // A new mode also begins a new round of Shuffle all.
   void SetPlayMode(TPlayMode mode);
   TPlayMode PlayMode() const { return mode_; }
   // In order stops after the last visible row, Shuffle all after its round,
   // instead of beginning again (Stopped). Other modes go on as ever.
-  void SetPlaysOnce(bool once) { once_ = once; }
+  void SetPlaysOnce(bool once);
   bool PlaysOnce() const { return once_; }
 
   bool Running() const { return tShuffle_.isActive() || paused_; } // playing or paused
@@ -172,10 +181,25 @@ signals:
 private:
   void Advance();
   bool HasRows() const; // open, with at least one visible row
+  // The next video, decided ahead of time, and what it was decided on.
+  struct TDecision {
+    bool Made = false;
+    TVideoDetails Video;
+    std::string QueuedBy;
+    bool Queued = false;   // the first of the up-next queue
+    int RecNo = 0;         // else the row of the playlist; 0: none
+    bool NewRound = false; // Shuffle all begins a new round with it
+    std::string Current, File;
+    int Rows = -1, PlaceRow = 0;
+  };
+
   bool ChooseNextVideo();
-  bool PickNextRow(); // false: played once to the end
-  void PickRandomRow();
-  bool PickUnplayedRow();
+  void Decide(bool skipped);
+  bool NextStillHolds() const;
+  void ForgetNext();
+  int PickNextRow(bool skipped, bool &newRound) const;
+  int PickRandomRow() const;
+  int PickUnplayedRow(bool &newRound) const;
   int RowOfPlace() const;
   bool MoveToRowOf(const std::string &url); // false when no visible row holds it
 
@@ -194,6 +218,7 @@ private:
   bool skipping_ = false;        // Next was pressed: Repeat one goes on
   std::set<std::string> played_; // Shuffle all: the videos of this round so far
   std::string playedFile_;       // the playlist file that round belongs to
+  TDecision next_;
 };
 
 } // namespace sonabox

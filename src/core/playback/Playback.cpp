@@ -35,6 +35,7 @@ TPlayback::~TPlayback() = default;
 
 void TPlayback::SetPlayer(TVideoPlayer *player) {
   player_ = player;
+  offered_.clear();
   if (!player_) return;
   player_->SetVolume(volume_);
   player_->SetMuted(muted_);
@@ -166,12 +167,14 @@ void TPlayback::SetPlayMode(TPlayMode mode) {
     sequencer_.SetPlayMode(mode);
     StoreWriteString(store_key::kPlayMode, PlayModeName(mode));
   }
+  OfferNext();
   emit PlayModeChanged();
 }
 
 void TPlayback::SetPlaysOnce(bool once) {
   if (once == PlaysOnce()) return;
   sequencer_.SetPlaysOnce(once);
+  OfferNext();
   emit PlayModeChanged();
 }
 
@@ -221,6 +224,7 @@ TPlaybackActions TPlayback::Actions() const {
 }
 
 void TPlayback::CheckActions() {
+  OfferNext();
   const TPlaybackActions now = Actions();
   if (now == told_) return;
   told_ = now;
@@ -233,6 +237,7 @@ void TPlayback::VideoShown() {
   const std::string failed = std::exchange(failedTitle_, std::string());
   std::string line = "Now playing: " + ShownTitle(CurrentVideo());
   if (!failed.empty()) line = "Could not play " + failed + ". " + line;
+  offered_.clear(); // the player forgets its next video when it shows one
   if (player_) {
     player_->Show(CurrentVideo());
     player_->SetPaused(false);
@@ -243,8 +248,19 @@ void TPlayback::VideoShown() {
 
 void TPlayback::Stopped() {
   failuresInARow_ = 0; // a new start counts its failures afresh
+  offered_.clear();
   if (player_) player_->Blank();
   Changed();
+}
+
+// Also run when the window is idle, so that a playlist edited elsewhere
+// (rows moved, deleted, filtered) gets the player a new next video.
+void TPlayback::OfferNext() {
+  if (!player_ || !Running()) return;
+  const TVideoDetails &next = sequencer_.NextVideo();
+  if (next.Url == offered_) return;
+  offered_ = next.Url;
+  player_->SetNext(next);
 }
 
 void TPlayback::SetNowPlaying(const std::string &line) {

@@ -9,6 +9,10 @@
 // actually plays is a TVideoPlayer, which the ui implements with libmpv; the
 // player reports back through PlayerStarted, PlayerEnded and PlayerFailed.
 //
+// The next video is decided while the current one plays and handed to the
+// player ahead of time; when the mind changes before the end (Next, a video
+// queued, another mode, the playlist edited) the player is given the new one.
+//
 // A video that cannot be played is named in the now-playing line beside the
 // video after it ("Could not play A. Now playing: B"). When video after video
 // fails (a server that is down), playback stops once as many have failed in a
@@ -33,7 +37,11 @@ class TVideoPlayer {
 public:
   virtual ~TVideoPlayer() = default;
   virtual void Show(const TVideoDetails &video) = 0; // loads the video and plays it
-  virtual void Blank() = 0;                          // nothing plays any more
+  // The video that follows the one shown when it ends (an empty Url: none),
+  // so that the player opens it ahead of time and goes on to it without a
+  // gap. Each Show forgets it; a new one replaces it.
+  virtual void SetNext(const TVideoDetails &video) = 0;
+  virtual void Blank() = 0; // nothing plays any more
   virtual void SetPaused(bool paused) = 0;
   virtual void SeekTo(double seconds) = 0;
   virtual double Position() const = 0; // seconds into the video; 0 when not known
@@ -132,7 +140,8 @@ private:
   void Stopped();
   void SetNowPlaying(const std::string &line);
   void Remember(const char *key, int value);
-  void Changed(); // the state may have changed: tells what did
+  void Changed();   // the state may have changed: tells what did
+  void OfferNext(); // the player has the next video the sequencer decided
 
   TDataTable playList_{"cdsPlayList"};
   TPlaySequencer sequencer_{playList_};
@@ -144,6 +153,7 @@ private:
   int failuresInARow_ = 0;  // videos that could not be played since the last that did
   bool wasRunning_ = false, wasPaused_ = false;
   TPlaybackActions told_; // the actions last told
+  std::string offered_;   // the next video the player has
 };
 
 } // namespace sonabox

@@ -83,8 +83,12 @@ bool ReadTag(const std::string &html, const std::string &lower, std::size_t &pos
 
 } // namespace
 
+std::string PlayerAddress(const std::string &id, const std::string &webHost) {
+  return "http://" + webHost + "/v/" + id + "&autoplay=1";
+}
+
 std::string PlayerPage(const std::string &id, const std::string &webHost) {
-  const std::string address = "http://" + webHost + "/v/" + id + "&autoplay=1";
+  const std::string address = PlayerAddress(id, webHost);
   return "<html><head><style>body {margin: 0px}</style></head><body>"
          "<object width=\"100%\" height=\"100%\">  "
          "<param name=\"movie\" value=\"" +

@@ -15,6 +15,10 @@ class QIODevice;
 
 namespace sonabox {
 
+// The player address of a video identifier, as the player page declares it:
+// "http://" + webHost + "/v/" + id + "&autoplay=1".
+std::string PlayerAddress(const std::string &id, const std::string &webHost = VideoWebHost());
+
 // The player page for a video identifier, one line without a line break. The
 // identifier is inserted unchanged; the player address
 // "http://" + webHost + "/v/" + id + "&autoplay=1" occurs twice.

@@ -1,6 +1,7 @@
 #include "ui/play/PlayerViews.h"
 
 #include "core/playback/PlayerDocument.h"
+#include "core/web/ServiceHosts.h"
 #include "ui/play/ExpandedVideo.h"
 #include "ui/widgets/Guarded.h"
 #include "ui/widgets/HtmlView.h"
@@ -83,8 +84,16 @@ void TPlayerViews::Show(const TVideoDetails &video) {
   if (expanded_)
     expanded_->setWindowTitle(QString::fromStdString("Now Playing: " + ShownTitle(video)));
   resumeAt_ = 0;
+  next_.clear();
   ShowPlayer(video.Url, PlayingView());
   if (expanded_) small_.Navigate("about:blank");
+}
+
+// Only an address the view would play is opened ahead.
+void TPlayerViews::SetNext(const TVideoDetails &video) {
+  const std::string address = video.Url.empty() ? std::string() : PlayerAddress(video.Url);
+  next_ = IsPlayableMovieAddress(address, VideoWebHost()) ? address : std::string();
+  if (TMpvPlayer *player = ActivePlayer()) player->SetNext(next_);
 }
 
 void TPlayerViews::MoveVideo() {
@@ -96,10 +105,14 @@ void TPlayerViews::MoveVideo() {
   view.StartNextAt(std::exchange(resumeAt_, 0.0)); // moved, not restarted
   ShowPlayer(video.Url, view);
   if (expanded_) small_.Navigate("about:blank");
-  if (TMpvPlayer *player = ActivePlayer()) player->SetPaused(playback_.Paused());
+  if (TMpvPlayer *player = ActivePlayer()) {
+    player->SetPaused(playback_.Paused());
+    player->SetNext(next_);
+  }
 }
 
 void TPlayerViews::Blank() {
+  next_.clear();
   small_.Navigate("about:blank");
   if (expanded_) expanded_->wbExpandedVideo->Navigate("about:blank");
 }

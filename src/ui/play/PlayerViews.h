@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <string>
 #include <vector>
 
 class QWidget;
@@ -32,6 +33,7 @@ public:
   bool FullScreen() const;
 
   void Show(const TVideoDetails &video) override;
+  void SetNext(const TVideoDetails &video) override;
   void Blank() override;
   void SetPaused(bool paused) override;
   void SeekTo(double seconds) override;
@@ -59,6 +61,7 @@ private:
   QWidget &owner_; // the page: errors are shown over it
   QPointer<TdExpandedVideo> expanded_;
   double resumeAt_ = 0; // where the video goes on in the view it moves to
+  std::string next_;    // the player address of the next video; empty: none
 };
 
 } // namespace sonabox

@@ -62,3 +62,6 @@ SONABOX_FORWARD(MpvLibrary, int, mpv_set_property_async,
 SONABOX_FORWARD(MpvLibrary, int, mpv_command_node,
                 (mpv_handle * ctx, mpv_node *args, mpv_node *result), (ctx, args, result),
                 MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD(MpvLibrary, int, mpv_command_async,
+                (mpv_handle * ctx, uint64_t reply, const char **args), (ctx, reply, args),
+                MPV_ERROR_UNINITIALIZED)

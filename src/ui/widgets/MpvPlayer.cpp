@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <utility>
+#include <vector>
 
 namespace sonabox {
 
@@ -96,7 +97,9 @@ private:
 };
 
 namespace {
-constexpr std::uint64_t kLoadReply = 1; // marks the core's answers to loadfile
+// The core's answers carry the kind of command and its number.
+constexpr std::uint64_t kLoadReply = 1, kAppendReply = 2, kOtherReply = 3;
+std::uint64_t Reply(std::uint64_t kind, std::uint64_t number) { return number << 2 | kind; }
 void SetOption(mpv_handle *mpv, const char *name, const char *value) {
   mpv_set_option_string(mpv, name, value); // an option this build lacks is simply left out
 }
@@ -111,6 +114,10 @@ TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
   SetOption(mpv_, "audio-fallback-to-null",
             "yes"); // no sound device: keep the clock, show the video
   SetOption(mpv_, "keep-open", "no");
+  // The next video is opened while the last one plays, and the sound output
+  // stays open from one to the next.
+  SetOption(mpv_, "prefetch-playlist", "yes");
+  SetOption(mpv_, "gapless-audio", "yes");
   SetOption(mpv_, "idle", "yes");
   SetOption(mpv_, "hwdec", "auto-safe");
   SetOption(mpv_, "ytdl", "no");
@@ -159,6 +166,13 @@ TMpvPlayer::~TMpvPlayer() {
 void TMpvPlayer::Play(const std::string &address, double startSeconds) {
   if (!mpv_) return;
   if (video_) video_->show();
+  const bool next = startSeconds <= 0 && renderReady_ && pending_.empty() &&
+                    address == nextAddress_ && nextEntry_ >= 0;
+  nextAddress_.clear();
+  if (next) {
+    GoOnToNext();
+    return;
+  }
   start_ = startSeconds;
   if (renderReady_)
     Load(address);
@@ -166,11 +180,28 @@ void TMpvPlayer::Play(const std::string &address, double startSeconds) {
     pending_ = address;
 }
 
+void TMpvPlayer::SetNext(const std::string &address) {
+  if (!mpv_ || address == nextAddress_) return;
+  nextAddress_ = address;
+  nextEntry_ = kNoEntry;
+  appended_ = false;
+  if (!pending_.empty() || current_ == kNoEntry) return; // appended after the load
+  if (otherEntries_) {                                   // the entry given before, and those played
+    Command(Reply(kOtherReply, 0), {"playlist-clear"});
+    otherEntries_ = false;
+  }
+  if (!address.empty()) Append();
+}
+
 void TMpvPlayer::Stop() {
   pending_.clear();
+  nextAddress_.clear();
+  nextEntry_ = kNoEntry;
+  appended_ = otherEntries_ = false;
+  heldEnd_ = TReport::None;
   if (video_) video_->hide();
   if (!mpv_) return;
-  entry_ = -1; // an end already queued belongs to no video any more
+  current_ = kNoEntry; // an end already queued belongs to no video any more
   const char *command[] = {"stop", nullptr};
   mpv_command(mpv_, command);
 }
@@ -179,9 +210,10 @@ void TMpvPlayer::Stop() {
 // arguments differs between versions of the core, their names do not. A start
 // is given only when there is one: an explicit start at 0 costs a seek.
 //
-// Asked for without waiting: when a video has just ended, the core first lets
-// the sound still buffered play out, and a waiting call would hold the whole
-// window for that long. A load the core refuses comes back as a failed reply.
+// Asked for without waiting, as every command here: when a video has just
+// ended, the core may first let the sound still buffered play out, and a
+// waiting call would hold the whole window for that long. A load the core
+// refuses comes back as a failed reply.
 void TMpvPlayer::Load(const std::string &address) {
   const std::string options = "start=" + std::to_string(start_);
   const char *keys[] = {"name", "url", "flags", "options"};
@@ -195,7 +227,48 @@ void TMpvPlayer::Load(const std::string &address) {
   mpv_node command;
   command.format = MPV_FORMAT_NODE_MAP;
   command.u.list = &list;
-  if (mpv_command_node_async(mpv_, kLoadReply, &command) >= 0) ++loadsPending_;
+  current_ = mpv_command_node_async(mpv_, Reply(kLoadReply, ++loads_), &command) >= 0 ? kLoading
+                                                                                      : kNoEntry;
+  toldStarted_ = false;
+  heldEnd_ = TReport::None;
+  otherEntries_ = false; // a load replaces the whole playlist
+  nextEntry_ = kNoEntry;
+  appended_ = false;
+  if (!nextAddress_.empty() && current_ != kNoEntry) Append();
+}
+
+void TMpvPlayer::Append() {
+  Command(Reply(kAppendReply, ++appends_), {"loadfile", nextAddress_.c_str(), "append"});
+  appended_ = otherEntries_ = true;
+}
+
+// The core goes on to the entry given ahead: it already has when the end of
+// the one before was told; else (Next, or a count-down that ran out first)
+// it is asked to now.
+void TMpvPlayer::GoOnToNext() {
+  current_ = std::exchange(nextEntry_, kNoEntry);
+  appended_ = false;
+  toldStarted_ = false;
+  heldEnd_ = TReport::None;
+  if (coreEntry_ != current_) {
+    // "weak": at the end of the playlist (the core has just gone on to this
+    // entry by itself) it does nothing.
+    Command(Reply(kOtherReply, 0), {"playlist-next", "weak"});
+  } else if (coreShowing_) {
+    toldStarted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, entry = current_] {
+          if (current_ == entry) emit PlaybackStarted();
+        },
+        Qt::QueuedConnection);
+  }
+}
+
+void TMpvPlayer::Command(std::uint64_t reply, std::initializer_list<const char *> arguments) {
+  std::vector<const char *> command(arguments);
+  command.push_back(nullptr);
+  mpv_command_async(mpv_, reply, command.data());
 }
 
 void TMpvPlayer::SetPaused(bool paused) {
@@ -263,47 +336,79 @@ bool TMpvPlayer::Idle() const {
   return idle != 0;
 }
 
+// One event at a time, each told before the next is read: a receiver of
+// the end of a video shows the next one (or stops, or deletes the player),
+// and what follows in the core's events is read in that light.
 void TMpvPlayer::HandleEvents() {
-  enum class Report { kNone, kStarted, kEnded, kFailed } report = Report::kNone;
-  while (mpv_) {
+  const QPointer<TMpvPlayer> self(this);
+  while (self && mpv_) {
     const mpv_event *event = mpv_wait_event(mpv_, 0);
     if (event->event_id == MPV_EVENT_NONE) break;
-    switch (event->event_id) {
-    case MPV_EVENT_COMMAND_REPLY:
-      if (event->reply_userdata == kLoadReply && event->error < 0 && loadsPending_ > 0)
-        --loadsPending_; // refused: no file starts for it
-      break;
-    case MPV_EVENT_START_FILE:
-      awaitingStart_ = true;
-      if (loadsPending_ > 0) --loadsPending_;
-      entry_ = static_cast<const mpv_event_start_file *>(event->data)->playlist_entry_id;
-      break;
-    case MPV_EVENT_PLAYBACK_RESTART:
-      if (awaitingStart_) report = Report::kStarted;
-      awaitingStart_ = false;
-      break;
-    case MPV_EVENT_END_FILE: {
-      // A stream that cannot be opened or decoded ends here; the player stays idle.
-      awaitingStart_ = false;
-      const auto *end = static_cast<const mpv_event_end_file *>(event->data);
-      // Only the end of the file last asked for is told: a file replaced or
-      // stopped on purpose ends too.
-      if (loadsPending_ > 0 || end->playlist_entry_id != entry_) break;
-      if (end->reason == MPV_END_FILE_REASON_EOF)
-        report = Report::kEnded;
-      else if (end->reason == MPV_END_FILE_REASON_ERROR)
-        report = Report::kFailed;
-      break;
-    }
-    default: break;
-    }
+    const TReport report = Follow(*event);
+    if (report != TReport::None) Tell(report);
   }
-  // Last, because a receiver may delete the player or load another video.
+}
+
+TMpvPlayer::TReport TMpvPlayer::Follow(const mpv_event &event) {
+  switch (event.event_id) {
+  case MPV_EVENT_COMMAND_REPLY: {
+    const std::uint64_t kind = event.reply_userdata & 3, number = event.reply_userdata >> 2;
+    const mpv_node &result = static_cast<const mpv_event_command *>(event.data)->result;
+    std::int64_t entry = kNoEntry;
+    if (event.error >= 0 && result.format == MPV_FORMAT_NODE_MAP)
+      for (int i = 0; i < result.u.list->num; ++i)
+        if (std::string(result.u.list->keys[i]) == "playlist_entry_id" &&
+            result.u.list->values[i].format == MPV_FORMAT_INT64)
+          entry = result.u.list->values[i].u.int64;
+    if (kind == kLoadReply && number == loads_ && current_ == kLoading) {
+      current_ = entry; // kNoEntry when refused: nothing starts for it
+      if (current_ != kNoEntry && coreEntry_ == current_ && coreShowing_) {
+        toldStarted_ = true;
+        return TReport::Started;
+      }
+    } else if (kind == kAppendReply && number == appends_ && appended_) {
+      nextEntry_ = entry;
+      appended_ = entry != kNoEntry;
+    }
+    return TReport::None;
+  }
+  case MPV_EVENT_START_FILE:
+    coreEntry_ = static_cast<const mpv_event_start_file *>(event.data)->playlist_entry_id;
+    coreShowing_ = false;
+    // The core went on from the video that ended to the next entry.
+    if (heldEnd_ != TReport::None && coreEntry_ != current_) return std::exchange(heldEnd_, {});
+    return TReport::None;
+  case MPV_EVENT_PLAYBACK_RESTART: // the first frame, or the first after a seek
+    coreShowing_ = true;
+    if (coreEntry_ != current_ || current_ < 0 || toldStarted_) return TReport::None;
+    toldStarted_ = true;
+    return TReport::Started;
+  case MPV_EVENT_END_FILE: {
+    // A stream that cannot be opened or decoded ends here too.
+    const auto *end = static_cast<const mpv_event_end_file *>(event.data);
+    if (end->playlist_entry_id == coreEntry_) coreShowing_ = false;
+    if (end->playlist_entry_id != current_ || current_ < 0) return TReport::None;
+    TReport report = TReport::None;
+    if (end->reason == MPV_END_FILE_REASON_EOF)
+      report = TReport::Ended;
+    else if (end->reason == MPV_END_FILE_REASON_ERROR)
+      report = TReport::Failed;
+    if (report == TReport::None || !appended_) return report;
+    heldEnd_ = report; // told when the core has gone on to the next entry
+    return TReport::None;
+  }
+  case MPV_EVENT_IDLE: // nothing followed after all
+    return std::exchange(heldEnd_, {});
+  default: return TReport::None;
+  }
+}
+
+void TMpvPlayer::Tell(TReport report) {
   switch (report) {
-  case Report::kStarted: emit PlaybackStarted(); break;
-  case Report::kEnded: emit PlaybackEnded(); break;
-  case Report::kFailed: emit PlaybackFailed(); break;
-  case Report::kNone: break;
+  case TReport::Started: emit PlaybackStarted(); break;
+  case TReport::Ended: emit PlaybackEnded(); break;
+  case TReport::Failed: emit PlaybackFailed(); break;
+  case TReport::None: break;
   }
 }
 

@@ -13,10 +13,12 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
 struct mpv_handle;
+struct mpv_event;
 
 class QWidget;
 
@@ -37,6 +39,15 @@ public:
   // shows the video widget. Until the widget's render context exists the
   // address waits for it.
   void Play(const std::string &address, double startSeconds = 0);
+
+  // The address that follows the one playing when it ends (empty: none). It
+  // goes into the core's playlist behind the current one, so that the core
+  // opens it ahead of time and goes on to it with the sound output kept open;
+  // a new address replaces it, and Play forgets it. Once the core has gone on
+  // to it, PlaybackEnded tells of the end of the one before, and Play with
+  // this address keeps it playing instead of loading it again; before then,
+  // Play with it goes on to it at once.
+  void SetNext(const std::string &address);
 
   // Stops at once and hides the video widget; the core goes idle.
   void Stop();
@@ -68,21 +79,40 @@ signals:
   void DoubleClicked();
 
 private:
+  enum class TReport { None, Started, Ended, Failed };
   void HandleEvents();
+  TReport Follow(const mpv_event &event);
+  void Tell(TReport report);
   void RenderReady();
   void Load(const std::string &address);
+  void Append();
+  void GoOnToNext();
+  void Command(std::uint64_t reply, std::initializer_list<const char *> arguments);
+
+  static constexpr std::int64_t kNoEntry = -1, kLoading = -2;
 
   mpv_handle *mpv_ = nullptr;
   QPointer<QWidget> video_; // the container of window_
   TMpvVideoWindow *window_ = nullptr;
   bool renderReady_ = false;
-  std::string pending_;        // waits for the render context
-  double start_ = 0;           // where the address loaded next begins, in seconds
-  bool awaitingStart_ = false; // a file has started loading and has not yet shown a frame
-  // Loads asked for whose start the core has not yet announced: the end of an
-  // older file, already queued, must not be taken for the end of the new one.
-  int loadsPending_ = 0;
-  std::int64_t entry_ = -1; // the core's playlist entry of the file last started
+  std::string pending_; // waits for the render context
+  double start_ = 0;    // where the address loaded next begins, in seconds
+  // The core's playlist entry of the video this player plays: kLoading until
+  // the core has answered the load, kNoEntry when none. Events of other
+  // entries (a file replaced or stopped on purpose) are not told.
+  std::int64_t current_ = kNoEntry;
+  std::uint64_t loads_ = 0;           // numbers the loads: only the last one's answer counts
+  bool toldStarted_ = false;          // PlaybackStarted was told for current_
+  std::string nextAddress_;           // what SetNext asked for
+  std::uint64_t appends_ = 0;         // numbers the appends: only the last one's answer counts
+  bool appended_ = false;             // nextAddress_ is in the core's playlist, or on its way
+  std::int64_t nextEntry_ = kNoEntry; // its entry, once the core has answered
+  bool otherEntries_ = false;         // the core's playlist may hold more than current_
+  // The end (or failure) of current_, told once the core has started the
+  // entry after it, or gone idle.
+  TReport heldEnd_ = TReport::None;
+  std::int64_t coreEntry_ = kNoEntry; // the entry the core started last
+  bool coreShowing_ = false;          // and has shown its first frame
 };
 
 } // namespace sonabox

@@ -24,10 +24,16 @@ class FakePlayer : public TVideoPlayer {
 public:
   void Show(const TVideoDetails &video) override {
     shown.push_back(video.Url);
+    if (!video.Url.empty() && video.Url == next) ++wentOn; // opened ahead: no gap
+    next.clear();
     position = 0;
     duration = 0;
   }
-  void Blank() override { ++blanked; }
+  void SetNext(const TVideoDetails &video) override { next = video.Url; }
+  void Blank() override {
+    ++blanked;
+    next.clear();
+  }
   void SetPaused(bool on) override { paused = on; }
   void SeekTo(double seconds) override {
     seeks.push_back(seconds);
@@ -40,6 +46,8 @@ public:
   void SetEvenLoudness(bool on) override { evenLoudness = on; }
 
   std::vector<std::string> shown;
+  std::string next; // the video opened ahead of time
+  int wentOn = 0;   // videos shown that had been opened ahead
   std::vector<double> seeks;
   int blanked = 0;
   bool paused = false, muted = false, evenLoudness = false;
@@ -304,6 +312,133 @@ TEST_F(PlaybackTest, QueuedVideosAndThePlaceKept) {
       played.push_back(fresh.CurrentVideo().Url);
     }
     EXPECT_EQ(played, c.played);
+  }
+}
+
+// The player is given the next video while the current one plays, whatever
+// comes next (a row, a queued video, the same video again), and a new one when
+// the mind changes before the end.
+TEST_F(PlaybackTest, TheNextVideoIsGivenAheadAndReplacedOnAChangeOfMind) {
+  const struct {
+    const char *name;
+    TPlayMode mode;
+    std::vector<std::string> rows;
+    // "row N", "end", "next", "queue X", "now X", "mode M", "once", "delete N",
+    // "move N M", "close", "stop"
+    std::vector<std::string> steps;
+    std::vector<std::string> played; // the video after each step
+    std::vector<std::string> next;   // the player's next video after each step
+  } cases[] = {
+      {"in order: the row after, and on at the end without a load",
+       TPlayMode::InOrder,
+       {"p", "q", "r"},
+       {"row 1", "end", "end", "end"},
+       {"p", "q", "r", "p"},
+       {"q", "r", "p", "q"}},
+      {"a queued video comes first, then the row after the place",
+       TPlayMode::InOrder,
+       {"p", "q", "r"},
+       {"row 1", "queue g", "queue h", "end", "end", "end"},
+       {"p", "p", "p", "g", "h", "q"},
+       {"q", "g", "g", "h", "q", "r"}},
+      {"a video opened by address: the row after the place follows it",
+       TPlayMode::InOrder,
+       {"p", "q", "r"},
+       {"row 2", "now x", "end"},
+       {"q", "x", "r"},
+       {"r", "r", "p"}},
+      {"repeat one: the same video again; Next goes on to the row after",
+       TPlayMode::RepeatOne,
+       {"p", "q", "r"},
+       {"row 2", "end", "next"},
+       {"q", "q", "r"},
+       {"q", "q", "r"}},
+      {"another mode, or playing once to the end, changes the next video",
+       TPlayMode::InOrder,
+       {"p", "q", "r"},
+       {"row 3", "mode Repeat one", "mode In order", "once", "end"},
+       {"r", "r", "r", "r", "r"},
+       {"p", "r", "p", "", ""}},
+      {"an edited playlist: the row deleted, moved, the playlist closed",
+       TPlayMode::InOrder,
+       {"p", "q", "r", "s"},
+       {"row 1", "delete 2", "move 3 2", "close"},
+       {"p", "p", "p", "p"},
+       {"q", "r", "s", ""}},
+      {"stopped: nothing is opened ahead; playing again opens it",
+       TPlayMode::InOrder,
+       {"p", "q", "r"},
+       {"row 1", "stop", "next"},
+       {"p", "p", "q"},
+       {"q", "", "r"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TPlayback fresh;
+    FakePlayer player;
+    fresh.SetPlayer(&player);
+    OpenPlayListOf(fresh, c.rows);
+    fresh.SetPlayMode(c.mode);
+    std::vector<std::string> played, next;
+    int ends = 0;
+    for (const std::string &step : c.steps) {
+      const std::string arg = step.substr(step.find(' ') + 1);
+      TDataTable &table = fresh.PlayList();
+      if (step.rfind("row ", 0) == 0) {
+        fresh.PlayRow(std::stoi(arg));
+      } else if (step.rfind("queue ", 0) == 0) {
+        fresh.Enqueue(Video(arg));
+      } else if (step.rfind("now ", 0) == 0) {
+        fresh.PlayNow(Video(arg));
+      } else if (step.rfind("mode ", 0) == 0) {
+        fresh.SetPlayMode(PlayModeFromName(arg));
+      } else if (step == "once") {
+        fresh.SetPlaysOnce(true);
+      } else if (step == "end") {
+        ++ends;
+        fresh.PlayerEnded();
+      } else if (step == "next") {
+        fresh.Next();
+      } else if (step == "stop") {
+        fresh.Stop();
+      } else if (step.rfind("delete ", 0) == 0) { // edits made by the page: seen when idle
+        table.SetRecNo(std::stoi(arg));
+        table.Delete();
+        table.SetRecNo(1);
+      } else if (step.rfind("move ", 0) == 0) {
+        table.MoveRow(std::stoi(arg), std::stoi(arg.substr(arg.find(' ') + 1)));
+        table.SetRecNo(1);
+      } else if (step == "close") {
+        table.Close();
+      }
+      fresh.CheckActions();
+      played.push_back(fresh.CurrentVideo().Url);
+      next.push_back(player.next);
+    }
+    EXPECT_EQ(played, c.played);
+    EXPECT_EQ(next, c.next);
+  }
+}
+
+// Whatever the draw, the video that plays at the end is the one the player
+// was given ahead of time.
+TEST_F(PlaybackTest, TheVideoGivenAheadIsTheOneThatPlays) {
+  for (const TPlayMode mode : {TPlayMode::Shuffle, TPlayMode::ShuffleAll}) {
+    SCOPED_TRACE(PlayModeName(mode));
+    TPlayback fresh;
+    FakePlayer player;
+    fresh.SetPlayer(&player);
+    OpenPlayListOf(fresh, {"a", "b", "c", "d", "e"});
+    fresh.SetPlayMode(mode);
+    fresh.PlayRow(1);
+    for (int end = 0; end < 30; ++end) {
+      const std::string given = player.next;
+      ASSERT_FALSE(given.empty());
+      EXPECT_NE(given, fresh.CurrentVideo().Url) << "the draw never repeats the video just played";
+      fresh.PlayerEnded();
+      EXPECT_EQ(fresh.CurrentVideo().Url, given);
+    }
+    EXPECT_EQ(player.wentOn, 30);
   }
 }
 

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 using namespace sonabox;
 using ::testing::Contains;
@@ -148,4 +150,92 @@ TEST_F(RealPlayback, BadStreamsAndUnplayablePagesLeaveThePlayerIdleAndWorking) {
   ShowPlayer("good", view_);
   EXPECT_EQ(view_.Player(), player); // one player per view, made once
   EXPECT_TRUE(PlaysAndAdvances("good"));
+}
+
+// The address given ahead is opened while the video before it plays; at the
+// end the core goes on to it by itself (its playlist then holds both, the
+// second playing), the end is told, and showing that address keeps it playing
+// instead of loading it again. A change of mind replaces the address given.
+TEST_F(RealPlayback, TheNextAddressIsOpenedAheadAndGoneOnTo) {
+  for (const char *id : {"first", "second", "third"})
+    server_.Serve(std::string("/v/") + id + "&autoplay=1", clip_);
+  const struct {
+    const char *name, *plays;
+    std::vector<std::string> given; // SetNext, in turn
+    const char *shows;              // shown when the first ends; nothing when empty
+    bool atOnce;                    // shown at once instead, as Next does
+    const char *told;               // the reports, in order
+    int entries;                    // in the core's playlist once the second plays
+  } cases[] = {
+      {"the end goes on to it", "first", {"second"}, "second", false, "started ended started", 2},
+      {"a new address replaces it",
+       "first",
+       {"second", "third"},
+       "third",
+       false,
+       "started ended started",
+       2},
+      {"none after all: the end is told, nothing follows",
+       "first",
+       {"second", ""},
+       "",
+       false,
+       "started ended",
+       0},
+      {"shown before the end, it plays at once",
+       "first",
+       {"second"},
+       "second",
+       true,
+       "started started",
+       2},
+      {"a video that fails goes on to it too",
+       "cut",
+       {"second"},
+       "second",
+       false,
+       "failed started",
+       2},
+  };
+  ShowPlayer("first", view_);
+  TMpvPlayer *player = view_.Player();
+  ASSERT_NE(player, nullptr);
+  std::string told, shows;
+  auto then = [&] {
+    if (!shows.empty()) ShowPlayer(std::exchange(shows, std::string()), view_);
+  };
+  QObject::connect(player, &TMpvPlayer::PlaybackStarted, [&] { told += " started"; });
+  QObject::connect(player, &TMpvPlayer::PlaybackEnded, [&] {
+    told += " ended";
+    then();
+  });
+  QObject::connect(player, &TMpvPlayer::PlaybackFailed, [&] {
+    told += " failed";
+    then();
+  });
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ShowPlayer(c.plays, view_);
+    told.clear();
+    for (const std::string &id : c.given) player->SetNext(id.empty() ? id : Address(id));
+    if (c.atOnce) {
+      ASSERT_TRUE(WaitFor([&] { return told == " started"; }));
+      ShowPlayer(c.shows, view_);
+    } else {
+      shows = c.shows;
+    }
+    const std::string expected = std::string(" ") + c.told;
+    ASSERT_TRUE(WaitFor([&] { return told == expected; })) << told;
+    if (*c.shows) {
+      EXPECT_EQ(player->Path(), Address(c.shows));
+      EXPECT_EQ(player->Property("playlist-count"), std::to_string(c.entries))
+          << "not loaded again";
+      EXPECT_EQ(player->Property("playlist-pos"), "1");
+      EXPECT_TRUE(PlaysAndAdvances(c.shows));
+    } else {
+      EXPECT_TRUE(WaitFor([&] { return player->Idle(); }));
+    }
+    QTest::qWait(300);
+    EXPECT_EQ(told, expected) << "nothing more";
+  }
 }
