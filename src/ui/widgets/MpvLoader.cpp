@@ -65,3 +65,6 @@ SONABOX_FORWARD(MpvLibrary, int, mpv_command_node,
 SONABOX_FORWARD(MpvLibrary, int, mpv_command_async,
                 (mpv_handle * ctx, uint64_t reply, const char **args), (ctx, reply, args),
                 MPV_ERROR_UNINITIALIZED)
+SONABOX_FORWARD(MpvLibrary, int, mpv_observe_property,
+                (mpv_handle * mpv, uint64_t reply, const char *name, mpv_format format),
+                (mpv, reply, name, format), MPV_ERROR_UNINITIALIZED)

@@ -131,6 +131,11 @@ TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
     mpv_ = nullptr;
     return;
   }
+  // Read from the events, never asked for while the window waits: while the
+  // core opens a file, a question would hold the window (and the video it
+  // draws) until the file is open.
+  mpv_observe_property(mpv_, 0, "time-pos", MPV_FORMAT_DOUBLE);
+  mpv_observe_property(mpv_, 0, "duration", MPV_FORMAT_DOUBLE);
   mpv_set_wakeup_callback(
       mpv_,
       [](void *player) {
@@ -202,6 +207,7 @@ void TMpvPlayer::Stop() {
   if (video_) video_->hide();
   if (!mpv_) return;
   current_ = kNoEntry; // an end already queued belongs to no video any more
+  timePosition_ = duration_ = std::nullopt;
   const char *command[] = {"stop", nullptr};
   mpv_command(mpv_, command);
 }
@@ -231,6 +237,7 @@ void TMpvPlayer::Load(const std::string &address) {
                                                                                       : kNoEntry;
   toldStarted_ = false;
   heldEnd_ = TReport::None;
+  timePosition_ = duration_ = std::nullopt;
   otherEntries_ = false; // a load replaces the whole playlist
   nextEntry_ = kNoEntry;
   appended_ = false;
@@ -316,19 +323,9 @@ std::string TMpvPlayer::Property(const char *name) const {
   return result;
 }
 
-std::optional<double> TMpvPlayer::TimePosition() const {
-  double seconds = 0;
-  if (!mpv_ || mpv_get_property(mpv_, "time-pos", MPV_FORMAT_DOUBLE, &seconds) < 0)
-    return std::nullopt;
-  return seconds;
-}
+std::optional<double> TMpvPlayer::TimePosition() const { return timePosition_; }
 
-std::optional<double> TMpvPlayer::Duration() const {
-  double seconds = 0;
-  if (!mpv_ || mpv_get_property(mpv_, "duration", MPV_FORMAT_DOUBLE, &seconds) < 0)
-    return std::nullopt;
-  return seconds;
-}
+std::optional<double> TMpvPlayer::Duration() const { return duration_; }
 
 bool TMpvPlayer::Idle() const {
   int idle = 1;
@@ -395,6 +392,14 @@ TMpvPlayer::TReport TMpvPlayer::Follow(const mpv_event &event) {
       report = TReport::Failed;
     if (report == TReport::None || !appended_) return report;
     heldEnd_ = report; // told when the core has gone on to the next entry
+    return TReport::None;
+  }
+  case MPV_EVENT_PROPERTY_CHANGE: {
+    const auto *property = static_cast<const mpv_event_property *>(event.data);
+    std::optional<double> value;
+    if (property->format == MPV_FORMAT_DOUBLE) value = *static_cast<const double *>(property->data);
+    if (std::string(property->name) == "time-pos") timePosition_ = value;
+    if (std::string(property->name) == "duration") duration_ = value;
     return TReport::None;
   }
   case MPV_EVENT_IDLE: // nothing followed after all

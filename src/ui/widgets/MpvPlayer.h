@@ -111,8 +111,9 @@ private:
   // The end (or failure) of current_, told once the core has started the
   // entry after it, or gone idle.
   TReport heldEnd_ = TReport::None;
-  std::int64_t coreEntry_ = kNoEntry; // the entry the core started last
-  bool coreShowing_ = false;          // and has shown its first frame
+  std::optional<double> timePosition_, duration_; // as the core last told them
+  std::int64_t coreEntry_ = kNoEntry;             // the entry the core started last
+  bool coreShowing_ = false;                      // and has shown its first frame
 };
 
 } // namespace sonabox
