@@ -5,7 +5,6 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
-#include <chrono>
 #include <stdexcept>
 
 namespace sonabox::server {
@@ -72,10 +71,14 @@ std::string NewToken() {
   return token;
 }
 
-int64_t MillisecondsNow() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
+// A random start, below 2^48 so that pages read it exactly as a JSON number.
+int64_t FirstVersion() {
+  unsigned char random[6];
+  if (RAND_bytes(random, sizeof random) != 1)
+    throw std::runtime_error("the random generator failed");
+  int64_t version = 0;
+  for (const unsigned char byte : random) version = version << 8 | byte;
+  return version;
 }
 
 } // namespace
@@ -110,8 +113,9 @@ int StatusFor(TPartyRefusal refusal) {
 TParty::TParty(TDatabase &database, TCatalogue &catalogue, TPartyLimits limits,
                std::function<void()> changed, TClock clock)
     : database_(database), catalogue_(catalogue), limits_(limits), changed_(std::move(changed)),
-      clock_(std::move(clock)), version_(MillisecondsNow()) {
-  // A page that held a version from before a restart is answered at once.
+      clock_(std::move(clock)), version_(FirstVersion()) {
+  // A page that held a version from before a restart is answered at once:
+  // versions start anywhere.
   database_.Acquire()->Execute(kSchema);
 }
 
@@ -451,7 +455,7 @@ TPartyResult TParty::HostRemove(int64_t entry) {
   return {};
 }
 
-TPartyResult TParty::TakeNext() {
+TPartyResult TParty::TakeNext(std::optional<int64_t> wanted) {
   const int64_t now = clock_();
   TPartyResult result;
   {
@@ -466,8 +470,8 @@ TPartyResult TParty::TakeNext() {
     auto next = connection->Prepare(std::string("SELECT ") + kEntryColumns +
                                     ", e.round FROM party_entries e JOIN party_guests g ON "
                                     "g.token = e.guest WHERE e.state = ?1 "
-                                    "ORDER BY e.round, g.turn, e.id LIMIT 1");
-    next.Bind(1, kWaiting);
+                                    "ORDER BY e.id = ?2 DESC, e.round, g.turn, e.id LIMIT 1");
+    next.Bind(1, kWaiting).Bind(2, wanted.value_or(-1));
     if (next.Step()) {
       result.Entry = ReadEntry(next);
       const int64_t round = next.Int(7);

@@ -123,8 +123,9 @@ public:
   void SetLocked(bool locked);
   void Clear(); // every waiting entry goes
   TPartyResult HostRemove(int64_t entry);
-  // The entry playing is done; the first waiting one (if any) plays now.
-  TPartyResult TakeNext();
+  // The entry playing is done; the waiting entry given (the first waiting one
+  // when none is given, or when the one given is gone) plays now, if any.
+  TPartyResult TakeNext(std::optional<int64_t> entry = std::nullopt);
   // The entry playing is done and none follows (the jukebox went back to its playlist).
   void Finished();
 

@@ -12,6 +12,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -109,8 +111,41 @@ bool IsLoopback(const std::string &address) {
   return inet_pton(AF_INET6, address.c_str(), &six) == 1 && IN6_IS_ADDR_LOOPBACK(&six);
 }
 
-std::string PartyStateJson(const TPartyState &state, std::string_view token) {
+std::string GuestAddress(const std::string &bind, int port) {
+  std::string host = bind;
+  if (bind == "0.0.0.0" || bind == "::") {
+    host.clear();
+    ifaddrs *all = nullptr;
+    if (getifaddrs(&all) == 0) {
+      for (const int family : {AF_INET, AF_INET6}) {
+        for (ifaddrs *at = all; at && host.empty(); at = at->ifa_next) {
+          if (!at->ifa_addr || at->ifa_addr->sa_family != family ||
+              (at->ifa_flags & IFF_LOOPBACK) || !(at->ifa_flags & IFF_UP))
+            continue;
+          char text[INET6_ADDRSTRLEN] = "";
+          const void *address =
+              family == AF_INET ? static_cast<const void *>(
+                                      &reinterpret_cast<sockaddr_in *>(at->ifa_addr)->sin_addr)
+                                : static_cast<const void *>(
+                                      &reinterpret_cast<sockaddr_in6 *>(at->ifa_addr)->sin6_addr);
+          if (family == AF_INET6 &&
+              IN6_IS_ADDR_LINKLOCAL(&reinterpret_cast<sockaddr_in6 *>(at->ifa_addr)->sin6_addr))
+            continue;
+          if (inet_ntop(family, address, text, sizeof text)) host = text;
+        }
+      }
+      freeifaddrs(all);
+    }
+    if (host.empty()) host = "127.0.0.1";
+  }
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  return "http://" + host + ":" + std::to_string(port) + "/party";
+}
+
+std::string PartyStateJson(const TPartyState &state, std::string_view token,
+                           const std::string &address) {
   QJsonObject object{{"version", double(state.Version)},
+                     {"address", Text(address)},
                      {"on", state.On},
                      {"locked", state.Locked},
                      {"needed", double(state.VotesNeeded)}};
@@ -171,6 +206,16 @@ std::vector<TRoute> TPartyService::Routes(std::vector<TRoute> others) {
   return others;
 }
 
+void TPartyService::SetGuestAddress(std::string address) {
+  std::lock_guard lock(addressMutex_);
+  address_ = std::move(address);
+}
+
+std::string TPartyService::Address() {
+  std::lock_guard lock(addressMutex_);
+  return address_;
+}
+
 void TPartyService::State(const THttpRequest &request, THttpResponse &response) {
   // Nothing new for this page yet: it waits, without a thread, for the next change.
   if (!request.Woken && Number(request.Query("since")) == party_.Version()) {
@@ -178,7 +223,7 @@ void TPartyService::State(const THttpRequest &request, THttpResponse &response) 
     return;
   }
   const std::string token = request.Header("X-Party-Guest").value_or("");
-  response.SetContent(PartyStateJson(party_.State(token), token),
+  response.SetContent(PartyStateJson(party_.State(token), token, Address()),
                       "application/json; charset=utf-8");
   response.Headers.emplace_back("Cache-Control", "no-store");
 }
@@ -209,7 +254,7 @@ void TPartyService::Answer(THttpResponse &response, const TPartyResult &result,
       response.Headers.emplace_back("Retry-After", std::to_string(result.RetryAfter));
     return Json(response, {{"error", Text(result.Reason)}}, StatusFor(result.Refusal));
   }
-  response.SetContent(PartyStateJson(party_.State(token), token),
+  response.SetContent(PartyStateJson(party_.State(token), token, Address()),
                       "application/json; charset=utf-8");
   response.Headers.emplace_back("Cache-Control", "no-store");
 }

@@ -19,6 +19,7 @@
 #include "Router.h"
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,24 @@ std::string PartyHostKey(const std::filesystem::path &file);
 // Whether a numeric address is this machine's loopback.
 bool IsLoopback(const std::string &address);
 
-// The state as JSON for the guest with this token (its own entries marked).
-std::string PartyStateJson(const TPartyState &state, std::string_view token);
+// The state as JSON for the guest with this token (its own entries marked),
+// with the address that guests open.
+std::string PartyStateJson(const TPartyState &state, std::string_view token,
+                           const std::string &address);
+
+// The address of the guest page for a server bound to `bind` on `port`: a
+// wildcard bind is named by this machine's first network address that is not
+// its loopback (IPv4 first); a loopback one is kept, which only this machine
+// reaches.
+std::string GuestAddress(const std::string &bind, int port);
 
 class TPartyService {
 public:
   TPartyService(TParty &party, TCatalogue &catalogue, std::string hostKey);
   // The routes of the web port given, then the party's.
   std::vector<TRoute> Routes(std::vector<TRoute> others);
+  // Known once the web port listens; before, no page is asked for.
+  void SetGuestAddress(std::string address);
 
 private:
   void State(const THttpRequest &request, THttpResponse &response);
@@ -52,6 +63,9 @@ private:
   TParty &party_;
   TCatalogue &catalogue_;
   std::string hostKey_;
+  std::string Address();
+  std::mutex addressMutex_;
+  std::string address_;
 };
 
 } // namespace sonabox::server

@@ -300,6 +300,7 @@ void TSonaboxServer::Start() {
                   [this](const THttpRequest &request, THttpResponse &response,
                          const TPathGroups &path) { Asset(request, response, path[1]); }},
              }));
+  partyService_.SetGuestAddress(GuestAddress(options_.Bind, web_->Port()));
   wakeOnParty_ = web_.get();
   feedPort_ = feed_->Port();
   webPort_ = web_->Port();

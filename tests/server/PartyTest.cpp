@@ -309,6 +309,10 @@ TEST(PartyStoreTest, ThePartyOutlivesARestartWithItsOrderAndTokens) {
   ASSERT_TRUE(state.Now);
   EXPECT_EQ(state.Now->Title, "v1");
   EXPECT_EQ(store.Waiting(), (std::vector<std::string>{"v3", "v2"}));
+  // The host may play a waiting entry out of turn (the one its player took).
+  const int64_t v2 = store.Party().State().Next[1].Id;
+  EXPECT_EQ(store.Party().TakeNext(v2).Entry->Title, "v2");
+  EXPECT_EQ(store.Party().TakeNext(v2).Entry->Title, "v3"); // gone: the first waiting one
   // A page that kept the version from before the restart is answered at once.
   EXPECT_NE(store.Party().Version(), versionBefore);
   // Each change is told.
