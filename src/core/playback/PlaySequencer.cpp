@@ -161,6 +161,10 @@ void TPlaySequencer::SetPaused(bool paused) {
 // (which leaves the place where it was), else the mode's row of the playlist;
 // false when there is neither.
 bool TPlaySequencer::ChooseNextVideo() {
+  // A party guest's entry is asked for only now, when it is about to play, so
+  // that the server never hears of it playing before it does.
+  if (upNext_.empty() && nextSource_)
+    if (std::optional<TQueuedVideo> offered = nextSource_()) upNext_.push_back(std::move(*offered));
   if (!NextStillHolds()) Decide(skipping_);
   skipping_ = false;
   const TDecision next = std::exchange(next_, TDecision());

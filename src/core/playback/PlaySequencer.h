@@ -46,6 +46,8 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -119,6 +121,11 @@ public:
   void Enqueue(const TVideoDetails &video, const std::string &queuedBy);
   void PlayNow(const TVideoDetails &video, const std::string &queuedBy);
   const std::deque<TQueuedVideo> &UpNext() const { return upNext_; }
+  // Asked when the next video is due and the up-next queue is empty: a video
+  // to play before the playlist's next row (a party's first entry), or
+  // nothing, and the playlist goes on. None by default.
+  using TNextSource = std::function<std::optional<TQueuedVideo>()>;
+  void SetNextSource(TNextSource source) { nextSource_ = std::move(source); }
 
   // What the player reports. Each does nothing while playback is stopped.
   // The current video ended, or could not be played: the phases run through
@@ -209,6 +216,7 @@ private:
   TVideoDetails place_; // the last playlist row played
   std::string queuedBy_;
   std::deque<TQueuedVideo> upNext_;
+  TNextSource nextSource_;
   TPlayPhase phase_ = TPlayPhase::LeadIn;
   int countDownLength_ = 0, tickCount_ = 0;
   bool paused_ = false;

@@ -236,6 +236,7 @@ void TPlayback::CheckActions() {
 void TPlayback::VideoShown() {
   const std::string failed = std::exchange(failedTitle_, std::string());
   std::string line = "Now playing: " + ShownTitle(CurrentVideo());
+  if (!QueuedBy().empty()) line += " (queued by " + QueuedBy() + ")";
   if (!failed.empty()) line = "Could not play " + failed + ". " + line;
   offered_.clear(); // the player forgets its next video when it shows one
   if (player_) {

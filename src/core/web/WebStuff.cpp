@@ -131,6 +131,7 @@ bool TWebStuff::Perform(const std::string &url, TMethod method, const TSink &sin
   headers.Add("Accept: text/html, */*");
   headers.Add("Expect:");
   if (method == TMethod::Post) headers.Add("Content-Type: " + form_.ContentType());
+  for (const std::string &line : extraHeaders_) headers.Add(line);
   THeaderList proxyHeaders;
   proxyHeaders.Add("Proxy-Connection:");
 
@@ -273,7 +274,7 @@ int TWebStuff::OnProgress(void *self, int64_t, int64_t downNow, int64_t, int64_t
     web->lastDown_ = downNow;
     if (web->onWork_) web->onWork_(TWorkMode::Read, downNow);
   }
-  return web->disconnecting_ ? 1 : 0;
+  return web->disconnecting_ || (web->cancel_ && web->cancel_->load()) ? 1 : 0;
 }
 
 } // namespace sonabox

@@ -10,10 +10,12 @@
 // request of the thread) and is used by one thread at a time.
 #include "core/web/MultiPartFormDataStream.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace sonabox {
 
@@ -45,6 +47,13 @@ public:
   ~TWebStuff();
   TWebStuff(const TWebStuff &) = delete;
   TWebStuff &operator=(const TWebStuff &) = delete;
+
+  // Adds a request header line ("Name: value") to every request of this client.
+  void AddHeader(const std::string &line) { extraHeaders_.push_back(line); }
+
+  // While *cancel is true, the running transfer breaks off (within a second,
+  // even when nothing arrives) and the operation ends with its failure result.
+  void SetCancel(const std::atomic<bool> *cancel) { cancel_ = cancel; }
 
   // Appends a field to the form body that PostForm sends.
   void AddField(const std::string &name, const std::string &value);
@@ -100,6 +109,8 @@ private:
                         int64_t upNow);
 
   void *curl_ = nullptr;
+  std::vector<std::string> extraHeaders_;
+  const std::atomic<bool> *cancel_ = nullptr;
   TMsMultiPartFormDataStream form_;
   std::string proxyHost_;
   int proxyPort_ = 0;

@@ -206,6 +206,9 @@ QVariantMap TMediaControls::Metadata() const {
   if (seconds > 0) metadata.insert("mpris:length", qRound64(seconds * kMicroseconds));
   if (!video.Thumbnail.empty())
     metadata.insert("mpris:artUrl", QString::fromStdString(video.Thumbnail));
+  if (!playback_.QueuedBy().empty())
+    metadata.insert("xesam:comment",
+                    QStringList{"queued by " + QString::fromStdString(playback_.QueuedBy())});
   return metadata;
 }
 
