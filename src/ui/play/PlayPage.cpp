@@ -6,6 +6,7 @@
 #include "core/playlists/VideoRow.h"
 #include "core/settings/Settings.h"
 #include "ui/play/ExpandedVideo.h"
+#include "ui/play/PartyPanel.h"
 #include "ui/play/PlayListFiles.h"
 #include "ui/play/PlayerViews.h"
 #include "ui/widgets/Controls.h"
@@ -390,6 +391,8 @@ void TPlayPage::CreatePlayListPane() {
   pane->addWidget(pBottomPlayList);
   pPlayListFiles = new TPlayListFiles(store_, *cbPlayLists, pRight);
   pane->addWidget(pPlayListFiles, 0, Qt::AlignLeft);
+  pParty = new TPartyPanel(*playback_, pRight);
+  pane->addWidget(pParty);
 }
 
 void TPlayPage::ConnectEvents() {

@@ -52,6 +52,7 @@ class TdExpandedVideo;
 class THtmlView;
 class TImageButton;
 class TMpvPlayer;
+class TPartyPanel;
 class TPlayListFiles;
 class TPlayListManager;
 class TPlaySequencer;
@@ -109,6 +110,7 @@ public:
   QActionGroup *alPlay;
   QAction *aDeletePlayList, *aDeleteVideo, *aRenamePlayList, *aMoveUp, *aMoveDown, *aUndo;
   TPlayListFiles *pPlayListFiles; // Export... and Import..., a row below the buttons
+  TPartyPanel *pParty;            // the Party switch, its address and QR code, Up next
 
   TPlayback &Playback() { return *playback_; }
   TDataTable *cdsPlayList;                  // the open playlist (the playback's); closed at start

@@ -1,0 +1,153 @@
+#include "ui/play/PartyPanel.h"
+
+#include "core/party/PartyClient.h"
+#include "core/settings/Settings.h"
+#include "core/web/ServiceHosts.h"
+
+#include <qrencode.h>
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace sonabox {
+
+namespace {
+
+// Where the host key of the party's server is: the store's "PartyHostKeyFile",
+// else the file of a server that keeps its data in its default folder.
+std::filesystem::path HostKeyFile() {
+  const std::optional<std::string> file = StoreReadString("PartyHostKeyFile");
+  return file && !file->empty() ? std::filesystem::path(*file) : DefaultPartyHostKeyFile();
+}
+
+QString Text(const std::string &text) { return QString::fromStdString(text); }
+
+} // namespace
+
+QImage PartyQrCode(const std::string &text, int scale) {
+  QRcode *code = QRcode_encodeString8bit(text.c_str(), 0, QR_ECLEVEL_M);
+  if (!code) return {};
+  const int quiet = 4, size = (code->width + 2 * quiet) * scale;
+  QImage image(size, size, QImage::Format_Mono);
+  image.fill(1); // white
+  for (int y = 0; y < code->width; ++y)
+    for (int x = 0; x < code->width; ++x)
+      if (code->data[y * code->width + x] & 1)
+        for (int dy = 0; dy < scale; ++dy)
+          for (int dx = 0; dx < scale; ++dx)
+            image.setPixel((x + quiet) * scale + dx, (y + quiet) * scale + dy, 0);
+  QRcode_free(code);
+  return image;
+}
+
+TPartyPanel::TPartyPanel(TPlayback &playback, QWidget *parent)
+    : QWidget(parent), playback_(playback) {
+  setObjectName("pParty");
+  auto *layout = new QGridLayout(this);
+  layout->setContentsMargins(0, 6, 0, 0);
+  cbParty = new QCheckBox("Party", this);
+  cbParty->setObjectName("cbParty");
+  cbParty->setToolTip("Let guests on the network queue videos from their phones");
+  lbPartyAddress = new QLabel("Guests queue videos from their phones.", this);
+  lbPartyAddress->setObjectName("lbPartyAddress");
+  lbPartyAddress->setTextFormat(Qt::PlainText);
+  lbPartyAddress->setWordWrap(true);
+  lbPartyAddress->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  imgPartyCode = new QLabel(this);
+  imgPartyCode->setObjectName("imgPartyCode");
+  imgPartyCode->setAccessibleName("Party address as a QR code");
+  lbUpNext = new QLabel("Up next", this);
+  lstUpNext = new QListWidget(this);
+  lstUpNext->setObjectName("lstUpNext");
+  lstUpNext->setAccessibleName("Up next");
+  lbUpNext->setBuddy(lstUpNext);
+  btnRemove = new QPushButton("Remove", this);
+  btnRemove->setObjectName("btnRemove");
+  btnClear = new QPushButton("Clear", this);
+  btnClear->setObjectName("btnClear");
+  cbLockAdding = new QCheckBox("Lock adding", this);
+  cbLockAdding->setObjectName("cbLockAdding");
+  layout->addWidget(cbParty, 0, 0, 1, 3);
+  layout->addWidget(lbPartyAddress, 1, 0, 1, 3);
+  layout->addWidget(imgPartyCode, 2, 0, 1, 3, Qt::AlignLeft);
+  layout->addWidget(lbUpNext, 3, 0, 1, 3);
+  layout->addWidget(lstUpNext, 4, 0, 1, 3);
+  layout->addWidget(btnRemove, 5, 0);
+  layout->addWidget(btnClear, 5, 1);
+  layout->addWidget(cbLockAdding, 5, 2);
+  layout->setColumnStretch(2, 1);
+
+  connect(cbParty, &QCheckBox::toggled, this, &TPartyPanel::cbPartyClick);
+  connect(btnRemove, &QPushButton::clicked, this, [this] {
+    if (QListWidgetItem *item = lstUpNext->currentItem())
+      client_->Remove(item->data(Qt::UserRole).toLongLong());
+  });
+  connect(btnClear, &QPushButton::clicked, this, [this] { client_->Clear(); });
+  connect(cbLockAdding, &QCheckBox::toggled, this,
+          [this](bool locked) { client_->SetLocked(locked); });
+  connect(lstUpNext, &QListWidget::currentRowChanged, this,
+          [this] { btnRemove->setEnabled(lstUpNext->currentItem() != nullptr); });
+  Show();
+}
+
+TPartyPanel::~TPartyPanel() = default;
+
+void TPartyPanel::cbPartyClick(bool on) {
+  if (!client_) {
+    client_ = std::make_unique<TPartyClient>(playback_, VideoWebHost(), HostKeyFile());
+    connect(client_.get(), &TPartyClient::Changed, this, &TPartyPanel::Show);
+    connect(client_.get(), &TPartyClient::Failed, this,
+            [this](const std::string &message) { lbPartyAddress->setText(Text(message)); });
+  }
+  client_->SetOn(on);
+}
+
+void TPartyPanel::Show() {
+  const TPartyView none;
+  const TPartyView &party = client_ ? client_->View() : none;
+  QString address;
+  if (!client_) {
+    lbPartyAddress->setText("Guests queue videos from their phones.");
+  } else if (!party.Reachable) {
+    lbPartyAddress->setText("The party server cannot be reached; the playlist goes on.");
+  } else if (!party.On) {
+    lbPartyAddress->setText("The party is off.");
+  } else {
+    address = Text(party.Address);
+    lbPartyAddress->setText("Guests open " + address);
+  }
+  // What the server says, not a change asked for.
+  const QSignalBlocker quietParty(cbParty), quietLock(cbLockAdding);
+  if (client_) cbParty->setChecked(party.Reachable && party.On);
+  if (address != address_) {
+    address_ = address;
+    const QImage code = address.isEmpty() ? QImage() : PartyQrCode(party.Address, 4);
+    imgPartyCode->setPixmap(QPixmap::fromImage(code));
+    imgPartyCode->setVisible(!code.isNull());
+    emit AddressChanged(address, code);
+  }
+  const int row = lstUpNext->currentRow();
+  lstUpNext->clear();
+  for (const TPartyEntry &entry : party.Next) {
+    auto *item = new QListWidgetItem(Text(entry.Title) + " - queued by " + Text(entry.Name));
+    item->setData(Qt::UserRole, static_cast<qlonglong>(entry.Entry));
+    lstUpNext->addItem(item);
+  }
+  lstUpNext->setCurrentRow(std::min(row, lstUpNext->count() - 1));
+  const bool on = party.Reachable && party.On;
+  cbLockAdding->setChecked(party.Locked);
+  for (QWidget *w :
+       std::initializer_list<QWidget *>{lbUpNext, lstUpNext, btnRemove, btnClear, cbLockAdding})
+    w->setVisible(on);
+  btnRemove->setEnabled(lstUpNext->currentItem() != nullptr);
+  btnClear->setEnabled(!party.Next.empty());
+}
+
+} // namespace sonabox
