@@ -92,6 +92,7 @@ std::optional<TQueuedVideo> TPartyClient::OfferNext() {
   const TPartyEntry entry = view_.Next.front();
   view_.Next.erase(view_.Next.begin());
   playing_ = entry.Entry;
+  taken_.insert(entry.Entry);
   justTook_ = true;
   skipped_ = false;
   Send("next", {{"entry", std::to_string(entry.Entry)}});
@@ -114,10 +115,10 @@ void TPartyClient::OnVideoChanged() {
 
 void TPartyClient::Show(const TPartyView &view) {
   view_ = view;
-  // What the player took is not offered again while the server has not yet
-  // heard of it.
-  if (playing_ != 0)
-    std::erase_if(view_.Next, [this](const TPartyEntry &entry) { return entry.Entry == playing_; });
+  // What the player took is never offered again, even by a state that was
+  // read before the server heard of the take.
+  std::erase_if(view_.Next, [this](const TPartyEntry &entry) { return taken_.count(entry.Entry); });
+  if (!view_.On) taken_.clear(); // an ended party's entries are gone for good
   emit Changed();
   if (view_.Now && view_.SkipAgreed && view_.Now->Entry == playing_ && !skipped_ &&
       playback_.Running()) {

@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,7 +87,9 @@ private:
   std::string webHost_;
   std::filesystem::path keyFile_;
   TPartyView view_;
-  int64_t playing_ = 0;   // the party entry the player took last, while it plays
+  int64_t playing_ = 0; // the party entry the player took last, while it plays
+  std::set<int64_t>
+      taken_;             // every entry the player took: a state older than the take still lists it
   bool justTook_ = false; // the player is about to show the entry it took
   bool skipped_ = false;  // the voted skip of the entry playing was done
 
