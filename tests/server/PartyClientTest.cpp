@@ -20,6 +20,7 @@ namespace {
 class ListeningPlayer : public TVideoPlayer {
 public:
   void Show(const TVideoDetails &video) override { shown.push_back(video.Url); }
+  void SetNext(const TVideoDetails &) override {} // the test follows what is shown
   void Blank() override {}
   void SetPaused(bool) override {}
   void SeekTo(double) override {}
