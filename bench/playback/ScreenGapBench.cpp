@@ -129,7 +129,10 @@ public:
           const TSample sample = Classify(clock.nsecsElapsed() / 1e6, XGetPixel(image, 0, 0));
           XDestroyImage(image);
           samples_.push_back(sample);
-          if (sample.clip == kClips - 1 && lastFrom_ < 0) lastFrom_ = sample.ms;
+          // What the screen showed before the first clip (the last one of
+          // the round before, say) does not count.
+          if (sample.clip == 0) sawFirst_ = true;
+          if (sawFirst_ && sample.clip == kClips - 1 && lastFrom_ < 0) lastFrom_ = sample.ms;
           latest_ = sample.ms;
         }
         usleep(1000);
@@ -149,6 +152,7 @@ public:
 private:
   std::thread thread_;
   std::atomic<bool> done_{false};
+  bool sawFirst_ = false; // the poller's own
   std::atomic<double> lastFrom_{-1}, latest_{0};
   std::vector<TSample> samples_;
 };
@@ -160,8 +164,10 @@ struct TFigures {
 bool Measure(const std::vector<TSample> &samples, TFigures &figures) {
   std::vector<double> first(kClips, -1), lastFrameAt(kClips, -1), lastSeen(kClips, -1);
   int lastFrame = -1, lastClip = -1;
+  bool begun = false; // from the first clip's first frame on
   for (const TSample &s : samples) {
-    if (s.clip < 0) continue;
+    begun = begun || s.clip == 0;
+    if (s.clip < 0 || !begun) continue;
     if (first[s.clip] < 0) first[s.clip] = s.ms;
     if (s.clip != lastClip || s.frame != lastFrame) lastFrameAt[s.clip] = s.ms;
     lastSeen[s.clip] = s.ms;
@@ -175,7 +181,7 @@ bool Measure(const std::vector<TSample> &samples, TFigures &figures) {
     figures.frozen.push_back(std::max(0.0, first[k + 1] - lastFrameAt[k] - kFrameMs));
     double black = 0, blackSince = -1;
     for (const TSample &s : samples) {
-      if (s.ms <= lastSeen[k] || s.ms > first[k + 1]) continue;
+      if (s.ms <= lastSeen[k] || s.ms > first[k + 1] || s.ms < first[0]) continue;
       if (s.clip == -1 && blackSince < 0) blackSince = s.ms;
       if (s.clip != -1 && blackSince >= 0) {
         black += s.ms - blackSince;
