@@ -162,6 +162,15 @@ bool TParty::IsGuest(TConnection &connection, std::string_view token) {
                                .Bind(1, token))) != 0;
 }
 
+std::optional<TPartyResult> TParty::RefuseUnlessGuest(TConnection &connection,
+                                                      std::string_view token, int64_t now) {
+  if (!IsOn(connection)) return PartyRefused(TPartyRefusal::Off, "No party is on right now.");
+  if (!IsGuest(connection, token))
+    return PartyRefused(TPartyRefusal::UnknownGuest, "Open the party page again to join.");
+  Touch(connection, token, now, true);
+  return std::nullopt;
+}
+
 void TParty::Touch(TConnection &connection, std::string_view token, int64_t now, bool always) {
   connection.Prepare("UPDATE party_guests SET seen = ?1 WHERE token = ?2 AND seen <= ?3")
       .Bind(1, now)
@@ -282,10 +291,7 @@ TPartyResult TParty::Queue(std::string_view token, std::string_view videoId) {
     std::lock_guard lock(mutex_);
     auto connection = database_.Acquire();
     TTransaction transaction(*connection);
-    if (!IsOn(*connection)) return PartyRefused(TPartyRefusal::Off, "No party is on right now.");
-    if (!IsGuest(*connection, token))
-      return PartyRefused(TPartyRefusal::UnknownGuest, "Open the party page again to join.");
-    Touch(*connection, token, now, true);
+    if (auto refused = RefuseUnlessGuest(*connection, token, now)) return *refused;
     if (CountOf(connection->Prepare("SELECT locked FROM party WHERE id = 1")) != 0)
       return PartyRefused(TPartyRefusal::Locked, "The host has locked adding for now.");
     const std::optional<TCatalogueVideo> video = catalogue_.Find(videoId);
@@ -365,10 +371,7 @@ TPartyResult TParty::VoteSkip(std::string_view token) {
     std::lock_guard lock(mutex_);
     auto connection = database_.Acquire();
     TTransaction transaction(*connection);
-    if (!IsOn(*connection)) return PartyRefused(TPartyRefusal::Off, "No party is on right now.");
-    if (!IsGuest(*connection, token))
-      return PartyRefused(TPartyRefusal::UnknownGuest, "Open the party page again to join.");
-    Touch(*connection, token, now, true);
+    if (auto refused = RefuseUnlessGuest(*connection, token, now)) return *refused;
     int64_t playing = 0;
     {
       auto row = connection->Prepare("SELECT id FROM party_entries WHERE state = ?1");

@@ -136,6 +136,10 @@ private:
   bool IsGuest(TConnection &connection, std::string_view token);
   // Writes down that the guest was seen now; when it only looks, at most once a minute.
   void Touch(TConnection &connection, std::string_view token, int64_t now, bool always);
+  // The refusal for a guest's action while no party is on or the token is
+  // nobody's; otherwise notes the guest as seen and gives nothing.
+  std::optional<TPartyResult> RefuseUnlessGuest(TConnection &connection, std::string_view token,
+                                                int64_t now);
   void Changed();
 
   TDatabase &database_;
