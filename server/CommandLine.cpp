@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "Database.h"
+
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +15,7 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: sonabox-server [--library DIR] [--data DIR] [--assets DIR]\n"
+    "                      [--database postgresql://...]\n"
     "                      [--update-key FILE] [--latest-build N]\n"
     "                      [--feed-port N] [--web-port N] [--service-port N]\n"
     "                      [--bind ADDR] [--web-host HOST:PORT]\n"
@@ -27,6 +30,9 @@ constexpr const char *kUsage =
     "  --library DIR       the video folder; its first-level folders are categories\n"
     "  --data DIR          catalogue, thumbnails and outbox (default\n"
     "                      $XDG_DATA_HOME/Tarnwell/sonabox-server)\n"
+    "  --database ADDRESS  keep the catalogue, shares and party in this PostgreSQL\n"
+    "                      database (postgresql://user@host/name) instead of the\n"
+    "                      SQLite file in DATA; servers on one database answer alike\n"
     "  --assets DIR        files served under /assets/, among them the installer\n"
     "                      \"Sonabox.run\" (default DATA/assets)\n"
     "  --update-key FILE   Ed25519 private key (PEM) that signs the update answer\n"
@@ -195,6 +201,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &commandLine) {
     } else if (name == "--data") {
       options.Data = value;
       dataGiven = true;
+    } else if (name == "--database") {
+      if (!IsPostgresAddress(value)) return fail("--database wants a postgresql:// address");
+      options.Database = value;
     } else if (name == "--assets") {
       options.Assets = value;
       assetsGiven = true;

@@ -14,6 +14,7 @@ namespace sonabox::server {
 struct TServerOptions {
   std::filesystem::path Library;
   std::filesystem::path Data;      // database, thumbnails, outbox
+  std::string Database;            // a postgresql:// address; empty: the SQLite file in Data
   std::filesystem::path Assets;    // files under /assets/, the installer "Sonabox.run"
   std::filesystem::path UpdateKey; // empty: no signed update is offered
   int64_t LatestBuild = 40;

@@ -222,7 +222,8 @@ void TPartyService::State(const THttpRequest &request, THttpResponse &response) 
     response.Wait = true;
     return;
   }
-  const std::string token = request.Header("X-Party-Guest").value_or("");
+  std::string token = request.Header("X-Party-Guest").value_or("");
+  if (!IsStorableText(token)) token.clear(); // no guest's token
   response.SetContent(PartyStateJson(party_.State(token), token, Address()),
                       "application/json; charset=utf-8");
   response.Headers.emplace_back("Cache-Control", "no-store");
@@ -262,7 +263,7 @@ void TPartyService::Answer(THttpResponse &response, const TPartyResult &result,
 void TPartyService::Guest(const THttpRequest &request, THttpResponse &response,
                           const std::string &action) {
   const std::optional<std::string> token = request.Header("X-Party-Guest");
-  if (!token || token->empty())
+  if (!token || token->empty() || !IsStorableText(*token))
     return Json(response, {{"error", "Open the party page to take part."}}, 403);
   const TPartyResult admitted = party_.Admit(request.Client);
   if (!admitted) return Answer(response, admitted, {});

@@ -14,7 +14,7 @@ namespace sonabox::server {
 
 namespace {
 
-constexpr const char *kSchema = R"sql(
+constexpr const char *kSqliteSchema = R"sql(
 CREATE TABLE IF NOT EXISTS shares(
   code TEXT PRIMARY KEY,
   created INTEGER NOT NULL,
@@ -32,6 +32,27 @@ CREATE TABLE IF NOT EXISTS shares(
 CREATE TABLE IF NOT EXISTS share_posts(
   client TEXT NOT NULL,
   created INTEGER NOT NULL);
+)sql";
+
+// The same in PostgreSQL: what a client sent is kept as bytes, since it need
+// not be UTF-8; "stored" orders shares stored within the same second.
+constexpr const char *kPostgresSchema = R"sql(
+CREATE TABLE IF NOT EXISTS shares(
+  code TEXT PRIMARY KEY,
+  created BIGINT NOT NULL,
+  title BYTEA NOT NULL,
+  note BYTEA NOT NULL,
+  payload BYTEA NOT NULL,
+  receipt BYTEA NOT NULL,
+  from_name BYTEA NOT NULL,
+  from_email BYTEA NOT NULL,
+  to_name BYTEA NOT NULL,
+  to_email BYTEA NOT NULL,
+  client TEXT NOT NULL,
+  stored BIGINT GENERATED ALWAYS AS IDENTITY);
+CREATE TABLE IF NOT EXISTS share_posts(
+  client TEXT NOT NULL,
+  created BIGINT NOT NULL);
 )sql";
 
 constexpr const char *kIndexes = R"sql(
@@ -172,7 +193,15 @@ int64_t SystemSeconds() {
 TShareStore::TShareStore(TDatabase &database, TShareLimits limits, TClock clock)
     : database_(database), limits_(limits), clock_(std::move(clock)) {
   auto connection = database_.Acquire();
-  connection->Execute(kSchema);
+  if (connection->Dialect() == TSqlDialect::PostgreSQL) {
+    // Servers that start together make the tables one after the other.
+    TTransaction transaction(*connection);
+    connection->Execute(kPostgresSchema);
+    connection->Execute(kIndexes);
+    transaction.Commit();
+    return;
+  }
+  connection->Execute(kSqliteSchema);
   bool hasClient = false;
   {
     auto columns = connection->Prepare("SELECT name FROM pragma_table_info('shares')");
@@ -219,7 +248,9 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
       return {.Verdict = TStoreVerdict::StoreFull, .RetryAfter = kHourSeconds};
     displaced = heaviest.Text(0);
     auto oldest = connection->Prepare(
-        "SELECT code FROM shares WHERE client = ?1 ORDER BY created, rowid LIMIT 1");
+        connection->Dialect() == TSqlDialect::SQLite
+            ? "SELECT code FROM shares WHERE client = ?1 ORDER BY created, rowid LIMIT 1"
+            : "SELECT code FROM shares WHERE client = ?1 ORDER BY created, stored LIMIT 1");
     oldest.Bind(1, displaced).Step();
     displacedCode = oldest.Text(0);
     connection->Prepare("DELETE FROM shares WHERE code = ?1").Bind(1, displacedCode).Run();
@@ -229,9 +260,10 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     const std::string code = NewShareCode();
     connection
-        ->Prepare("INSERT OR IGNORE INTO shares(code, created, title, note, payload, receipt, "
+        ->Prepare("INSERT INTO shares(code, created, title, note, payload, receipt, "
                   "from_name, from_email, to_name, to_email, client) "
-                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)")
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) "
+                  "ON CONFLICT DO NOTHING")
         .Bind(1, code)
         .Bind(2, now)
         .Bind(3, share.Title)
@@ -261,10 +293,12 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
 
 std::optional<TShare> TShareStore::Find(std::string_view code) {
   const int64_t now = clock_();
+  const std::string wanted = Upper(TrimControl(code));
+  if (!IsStorableText(wanted)) return std::nullopt;
   auto connection = database_.Acquire();
   auto row = connection->Prepare("SELECT title, note, payload, receipt, from_name, from_email, "
                                  "to_name, to_email FROM shares WHERE code = ?1 AND created >= ?2");
-  row.Bind(1, Upper(TrimControl(code))).Bind(2, now - limits_.Days * kDaySeconds);
+  row.Bind(1, wanted).Bind(2, now - limits_.Days * kDaySeconds);
   if (!row.Step()) return std::nullopt;
   TShare share;
   share.Title = row.Text(0);

@@ -44,12 +44,12 @@ TServerOptions WithDataFolder(TServerOptions options) {
 
 TSonaboxServer::TSonaboxServer(TServerOptions options)
     : options_(WithDataFolder(std::move(options))),
-      database_((options_.Data / "sonabox-server.db").string()), catalogue_(database_),
-      shares_(database_, {options_.ShareDays, options_.SharesPerHour, options_.MaxShares}),
+      database_(OpenDatabase(options_.Database, options_.Data)), catalogue_(*database_),
+      shares_(*database_, {options_.ShareDays, options_.SharesPerHour, options_.MaxShares}),
       updates_(options_.LatestBuild, options_.Assets / "Sonabox.run",
                options_.UpdateKey.empty() ? nullptr
                                           : std::make_unique<TUpdateSigner>(options_.UpdateKey)),
-      party_(database_, catalogue_, options_.PartyLimits,
+      party_(*database_, catalogue_, options_.PartyLimits,
              [this] {
                // Pages waiting for news are answered with it.
                if (THttpEngine *web = wakeOnParty_.load()) web->WakeWaiting();
@@ -102,7 +102,7 @@ void TSonaboxServer::StartWatching() {
 void TSonaboxServer::Maintain() {
   const int64_t expired = shares_.Expire();
   const int trimmed = TrimOutbox(options_.Data / "outbox", options_.OutboxMax);
-  const bool emptied = database_.Checkpoint();
+  const bool emptied = database_->Checkpoint();
   if (expired || trimmed || !emptied)
     Log("housekeeping: " + std::to_string(expired) + " expired shares removed, " +
         std::to_string(trimmed) + " notifications removed from the outbox" +

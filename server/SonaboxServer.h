@@ -65,7 +65,7 @@ public:
   TParty &Party() { return party_; }
   // The file with the key that the host's requests carry (DATA/party-host.key).
   std::filesystem::path PartyHostKeyFile() const { return options_.Data / "party-host.key"; }
-  TDatabase &Database() { return database_; }
+  TDatabase &Database() { return *database_; }
   const TServerOptions &Options() const { return options_; }
 
 private:
@@ -83,7 +83,7 @@ private:
   void Log(const std::string &line);
 
   TServerOptions options_;
-  TDatabase database_;
+  std::unique_ptr<TDatabase> database_;
   TCatalogue catalogue_;
   TShareStore shares_;
   TUpdateInfo updates_;

@@ -487,7 +487,7 @@ TEST_F(LibraryTest, OldCatalogueGainsArtistsAndKeepsItsIds) {
   const fs::path root = running.Root() / "old";
   const fs::path library = root / "library";
   fs::create_directories(library / "Music");
-  server::TDatabase database((root / "old.db").string());
+  server::TSqliteDatabase database((root / "old.db").string());
   database.Acquire()->Execute(R"sql(
     CREATE TABLE videos(id INTEGER PRIMARY KEY, vid TEXT NOT NULL UNIQUE,
       relpath TEXT NOT NULL UNIQUE, category TEXT NOT NULL, title TEXT NOT NULL,

@@ -78,7 +78,7 @@ public:
 
 private:
   TestFolders folders_;
-  server::TDatabase database_{folders_.Root() + "party.db"};
+  server::TSqliteDatabase database_{folders_.Root() + "party.db"};
   server::TCatalogue catalogue_{database_};
   server::TPartyLimits limits_;
   std::unique_ptr<server::TParty> party_;

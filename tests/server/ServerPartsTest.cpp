@@ -144,7 +144,7 @@ TEST(ShareCodeTest, CodesAreUnambiguousAndDoNotRepeat) {
 
 TEST(ShareStoreTest, QuotasPerClientAndInAllAndExpiry) {
   TestFolders folders;
-  server::TDatabase database((fs::path(folders.Root()) / "shares.db").string());
+  server::TSqliteDatabase database((fs::path(folders.Root()) / "shares.db").string());
   int64_t now = 1'700'000'000;
   server::TShareStore store(database, {/*Days*/ 90, /*PerClientHour*/ 2, /*Total*/ 4},
                             [&now] { return now; });
@@ -186,7 +186,7 @@ TEST(ShareStoreTest, QuotasPerClientAndInAllAndExpiry) {
 
 TEST(ShareStoreTest, AFloodFromManyAddressesLeavesEveryoneAFairPart) {
   TestFolders folders;
-  server::TDatabase database((fs::path(folders.Root()) / "shares.db").string());
+  server::TSqliteDatabase database((fs::path(folders.Root()) / "shares.db").string());
   int64_t now = 1'700'000'000;
   server::TShareStore store(database, {/*Days*/ 90, /*PerClientHour*/ 20, /*Total*/ 230},
                             [&now] { return now; });
@@ -238,7 +238,7 @@ TEST(ShareStoreTest, OutboxKeepsItsNewestNotifications) {
 TEST(DatabaseTest, CheckpointEmptiesTheLog) {
   TestFolders folders;
   const fs::path file = fs::path(folders.Root()) / "log.db";
-  server::TDatabase database(file.string());
+  server::TSqliteDatabase database(file.string());
   {
     auto connection = database.Acquire();
     connection->Execute("CREATE TABLE t(x TEXT)");
@@ -255,7 +255,7 @@ TEST(DatabaseTest, CheckpointEmptiesTheLog) {
     connection->Execute("INSERT INTO t VALUES ('more')");
   }
   ASSERT_GT(fs::file_size(log), 0u);
-  server::TDatabase again(file.string());
+  server::TSqliteDatabase again(file.string());
   EXPECT_EQ(fs::file_size(log), 0u);
 }
 
