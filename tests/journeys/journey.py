@@ -136,13 +136,15 @@ class Display:
 
 
 class Service:
-    """sonabox-server on the demo library, on free ports."""
+    """sonabox-server on the demo library (or on a library the journey made),
+    on free ports."""
 
-    def __init__(self, home, extra=()):
+    def __init__(self, home, extra=(), library=None):
         build = os.environ.get("SONABOX_BUILD", os.path.join(ROOT, "build"))
-        library = os.environ.get("SONABOX_LIBRARY") or os.path.join(home, "library")
-        subprocess.check_call([os.path.join(ROOT, "scripts/make-demo-library"), library],
-                              stdout=subprocess.DEVNULL)
+        if library is None:
+            library = os.environ.get("SONABOX_LIBRARY") or os.path.join(home, "library")
+            subprocess.check_call([os.path.join(ROOT, "scripts/make-demo-library"), library],
+                                  stdout=subprocess.DEVNULL)
         self.feed, self.web, self.service = free_ports(3)
         self.process = subprocess.Popen(
             [os.path.join(build, "server/sonabox-server"), "--library", library, "--data",
@@ -347,10 +349,11 @@ class World:
     def __enter__(self):
         return self
 
-    def start(self, service_args=()):
-        """The display and the service, with these extra service arguments."""
+    def start(self, service_args=(), library=None):
+        """The display and the service, with these extra service arguments, on
+        the demo library or on the given one."""
         self.display = Display()
-        self.service = Service(self.home, service_args)
+        self.service = Service(self.home, service_args, library)
         return self.display, self.service
 
     def person(self, name="user"):
