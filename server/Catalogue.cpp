@@ -285,11 +285,11 @@ std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &c
         category.empty()
             ? (sqlite ? "SELECT id FROM videos ORDER BY title COLLATE NOCASE, id"
                       : "SELECT id FROM videos ORDER BY lower(title), id")
-            : (sqlite ? "SELECT id FROM videos WHERE category = ?2 COLLATE NOCASE "
+            : (sqlite ? "SELECT id FROM videos WHERE category = ?1 COLLATE NOCASE "
                         "ORDER BY category COLLATE NOCASE, title COLLATE NOCASE, id"
-                      : "SELECT id FROM videos WHERE lower(category) = lower(?2 COLLATE \"C\") "
+                      : "SELECT id FROM videos WHERE lower(category) = lower(?1 COLLATE \"C\") "
                         "ORDER BY lower(category), lower(title), id"));
-    if (!category.empty()) rows.Bind(2, category);
+    if (!category.empty()) rows.Bind(1, category);
     while (rows.Step()) ids->push_back(rows.Int(0));
   } else if (!sqlite) {
     // Title words weigh ten times, artist words five times what description
@@ -431,6 +431,7 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
         if (!taken.Step()) video.Id = candidate;
       }
     }
+    // Texts are kept as UTF-8, as they are shown; a path stays the bytes it is.
     connection
         ->Prepare("INSERT INTO videos(vid, relpath, category, title, description, seconds, "
                   "size, mtime, artist, ctime, content) "
@@ -442,13 +443,13 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
                   "unavailable = ''")
         .Bind(1, video.Id)
         .Bind(2, video.RelPath)
-        .Bind(3, video.Category)
-        .Bind(4, video.Title)
-        .Bind(5, video.Description)
+        .Bind(3, ValidUtf8(video.Category))
+        .Bind(4, ValidUtf8(video.Title))
+        .Bind(5, ValidUtf8(video.Description))
         .Bind(6, video.Seconds)
         .Bind(7, video.Size)
         .Bind(8, video.MTime)
-        .Bind(9, video.Artist)
+        .Bind(9, ValidUtf8(video.Artist))
         .Bind(10, video.CTime)
         .Bind(11, video.Content)
         .Run();

@@ -48,10 +48,10 @@ CREATE TABLE IF NOT EXISTS shares(
   from_email BYTEA NOT NULL,
   to_name BYTEA NOT NULL,
   to_email BYTEA NOT NULL,
-  client TEXT NOT NULL,
+  client TEXT COLLATE "C" NOT NULL,
   stored BIGINT GENERATED ALWAYS AS IDENTITY);
 CREATE TABLE IF NOT EXISTS share_posts(
-  client TEXT NOT NULL,
+  client TEXT COLLATE "C" NOT NULL,
   created BIGINT NOT NULL);
 )sql";
 
@@ -241,8 +241,10 @@ TStoreResult TShareStore::Store(const TShare &share, std::string_view client) {
   }
   std::string displaced, displacedCode;
   if (CountOf(connection->Prepare("SELECT count(*) FROM shares")) >= limits_.Total) {
+    // Among clients that hold as many, the one whose oldest share came first,
+    // then by address (so that every store picks the same one).
     auto heaviest = connection->Prepare("SELECT client, count(*) AS held FROM shares GROUP BY "
-                                        "client ORDER BY held DESC, min(created) LIMIT 1");
+                                        "client ORDER BY held DESC, min(created), client LIMIT 1");
     auto own = connection->Prepare("SELECT count(*) FROM shares WHERE client = ?1");
     if (!heaviest.Step() || CountOf(std::move(own.Bind(1, client))) >= heaviest.Int(1))
       return {.Verdict = TStoreVerdict::StoreFull, .RetryAfter = kHourSeconds};

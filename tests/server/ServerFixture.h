@@ -1,6 +1,7 @@
 #pragma once
 // A sonabox-server on ephemeral loopback ports over private folders, with an
 // HTTP client for each of its three hosts.
+#include "PostgresCluster.h"
 #include "SonaboxServer.h"
 #include "core/search/PerlRegEx.h"
 #include "core/search/Video.h"
@@ -19,13 +20,15 @@ namespace fs = std::filesystem;
 class TRunningServer {
 public:
   // The options start with the library, data and assets folders inside the
-  // test's own folder and every port 0; `adjust` may change them before start.
+  // test's own folder, every port 0 and, on PostgreSQL, a new database of the
+  // program's cluster; `adjust` may change them before start.
   template <typename Adjust> explicit TRunningServer(Adjust adjust) {
     server::TServerOptions options;
     options.Library = Root() / "library";
     options.Data = Root() / "data";
     options.Assets = Root() / "assets";
     options.FeedPort = options.WebPort = options.ServicePort = 0;
+    if (TestOnPostgres()) options.Database = TPostgresCluster::Shared().NewDatabase();
     fs::create_directories(options.Library);
     fs::create_directories(options.Assets);
     adjust(options);

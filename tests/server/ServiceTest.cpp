@@ -151,6 +151,28 @@ TEST_F(ServiceTest, ShareIsStoredAnsweredWithACodeAndFetchedBack) {
   EXPECT_NE(mail.find(code), std::string::npos) << mail;
 }
 
+// What a share holds is bytes: bytes that are no UTF-8, and NUL bytes, come
+// back as they were sent, and so do the names in the notification.
+TEST_F(ServiceTest, ShareTextsAreKeptAsTheBytesSent) {
+  TShareInput share;
+  share.Title = std::string("Caf\xE9 \0 mix", 10);
+  share.Note = std::string("\xFF\xFE\0", 3);
+  share.Payload = ShareEntry(running.Server().WebHost(), "One", "abcdefghijk", 5) +
+                  std::string("\0\x80\xC3", 3);
+  share.ToName = "Bo\xF8";
+  const auto posted = Post(ShareFields(share));
+  ASSERT_TRUE(posted);
+  ASSERT_EQ(posted->status, 200) << posted->body;
+  const auto fetched = Fetch(posted->body);
+  ASSERT_TRUE(fetched);
+  ASSERT_EQ(fetched->status, 200);
+  EXPECT_EQ(Base64Decode(fetched->body),
+            share.Title + "\r\n" + share.Note + "\r\n" + share.Payload);
+  const std::optional<server::TShare> kept = running.Server().Shares().Find(posted->body);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->ToName, share.ToName);
+}
+
 TEST_F(ServiceTest, ProgramsWebClientSharesAndFetches) {
   TShareInput share;
   share.Payload = ShareEntry(running.Server().WebHost(), "Only one", "zzzzzzzzzzz", 42);
