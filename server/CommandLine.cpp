@@ -66,7 +66,7 @@ constexpr const char *kUsage =
     "(\"library = /srv/videos\"); the command line goes over that file.\n"
     "\n"
     "A rescan of the library runs at start, every minute and on SIGHUP.\n"
-    "Limits of every port: request heads of 64 KiB, request bodies of 1 MiB,\n"
+    "Limits of every port: request heads of 32 KiB, request bodies of 1 MiB,\n"
     "connections idle for 15 s closed, 1000 connections, 128 from one address.\n";
 
 std::optional<int64_t> ReadNumber(const std::string &text, int64_t low, int64_t high) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -125,7 +126,13 @@ std::string ClientGroup(const std::string &address) {
 // down, which its polling thread then sees as the client's end; libmicrohttpd
 // reports a connection closed before it closes its descriptor, so a
 // descriptor found here under the lock is still the connection's.
+//
+// Every request takes this lock twice, so nothing done under it depends on
+// the number of connections: the waiting ones are kept in order, and making
+// room or meeting a deadline touches only the connections it closes.
 struct THttpEngine::TConnections {
+  using TKey = std::pair<TSteadyClock::time_point, MHD_Connection *>;
+
   struct TEntry {
     int Fd = -1;
     std::string Client;
@@ -133,22 +140,59 @@ struct THttpEngine::TConnections {
     bool Closing = false; // shut down here; counted no more
     bool Served = false;  // a request came whole before
     TSteadyClock::time_point WaitingSince;
+  };
 
-    // Who waited longest for a head goes first to make room; a client
-    // between requests gets its grace.
-    TSteadyClock::time_point Rank() const {
-      return Served ? WaitingSince + kKeepAliveGrace : WaitingSince;
+  // Connections waiting for a request head, in the order they began to wait:
+  // new ones apart from those between two requests, whose grace puts them
+  // behind.
+  struct TLine {
+    std::set<TKey> Fresh, Between;
+
+    std::set<TKey> &Of(const TEntry &entry) { return entry.Served ? Between : Fresh; }
+
+    // The one that has waited longest for a head, counting the grace.
+    MHD_Connection *Longest() const {
+      if (Fresh.empty()) return Between.empty() ? nullptr : Between.begin()->second;
+      if (Between.empty() || Fresh.begin()->first <= Between.begin()->first + kKeepAliveGrace)
+        return Fresh.begin()->second;
+      return Between.begin()->second;
     }
+    // The one that began to wait first, grace or not.
+    const TKey *First() const {
+      if (Fresh.empty()) return Between.empty() ? nullptr : &*Between.begin();
+      if (Between.empty() || *Fresh.begin() < *Between.begin()) return &*Fresh.begin();
+      return &*Between.begin();
+    }
+  };
+
+  struct TClient {
+    unsigned Count = 0;
+    TLine Line;
   };
 
   std::mutex Mutex;
   std::condition_variable Wake;
   bool Stopping = false;
   std::unordered_map<MHD_Connection *, TEntry> All;
-  std::unordered_map<std::string, unsigned> PerClient;
+  std::unordered_map<std::string, TClient> Clients;
+  TLine Line; // of every client
   unsigned Counted = 0;
 
-  void Close(TEntry &entry) {
+  void Enqueue(MHD_Connection *connection, TEntry &entry) {
+    const TKey key{entry.WaitingSince, connection};
+    Line.Of(entry).insert(key);
+    Clients[entry.Client].Line.Of(entry).insert(key);
+  }
+
+  void Dequeue(MHD_Connection *connection, TEntry &entry) {
+    const TKey key{entry.WaitingSince, connection};
+    Line.Of(entry).erase(key);
+    Clients[entry.Client].Line.Of(entry).erase(key);
+  }
+
+  void Close(MHD_Connection *connection) {
+    TEntry &entry = All.at(connection);
+    if (entry.Waiting) Dequeue(connection, entry);
     entry.Closing = true;
     Uncount(entry);
     ::shutdown(entry.Fd, SHUT_RDWR);
@@ -156,19 +200,8 @@ struct THttpEngine::TConnections {
 
   void Uncount(const TEntry &entry) {
     --Counted;
-    const auto found = PerClient.find(entry.Client);
-    if (--found->second == 0) PerClient.erase(found);
-  }
-
-  // The connection that has waited longest for a request head (by its rank),
-  // of `client` or of anyone when null.
-  TEntry *LongestWaiting(const std::string *client) {
-    TEntry *oldest = nullptr;
-    for (auto &[connection, entry] : All)
-      if (entry.Waiting && !entry.Closing && (!client || entry.Client == *client) &&
-          (!oldest || entry.Rank() < oldest->Rank()))
-        oldest = &entry;
-    return oldest;
+    const auto found = Clients.find(entry.Client);
+    if (--found->second.Count == 0) Clients.erase(found);
   }
 
   void Opened(MHD_Connection *connection, int fd, std::string client) {
@@ -176,39 +209,54 @@ struct THttpEngine::TConnections {
     TEntry &entry = All[connection];
     entry = {fd, std::move(client), true, false, false, TSteadyClock::now()};
     ++Counted;
+    TClient &owner = Clients[entry.Client];
+    ++owner.Count;
+    Enqueue(connection, entry);
     // At a limit the new connection itself is the one closed only when it is
     // the only one waiting.
-    if (++PerClient[entry.Client] > kConnectionsPerAddress) Close(*LongestWaiting(&entry.Client));
-    if (Counted > kConnectionsPerPort) Close(*LongestWaiting(nullptr));
+    if (owner.Count > kConnectionsPerAddress) Close(owner.Line.Longest());
+    if (Counted > kConnectionsPerPort) Close(Line.Longest());
   }
 
   void Closed(MHD_Connection *connection) {
     std::lock_guard lock(Mutex);
     const auto found = All.find(connection);
     if (found == All.end()) return;
-    if (!found->second.Closing) Uncount(found->second);
+    if (!found->second.Closing) {
+      if (found->second.Waiting) Dequeue(connection, found->second);
+      Uncount(found->second);
+    }
     All.erase(found);
   }
 
   void SetWaiting(MHD_Connection *connection, bool waiting) {
     std::lock_guard lock(Mutex);
     const auto found = All.find(connection);
-    if (found == All.end()) return;
-    found->second.Waiting = waiting;
-    found->second.Served = found->second.Served || !waiting;
-    found->second.WaitingSince = TSteadyClock::now();
+    if (found == All.end() || found->second.Closing) return;
+    TEntry &entry = found->second;
+    if (entry.Waiting) Dequeue(connection, entry);
+    entry.Waiting = waiting;
+    entry.Served = entry.Served || !waiting;
+    entry.WaitingSince = TSteadyClock::now();
+    if (waiting) Enqueue(connection, entry);
   }
 
-  // Waits half a second, then closes the connections past the head
-  // deadline; false once stopping.
+  // Closes the connections past the head deadline, then waits until the
+  // next one is due, half a second at most; false once stopping.
   bool Sweep() {
     std::unique_lock lock(Mutex);
-    Wake.wait_for(lock, std::chrono::milliseconds(500));
     if (Stopping) return false;
-    const auto deadline = TSteadyClock::now() - std::chrono::seconds(kHeadDeadlineSeconds);
-    for (auto &[connection, entry] : All)
-      if (entry.Waiting && !entry.Closing && entry.WaitingSince <= deadline) Close(entry);
-    return true;
+    const auto now = TSteadyClock::now();
+    const auto deadline = std::chrono::seconds(kHeadDeadlineSeconds);
+    while (const TKey *first = Line.First()) {
+      if (first->first + deadline > now) break;
+      Close(first->second);
+    }
+    const TKey *next = Line.First();
+    auto until = now + std::chrono::milliseconds(500);
+    if (next) until = std::min(until, next->first + deadline);
+    Wake.wait_until(lock, until);
+    return !Stopping;
   }
 };
 

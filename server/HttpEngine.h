@@ -42,8 +42,12 @@ inline constexpr std::size_t kMaxRequestBody = 1 << 20;
 // connection closes. Between the two it is read and dropped, so that a client
 // that writes its whole body before reading still sees the 413.
 inline constexpr std::size_t kMaxDrainedBody = 16 << 20;
-// Memory for one connection's request head and buffers.
-inline constexpr std::size_t kConnectionMemory = 64 << 10;
+// Memory for one connection's request head and buffers. No more than 32 KiB,
+// which libmicrohttpd takes from the heap: a larger pool is mapped and
+// unmapped for each connection, and each unmapping locks the process's
+// memory map and interrupts the other processors, stalls that a crowd of
+// short-lived connections turns into waits for the clients being served.
+inline constexpr std::size_t kConnectionMemory = 32 << 10;
 inline constexpr unsigned kConnectionTimeoutSeconds = 15;
 inline constexpr unsigned kHeadDeadlineSeconds = 10;
 inline constexpr unsigned kConnectionsPerPort = 1000;
