@@ -55,6 +55,18 @@ TDatabase::TLease TDatabase::Acquire() {
   return TLease(*this, Connect());
 }
 
+bool TDatabase::Reachable() {
+  // A pooled connection may have been lost (the database restarted): it
+  // fails once and is dropped, and the second try opens a new one.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      Acquire()->Execute("SELECT 1");
+      return true;
+    } catch (const TDatabaseError &) {}
+  }
+  return false;
+}
+
 bool IsStorableText(std::string_view text) {
   return text.find('\0') == std::string_view::npos && ValidUtf8(text) == text;
 }

@@ -143,6 +143,10 @@ public:
 
   TLease Acquire();
 
+  // Whether the database answers a statement now (a lost connection is
+  // replaced by a new one first).
+  bool Reachable();
+
   // The engine's own upkeep, run with the server's housekeeping. False when
   // it had to be put off (it is tried again on a later call).
   virtual bool Checkpoint() = 0;

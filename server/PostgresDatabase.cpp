@@ -97,7 +97,11 @@ private:
 class TPostgresConnection : public TConnection {
 public:
   explicit TPostgresConnection(const std::string &address) {
-    db_ = PQconnectdb(address.c_str());
+    // A database that does not answer is given up after 5 s, unless the
+    // address says otherwise (its values come after, and so win).
+    const char *keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char *values[] = {"5", address.c_str(), nullptr};
+    db_ = PQconnectdbParams(keywords, values, 1);
     if (!db_) throw TDatabaseError("cannot connect to the database: out of memory");
     if (PQstatus(db_) != CONNECTION_OK) {
       std::string message = std::string("cannot connect to the database: ") + PQerrorMessage(db_);

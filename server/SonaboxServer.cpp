@@ -233,8 +233,20 @@ void TSonaboxServer::Asset(const THttpRequest &request, THttpResponse &response,
             IsVideoFileName(file) ? MediaTypeFor(file) : "application/octet-stream");
 }
 
+void TSonaboxServer::Health(THttpResponse &response) {
+  const bool reachable = database_->Reachable();
+  response.Status = reachable ? 200 : 503;
+  response.SetContent(reachable ? "ok\n" : "the database cannot be reached\n", "text/plain");
+  response.Headers.emplace_back("Cache-Control", "no-store");
+}
+
 std::unique_ptr<THttpEngine> TSonaboxServer::Listen(int port, const char *role,
-                                                    TRouteTable routes) {
+                                                    std::vector<TRoute> routes) {
+  // Every port tells a load balancer whether it can answer.
+  routes.push_back({kRead, "/healthz",
+                    [this](const THttpRequest &, THttpResponse &response, const TPathGroups &) {
+                      Health(response);
+                    }});
   auto table = std::make_shared<const TRouteTable>(std::move(routes));
   auto handler = [this, role, table](const THttpRequest &request, THttpResponse &response) {
     table->Answer(request, response);
@@ -257,7 +269,7 @@ std::unique_ptr<THttpEngine> TSonaboxServer::Listen(int port, const char *role,
 void TSonaboxServer::Start() {
   Maintain();
   feed_ = Listen(options_.FeedPort, "feed",
-                 TRouteTable({
+                 {
                      {kRead, "/feeds/api/categories",
                       [this](const THttpRequest &, THttpResponse &response, const TPathGroups &) {
                         Categories(response);
@@ -268,9 +280,9 @@ void TSonaboxServer::Start() {
                      {kPost, "/feeds/api/lookup",
                       [this](const THttpRequest &request, THttpResponse &response,
                              const TPathGroups &) { Lookup(request, response); }},
-                 }));
+                 });
   web_ = Listen(options_.WebPort, "web",
-                TRouteTable(partyService_.Routes({
+                partyService_.Routes({
                     {kRead, R"(/t/([A-Za-z0-9_-]{1,16})\.jpg)",
                      [this](const THttpRequest &request, THttpResponse &response,
                             const TPathGroups &path) { Thumbnail(request, response, path[1]); }},
@@ -281,10 +293,10 @@ void TSonaboxServer::Start() {
                     {kRead, "/watch",
                      [this](const THttpRequest &request, THttpResponse &response,
                             const TPathGroups &) { Watch(request, response); }},
-                })));
+                }));
   service_ =
       Listen(options_.ServicePort, "service",
-             TRouteTable({
+             {
                  {kPost, "/interface/share.php",
                   [this](const THttpRequest &request, THttpResponse &response,
                          const TPathGroups &) { StoreShare(request, response); }},
@@ -299,7 +311,7 @@ void TSonaboxServer::Start() {
                  {kRead, R"(/assets/((?!.*\.\.)[A-Za-z0-9][A-Za-z0-9._-]{0,127}))",
                   [this](const THttpRequest &request, THttpResponse &response,
                          const TPathGroups &path) { Asset(request, response, path[1]); }},
-             }));
+             });
   partyService_.SetGuestAddress(GuestAddress(options_.Bind, web_->Port()));
   wakeOnParty_ = web_.get();
   feedPort_ = feed_->Port();

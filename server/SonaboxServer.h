@@ -79,7 +79,9 @@ private:
   void StoreShare(const THttpRequest &request, THttpResponse &response);
   void FetchShare(const THttpRequest &request, THttpResponse &response);
   void Asset(const THttpRequest &request, THttpResponse &response, const std::string &name);
-  std::unique_ptr<THttpEngine> Listen(int port, const char *role, TRouteTable routes);
+  // "/healthz": 200 while the database answers, 503 when it cannot be reached.
+  void Health(THttpResponse &response);
+  std::unique_ptr<THttpEngine> Listen(int port, const char *role, std::vector<TRoute> routes);
   void Log(const std::string &line);
 
   TServerOptions options_;

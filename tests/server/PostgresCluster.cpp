@@ -117,6 +117,17 @@ std::string TPostgresCluster::Address(const std::string &database) const {
   return "postgresql:///" + database + "?host=" + root_ + "&user=sonabox";
 }
 
+void TPostgresCluster::SetOpen(const std::string &address, bool open) {
+  const std::size_t start = address.find("///") + 3;
+  const std::string name = address.substr(start, address.find('?') - start);
+  server::TPostgresDatabase admin(Address("postgres"));
+  admin.Acquire()->Execute("ALTER DATABASE " + name + " ALLOW_CONNECTIONS " +
+                           (open ? "true" : "false"));
+  if (!open)
+    admin.Acquire()->Execute(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name + "'");
+}
+
 std::string TPostgresCluster::NewDatabase() {
   std::lock_guard lock(mutex_);
   const std::string name = "test" + std::to_string(++databases_);

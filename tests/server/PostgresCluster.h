@@ -19,6 +19,9 @@ public:
 
   // A new empty database, as a postgresql:// address.
   std::string NewDatabase();
+  // Lets connections to the database in, or ends its connections and
+  // refuses new ones (as a database that went away does).
+  void SetOpen(const std::string &address, bool open);
   // The address of an existing database of the cluster.
   std::string Address(const std::string &database) const;
 

@@ -439,6 +439,38 @@ std::vector<std::string> UpdateLines(httplib::Client &client) {
   return SplitLines(result->body);
 }
 
+// Each port tells a load balancer whether the server can answer: yes while
+// its database answers, no while it cannot be reached, yes again once it is
+// back (on PostgreSQL, whose database can go away under a running server).
+TEST(HealthTest, EveryPortSaysWhetherTheDatabaseAnswers) {
+  TRunningServer running;
+  auto expect = [&running](int status, const char *when) {
+    for (httplib::Client *port : {&running.Feed(), &running.Web(), &running.Service()}) {
+      const auto answer = port->Get("/healthz");
+      ASSERT_TRUE(answer) << when;
+      EXPECT_EQ(answer->status, status) << when;
+      EXPECT_EQ(answer->get_header_value("Cache-Control"), "no-store") << when;
+    }
+  };
+  expect(200, "at the start");
+  if (!TestOnPostgres()) return;
+  const std::string database = running.Server().Options().Database;
+  TPostgresCluster::Shared().SetOpen(database, false);
+  expect(503, "while the database refuses connections");
+  EXPECT_EQ(running.Service()
+                .Post("/interface/getshare.php?1", Multipart({{"share_key", "23456789AB"}}))
+                ->status,
+            500)
+      << "a request that needs the database fails";
+  TPostgresCluster::Shared().SetOpen(database, true);
+  expect(200, "once it takes connections again");
+  EXPECT_EQ(running.Service()
+                .Post("/interface/getshare.php?1", Multipart({{"share_key", "23456789AB"}}))
+                ->status,
+            404)
+      << "and requests are answered again";
+}
+
 TEST(UpdateServiceTest, AnswerNamesTheBuildAndSignsTheInstaller) {
   TestFolders keys;
   const fs::path keyFile = fs::path(keys.Root()) / "update.pem";
