@@ -36,6 +36,10 @@ CREATE INDEX IF NOT EXISTS videos_by_category
 CREATE VIRTUAL TABLE IF NOT EXISTS videos_fts USING fts5(
   title, artist, description, content='videos', content_rowid='id',
   tokenize='porter unicode61 remove_diacritics 2');
+CREATE TABLE IF NOT EXISTS catalogue_state(
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  generation INTEGER NOT NULL);
+INSERT INTO catalogue_state(id, generation) VALUES (1, 0) ON CONFLICT DO NOTHING;
 CREATE TRIGGER IF NOT EXISTS videos_fts_insert AFTER INSERT ON videos BEGIN
   INSERT INTO videos_fts(rowid, title, artist, description)
     VALUES (new.id, new.title, new.artist, new.description);
@@ -105,6 +109,10 @@ CREATE INDEX IF NOT EXISTS videos_by_content ON videos(content);
 CREATE INDEX IF NOT EXISTS videos_by_title ON videos(lower(title), id);
 CREATE INDEX IF NOT EXISTS videos_by_category ON videos(lower(category), lower(title), id);
 CREATE INDEX IF NOT EXISTS videos_by_words ON videos USING gin(words);
+CREATE TABLE IF NOT EXISTS catalogue_state(
+  id BIGINT PRIMARY KEY CHECK (id = 1),
+  generation BIGINT NOT NULL);
+INSERT INTO catalogue_state(id, generation) VALUES (1, 0) ON CONFLICT DO NOTHING;
 )sql";
 }();
 
@@ -267,7 +275,11 @@ std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &c
     key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // Read before the query: a list made while the catalogue changes is stored
   // under the old generation and so never served.
-  const uint64_t generation = generation_.load();
+  uint64_t generation = 0;
+  {
+    auto state = connection.Prepare("SELECT generation FROM catalogue_state WHERE id = 1");
+    if (state.Step()) generation = static_cast<uint64_t>(state.Int(0));
+  }
   {
     std::lock_guard lock(cacheMutex_);
     const auto found = cache_.find(key);
@@ -454,8 +466,8 @@ void TCatalogue::Apply(std::vector<TCatalogueVideo> &stored,
         .Bind(11, video.Content)
         .Run();
   }
+  connection->Execute("UPDATE catalogue_state SET generation = generation + 1 WHERE id = 1");
   transaction.Commit();
-  ++generation_;
 }
 
 void TCatalogue::MarkUnavailable(const std::map<std::string, std::string> &folders) {

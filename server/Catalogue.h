@@ -105,7 +105,8 @@ public:
 private:
   // The ids of every match in page order: best first (a word in the title
   // weighs ten times one in the description), or by title when browsing. Made
-  // once per catalogue generation and kept for the pages that follow and for
+  // once per catalogue generation (counted in the database, so that a change
+  // made by another server on the same database is seen) and kept for the pages that follow and for
   // repeated searches. A word in the artist weighs five times one in the
   // description.
   std::shared_ptr<const std::vector<int64_t>>
@@ -118,7 +119,6 @@ private:
   };
 
   TDatabase &database_;
-  std::atomic<uint64_t> generation_{0}; // grows with every change of the catalogue
   std::mutex cacheMutex_;
   std::unordered_map<std::string, TRanked> cache_;
   uint64_t useClock_ = 0;

@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char *kUsage =
     "usage: sonabox-server [--library DIR] [--data DIR] [--assets DIR]\n"
-    "                      [--database postgresql://...]\n"
+    "                      [--database postgresql://...] [--thumbnails DIR]\n"
     "                      [--update-key FILE] [--latest-build N]\n"
     "                      [--feed-port N] [--web-port N] [--service-port N]\n"
     "                      [--bind ADDR] [--web-host HOST:PORT]\n"
@@ -33,6 +33,8 @@ constexpr const char *kUsage =
     "  --database ADDRESS  keep the catalogue, shares and party in this PostgreSQL\n"
     "                      database (postgresql://user@host/name) instead of the\n"
     "                      SQLite file in DATA; servers on one database answer alike\n"
+    "  --thumbnails DIR    where the thumbnails are made and served from (default\n"
+    "                      DATA/thumbnails); servers on one database share one\n"
     "  --assets DIR        files served under /assets/, among them the installer\n"
     "                      \"Sonabox.run\" (default DATA/assets)\n"
     "  --update-key FILE   Ed25519 private key (PEM) that signs the update answer\n"
@@ -204,6 +206,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &commandLine) {
     } else if (name == "--database") {
       if (!IsPostgresAddress(value)) return fail("--database wants a postgresql:// address");
       options.Database = value;
+    } else if (name == "--thumbnails") {
+      options.Thumbnails = value;
     } else if (name == "--assets") {
       options.Assets = value;
       assetsGiven = true;

@@ -13,10 +13,11 @@ namespace sonabox::server {
 
 struct TServerOptions {
   std::filesystem::path Library;
-  std::filesystem::path Data;      // database, thumbnails, outbox
-  std::string Database;            // a postgresql:// address; empty: the SQLite file in Data
-  std::filesystem::path Assets;    // files under /assets/, the installer "Sonabox.run"
-  std::filesystem::path UpdateKey; // empty: no signed update is offered
+  std::filesystem::path Data;       // database, thumbnails, outbox
+  std::string Database;             // a postgresql:// address; empty: the SQLite file in Data
+  std::filesystem::path Thumbnails; // empty: DATA/thumbnails
+  std::filesystem::path Assets;     // files under /assets/, the installer "Sonabox.run"
+  std::filesystem::path UpdateKey;  // empty: no signed update is offered
   int64_t LatestBuild = 40;
   int FeedPort = 8471; // 0: any free port
   int WebPort = 8472;

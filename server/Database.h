@@ -93,6 +93,11 @@ public:
   // Starts a write transaction that holds the database's one write lock, so
   // that what it reads stays true until it commits.
   virtual void BeginWrite() = 0;
+  // A lock by number that one connection of all the servers on the database
+  // holds at a time, until Unlock or until the connection ends. A SQLite file
+  // serves one server: the lock is always there.
+  virtual bool TryLock(int64_t) { return true; }
+  virtual void Unlock(int64_t) {}
   // True once the connection is lost: it is closed rather than pooled again.
   virtual bool Broken() const { return false; }
 

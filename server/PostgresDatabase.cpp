@@ -133,6 +133,14 @@ public:
     Execute("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kWriteLock) + ")");
   }
 
+  bool TryLock(int64_t key) override {
+    auto taken = Prepare("SELECT pg_try_advisory_lock(?1)");
+    taken.Bind(1, key);
+    return taken.Step() && taken.Int(0) != 0;
+  }
+
+  void Unlock(int64_t key) override { Prepare("SELECT pg_advisory_unlock(?1)").Bind(1, key).Run(); }
+
   bool Broken() const override { return PQstatus(db_) != CONNECTION_OK; }
 
   // Takes the result of a statement: kept when it holds rows, raised when it

@@ -36,7 +36,9 @@ std::string HostText(const std::string &address) {
 }
 
 TServerOptions WithDataFolder(TServerOptions options) {
-  fs::create_directories(options.Data / "thumbnails");
+  if (options.Thumbnails.empty()) options.Thumbnails = options.Data / "thumbnails";
+  fs::create_directories(options.Data);
+  fs::create_directories(options.Thumbnails);
   return options;
 }
 
@@ -68,7 +70,24 @@ void TSonaboxServer::Log(const std::string &line) {
 
 TScanReport TSonaboxServer::Rescan() {
   std::lock_guard lock(scanMutex_);
-  return ScanLibrary(catalogue_, options_.Library, options_.Data / "thumbnails",
+  // Servers on one PostgreSQL database scan one at a time: the others serve
+  // the catalogue that the scanning one keeps.
+  auto connection = database_->Acquire();
+  if (!connection->TryLock(kScanLock)) {
+    Log("scan: another server on this database is scanning the library");
+    return {};
+  }
+  struct TUnlock {
+    TConnection &Connection;
+    ~TUnlock() {
+      try {
+        Connection.Unlock(kScanLock);
+      } catch (const TDatabaseError &) {
+        // A lost connection holds no lock any more.
+      }
+    }
+  } unlock{*connection};
+  return ScanLibrary(catalogue_, options_.Library, options_.Thumbnails,
                      options_.Log ? TLogLine([this](const std::string &line) { Log(line); })
                                   : TLogLine());
 }
@@ -154,7 +173,7 @@ void TSonaboxServer::Lookup(const THttpRequest &request, THttpResponse &response
 
 void TSonaboxServer::Thumbnail(const THttpRequest &request, THttpResponse &response,
                                const std::string &id) {
-  ServeFile(request, response, options_.Data / "thumbnails" / (id + ".jpg"), "image/jpeg");
+  ServeFile(request, response, options_.Thumbnails / (id + ".jpg"), "image/jpeg");
   // A picture is made again when its file changes: a day, then ask again.
   response.Headers.emplace_back("Cache-Control", "max-age=86400");
 }

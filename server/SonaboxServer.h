@@ -27,6 +27,10 @@ namespace sonabox::server {
 // file brings into the program.
 inline constexpr std::size_t kMaxLookupIds = 10000;
 
+// The key of the database lock (TConnection::TryLock) held by the server that
+// scans the library.
+inline constexpr int64_t kScanLock = 0x536f6e61626f7802;
+
 class TSonaboxServer {
 public:
   // Opens the database (emptying its write-ahead log) and the update key;

@@ -2,6 +2,7 @@
 // categories, thumbnails, and rescans that pick up added, changed and removed
 // files.
 #include "PlainPicture.h"
+#include "PostgresDatabase.h"
 #include "ServerFixture.h"
 #include "core/common/TextHelpers.h"
 
@@ -176,6 +177,51 @@ TEST_F(LibraryTest, ScanReadsMetadataCategoriesAndThumbnails) {
   EXPECT_EQ(ids.size(), 4u) << "copies of one file get ids of their own";
   EXPECT_EQ(videos["Music/tone.webm"].Id,
             server::VideoIdFor(server::ContentKey(Library() / "Music/tone.webm")));
+}
+
+// Two servers on one database and one library, as behind a load balancer:
+// one scans at a time, and the other serves what that scan found (searches
+// it had answered before, thumbnails) and the shares stored through the first.
+TEST_F(LibraryTest, TwoServersOnOneDatabaseServeAlike) {
+  TRunningServer second([this](server::TServerOptions &options) {
+    options.Library = Library();
+    options.Thumbnails = running.Server().Options().Thumbnails;
+    if (TestOnPostgres())
+      options.Database = running.Server().Options().Database;
+    else
+      options.Data = running.Root() / "data"; // the same SQLite file
+  });
+  auto search = [](TRunningServer &server) {
+    const auto answer = server.Feed().Get(
+        "/feeds/api/videos?vq=tone&orderby=relevance&start-index=1&max-results=25");
+    return answer ? ReadFeed(answer->body, server.Server().WebHost()).Total : "no answer";
+  };
+  EXPECT_EQ(search(second), "0");
+  Place("tone.webm", "Music/tone.webm");
+  if (TestOnPostgres()) {
+    // While a third holds the turn to scan, neither scans.
+    server::TPostgresDatabase other(running.Server().Options().Database);
+    auto holder = other.Acquire();
+    ASSERT_TRUE(holder->TryLock(server::kScanLock));
+    EXPECT_EQ(second.Server().Rescan().Added, 0);
+    EXPECT_EQ(running.Server().Rescan().Added, 0);
+    EXPECT_EQ(search(second), "0");
+    holder->Unlock(server::kScanLock);
+  }
+  EXPECT_EQ(running.Server().Rescan().Added, 1);
+  EXPECT_EQ(second.Server().Rescan().Unchanged, 1) << "the second finds it catalogued";
+  EXPECT_EQ(search(second), "1");
+  const std::string id = second.Server().Catalogue().Search("", "tone", 1, 1).Videos.at(0).Id;
+  const auto picture = second.Web().Get(("/t/" + id + ".jpg").c_str());
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(picture->status, 200);
+
+  server::TShare share;
+  share.Title = "Passed along";
+  const std::string code = running.Server().Shares().Store(share, "192.0.2.9").Code;
+  const std::optional<server::TShare> fetched = second.Server().Shares().Find(code);
+  ASSERT_TRUE(fetched);
+  EXPECT_EQ(fetched->Title, "Passed along");
 }
 
 TEST_F(LibraryTest, RescanPicksUpAddedChangedAndRemovedFiles) {
