@@ -131,12 +131,22 @@ def main():
         # The three clips and back to the first.
         small = watch(display, box, order, 3, "the Play page")
 
+        # The expanded window opens over the page's video area, and until it
+        # has drawn itself the screen there still shows what the page showed:
+        # were that a clip, the window's own black before its first frame
+        # would look like black between two clips. So it opens once the page
+        # is stopped and its video area black, and plays from there.
+        program.press(journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Stop Video"), "Stop")
+        journey.wait_for("the page's video area to be black after Stop",
+                         lambda: max(c[1] for c in display.grab(box).getextrema()) < 40)
         journey.click(display, journey.centre(program.extents(
             journey.find_named(window, "Expand Video"))))
-        journey.wait_for("the expanded window", lambda: program.window_ids("Now Playing: .*"))
+        journey.wait_for("the expanded window",
+                         lambda: program.window_ids("(Currently|Now) Playing: .*"))
         view = journey.wait_for("the expanded player", lambda: journey.find_named(
             program.application(), "Expanded player"))
-        expanded = watch(display, program.extents(view), order, 2, "the expanded window")
+        program.press(journey.find(window, pyatspi.ROLE_PUSH_BUTTON, "Play Video"), "Play")
+        expanded = watch(display, program.extents(view), order, 3, "the expanded window")
 
         program.close_and_wait()
         for where, changes in (("Play page", small), ("expanded window", expanded)):
