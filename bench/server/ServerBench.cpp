@@ -425,6 +425,8 @@ void MeasureUnderAttack(int port, const std::string &target) {
         open = crowd.LongestSeconds();
         closed = crowd.Reopened();
       }
+      // The server closes the crowd's sockets before wrk runs alone again.
+      std::this_thread::sleep_for(std::chrono::seconds(1));
       alone.push_back(before.P99Milliseconds);
       attacked.push_back(during.P99Milliseconds);
       longest.push_back(open);
