@@ -43,6 +43,12 @@ CREATE TABLE IF NOT EXISTS party_votes(
   entry INTEGER NOT NULL,
   guest TEXT NOT NULL,
   PRIMARY KEY (entry, guest));
+-- Changes asked per client address within its current minute.
+CREATE TABLE IF NOT EXISTS party_requests(
+  client TEXT PRIMARY KEY,
+  start INTEGER NOT NULL,
+  count INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS party_requests_by_start ON party_requests(start);
 INSERT OR IGNORE INTO party(id, active, locked, round) VALUES (1, 0, 0, 0);
 )sql";
 
@@ -73,6 +79,11 @@ CREATE TABLE IF NOT EXISTS party_votes(
   entry BIGINT NOT NULL,
   guest TEXT NOT NULL,
   PRIMARY KEY (entry, guest));
+CREATE TABLE IF NOT EXISTS party_requests(
+  client TEXT PRIMARY KEY,
+  start BIGINT NOT NULL,
+  count BIGINT NOT NULL);
+CREATE INDEX IF NOT EXISTS party_requests_by_start ON party_requests(start);
 INSERT INTO party(id, active, locked, round) VALUES (1, 0, 0, 0) ON CONFLICT DO NOTHING;
 )sql";
 
@@ -219,15 +230,21 @@ void TParty::Touch(TConnection &connection, std::string_view token, int64_t now,
 
 TPartyResult TParty::Admit(const std::string &client) {
   const int64_t now = clock_();
-  std::lock_guard lock(rateMutex_);
-  if (requests_.size() > 10000)
-    std::erase_if(requests_, [now](const auto &item) { return item.second.Start + 60 <= now; });
-  TWindow &window = requests_[client];
-  if (window.Start + 60 <= now) window = {now, 0};
-  if (++window.Count <= limits_.RequestsPerMinute) return {};
+  auto connection = database_.Acquire();
+  // Minutes that ended are forgotten.
+  connection->Prepare("DELETE FROM party_requests WHERE start <= ?1").Bind(1, now - 60).Run();
+  // One statement counts, so that requests at once are each counted.
+  auto window = connection->Prepare(
+      "INSERT INTO party_requests(client, start, count) VALUES (?1, ?2, 1) "
+      "ON CONFLICT(client) DO UPDATE SET "
+      "start = CASE WHEN party_requests.start + 60 <= ?2 THEN ?2 ELSE party_requests.start END, "
+      "count = CASE WHEN party_requests.start + 60 <= ?2 THEN 1 ELSE party_requests.count + 1 END "
+      "RETURNING start, count");
+  window.Bind(1, client).Bind(2, now);
+  if (!window.Step() || window.Int(1) <= limits_.RequestsPerMinute) return {};
   TPartyResult result = PartyRefused(TPartyRefusal::RateLimited,
                                      "Too many requests from your network; try again in a minute.");
-  result.RetryAfter = std::max<int64_t>(1, window.Start + 60 - now);
+  result.RetryAfter = std::max<int64_t>(1, window.Int(0) + 60 - now);
   return result;
 }
 

@@ -107,7 +107,8 @@ public:
   // The state as one guest sees it (the token marks the guest as seen).
   TPartyState State(std::string_view token = {});
 
-  // Whether one more change may be asked from this client address now.
+  // Whether one more change may be asked from this client address now;
+  // counted in the database, so that servers on one database count together.
   TPartyResult Admit(const std::string &client);
 
   // Guests.
@@ -149,12 +150,6 @@ private:
   TClock clock_;
   std::mutex mutex_; // one change at a time
   std::atomic<int64_t> version_;
-  std::mutex rateMutex_;
-  struct TWindow {
-    int64_t Start = 0;
-    int64_t Count = 0;
-  };
-  std::map<std::string, TWindow> requests_; // per client address, this minute
 };
 
 } // namespace sonabox::server

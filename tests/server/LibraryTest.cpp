@@ -186,10 +186,7 @@ TEST_F(LibraryTest, TwoServersOnOneDatabaseServeAlike) {
   TRunningServer second([this](server::TServerOptions &options) {
     options.Library = Library();
     options.Thumbnails = running.Server().Options().Thumbnails;
-    if (TestOnPostgres())
-      options.Database = running.Server().Options().Database;
-    else
-      options.Data = running.Root() / "data"; // the same SQLite file
+    ShareDatabaseOf(running, options);
   });
   auto search = [](TRunningServer &server) {
     const auto answer = server.Feed().Get(

@@ -485,6 +485,25 @@ std::string RawPost(int port, const char *from, const std::string &path, const s
   return answer;
 }
 
+// Servers on one database count an address's requests together: the limit
+// is not one per server.
+TEST_F(PartyHttpTest, ServersOnOneDatabaseCountRequestsTogether) {
+  TRunningServer second([this](server::TServerOptions &options) {
+    options.PartyLimits.RequestsPerMinute = 20;
+    ShareDatabaseOf(running, options);
+  });
+  std::vector<int> statuses;
+  for (int i = 0; i < 24; ++i) {
+    TRunningServer &through = i % 2 ? second : running;
+    const auto answer =
+        through.Web().Post("/party/api/join", httplib::Headers{{"X-Party-Guest", "new"}},
+                           httplib::Params{{"name", "Guest " + std::to_string(i)}});
+    statuses.push_back(answer ? answer->status : 0);
+  }
+  EXPECT_EQ(std::count(statuses.begin(), statuses.begin() + 20, 200), 20);
+  EXPECT_EQ(std::count(statuses.begin() + 20, statuses.end(), 429), 4);
+}
+
 TEST_F(PartyHttpTest, AFloodFromOneAddressIsHeldOffAndOthersGoOn) {
   const std::string ann = Join("Ann");
   {

@@ -61,6 +61,15 @@ private:
   std::unique_ptr<httplib::Client> feed_, web_, service_;
 };
 
+// Options that put a second server on the database of `first`: the same
+// PostgreSQL database, or the same SQLite file.
+inline void ShareDatabaseOf(TRunningServer &first, server::TServerOptions &options) {
+  if (TestOnPostgres())
+    options.Database = first.Server().Options().Database;
+  else
+    options.Data = first.Root() / "data";
+}
+
 struct TFeedAnswer {
   std::string Total; // the digits after "totalResults>", empty when missing
   TVideos Videos;
