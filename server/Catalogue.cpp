@@ -242,7 +242,7 @@ TFeedPage TCatalogue::Search(std::string_view category, std::string_view keyword
   if (!IsStorableText(category)) return {};
   auto connection = database_.Acquire();
   const std::shared_ptr<const std::vector<int64_t>> ranked =
-      RankedIds(*connection, MatchExpression(keywords), category);
+      RankedIds(*connection, MatchExpression(keywords), TrimControl(keywords), category);
   TFeedPage page;
   page.Total = static_cast<int64_t>(ranked->size());
   const int64_t first = startIndex - 1;
@@ -269,8 +269,12 @@ TFeedPage TCatalogue::Search(std::string_view category, std::string_view keyword
 
 std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &connection,
                                                                   const std::string &match,
+                                                                  const std::string &symbols,
                                                                   std::string_view category) {
-  std::string key = match + '\0';
+  // Keywords without a word are looked for as they stand (symbols only); none
+  // at all is browsing.
+  const bool literal = match.empty() && !symbols.empty();
+  std::string key = (literal ? "\1" + symbols : match) + '\0';
   for (const char c : category)
     key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // Read before the query: a list made while the catalogue changes is stored
@@ -291,7 +295,18 @@ std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &c
 
   auto ids = std::make_shared<std::vector<int64_t>>();
   const bool sqlite = connection.Dialect() == TSqlDialect::SQLite;
-  if (match.empty()) {
+  if (literal) {
+    // Title matches first, then by title.
+    auto rows = connection.Prepare(
+        sqlite ? "SELECT id FROM videos WHERE (instr(title, ?1) > 0 OR instr(description, ?1) > 0) "
+                 "AND (?2 = '' OR category = ?2 COLLATE NOCASE) "
+                 "ORDER BY instr(title, ?1) = 0, title COLLATE NOCASE, id"
+               : "SELECT id FROM videos WHERE (strpos(title, ?1) > 0 OR strpos(description, ?1) > 0) "
+                 "AND (?2 = '' OR lower(category) = lower(?2 COLLATE \"C\")) "
+                 "ORDER BY strpos(title, ?1) = 0, lower(title), id");
+    rows.Bind(1, sqlite ? symbols : ValidUtf8(symbols)).Bind(2, category);
+    while (rows.Step()) ids->push_back(rows.Int(0));
+  } else if (match.empty()) {
     // Browsing: everything (in the category) by title.
     auto rows = connection.Prepare(
         category.empty()

@@ -62,16 +62,17 @@ std::string VideoIdFor(std::string_view contentKey, int attempt = 0);
 
 // The full-text query for keywords as typed: each word (a run of letters,
 // digits and non-ASCII bytes) quoted, all of them required. Empty when the
-// keywords hold no word: then everything matches.
+// keywords hold no word: then the keywords (symbols such as "&") are looked
+// for as they stand, and blank ones match everything.
 std::string MatchExpression(std::string_view keywords);
 
 class TCatalogue {
 public:
   explicit TCatalogue(TDatabase &database); // creates the tables when missing
 
-  // One page of at most 25 videos: those matching the keywords (all of them
-  // when there are no words), in the category when one is given (letter case
-  // aside), best match first; without keywords ordered by title. startIndex
+  // One page of at most 25 videos: those matching the keywords (those holding
+  // them as typed when they have no word but symbols, all when blank), in the category when one is
+  // given (letter case aside), best match first; without keywords ordered by title. startIndex
   // counts from 1.
   TFeedPage Search(std::string_view category, std::string_view keywords, int64_t startIndex,
                    int64_t maxResults);
@@ -108,9 +109,12 @@ private:
   // once per catalogue generation (counted in the database, so that a change
   // made by another server on the same database is seen) and kept for the pages that follow and for
   // repeated searches. A word in the artist weighs five times one in the
-  // description.
-  std::shared_ptr<const std::vector<int64_t>>
-  RankedIds(TConnection &connection, const std::string &match, std::string_view category);
+  // description. `symbols`: the trimmed keywords, looked for as they stand
+  // when `match` is empty.
+  std::shared_ptr<const std::vector<int64_t>> RankedIds(TConnection &connection,
+                                                        const std::string &match,
+                                                        const std::string &symbols,
+                                                        std::string_view category);
 
   struct TRanked {
     uint64_t Generation = 0;

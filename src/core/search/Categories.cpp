@@ -6,9 +6,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 #include <QXmlStreamReader>
 
-#include <cctype>
 #include <set>
 
 namespace sonabox {
@@ -55,19 +55,9 @@ std::optional<std::vector<std::string>> FetchCategories(std::chrono::millisecond
 }
 
 std::string CategoryForAddress(std::string_view category) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : category) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 128 && std::isalnum(byte)) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    }
-  }
-  return out;
+  return QUrl::toPercentEncoding(
+             QString::fromUtf8(category.data(), static_cast<qsizetype>(category.size())))
+      .toStdString();
 }
 
 } // namespace sonabox

@@ -4,29 +4,18 @@
 #include "core/web/ServiceHosts.h"
 #include "core/web/WebStuff.h"
 
+#include <QUrl>
+
 #include <exception>
 
 namespace sonabox {
 
 namespace {
-// The keywords as they go into the feed address. A space is sent as "%20". A
-// "#" would end the address (what follows it is never sent), a second "?"
-// makes the request unreadable and a "%" would begin an escape of its own:
-// these three are percent-encoded too. An ampersand stays as typed: the feed
-// reads the keywords up to "&orderby=".
+// The keywords as they go into the feed address: percent-encoded, so that
+// "&", "<", "#" or "%" typed by the user reach the service as typed (a space
+// is sent as "%20").
 std::string KeywordsForAddress(const std::string &keywords) {
-  std::string out;
-  out.reserve(keywords.size());
-  for (char c : keywords) {
-    switch (c) {
-    case ' ': out += "%20"; break;
-    case '#': out += "%23"; break;
-    case '%': out += "%25"; break;
-    case '?': out += "%3F"; break;
-    default: out += c;
-    }
-  }
-  return out;
+  return QUrl::toPercentEncoding(QString::fromStdString(keywords)).toStdString();
 }
 } // namespace
 

@@ -17,12 +17,10 @@ namespace sonabox {
 class TTubeSearch : public QThread {
   Q_OBJECT
 public:
-  // Created suspended: nothing runs until start(). Every space of the keywords
-  // becomes "%20", and "%", "?" and "#" are percent-encoded as well (typed as
-  // they are, they would change the address itself); every other character,
-  // the ampersand too, stays as typed. The object releases itself once
-  // its work and its completion handler are over, so it is always made with
-  // new and never deleted by its starter.
+  // Created suspended: nothing runs until start(). The keywords are
+  // percent-encoded for the address (a space becomes "%20"). The object
+  // releases itself once its work and its completion handler are over, so it
+  // is always made with new and never deleted by its starter.
   TTubeSearch(const std::string &keywords, const std::string &category);
 
   const std::string &Keywords() const { return keywords_; }

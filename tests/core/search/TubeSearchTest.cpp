@@ -52,16 +52,19 @@ TEST_F(TubeSearchTest, FeedAddress) {
        start + "?vq=blue%20sky&orderby=relevance&start-index=1&max-results=25"},
       {"two  spaces", "Any", 26,
        start + "?vq=two%20%20spaces&orderby=relevance&start-index=26&max-results=25"},
-      // Only "Any" exactly leaves the category out; an ampersand stays as typed.
+      // Only "Any" exactly leaves the category out; the keywords are
+      // percent-encoded, so that "&" and "<" reach the service as typed.
       {"rock & roll", "any", 51,
-       start + "/-/any?vq=rock%20&%20roll&orderby=relevance&start-index=51&max-results=25"},
+       start + "/-/any?vq=rock%20%26%20roll&orderby=relevance&start-index=51&max-results=25"},
+      {"&", "Any", 1, start + "?vq=%26&orderby=relevance&start-index=1&max-results=25"},
+      {"<b>+", "Any", 1, start + "?vq=%3Cb%3E%2B&orderby=relevance&start-index=1&max-results=25"},
+      {"夜", "Any", 1, start + "?vq=%E5%A4%9C&orderby=relevance&start-index=1&max-results=25"},
       {"   ", "Music", 1,
        start + "/-/Music?vq=%20%20%20&orderby=relevance&start-index=1&max-results=25"},
       // A category is percent-encoded whole: a library folder may hold anything.
       {"x", "Hip Hop/R&B?", 1,
        start + "/-/Hip%20Hop%2FR%26B%3F?vq=x&orderby=relevance&start-index=1&max-results=25"},
       {"x", "Café", 1, start + "/-/Caf%C3%A9?vq=x&orderby=relevance&start-index=1&max-results=25"},
-      // The characters that would change the address are percent-encoded.
       {"c# 100%? yes", "Music", 1,
        start + "/-/Music?vq=c%23%20100%25%3F%20yes&orderby=relevance&start-index=1&max-results=25"},
   };
