@@ -146,6 +146,10 @@ TShareReading ReadShare(const std::function<std::optional<std::string>(std::stri
       return refuse(TShareVerdict::TooLong, std::string(item.Name) + " is too long");
     reading.Share.*item.Member = *value;
   }
+  // A mail goes to the recipient and names the sender.
+  for (const char *name : {"toEmail", "fromEmail"})
+    if (!IsEmailAddress(*field(name)))
+      return refuse(TShareVerdict::Malformed, std::string(name) + " is not an e-mail address");
   for (const TPlain &item : encoded) {
     const std::optional<std::string> value = field(item.Name);
     if (!value) return refuse(TShareVerdict::Malformed, std::string(item.Name) + " is missing");

@@ -202,6 +202,8 @@ TEST_F(ServiceTest, ProgramsShareClientRoundTrip) {
 
   // A share without any video is still stored; fetching it brings nothing.
   TShare empty;
+  empty.SetFrom("Ann", "ann@example.org");
+  empty.SetTo("Bob", "bob@example.org");
   empty.SetTitle("Nothing");
   const std::string emptyCode = empty.SendShare();
   ASSERT_FALSE(emptyCode.empty());
@@ -215,7 +217,6 @@ TEST_F(ServiceTest, ProgramsShareClientRoundTrip) {
 TEST_F(ServiceTest, NotificationHeadersCannotBeInjected) {
   TShareInput share;
   share.ToName = "Bob\r\nBcc: eve@example.org";
-  share.ToEmail = "bob@example.org>\r\nBcc: <eve@example.org";
   share.FromName = "Ann\"\r\nX-Evil: 1";
   share.Title = "Hi\r\nBcc: eve@example.org";
   const auto posted = Post(ShareFields(share));
@@ -253,6 +254,10 @@ TEST_F(ServiceTest, ShareThatDoesNotHoldTogetherIsRefused) {
   flipped[5] = flipped[5] == 'A' ? 'B' : 'A';
   TShareInput longName = good;
   longName.ToName = std::string(300, 'n');
+  TShareInput badTo = good, injectedTo = good, badFrom = good;
+  badTo.ToEmail = "not-an-email";
+  injectedTo.ToEmail = "bob@example.org>\r\nBcc: <eve@example.org";
+  badFrom.FromEmail = "ann";
   TShareInput longTitle = good;
   longTitle.Title = std::string(2000, 't');
 
@@ -271,6 +276,9 @@ TEST_F(ServiceTest, ShareThatDoesNotHoldTogetherIsRefused) {
       {"payload not base64", with("payload", "abc"), 400},
       {"note not base64", with("note", "####"), 400},
       {"sender's address missing", without("fromEmail"), 400},
+      {"recipient's address no address", ShareFields(badTo), 400},
+      {"recipient's address with a header", ShareFields(injectedTo), 400},
+      {"sender's address no address", ShareFields(badFrom), 400},
       {"no fields at all", {}, 400},
       {"recipient's name too long", ShareFields(longName), 413},
       {"title too long", ShareFields(longTitle), 413},

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 
 #include <array>
+#include <cctype>
 #include <charconv>
 
 namespace sonabox {
@@ -103,6 +104,31 @@ std::string TrimControl(std::string_view text) {
   while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
   while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
   return std::string(text.substr(begin, end - begin));
+}
+
+bool IsEmailAddress(std::string_view text) {
+  const std::size_t at = text.find('@');
+  if (at == std::string_view::npos || text.size() > 254) return false;
+  const std::string_view local = text.substr(0, at), domain = text.substr(at + 1);
+  if (local.empty() || local.size() > 64) return false;
+  for (const char c : local)
+    if (static_cast<unsigned char>(c) <= 32 || c == 127 ||
+        std::string_view("<>()[]\\,;:\"@").find(c) != std::string_view::npos)
+      return false;
+  std::size_t labels = 0;
+  for (std::size_t start = 0; start <= domain.size(); ++labels) {
+    std::size_t end = domain.find('.', start);
+    if (end == std::string_view::npos) end = domain.size();
+    const std::string_view label = domain.substr(start, end - start);
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
+      return false;
+    for (const char c : label)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' &&
+          static_cast<unsigned char>(c) < 128)
+        return false;
+    start = end + 1;
+  }
+  return labels >= 2;
 }
 
 std::string Utf8Cut(std::string_view text, std::size_t maxBytes) {

@@ -35,6 +35,12 @@ bool TryParseInt32(std::string_view text, int &value);
 // Removes every leading and trailing byte of code 32 or below.
 std::string TrimControl(std::string_view text);
 
+// An e-mail address a mail can go to: one "@" between a local part without
+// blanks, controls or any of <>()[]\,;:" and a domain of at least two
+// dot-separated labels (letters, digits, "-" and non-ASCII bytes; no "-" at
+// either end), 254 bytes at most.
+bool IsEmailAddress(std::string_view text);
+
 // The longest prefix of at most maxBytes bytes that does not split a UTF-8
 // sequence. Bytes that are not valid UTF-8 count as one character each.
 std::string Utf8Cut(std::string_view text, std::size_t maxBytes);

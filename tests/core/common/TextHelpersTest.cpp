@@ -75,6 +75,31 @@ TEST(TrimControl, RemovesBlanksAndControlsAtBothEnds) {
   EXPECT_EQ(TrimControl(" \r\n "), "");
 }
 
+TEST(IsEmailAddress, Table) {
+  const std::pair<std::string, bool> cases[] = {
+      {"bob@example.com", true},
+      {"first.last+tag@mail.example.co.uk", true},
+      {"jörg@bücher.de", true},
+      {"not-an-email", false},
+      {"", false},
+      {"@example.com", false},
+      {"bob@", false},
+      {"bob@localhost", false},
+      {"bob@@example.com", false},
+      {"bob@exa mple.com", false},
+      {"bob smith@example.com", false},
+      {"bob@example..com", false},
+      {"bob@-example.com", false},
+      {"bob@example.com.", false},
+      {"<bob@example.com>", false},
+      {"bob@example.com, eve@example.com", false},
+      {"bob@example.com\r\nBcc: eve@example.com", false},
+      {std::string(65, 'a') + "@example.com", false},
+      {"a@" + std::string(250, 'b') + ".com", false},
+  };
+  for (const auto &[text, valid] : cases) EXPECT_EQ(IsEmailAddress(text), valid) << text;
+}
+
 TEST(Utf8Cut, NeverSplitsACharacter) {
   const std::string text = "ab\xc3\xa9\xe2\x82\xac"; // "abé€": 2 + 2 + 3 bytes
   const struct {
