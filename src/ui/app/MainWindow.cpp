@@ -185,11 +185,13 @@ void TfMain::ConnectPages() {
   connect(aShowLog, &QAction::triggered, this, &TfMain::aShowLogExecute);
   connect(pPlay, &TPlayPage::LogLine, this, &TfMain::AddLogLine);
   connect(pPlay, &TPlayPage::PlayListsChanged, this, &TfMain::RefreshPlayListCombos);
+  connect(pPlay, &TPlayPage::PlayListRenamed, this, &TfMain::PlayListRenamed);
   connect(pFind, &TFindPage::PlayListsChanged, this, &TfMain::RefreshPlayListCombos);
   connect(pShare, &TSharePage::PlayListsChanged, this, &TfMain::RefreshPlayListCombos);
   connect(pFind, &TFindPage::PlayListSaved, pPlay, &TPlayPage::PlayListSaved);
   connect(pShare, &TSharePage::PlayListSaved, pPlay, &TPlayPage::PlayListSaved);
   connect(pShare, &TSharePage::ShowPlayPage, this, [this] { pMain->setCurrentWidget(pPlay); });
+  connect(pShare, &TSharePage::Told, pPlay, &TPlayPage::ShowNote);
   // Changes that another program (sonabox-cli) makes to the playlists show.
   auto *watcher = new TPlayListWatcher(*PlayListManager, this);
   connect(watcher, &TPlayListWatcher::IndexChanged, this, [this] { RefreshPlayListCombos(true); });
@@ -311,6 +313,16 @@ void TfMain::OpenPlayListFiles(const QStringList &files) {
   activateWindow();
   pMain->setCurrentWidget(pPlay);
   for (const QString &file : files) pPlay->pPlayListFiles->OpenFile(file);
+}
+
+void TfMain::PlayListRenamed(const QString &old, const QString &renamed) {
+  const auto kept = [&](const QComboBox *box) {
+    return box->currentText() == old ? renamed : box->currentText();
+  };
+  const QString find = kept(pFind->cbAddPlayList), share = kept(pShare->cbSharePlayList);
+  pFind->FillPlayLists(find);
+  pPlay->FillPlayLists({});
+  pShare->FillPlayLists(share);
 }
 
 void TfMain::SetControlImage(int tag, const std::string &suffix) {

@@ -61,6 +61,8 @@ public:
   // Fills the lists of playlists of the three pages; with `keep`, each selects
   // the playlist chosen in the Find page's cbAddPlayList.
   void RefreshPlayListCombos(bool keep);
+  // Every page that chose the renamed playlist keeps it under its new name.
+  void PlayListRenamed(const QString &old, const QString &renamed);
 
   // Playlist files opened from outside (the command line, another start):
   // the window comes to the front and the Play page imports them one by one,

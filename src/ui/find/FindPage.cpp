@@ -24,6 +24,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -37,12 +38,16 @@ namespace sonabox {
 
 namespace {
 
-constexpr int WheelNotch = 120; // wheel units per notch
-constexpr int WheelStep = 40;   // pixels the result area moves per notch
-constexpr int PageSize = 25;    // videos the feed sends per page at most
+constexpr int WheelNotch = 120;                 // wheel units per notch
+constexpr int WheelStep = 3 * ResultPanelPitch; // three results a notch
+constexpr int PageSize = 25;                    // videos the feed sends per page at most
 // The service's list of categories replaces the fixed one when it comes
 // within this time; the page never waits for it.
 constexpr std::chrono::seconds CategoriesDeadline{3};
+// A list of categories this old is read again when the page shows.
+constexpr std::chrono::minutes CategoriesAge{1};
+// How long the line under the results tells what a save did.
+constexpr std::chrono::seconds SaveMessageTime{8};
 
 // Why a search for the keywords (as typed) brought no videos, in the user's
 // words; empty when it did.
@@ -81,12 +86,7 @@ TFindPage::TFindPage(TPlayListManager &store, QWidget *parent) : QWidget(parent)
   CreateResultArea();
   CreateSaveBar();
   ConnectEvents();
-  auto categories = std::make_shared<std::optional<std::vector<std::string>>>();
-  RunInBackground(
-      this, [categories] { *categories = FetchCategories(CategoriesDeadline); },
-      [this, categories] {
-        if (*categories) FillCategories(**categories);
-      });
+  ReadCategories();
 }
 
 TFindPage::~TFindPage() { ClearResults(); }
@@ -118,7 +118,7 @@ void TFindPage::CreateSearchBar() {
   iFindAdd->setPixmap(QPixmap(":/images/ADD.png"));
   iFindAdd->hide();
   iFindRemove = Label("iFindRemove", "", pFindTop);
-  iFindRemove->setPixmap(QPixmap(":/images/REMOVE.png"));
+  iFindRemove->setPixmap(QPixmap(":/images/ADDED.png"));
   iFindRemove->hide();
   bar->addWidget(lbSearchYouTube, 0, 0);
   bar->addWidget(lbCategory, 0, 1);
@@ -144,6 +144,7 @@ void TFindPage::CreateResultArea() {
   sbResults->setObjectName("sbResults");
   sbResults->setAccessibleName("Search results");
   sbResults->setFrameShape(QFrame::NoFrame);
+  sbResults->setFocusPolicy(Qt::NoFocus); // the keyboard goes to the results' toggles
   sbResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   sbResults->setWidgetResizable(true);
   sbResults->verticalScrollBar()->setSingleStep(20);
@@ -182,6 +183,7 @@ void TFindPage::CreateSaveBar() {
   btnFindSave = CarrierButton("btnFindSave", aSaveVideos, pFindBottom);
   btnMore = LinkedButton("btnMore", aAddMore, pFindBottom);
   btnMore->hide();
+
   save->addWidget(Label1, 0, 0);
   save->addWidget(cbAddPlayList, 1, 0);
   save->addWidget(lbOrNewPlayList, 0, 1);
@@ -190,6 +192,18 @@ void TFindPage::CreateSaveBar() {
   save->setColumnStretch(3, 1);
   save->setRowStretch(2, 1);
   save->addWidget(btnMore, 0, 4, 2, 1, Qt::AlignVCenter | Qt::AlignRight);
+  // What a save did, on a line above the save bar for a few seconds: nothing
+  // to click away.
+  lbSaveMessage = Label("lbSaveMessage", "", this);
+  lbSaveMessage->setTextFormat(Qt::PlainText); // it quotes the playlist's name
+  lbSaveMessage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed); // never widens the page
+  lbSaveMessage->setContentsMargins(10, 3, 10, 3);
+  lbSaveMessage->hide();
+  tSaveMessage = new QTimer(this);
+  tSaveMessage->setSingleShot(true);
+  tSaveMessage->setInterval(SaveMessageTime);
+  connect(tSaveMessage, &QTimer::timeout, lbSaveMessage, &QLabel::hide);
+  layout()->addWidget(lbSaveMessage);
   layout()->addWidget(pFindBottom);
 }
 
@@ -216,11 +230,21 @@ void TFindPage::ConnectEvents() {
 }
 
 bool TFindPage::eventFilter(QObject *watched, QEvent *event) {
+  if (auto *button = qobject_cast<TSelectButton *>(watched))
+    return SelectButtonEvent(*button, event);
   switch (event->type()) {
   case QEvent::KeyPress: {
     auto *key = static_cast<QKeyEvent *>(event);
     if (watched == edTubeSearch) return edTubeSearchKeyPress(key->key());
-    if (watched == edPlayListName && !key->text().isEmpty()) edPlayListNameKeyPress();
+    if (watched == edPlayListName) {
+      if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        // Enter in the new name saves, as the save button would.
+        aSaveVideosUpdate();
+        if (aSaveVideos->isEnabled()) aSaveVideos->trigger();
+        return true;
+      }
+      if (!key->text().isEmpty()) edPlayListNameKeyPress();
+    }
     break;
   }
   case QEvent::Wheel: return Wheel(static_cast<QWheelEvent *>(event));
@@ -231,11 +255,39 @@ bool TFindPage::eventFilter(QObject *watched, QEvent *event) {
     if (watched == sbResults) imgProgressMovie->start();
     break;
   case QEvent::Show:
-    if (watched == sbResults) imgProgressMovie->stop();
+    if (watched == sbResults) {
+      imgProgressMovie->stop();
+      // A resize while the page was hidden reached no panel.
+      sbResultsResize();
+    }
+    if (watched == this) ReadCategoriesAgain();
     break;
   default: break;
   }
   return QWidget::eventFilter(watched, event);
+}
+
+// The arrow keys move between the results' toggles; the one that takes the
+// focus is scrolled into view.
+bool TFindPage::SelectButtonEvent(TSelectButton &button, QEvent *event) {
+  const int index = button.Tag;
+  if (index < 0 || index >= static_cast<int>(VisualResults.size())) return false;
+  if (event->type() == QEvent::FocusIn) {
+    sbResults->ensureWidgetVisible(VisualResults[index]->Panel, 0, 0);
+    return false;
+  }
+  if (event->type() != QEvent::KeyPress) return false;
+  int next = index;
+  switch (static_cast<QKeyEvent *>(event)->key()) {
+  case Qt::Key_Up:
+  case Qt::Key_Left: next = index - 1; break;
+  case Qt::Key_Down:
+  case Qt::Key_Right: next = index + 1; break;
+  default: return false;
+  }
+  if (next >= 0 && next < static_cast<int>(VisualResults.size()))
+    VisualResults[next]->SelectImage->setFocus(Qt::TabFocusReason);
+  return true;
 }
 
 // Whole notches are passed on; finer wheels add up to them. Only while the
@@ -263,8 +315,10 @@ void TFindPage::aSearchUpdate() {
 }
 
 void TFindPage::aSaveVideosUpdate() {
-  const bool enabled = !VisualResults.empty() && (!cbAddPlayList->currentText().isEmpty() ||
-                                                  !edPlayListName->text().isEmpty());
+  const bool ticked = std::any_of(VisualResults.begin(), VisualResults.end(),
+                                  [](const TVisualResult *result) { return result->Selected; });
+  const bool enabled =
+      ticked && (!cbAddPlayList->currentText().isEmpty() || !edPlayListName->text().isEmpty());
   aSaveVideos->setEnabled(enabled);
   EnableControlImage(*iFindSave, enabled);
 }
@@ -285,6 +339,27 @@ void TFindPage::aSearchExecute() {
   SearchCategory = cbCategory->currentText().toStdString();
   sbResults->hide();
   searched_ = true;
+}
+
+// The service's categories, read in the background; the page never waits for
+// them.
+void TFindPage::ReadCategories() {
+  CategoriesRead = std::chrono::steady_clock::now();
+  readingCategories_ = true;
+  auto categories = std::make_shared<std::optional<std::vector<std::string>>>();
+  RunInBackground(
+      this, [categories] { *categories = FetchCategories(CategoriesDeadline); },
+      [this, categories] {
+        readingCategories_ = false;
+        if (*categories) FillCategories(**categories);
+      });
+}
+
+// The library may have changed since: its categories are read again when the
+// page shows, at most once a minute.
+void TFindPage::ReadCategoriesAgain() {
+  if (!readingCategories_ && std::chrono::steady_clock::now() - CategoriesRead >= CategoriesAge)
+    ReadCategories();
 }
 
 void TFindPage::FillCategories(const std::vector<std::string> &categories) {
@@ -343,9 +418,17 @@ void TFindPage::OnTubeSearchTerminate(TTubeSearch &search) {
     result->Panel->Tag = index;
     connect(result->Panel, &TClickPanel::Clicked, this, &TFindPage::ModifySongSelection);
     result->Panel->setGeometry(0, index * ResultPanelPitch, areaWidth - 20, ResultPanelHeight);
-    result->SelectImage->Tag = index;
-    connect(result->SelectImage, &TClickImage::Clicked, this, &TFindPage::ModifySongSelection);
-    result->SelectImage->move(areaWidth - result->SelectImage->width() - 25, 8);
+    TSelectButton *button = result->SelectImage;
+    button->Tag = index;
+    connect(button, &TSelectButton::Clicked, this, &TFindPage::ModifySongSelection);
+    button->move(areaWidth - button->width() - 25, 8);
+    result->TitleLabel->resize(button->x() - 8 - result->TitleLabel->x(),
+                               result->TitleLabel->height());
+    // Tab goes from the search bar to the results in order, then to the save bar.
+    setTabOrder(index == 0 ? static_cast<QWidget *>(iFindSearch)
+                           : VisualResults[index - 1]->SelectImage,
+                button);
+    button->installEventFilter(this);
   }
   if (!VisualResults.empty())
     area->setMinimumHeight(static_cast<int>(VisualResults.size()) * ResultPanelPitch -
@@ -409,38 +492,6 @@ void TFindPage::sbResultsResize() {
 
 // --------------------------------------------------------------------- save
 
-namespace {
-
-enum class TRepeats { AddAgain, Skip, Cancel };
-
-// Asks what to do with the `repeats` of the ticked videos that the playlist
-// already holds; `title` names the one when there is one.
-TRepeats AskAboutRepeats(QWidget *parent, size_t repeats, size_t ticked, const std::string &title,
-                         const std::string &name) {
-  std::string text;
-  if (repeats == 1)
-    text = "\"" + title + "\" is already in \"" + name + "\".";
-  else if (repeats == ticked)
-    text = "All " + std::to_string(ticked) + " ticked videos are already in \"" + name + "\".";
-  else
-    text = std::to_string(repeats) + " of the " + std::to_string(ticked) +
-           " ticked videos are already in \"" + name + "\".";
-  QMessageBox box(QMessageBox::Question, ProgramTitle(), QString::fromStdString(text),
-                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
-  box.setTextFormat(Qt::PlainText);
-  box.setInformativeText(repeats == 1 ? "Add it again?" : "Add them again?");
-  box.button(QMessageBox::Yes)->setText("Add Again");
-  box.button(QMessageBox::No)->setText(repeats == 1 ? "Skip It" : "Skip Them");
-  box.setDefaultButton(QMessageBox::No);
-  switch (box.exec()) {
-  case QMessageBox::Yes: return TRepeats::AddAgain;
-  case QMessageBox::No: return TRepeats::Skip;
-  default: return TRepeats::Cancel;
-  }
-}
-
-} // namespace
-
 // A ticked video that the chosen playlist already holds is added again only
 // when the user says so. After a save the ticks are cleared, so that pressing
 // Save twice does not add the same videos twice.
@@ -455,23 +506,10 @@ void TFindPage::aSaveVideosExecute() {
   if (create) name = TrimPlayListName(edPlayListName->text().toStdString());
   size_t skipped = 0;
   if (!create) {
-    const std::vector<bool> already = VideosAlreadyIn(store_, name, videos);
-    const size_t repeats = std::count(already.begin(), already.end(), true);
-    if (repeats > 0) {
-      const auto first = std::find(already.begin(), already.end(), true) - already.begin();
-      switch (AskAboutRepeats(this, repeats, videos.size(), TitleWithArtist(videos[first]), name)) {
-      case TRepeats::Cancel: return;
-      case TRepeats::Skip: {
-        TVideos fresh;
-        for (size_t i = 0; i < videos.size(); ++i)
-          if (!already[i]) fresh.push_back(videos[i]);
-        videos = std::move(fresh);
-        skipped = repeats;
-        break;
-      }
-      case TRepeats::AddAgain: break;
-      }
-    }
+    std::optional<TVideos> kept =
+        AskAboutRepeats(this, store_, name, videos, "ticked videos", skipped);
+    if (!kept) return;
+    videos = std::move(*kept);
   }
   const std::string fileName = AddVideosToPlayList(store_, name, create, videos);
   for (TVisualResult *result : ticked) SetSelection(*result, false, iFindAdd->pixmap());
@@ -480,12 +518,15 @@ void TFindPage::aSaveVideosExecute() {
   // it instead of trying to create it again.
   if (create) cbAddPlayList->setCurrentIndex(cbAddPlayList->findText(QString::fromStdString(name)));
   emit PlayListSaved(fileName);
-  std::string message = VideosAddedText(videos.size(), name);
-  if (skipped == 1)
-    message += "; 1 already in it was skipped";
-  else if (skipped > 1)
-    message += "; " + std::to_string(skipped) + " already in it were skipped";
-  ShowInformation(this, message);
+  ShowSaveMessage(SavedText(videos.size(), skipped, name));
+}
+
+void TFindPage::ShowSaveMessage(const std::string &message) {
+  const QString text = QString::fromStdString(message);
+  lbSaveMessage->setText(text);
+  lbSaveMessage->setAccessibleName(text);
+  lbSaveMessage->show();
+  tSaveMessage->start();
 }
 
 void TFindPage::FillPlayLists(const QString &remembered) {

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -23,12 +24,14 @@ class QLabel;
 class QLineEdit;
 class QMovie;
 class QScrollArea;
+class QTimer;
 class QToolButton;
 class QWheelEvent;
 
 namespace sonabox {
 
 class TImageButton;
+class TSelectButton;
 class TPlayListManager;
 class TTubeSearch;
 class TVisualResult;
@@ -48,7 +51,7 @@ public:
   QComboBox *cbCategory;
   TImageButton *iFindSearch;      // tag 11
   QToolButton *btnStartSearch;    // hidden carrier of aSearch
-  QLabel *iFindAdd, *iFindRemove; // hidden; the "ADD" and "REMOVE" pictures
+  QLabel *iFindAdd, *iFindRemove; // hidden; the "ADD" and "Added" pictures
   // The result area: panels go on sbResults->widget().
   QScrollArea *sbResults;
   QLabel *imgProgress; // busy picture behind sbResults: seen while sbResults is hidden
@@ -65,12 +68,15 @@ public:
   TImageButton *iFindSave;  // tag 12
   QToolButton *btnFindSave; // hidden carrier of aSaveVideos
   QToolButton *btnMore;     // aAddMore, hidden at start
+  QLabel *lbSaveMessage;    // what the last save did, for a few seconds
+  QTimer *tSaveMessage;
   QActionGroup *alFind;
   QAction *aSearch, *aSaveVideos, *aAddMore;
 
   TTubeSearch *TubeSearch = nullptr;          // the running search, if any
   std::vector<TVisualResult *> VisualResults; // the result panels, owned
   std::string SearchKeywords, SearchCategory; // of the last search started; "More" repeats them
+  std::chrono::steady_clock::time_point CategoriesRead; // when the categories were last asked for
 
   // The enable rules, run by the window when the event queue is empty.
   void RunEnableRules();
@@ -114,12 +120,17 @@ private:
   void CreateSaveBar();
   void ConnectEvents();
   bool Wheel(QWheelEvent *event);
+  bool SelectButtonEvent(TSelectButton &button, QEvent *event);
+  void ShowSaveMessage(const std::string &message);
+  void ReadCategories();
+  void ReadCategoriesAgain();
 
   TPlayListManager &store_;
   int wheelDelta_ = 0;
   std::string chosenCategory_; // what the user chose last, offered or not
   bool searched_ = false;      // a search was started
   bool searchAgain_ = false;   // the category changed while a search ran
+  bool readingCategories_ = false;
 };
 
 } // namespace sonabox

@@ -4,7 +4,10 @@
 
 #include <QFontMetrics>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QResizeEvent>
+
+#include <algorithm>
 
 namespace sonabox {
 
@@ -39,18 +42,36 @@ void TClickPanel::mouseReleaseEvent(QMouseEvent *event) {
 }
 
 void TClickPanel::resizeEvent(QResizeEvent *event) {
-  if (AnchoredRight && event->oldSize().width() >= 0)
+  if (AnchoredRight && event->oldSize().width() >= 0) {
     AnchoredRight->move(AnchoredRight->x() + event->size().width() - event->oldSize().width(),
                         AnchoredRight->y());
+    if (StretchedRight)
+      StretchedRight->resize(std::max(0, AnchoredRight->x() - 8 - StretchedRight->x()),
+                             StretchedRight->height());
+  }
   QWidget::resizeEvent(event);
 }
 
-TClickImage::TClickImage(QWidget *parent) : QLabel(parent) {}
+TSelectButton::TSelectButton(QWidget *parent) : QCheckBox(parent) {
+  setFocusPolicy(Qt::StrongFocus);
+  setCursor(Qt::PointingHandCursor);
+  connect(this, &QAbstractButton::clicked, this, [this] { emit Clicked(Tag); });
+}
 
-void TClickImage::mousePressEvent(QMouseEvent *event) { event->accept(); }
+void TSelectButton::SetPicture(const QPixmap &picture) {
+  picture_ = picture;
+  resize(picture.size());
+  update();
+}
 
-void TClickImage::mouseReleaseEvent(QMouseEvent *event) {
-  if (IsClick(this, event)) emit Clicked(Tag);
+void TSelectButton::paintEvent(QPaintEvent *) {
+  QPainter painter(this);
+  painter.drawPixmap(0, 0, picture_);
+  if (hasFocus()) {
+    QPen pen(palette().color(QPalette::Highlight), 2);
+    painter.setPen(pen);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
+  }
 }
 
 // ------------------------------------------------------------ ellipsis label
@@ -97,9 +118,8 @@ TVisualResult::TVisualResult(const TVideo &video, QWidget *area) : Video(video) 
   Panel->setGeometry(0, 0, 100, ResultPanelHeight);
   Panel->setAccessibleName(QString::fromStdString(ShownTitle(Video)));
 
-  SelectImage = new TClickImage(Panel);
+  SelectImage = new TSelectButton(Panel);
   SelectImage->move(8, 8);
-  SelectImage->setCursor(Qt::PointingHandCursor);
   Panel->AnchoredRight = SelectImage;
 
   DescriptionLabel = new TEllipsisLabel("Description: " + QString::fromStdString(Video.Description),
@@ -113,6 +133,7 @@ TVisualResult::TVisualResult(const TVideo &video, QWidget *area) : Video(video) 
   bold.setBold(true);
   TitleLabel->setFont(bold);
   TitleLabel->setGeometry(144, 5, 321, 17);
+  Panel->StretchedRight = TitleLabel; // a long title uses the room there is
   ViewsLabel = FittedLabel("Views: " + QString::fromStdString(Video.ViewCount), 144, 32, Panel);
   RatingLabel = FittedLabel("Rating: " + QString::fromStdString(Video.Rating), 144, 51, Panel);
 
@@ -141,9 +162,10 @@ TVisualResult::~TVisualResult() {
 
 void SetSelection(TVisualResult &result, bool selected, const QPixmap &picture) {
   result.Selected = selected;
-  result.SelectImage->setPixmap(picture);
-  result.SelectImage->resize(picture.size());
-  result.SelectImage->setAccessibleName(selected ? "Remove" : "Add");
+  result.SelectImage->setChecked(selected);
+  result.SelectImage->SetPicture(picture);
+  result.SelectImage->setAccessibleName("Add " + QString::fromStdString(result.Video.Title));
+  result.SelectImage->setAccessibleDescription(selected ? "Added" : "Not added");
 }
 
 } // namespace sonabox

@@ -1,9 +1,10 @@
 #pragma once
 // The result panels of the Find page: one panel per video that a search
 // returned, with its thumbnail, title, view count, rating, duration, the start
-// of its description and the "ADD"/"REMOVE" picture that ticks it for saving.
+// of its description and the "ADD"/"Added" toggle that ticks it for saving.
 #include "core/search/Video.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QPixmap>
 #include <QWidget>
@@ -21,8 +22,10 @@ class TClickPanel : public QWidget {
 public:
   explicit TClickPanel(QWidget *parent);
   int Tag = 0;
-  // Moved along with the right edge when the panel changes width.
+  // Moved along with the right edge when the panel changes width; the
+  // stretched one's right edge follows it, 8 pixels short of its left edge.
   QWidget *AnchoredRight = nullptr;
+  QWidget *StretchedRight = nullptr;
 signals:
   void Clicked(int tag);
 
@@ -32,17 +35,27 @@ protected:
   void resizeEvent(QResizeEvent *event) override;
 };
 
-class TClickImage : public QLabel {
+// The panel's "ADD"/"Added" toggle: a check button that shows its picture,
+// reached by Tab and ticked by a click or Space; it reports the toggle with
+// its tag.
+class TSelectButton : public QCheckBox {
   Q_OBJECT
 public:
-  explicit TClickImage(QWidget *parent);
+  explicit TSelectButton(QWidget *parent);
   int Tag = 0;
+  // Shows a copy of the picture, sized to it.
+  void SetPicture(const QPixmap &picture);
+  const QPixmap &Picture() const { return picture_; }
+  QSize sizeHint() const override { return picture_.size(); }
 signals:
   void Clicked(int tag);
 
 protected:
-  void mousePressEvent(QMouseEvent *event) override;
-  void mouseReleaseEvent(QMouseEvent *event) override;
+  void paintEvent(QPaintEvent *event) override;
+  bool hitButton(const QPoint &pos) const override { return rect().contains(pos); }
+
+private:
+  QPixmap picture_;
 };
 
 // A one-line label that shows as much of its text as its width allows, cut
@@ -78,7 +91,7 @@ public:
   TVideo Video;
   bool Selected = false;
   TClickPanel *Panel;
-  TClickImage *SelectImage;
+  TSelectButton *SelectImage;
   TEllipsisLabel *DescriptionLabel;
   QLabel *DurationLabel;
   TEllipsisLabel *TitleLabel;
@@ -89,7 +102,8 @@ public:
 
 using TVisualResults = std::vector<TVisualResult *>;
 
-// Sets the panel's selection and shows a copy of the picture, sized to it.
+// Sets the panel's selection (the toggle's check state) and shows a copy of
+// the picture, sized to it.
 void SetSelection(TVisualResult &result, bool selected, const QPixmap &picture);
 
 // Panel geometry.

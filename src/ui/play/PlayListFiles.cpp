@@ -8,6 +8,7 @@
 #include "core/search/VideoLookup.h"
 #include "core/web/ServiceHosts.h"
 #include "core/web/WebStuff.h"
+#include "ui/widgets/Controls.h"
 #include "ui/widgets/Guarded.h"
 
 #include <QAbstractButton>
@@ -178,7 +179,7 @@ void TPlayListFiles::OpenFile(const QString &path) {
     column->addWidget(into);
     column->addWidget(buttons);
     if (ask.exec() != QDialog::Accepted) return;
-    ShowInformation(this, Import(path, Text(into->currentData().toString())));
+    emit Told(Import(path, Text(into->currentData().toString())));
   });
 }
 
@@ -191,7 +192,7 @@ void TPlayListFiles::ExportClicked() {
   // A name typed without an extension gets the one of the format chosen.
   if (QFileInfo(path).suffix().isEmpty())
     path += format.startsWith(QStringLiteral("XSPF")) ? ".xspf" : ".m3u8";
-  ShowInformation(this, ExportTo(path));
+  emit Told(ExportTo(path));
 }
 
 void TPlayListFiles::ImportClicked() {
@@ -204,13 +205,13 @@ void TPlayListFiles::ImportClicked() {
                         chosen_.currentText() + "\", or make a new playlist of them?",
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
     ask.setTextFormat(Qt::PlainText);
-    ask.button(QMessageBox::Yes)->setText("Add to \"" + chosen_.currentText() + "\"");
+    ask.button(QMessageBox::Yes)->setText("Add to \"" + NoMnemonic(chosen_.currentText()) + "\"");
     ask.button(QMessageBox::No)->setText("New playlist");
     const int answer = ask.exec();
     if (answer != QMessageBox::Yes && answer != QMessageBox::No) return;
     merge = answer == QMessageBox::Yes;
   }
-  ShowInformation(this, ImportFrom(path, merge));
+  emit Told(ImportFrom(path, merge));
 }
 
 } // namespace sonabox

@@ -48,6 +48,8 @@ public:
 signals:
   void PlayListsChanged(bool keep);
   void PlayListSaved(const std::string &fileName);
+  // What an export or import did, for the message line.
+  void Told(const std::string &message);
 
 private:
   void ExportClicked();

@@ -492,6 +492,7 @@ void TPlayPage::ConnectEvents() {
       Qt::QueuedConnection);
   connect(pPlayListFiles, &TPlayListFiles::PlayListsChanged, this, &TPlayPage::PlayListsChanged);
   connect(pPlayListFiles, &TPlayListFiles::PlayListSaved, this, &TPlayPage::PlayListSaved);
+  connect(pPlayListFiles, &TPlayListFiles::Told, this, &TPlayPage::ShowNote);
   // The grid and the open playlist share one current row: choosing a row in
   // the grid moves the table, and a refreshed grid shows the table's row.
   connect(sgPlayList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -685,7 +686,7 @@ void TPlayPage::aRenamePlayListExecute() {
   QInputDialog dialog(this);
   dialog.setObjectName("dRenamePlayList");
   dialog.setWindowTitle("Rename PlayList");
-  dialog.setLabelText("New name for \"" + cbPlayLists->currentText() + "\":");
+  dialog.setLabelText("New name for \"" + NoMnemonic(cbPlayLists->currentText()) + "\":");
   dialog.setTextValue(cbPlayLists->currentText());
   // Room for the caption and a long name (the dialog sizes itself to its field).
   if (auto *field = dialog.findChild<QLineEdit *>()) field->setMinimumWidth(320);
@@ -710,7 +711,7 @@ void TPlayPage::RenamePlayList(const QString &newName) {
   if (openName_ == old) openName_ = kept;
   for (TUndo &undo : undo_)
     if (undo.PlayList == old.toStdString()) undo.PlayList = kept.toStdString();
-  emit PlayListsChanged(false); // the open playlist stays chosen
+  emit PlayListRenamed(old, kept); // the open playlist stays chosen
   ShowMessage("Renamed \"" + old.toStdString() + "\" to \"" + kept.toStdString() + "\".");
 }
 
@@ -760,6 +761,11 @@ void TPlayPage::aUndoExecute() {
     store_.ChangePlayList(playList, undo.PlayList, undelete);
   }
   ShowMessage("\"" + undo.Title + "\" is back in \"" + undo.PlayList + "\".");
+}
+
+void TPlayPage::ShowNote(const std::string &message) {
+  ShowMessage(message);
+  btnUndo->hide(); // Undo is for deletions
 }
 
 void TPlayPage::ShowMessage(const std::string &message) {

@@ -182,10 +182,17 @@ public:
   // `target` and its children: the page, and the expanded window.
   void AddPlaybackKeys(QWidget &target);
 
+  // What another part of the program did (a share saved, a playlist
+  // imported), on the message line for a few seconds.
+  void ShowNote(const std::string &message);
+
 signals:
   void LogLine(const std::string &line);
   // A playlist was deleted: the lists of playlists are filled again.
   void PlayListsChanged(bool keep);
+  // A playlist was renamed: the lists are filled again, and a choice of the
+  // old name becomes the new one.
+  void PlayListRenamed(const QString &old, const QString &renamed);
 
 protected:
   bool eventFilter(QObject *watched, QEvent *event) override;

@@ -257,6 +257,11 @@ void TSharePage::CreateSteps() {
 
 void TSharePage::ConnectEvents() {
   connect(aShareStep1, &QAction::triggered, this, Guarded(this, &TSharePage::aShareStep1Execute));
+  // Enter in the share code fetches it, as Next does.
+  connect(edShareCode, &QLineEdit::returnPressed, this, [this] {
+    aShareStep1Update();
+    if (aShareStep1->isEnabled()) aShareStep1->trigger();
+  });
   connect(aShareStep2, &QAction::triggered, this, Guarded(this, &TSharePage::aShareStep2Execute));
   connect(aShareStep3, &QAction::triggered, this, Guarded(this, &TSharePage::aShareStep3Execute));
   connect(aShareStep4, &QAction::triggered, this, Guarded(this, &TSharePage::aShareStep4Execute));
@@ -270,7 +275,9 @@ void TSharePage::ConnectEvents() {
   });
 }
 
-void TSharePage::FillPlayLists() { FillPlayListCombo(cbSharePlayList, store_); }
+void TSharePage::FillPlayLists(const QString &remembered) {
+  FillPlayListCombo(cbSharePlayList, store_, remembered);
+}
 
 // ------------------------------------------------------------- enable rules
 
@@ -364,14 +371,22 @@ void TSharePage::SaveSharedVideos(const TVideos &videos, const std::string &exis
                                   const std::string &newName) {
   const bool create = existing.empty();
   const std::string name = create ? TrimPlayListName(newName) : existing;
-  const std::string fileName = AddVideosToPlayList(store_, name, create, videos);
+  std::size_t skipped = 0;
+  TVideos saved = videos;
+  if (!create) {
+    std::optional<TVideos> kept =
+        AskAboutRepeats(this, store_, name, videos, "shared videos", skipped);
+    if (!kept) return;
+    saved = std::move(*kept);
+  }
+  const std::string fileName = AddVideosToPlayList(store_, name, create, saved);
   edShareCode->clear();
   emit PlayListsChanged(true);
   // The playlist open on the Play page is read again: left as it was, its
   // next save (a deleted video) would write the received videos away.
   emit PlayListSaved(fileName);
-  ShowInformation(this, "New files have been added to \"" + name + "\"");
   emit ShowPlayPage();
+  emit Told(SavedText(saved.size(), skipped, name));
 }
 
 // ------------------------------------------------------------------ step 2
@@ -442,6 +457,24 @@ void TSharePage::aShareStep3Execute() {
       QMessageBox::critical(this, Caption(), r.message);
       return;
     }
+  }
+  const struct {
+    QLineEdit *field;
+    const char *whose;
+  } addresses[] = {{edYourEmail, "your"}, {edRecipientEmail, "their"}};
+  for (const auto &a : addresses) {
+    const std::string email = TrimControl(a.field->text().toStdString());
+    if (!IsEmailAddress(email)) {
+      QMessageBox box(QMessageBox::Critical, Caption(),
+                      "\"" + a.field->text() + "\" is not an e-mail address. Please check " +
+                          a.whose + " email.",
+                      QMessageBox::Ok, this);
+      box.setTextFormat(Qt::PlainText);
+      box.exec();
+      a.field->setFocus();
+      return;
+    }
+    a.field->setText(Text(email));
   }
   pcShareWizard->setCurrentIndex(pcShareWizard->currentIndex() + 1);
   aShareStep4Execute(); // btnShareNext keeps aShareStep3 meanwhile

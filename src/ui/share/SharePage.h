@@ -110,12 +110,14 @@ public:
                         const std::string &newName);
 
   // Fills cbSharePlayList with the playlist names, nothing chosen.
-  void FillPlayLists();
+  void FillPlayLists(const QString &remembered = {});
 
 signals:
   void PlayListsChanged(bool keep);
   void PlayListSaved(const std::string &fileName);
   void ShowPlayPage();
+  // What a save did, for the message line of the page shown.
+  void Told(const std::string &message);
 
 private:
   void CreatePage();

@@ -22,6 +22,8 @@ void Paint(QWidget *w, const QColor &background, const QColor &text) {
   w->setAutoFillBackground(true);
 }
 
+QString NoMnemonic(QString text) { return text.replace('&', QStringLiteral("&&")); }
+
 QWidget *Panel(const char *name, QWidget *parent) {
   auto *w = new QWidget(parent);
   w->setObjectName(name);

@@ -11,6 +11,7 @@
 //   button; the rules run by themselves here, so it stays hidden and out of the
 //   way of the keyboard and of screen readers.
 #include <QColor>
+#include <QString>
 
 class QAction;
 class QActionGroup;
@@ -44,6 +45,9 @@ QToolButton *CarrierButton(const char *name, QAction *action, QWidget *parent);
 QAction *Action(const char *name, const char *caption, QActionGroup *list, int tag = 0);
 // A list of actions that are not exclusive.
 QActionGroup *ActionList(const char *name, QObject *parent);
+// Outside text (a playlist name) for a caption that marks a keyboard shortcut
+// with "&" (a button, or a label with a buddy): every "&" shows as typed.
+QString NoMnemonic(QString text);
 // A read-only grid that selects whole rows, one at a time.
 QTableView *Grid(const char *name, QWidget *parent);
 

@@ -10,9 +10,11 @@
 #include "support/TestFolders.h"
 #include "support/UnusedPort.h"
 #include "ui/find/ResultPanels.h"
+#include "ui/widgets/ImageButtons.h"
 #include "ui/widgets/WebImage.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -76,8 +78,8 @@ protected:
   }
   int AreaWidth() const { return page->sbResults->width(); }
   QScrollBar *Bar() const { return page->sbResults->verticalScrollBar(); }
-  bool ShowsPicture(const QLabel *label, const QLabel *source) const {
-    return label->pixmap().toImage() == source->pixmap().toImage();
+  bool ShowsPicture(const TSelectButton *button, const QLabel *source) const {
+    return button->Picture().toImage() == source->pixmap().toImage();
   }
 
   test::TestFolders folders;
@@ -106,7 +108,8 @@ TEST_F(FindPageTest, FirstPageAndMore) {
     EXPECT_EQ(r.SelectImage->geometry(), QRect(width - 77 - 25, 8, 77, 66));
     EXPECT_TRUE(ShowsPicture(r.SelectImage, page->iFindAdd));
     EXPECT_EQ(r.ThumbnailImage->geometry(), QRect(8, 5, 130, 97));
-    EXPECT_EQ(r.TitleLabel->geometry(), QRect(144, 5, 321, 17));
+    // The title reaches to the toggle.
+    EXPECT_EQ(r.TitleLabel->geometry(), QRect(144, 5, width - 77 - 25 - 8 - 144, 17));
     EXPECT_TRUE(r.TitleLabel->font().bold());
     EXPECT_EQ(r.DescriptionLabel->geometry(), QRect(144, 89, width - 165, 17));
     EXPECT_EQ(r.ViewsLabel->text().toStdString(), "Views: " + std::to_string(1001 + i));
@@ -345,7 +348,7 @@ TEST_F(FindPageTest, LongTextsAreCutWithAnEllipsis) {
   const QString title = r.TitleLabel->text();
   EXPECT_TRUE(title.endsWith(u'\u2026')) << title.toStdString();
   EXPECT_TRUE(QString::fromStdString(r.Video.Title).startsWith(title.chopped(1)));
-  EXPECT_LE(r.TitleLabel->fontMetrics().horizontalAdvance(title), 321);
+  EXPECT_LE(r.TitleLabel->fontMetrics().horizontalAdvance(title), r.TitleLabel->width());
 
   const QString full = "Description: " + QString::fromStdString(kLongDescription);
   const QString shown = r.DescriptionLabel->text();
@@ -373,20 +376,22 @@ TEST_F(FindPageTest, WheelMovesTheResultsOnTheFindPageOnly) {
   };
   QWidget *area = page->sbResults->viewport();
   Bar()->setValue(0);
+  // Three results a notch.
+  const int notch = 3 * 112;
   EXPECT_TRUE(turn(area, -120));
-  EXPECT_EQ(Bar()->value(), 40);
+  EXPECT_EQ(Bar()->value(), notch);
   EXPECT_TRUE(turn(area, -240));
-  EXPECT_EQ(Bar()->value(), 120);
+  EXPECT_EQ(Bar()->value(), 3 * notch);
   EXPECT_TRUE(turn(area, 120));
-  EXPECT_EQ(Bar()->value(), 80);
+  EXPECT_EQ(Bar()->value(), 2 * notch);
   // Finer wheels add up to whole notches.
   turn(area, -60);
-  EXPECT_EQ(Bar()->value(), 80);
+  EXPECT_EQ(Bar()->value(), 2 * notch);
   turn(area, -60);
-  EXPECT_EQ(Bar()->value(), 120);
+  EXPECT_EQ(Bar()->value(), 3 * notch);
   // A turn that no control used reaches the page.
   EXPECT_TRUE(turn(page.get(), -120));
-  EXPECT_EQ(Bar()->value(), 160);
+  EXPECT_EQ(Bar()->value(), 4 * notch);
   // The position stays within the range.
   for (int i = 0; i < 200; ++i) turn(area, -120);
   EXPECT_EQ(Bar()->value(), Bar()->maximum());
@@ -409,8 +414,107 @@ TEST_F(FindPageTest, WideningTheWindowWidensThePanels) {
     EXPECT_EQ(r->Panel->width(), before + 150 - 20);
     EXPECT_EQ(r->SelectImage->x(), before + 150 - 77 - 25);
     EXPECT_EQ(r->DescriptionLabel->width(), descriptionWidth);
+    EXPECT_EQ(r->TitleLabel->width(), r->SelectImage->x() - 8 - 144);
   }
   EXPECT_TRUE(page->sbResults->updatesEnabled());
+}
+
+// The results' toggles are check buttons named after their video: Tab reaches
+// them after the search bar, the arrow keys go from one to the next, Space ticks.
+TEST_F(FindPageTest, TickingByKeyboard) {
+  feed.Set(3, 3);
+  Search("rock");
+  page->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(page.get()));
+  page->iFindSearch->setFocus();
+  QTest::keyClick(page->iFindSearch, Qt::Key_Tab);
+  const auto toggle = [&](int i) { return page->VisualResults[i]->SelectImage; };
+  ASSERT_EQ(QApplication::focusWidget(), toggle(0));
+  QAccessibleInterface *first = QAccessible::queryAccessibleInterface(toggle(0));
+  EXPECT_EQ(first->role(), QAccessible::CheckBox);
+  EXPECT_EQ(first->text(QAccessible::Name), "Add Song 1");
+  EXPECT_FALSE(first->state().checked);
+
+  QTest::keyClick(toggle(0), Qt::Key_Down);
+  ASSERT_EQ(QApplication::focusWidget(), toggle(1));
+  QTest::keyClick(toggle(1), Qt::Key_Space);
+  EXPECT_TRUE(page->VisualResults[1]->Selected);
+  EXPECT_TRUE(QAccessible::queryAccessibleInterface(toggle(1))->state().checked);
+  EXPECT_TRUE(ShowsPicture(toggle(1), page->iFindRemove));
+  QTest::keyClick(toggle(1), Qt::Key_Up);
+  EXPECT_EQ(QApplication::focusWidget(), toggle(0));
+  QTest::keyClick(toggle(0), Qt::Key_Up); // the first stays
+  EXPECT_EQ(QApplication::focusWidget(), toggle(0));
+  QTest::keyClick(toggle(0), Qt::Key_Space);
+  QTest::keyClick(toggle(0), Qt::Key_Space);
+  EXPECT_FALSE(page->VisualResults[0]->Selected);
+  // After the last result, Tab goes on to the save bar.
+  toggle(2)->setFocus();
+  QTest::keyClick(toggle(2), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), page->cbAddPlayList)
+      << QApplication::focusWidget()->objectName().toStdString();
+}
+
+TEST_F(FindPageTest, SavingNeedsATickedVideo) {
+  feed.Set(3, 3);
+  Search("rock");
+  page->edPlayListName->setText("Road Trip");
+  const auto enabled = [&] {
+    page->RunEnableRules();
+    return page->aSaveVideos->isEnabled();
+  };
+  EXPECT_FALSE(enabled()) << "nothing ticked";
+  page->ModifySongSelection(1);
+  EXPECT_TRUE(enabled());
+  page->ModifySongSelection(1);
+  EXPECT_FALSE(enabled());
+}
+
+// Symbols are sent percent-encoded, so that the service reads them as typed.
+TEST_F(FindPageTest, KeywordsAreEncodedInTheRequest) {
+  feed.Set(0, 0);
+  page->cbCategory->setCurrentText("Any");
+  Search("rock & <roll>");
+  EXPECT_EQ(LastRequest(), "/feeds/api/videos?vq=rock%20%26%20%3Croll%3E&orderby=relevance&"
+                           "start-index=1&max-results=25");
+  EXPECT_EQ(page->lbSearchOutcome->text(), "No videos found for \"rock & <roll>\".");
+}
+
+TEST_F(FindPageTest, APageShownAfterAResizeWhileHiddenLaysOutForItsSize) {
+  feed.Set(4, 4);
+  Search("rock");
+  page->hide(); // another page is shown
+  page->resize(page->width() + 200, page->height());
+  QApplication::processEvents();
+  page->show();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return page->sbResults->isVisible(); }));
+  const int width = AreaWidth();
+  for (TVisualResult *r : page->VisualResults) {
+    EXPECT_EQ(r->Panel->width(), width - 20);
+    EXPECT_EQ(r->SelectImage->x() + r->SelectImage->width(), width - 25);
+  }
+}
+
+// The library may change while the program runs: the categories are read
+// again when the page shows, once a minute at most.
+TEST_F(FindPageTest, CategoriesAreReadAgainWhenThePageShows) {
+  feed.SetCategories("<categories><category term='Loops' count='2'/></categories>");
+  page = std::make_unique<TFindPage>(*store, nullptr);
+  page->show();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return page->cbCategory->count() == 2; }));
+  feed.SetCategories("<categories><category term='Loops' count='2'/>"
+                     "<category term='Dance' count='1'/></categories>");
+  // Shown again within the minute: nothing is asked.
+  page->hide();
+  page->show();
+  QTest::qWait(200);
+  EXPECT_EQ(page->cbCategory->count(), 2);
+  // A minute later it is.
+  page->CategoriesRead -= std::chrono::minutes(1);
+  page->hide();
+  page->show();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return page->cbCategory->count() == 3; }));
+  EXPECT_EQ(page->cbCategory->itemText(2), "Dance");
 }
 
 } // namespace

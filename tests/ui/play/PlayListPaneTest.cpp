@@ -18,11 +18,13 @@
 #include "ui/widgets/WebImage.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTableView>
@@ -112,6 +114,8 @@ protected:
     return n;
   }
   std::string Message(size_t i) const { return boxes.Boxes().at(i).Text.toStdString(); }
+  // What the line beside the save button says.
+  std::string SaveNote() const { return window->pFind->lbSaveMessage->text().toStdString(); }
 
   test::TestFolders folders;
   test::ModalWatcher boxes;
@@ -167,9 +171,11 @@ TEST_F(PlayListPaneTest, SavingTwoTickedPanelsIntoANewPlaylist) {
   window->pFind->edPlayListName->setText("Rock");
   Save();
 
-  ASSERT_EQ(boxes.Boxes().size(), 1u);
-  EXPECT_EQ(Message(0), "2 videos added to \"Rock\"");
-  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Information);
+  // Success is told on the line beside the save button, not in a box.
+  EXPECT_TRUE(boxes.Boxes().empty());
+  EXPECT_EQ(SaveNote(), "2 videos added to \"Rock\"");
+  EXPECT_TRUE(window->pFind->lbSaveMessage->isVisible());
+  EXPECT_EQ(window->pFind->lbSaveMessage->textFormat(), Qt::PlainText);
   EXPECT_EQ(PlayListFiles(), files + 1);
   EXPECT_EQ(window->PlayListManager->IndexTable().RecordCount(), 1);
   for (const QComboBox *box :
@@ -186,7 +192,7 @@ TEST_F(PlayListPaneTest, SavingTwoTickedPanelsIntoANewPlaylist) {
   // The ticks are cleared, and the new playlist is the choice for the next save.
   for (const TVisualResult *result : window->pFind->VisualResults) {
     EXPECT_FALSE(result->Selected);
-    EXPECT_EQ(result->SelectImage->accessibleName(), "Add");
+    EXPECT_FALSE(result->SelectImage->isChecked());
   }
   EXPECT_EQ(window->pFind->cbAddPlayList->currentText(), "Rock");
   EXPECT_EQ(window->pFind->edPlayListName->text(), "");
@@ -234,7 +240,8 @@ TEST_F(PlayListPaneTest, TickedVideosAlreadyInThePlaylistAreAskedAbout) {
     SearchAndTick(3, {0, 1});
     window->pFind->edPlayListName->setText("Pop");
     Save();
-    ASSERT_EQ(boxes.Boxes().back().Text.toStdString(), "2 videos added to \"Pop\"");
+    ASSERT_EQ(SaveNote(), "2 videos added to \"Pop\"");
+    window->pFind->lbSaveMessage->clear();
 
     const size_t seen = boxes.Boxes().size();
     for (int index : c.ticked) window->pFind->ModifySongSelection(index);
@@ -244,12 +251,11 @@ TEST_F(PlayListPaneTest, TickedVideosAlreadyInThePlaylistAreAskedAbout) {
     ASSERT_GE(boxes.Boxes().size(), seen + 1);
     EXPECT_EQ(boxes.Boxes()[seen].Icon, QMessageBox::Question);
     EXPECT_EQ(Message(seen), c.question);
+    EXPECT_EQ(boxes.Boxes().size(), seen + 1);
+    EXPECT_EQ(SaveNote(), c.message);
     if (c.message.empty()) {
-      EXPECT_EQ(boxes.Boxes().size(), seen + 1);
       for (int index : c.ticked) EXPECT_TRUE(window->pFind->VisualResults[index]->Selected);
     } else {
-      ASSERT_EQ(boxes.Boxes().size(), seen + 2);
-      EXPECT_EQ(Message(seen + 1), c.message);
       for (const TVisualResult *result : window->pFind->VisualResults)
         EXPECT_FALSE(result->Selected);
     }
@@ -262,14 +268,22 @@ TEST_F(PlayListPaneTest, TickedVideosAlreadyInThePlaylistAreAskedAbout) {
   }
 }
 
-TEST_F(PlayListPaneTest, NothingTickedStillCreatesThePlaylist) {
+// Saving wants a ticked video; Enter in the new name saves as the button does.
+TEST_F(PlayListPaneTest, EnterInTheNewNameSavesTheTickedVideos) {
   SearchAndTick(2, {});
-  window->pFind->edPlayListName->setText("Empty");
-  Save();
-  EXPECT_EQ(Message(0), "0 videos added to \"Empty\"");
+  window->pFind->edPlayListName->setFocus();
+  QTest::keyClicks(window->pFind->edPlayListName, "Empty");
+  QTest::keyClick(window->pFind->edPlayListName, Qt::Key_Return);
+  EXPECT_FALSE(window->PlayListManager->HasPlayList("Empty")) << "nothing ticked";
+  EXPECT_EQ(SaveNote(), "");
+  window->pFind->ModifySongSelection(1);
+  QTest::keyClick(window->pFind->edPlayListName, Qt::Key_Return);
+  EXPECT_EQ(SaveNote(), "1 video added to \"Empty\"");
   TDataTable saved;
   ASSERT_TRUE(window->PlayListManager->OpenPlayList(saved, "Empty"));
-  EXPECT_EQ(saved.RecordCount(), 0);
+  ASSERT_EQ(saved.RecordCount(), 1);
+  EXPECT_EQ(Titles(saved)[0].rfind("Song 2 ", 0), 0u);
+  EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 TEST_F(PlayListPaneTest, ADuplicateNameShowsTheErrorAndSavesNothing) {
@@ -291,7 +305,7 @@ TEST_F(PlayListPaneTest, ADuplicateNameShowsTheErrorAndSavesNothing) {
   // The program goes on: the next save works.
   window->pFind->edPlayListName->setText("Jazz");
   Save();
-  EXPECT_EQ(Message(1), "2 videos added to \"Jazz\"");
+  EXPECT_EQ(SaveNote(), "2 videos added to \"Jazz\"");
 }
 
 TEST_F(PlayListPaneTest, SavingIntoThePlaylistOnShowShowsTheRowsAtOnce) {
@@ -305,7 +319,7 @@ TEST_F(PlayListPaneTest, SavingIntoThePlaylistOnShowShowsTheRowsAtOnce) {
   EXPECT_EQ(window->pFind->edPlayListName->text(), "")
       << "choosing a playlist empties the new name";
   Save();
-  EXPECT_EQ(Message(0), "1 video added to \"Pop\"");
+  EXPECT_EQ(SaveNote(), "1 video added to \"Pop\"");
   EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Old", "Song 3"}));
   EXPECT_EQ(window->pFind->cbAddPlayList->currentText(), "Pop");
   EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Pop");
@@ -314,7 +328,7 @@ TEST_F(PlayListPaneTest, SavingIntoThePlaylistOnShowShowsTheRowsAtOnce) {
   window->pFind->ModifySongSelection(2);
   window->pFind->cbAddPlayList->setCurrentText("Rock");
   Save();
-  EXPECT_EQ(Message(1), "1 video added to \"Rock\"");
+  EXPECT_EQ(SaveNote(), "1 video added to \"Rock\"");
   EXPECT_EQ(window->pPlay->cbPlayLists->currentText(), "Rock");
   EXPECT_EQ(GridTitles(*window), (std::vector<std::string>{"Stone", "Song 3"}));
 }
@@ -522,6 +536,47 @@ TEST_F(PlayListPaneTest, RenamingThePlaylistByF2) {
   TDataTable renamed;
   ASSERT_TRUE(window->PlayListManager->OpenPlayList(renamed, "Road Trip"));
   EXPECT_EQ(renamed.FileName(), file);
+}
+
+// A name with "&" reads as typed in the rename dialog; the other pages keep
+// their choice of the renamed playlist under its new name, and any other choice.
+TEST_F(PlayListPaneTest, RenamingKeepsTheOtherPagesChoices) {
+  MakePlayList("Party & Friends", {"One"});
+  MakePlayList("Keep", {});
+  TPlayPage &page = *window->pPlay;
+  struct Case {
+    QString findChoice, shareChoice, newName, findAfter, shareAfter;
+  };
+  const Case cases[] = {
+      {"Party & Friends", "Party & Friends", "Party & More", "Party & More", "Party & More"},
+      {"Keep", "Party & More", "Party", "Keep", "Party"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.newName.toStdString());
+    const QString old = c.findChoice == "Keep" ? c.shareChoice : c.findChoice;
+    page.cbPlayLists->setCurrentText(old);
+    window->pFind->cbAddPlayList->setCurrentText(c.findChoice);
+    window->pShare->cbSharePlayList->setCurrentText(c.shareChoice);
+    QString caption;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+      if (!dialog || !dialog->isVisible()) return;
+      for (QLabel *label : dialog->findChildren<QLabel *>())
+        if (label->buddy())
+          caption = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+      dialog->setTextValue(c.newName);
+      dialog->accept();
+    });
+    answer.start(5);
+    page.aRenamePlayList->trigger();
+    answer.stop();
+    EXPECT_EQ(caption, "New name for \"" + old + "\":");
+    EXPECT_EQ(page.cbPlayLists->currentText(), c.newName);
+    EXPECT_EQ(window->pFind->cbAddPlayList->currentText(), c.findAfter);
+    EXPECT_EQ(window->pShare->cbSharePlayList->currentText(), c.shareAfter);
+  }
+  EXPECT_TRUE(boxes.Boxes().empty());
 }
 
 TEST_F(PlayListPaneTest, ThePlayModeIsChosenAndRemembered) {

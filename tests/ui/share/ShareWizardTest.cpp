@@ -408,10 +408,17 @@ TEST_F(ShareWizardTest, StepThreeWantsFourFieldsInOrder) {
   } cases[] = {
       {"", "", "", "", "You need to enter your name"},
       {"Ann", "", "", "", "You need to enter your email"},
-      {"", "a@b", "Bob", "b@c", "You need to enter your name"},
-      {"Ann", "a@b", "", "b@c", "You need to enter their name"},
-      {"Ann", "a@b", "Bob", "", "You need to enter their email"},
-      {" ", " ", " ", " ",
+      {"", "a@b.org", "Bob", "b@c.org", "You need to enter your name"},
+      {"Ann", "a@b.org", "", "b@c.org", "You need to enter their name"},
+      {"Ann", "a@b.org", "Bob", "", "You need to enter their email"},
+      // An address a mail cannot go to is refused before anything is sent.
+      {"Ann", "a@b.org", "Bob", "not-an-email",
+       "\"not-an-email\" is not an e-mail address. Please check their email."},
+      {"Ann", "ann", "Bob", "b@c.org",
+       "\"ann\" is not an e-mail address. Please check your email."},
+      {"Ann", "a@b.org", "Bob", "<b>b@c</b>",
+       "\"<b>b@c</b>\" is not an e-mail address. Please check their email."},
+      {" ", " a@b.org ", " ", "b@c.org ",
        "The videos could not be sent. Please check your connection and try again."},
   };
   for (const auto &c : cases) {
@@ -471,9 +478,9 @@ TEST_F(ShareWizardTest, ReceivedVideosGoIntoANewPlayListNamedAfterTheShare) {
   Next();
   ASSERT_TRUE(answer.Shown());
   EXPECT_EQ(dShareVideos, nullptr) << "the dialog is released after use";
-  ASSERT_EQ(boxes.Boxes().size(), 1u);
-  EXPECT_EQ(boxes.Boxes()[0].Text, "New files have been added to \"Quiet Hours\"");
-  EXPECT_EQ(boxes.Boxes()[0].Icon, QMessageBox::Information);
+  // Success is told on the Play page's message line, not in a box.
+  EXPECT_TRUE(boxes.Boxes().empty());
+  EXPECT_EQ(window->pPlay->lbMessage->text(), "2 videos added to \"Quiet Hours\"");
   EXPECT_EQ(PlayListTitles("Quiet Hours"), std::vector<std::string>({"Slow River", "Night Birds"}));
   EXPECT_EQ(window->pMain->currentWidget(), window->pPlay);
   EXPECT_TRUE(window->pShare->edShareCode->text().isEmpty());
@@ -504,8 +511,8 @@ TEST_F(ShareWizardTest, ReceivedVideosAddedToThePlayListOpenOnThePlayPage) {
   });
   Next();
   ASSERT_TRUE(answer.Shown());
-  ASSERT_EQ(boxes.Boxes().size(), 1u);
-  EXPECT_EQ(boxes.Boxes()[0].Text, "New files have been added to \"Road Trip\"");
+  EXPECT_TRUE(boxes.Boxes().empty());
+  EXPECT_EQ(window->pPlay->lbMessage->text(), "2 videos added to \"Road Trip\"");
   EXPECT_EQ(PlayListTitles("Road Trip"),
             std::vector<std::string>(
                 {"Highway Song", "Desert Rain", "Neon Diner", "Slow River", "Night Birds"}));
@@ -516,6 +523,46 @@ TEST_F(ShareWizardTest, ReceivedVideosAddedToThePlayListOpenOnThePlayPage) {
   window->pPlay->aDeleteVideoExecute();
   EXPECT_EQ(PlayListTitles("Road Trip"),
             std::vector<std::string>({"Desert Rain", "Neon Diner", "Slow River", "Night Birds"}));
+}
+
+// Saving the same share twice into one playlist asks first, as saving search
+// results does.
+TEST_F(ShareWizardTest, SavingAShareTwiceAsksAboutTheVideosAlreadyThere) {
+  MakePlayList("Road Trip", kRoadTrip);
+  const std::string code = PostShare("Quiet Hours", "", kQuiet);
+  struct Case {
+    QMessageBox::StandardButton answer;
+    std::string told; // nothing: nothing saved
+    std::size_t rows;
+  };
+  const Case cases[] = {
+      {QMessageBox::Ok, "2 videos added to \"Road Trip\"", 5}, // the first time: no question
+      {QMessageBox::No, "0 videos added to \"Road Trip\"; 2 already in it were skipped", 5},
+      {QMessageBox::Cancel, "", 5},
+      {QMessageBox::Yes, "2 videos added to \"Road Trip\"", 7},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.told);
+    window->pMain->setCurrentWidget(window->pShare);
+    window->pPlay->lbMessage->clear();
+    window->pShare->edShareCode->setText(QString::fromStdString(code));
+    boxes.SetAnswer(c.answer);
+    const std::size_t before = boxes.Boxes().size();
+    DialogAnswerer answer([](TdShareVideos &dialog) {
+      dialog.cbAddPlayList->setCurrentIndex(dialog.cbAddPlayList->findText("Road Trip"));
+      dialog.iFindSave->click();
+    });
+    Next();
+    ASSERT_TRUE(answer.Shown());
+    if (c.answer == QMessageBox::Ok) {
+      EXPECT_EQ(boxes.Boxes().size(), before);
+    } else {
+      ASSERT_EQ(boxes.Boxes().size(), before + 1);
+      EXPECT_EQ(boxes.Boxes().back().Text, "All 2 shared videos are already in \"Road Trip\".");
+    }
+    EXPECT_EQ(window->pPlay->lbMessage->text().toStdString(), c.told);
+    EXPECT_EQ(PlayListTitles("Road Trip").size(), c.rows);
+  }
 }
 
 TEST_F(ShareWizardTest, TheSaveDialogWantsAChoiceOrAName) {
@@ -547,8 +594,8 @@ TEST_F(ShareWizardTest, TheSaveDialogWantsAChoiceOrAName) {
   });
   Next();
   ASSERT_TRUE(answer.Shown());
-  ASSERT_EQ(boxes.Boxes().size(), 4u);
-  EXPECT_EQ(boxes.Boxes()[3].Text, "New files have been added to \"Gifts\"");
+  EXPECT_EQ(boxes.Boxes().size(), 3u);
+  EXPECT_EQ(window->pPlay->lbMessage->text(), "2 videos added to \"Gifts\"");
   EXPECT_EQ(window->PlayListManager->PlayListNames(),
             (std::vector<std::string>{"Gifts", "Road Trip"}));
 }
@@ -616,15 +663,18 @@ TEST_F(ShareWizardTest, TwoUsersShareThroughTheService) {
   StartProgram();
   EXPECT_TRUE(window->pShare->cbSharePlayList->findText("Road Trip") < 0)
       << "Bob has playlists of his own";
-  window->pShare->edShareCode->setText(" " + code.toLower() + " ");
+  // Bob pastes the code and presses Enter.
+  window->pShare->edShareCode->setFocus();
+  QTest::keyClicks(window->pShare->edShareCode, " " + code.toLower() + " ");
   DialogAnswerer answer([](TdShareVideos &dialog) {
     EXPECT_EQ(dialog.lbShareNote->text(), QString::fromUtf8("Note: Enjoy — Ann"));
     dialog.iFindSave->click();
   });
-  Next();
+  QTest::keyClick(window->pShare->edShareCode, Qt::Key_Return);
+  ASSERT_TRUE(test::ProcessEventsUntil([&] { return answer.Shown() && !window->pShare->Busy(); }));
+  RunUntilIdle();
   ASSERT_TRUE(answer.Shown());
-  ASSERT_FALSE(boxes.Boxes().empty());
-  EXPECT_EQ(boxes.Boxes().back().Text, "New files have been added to \"From Ann with love\"");
+  EXPECT_EQ(window->pPlay->lbMessage->text(), "2 videos added to \"From Ann with love\"");
   EXPECT_EQ(PlayListTitles("From Ann with love"),
             std::vector<std::string>({"Desert Rain", "Neon Diner"}));
   window.reset();
