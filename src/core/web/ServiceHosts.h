@@ -3,6 +3,7 @@
 // asked for. Each is "host" or "host:port", written into "http://" addresses.
 // The defaults reach a sonabox-server running on this machine.
 #include <string>
+#include <string_view>
 
 namespace sonabox {
 
@@ -15,5 +16,9 @@ std::string VideoWebHost();
 
 // The maker's share and update service host (value "ServiceHost", default 127.0.0.1:8473).
 std::string ServiceHost();
+
+// Whether the text can be a service host: "host" or "host:port" (a port of 1
+// to 65535), without blanks, controls or any of "/?#@\\".
+bool IsServiceHost(std::string_view text);
 
 } // namespace sonabox

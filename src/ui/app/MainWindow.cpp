@@ -14,8 +14,10 @@
 #include "ui/find/FindPage.h"
 #include "ui/play/PlayListFiles.h"
 #include "ui/play/PlayPage.h"
+#include "ui/settings/SettingsDialog.h"
 #include "ui/share/SharePage.h"
 #include "ui/share/ShareVideosDialog.h"
+#include "ui/update/SoftwareUpdateDialog.h"
 #include "ui/widgets/Controls.h"
 #include "ui/widgets/Guarded.h"
 #include "ui/widgets/ImageButtons.h"
@@ -31,11 +33,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QThread>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <chrono>
@@ -101,7 +105,28 @@ void TfMain::CreateWindowFrame() {
   imgTopText->setAccessibleName("Sonabox");
   auto *bannerLayout = new QHBoxLayout(Image1);
   bannerLayout->setContentsMargins(0, 10, 12, 0);
-  bannerLayout->addWidget(imgTopText, 0, Qt::AlignRight | Qt::AlignTop);
+  bannerLayout->addStretch(1);
+  bannerLayout->addWidget(imgTopText, 0, Qt::AlignTop);
+  btnMenu = new QToolButton(Image1);
+  btnMenu->setObjectName("btnMenu");
+  btnMenu->setText(QStringLiteral("\u2699")); // a gear
+  btnMenu->setToolTip("Settings and updates");
+  btnMenu->setAccessibleName("Settings and updates");
+  btnMenu->setAutoRaise(true);
+  btnMenu->setPopupMode(QToolButton::InstantPopup);
+  QFont gear = btnMenu->font();
+  gear.setPointSize(gear.pointSize() + 6);
+  btnMenu->setFont(gear);
+  Paint(btnMenu, kNight, kAmberText);
+  auto *menu = new QMenu(btnMenu);
+  aSettings = menu->addAction("&Settings...");
+  aSettings->setObjectName("aSettings");
+  aSettings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+  addAction(aSettings); // the shortcut works with the menu closed
+  aCheckForUpdates = menu->addAction("Check for &Updates");
+  aCheckForUpdates->setObjectName("aCheckForUpdates");
+  btnMenu->setMenu(menu);
+  bannerLayout->addWidget(btnMenu, 0, Qt::AlignTop);
   column->addWidget(Image1);
 
   pMain = new TPageControl({100, 100}, client);
@@ -183,6 +208,10 @@ void TfMain::CreatePlayListStore() {
 
 void TfMain::ConnectPages() {
   connect(aShowLog, &QAction::triggered, this, &TfMain::aShowLogExecute);
+  connect(aSettings, &QAction::triggered, this, &TfMain::aSettingsExecute);
+  connect(aCheckForUpdates, &QAction::triggered, this, [] {
+    if (dSoftwareUpdate) dSoftwareUpdate->CheckNow();
+  });
   connect(pPlay, &TPlayPage::LogLine, this, &TfMain::AddLogLine);
   connect(pPlay, &TPlayPage::PlayListsChanged, this, &TfMain::RefreshPlayListCombos);
   connect(pPlay, &TPlayPage::PlayListRenamed, this, &TfMain::PlayListRenamed);
@@ -287,6 +316,12 @@ void TfMain::FormDestroy() {
 }
 
 void TfMain::aShowLogExecute() { mLog->setVisible(mLog->isHidden()); }
+
+void TfMain::aSettingsExecute() {
+  TdSettings dialog(*Settings, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  pPlay->cbPlayMode->setCurrentText(dialog.cbPlayMode->currentText());
+}
 
 void TfMain::AddLogLine(const std::string &line) {
   const QString text = QString::fromStdString(line);

@@ -16,6 +16,7 @@
 
 class QAction;
 class QLabel;
+class QToolButton;
 class QPlainTextEdit;
 class QTabWidget;
 
@@ -45,6 +46,10 @@ public:
   QWidget *pBottom;     // status strip
   QPlainTextEdit *mLog; // the log, hidden; newest line first
   QAction *aShowLog;    // Ctrl+Alt+L
+  // The gear beside the banner's title, with its menu: Settings... (Ctrl+,)
+  // and Check for Updates.
+  QToolButton *btnMenu;
+  QAction *aSettings, *aCheckForUpdates;
 
   std::unique_ptr<TPlayListManager> PlayListManager; // the playlist store of every page
   TMediaControls *MediaControls;                     // the Play page on the session bus
@@ -54,6 +59,8 @@ public:
   void FormCloseQuery();
   void FormDestroy();
   void aShowLogExecute();
+  // The settings dialog; the Play page takes the play mode chosen there.
+  void aSettingsExecute();
 
   // Inserts a line at the top of the log.
   void AddLogLine(const std::string &line);

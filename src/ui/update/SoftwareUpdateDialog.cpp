@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace sonabox {
 
@@ -115,16 +116,37 @@ void TdSoftwareUpdate::StartUpdateCheck() {
   check->start();
 }
 
+void TdSoftwareUpdate::CheckNow() {
+  if (Check || Download) return;
+  asked_ = true;
+  StartUpdateCheck();
+}
+
 void TdSoftwareUpdate::UpdateCheckFinished() {
   const TUpdateCheck *check = Check;
   Check = nullptr; // the worker releases itself after this notification
-  if (!check || check->State() != usNewer) return;
+  const bool asked = std::exchange(asked_, false);
+  if (!check) return;
+  if (check->State() != usNewer) {
+    if (!asked) return;
+    if (check->State() == usCurrent)
+      QMessageBox::information(parentWidget(), Caption(), "Sonabox is up to date.");
+    else
+      QMessageBox::warning(parentWidget(), Caption(),
+                           "The update service could not be asked. Please check your connection "
+                           "and try again.");
+    return;
+  }
   announcedBuild_ = check->LatestBuild();
   announcedSignature_ = check->Details();
-  if (!AboveDeclinedBuild(announcedBuild_)) return;
-  const auto answer = QMessageBox::information(
-      parentWidget(), Caption(), "A new update has been found, do you want to download now?",
-      QMessageBox::Yes | QMessageBox::No);
+  if (!asked && !AboveDeclinedBuild(announcedBuild_)) return;
+  QMessageBox ask(QMessageBox::Information, Caption(),
+                  "A new update has been found, do you want to download now?",
+                  QMessageBox::Yes | QMessageBox::No, parentWidget());
+  ask.setInformativeText(QString::fromStdString(
+      "Sonabox build " + announcedBuild_ + " is offered; this is build " + kCurrentBuild + "."));
+  ask.setTextFormat(Qt::PlainText);
+  const auto answer = ask.exec();
   if (answer != QMessageBox::Yes) {
     try {
       StoreWriteString(store_key::kDeclinedBuild, announcedBuild_);

@@ -53,6 +53,9 @@ public:
 
   void FormCreate();
   void StartUpdateCheck();
+  // The user asked: the answer is said even when no update is offered, and a
+  // build declined before is offered again.
+  void CheckNow();
   void UpdateCheckFinished();
   void StartDownload();
   void DownloadProgress(TDownloadUpdate &sender, int64_t total, const std::string &percent);
@@ -90,6 +93,7 @@ private:
   // From the answer that offered the update: the build of its first line and
   // its second line (digest and signature).
   std::string announcedBuild_, announcedSignature_;
+  bool asked_ = false; // the running check was asked for by the user
 };
 
 // Ends the application at once: the event loop returns, the main window's

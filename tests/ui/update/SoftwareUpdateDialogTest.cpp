@@ -39,6 +39,7 @@ public:
   struct Seen {
     QString Text;
     QMessageBox::Icon Icon;
+    QString Informative;
   };
   explicit BoxAnswerer(std::function<QMessageBox::StandardButton(const QMessageBox &)> onBox)
       : onBox_(std::move(onBox)) {
@@ -52,7 +53,7 @@ private:
     for (QWidget *widget : QApplication::topLevelWidgets()) {
       auto *box = qobject_cast<QMessageBox *>(widget);
       if (!box || !box->isVisible()) continue;
-      boxes_.push_back({box->text(), box->icon()});
+      boxes_.push_back({box->text(), box->icon(), box->informativeText()});
       QAbstractButton *button = box->button(onBox_(*box));
       if (!button) button = box->buttons().first();
       button->click();
@@ -193,6 +194,32 @@ TEST_F(SoftwareUpdateDialogTest, NoIsRememberedForThatBuildAtTheNextStart) {
   EXPECT_EQ(answerer.Boxes().size(), 1u) << "build 41 was declined";
   EXPECT_TRUE(window->isVisible());
   EXPECT_FALSE(dialog->isVisible());
+}
+
+// Asked by the user, the check says when nothing is offered, and offers again
+// a build declined before, naming it.
+TEST_F(SoftwareUpdateDialogTest, CheckingByHandSaysWhatItFound) {
+  for (const int offered : {40, 41}) {
+    SCOPED_TRACE(offered);
+    StartServer(trusted, 1 << 10, offered);
+    StoreWriteString("declinedBuild", "41");
+    StartProgram();
+    BoxAnswerer answerer([](const QMessageBox &) { return QMessageBox::No; });
+    EXPECT_EQ(RunProgram([&] { return !dialog->Check; }), kStopped);
+    EXPECT_TRUE(answerer.Boxes().empty()) << "at start nothing is said";
+    dialog->CheckNow();
+    EXPECT_EQ(RunProgram([&] { return !answerer.Boxes().empty() && !dialog->Check; }), kStopped);
+    ASSERT_EQ(answerer.Boxes().size(), 1u);
+    if (offered == 40) {
+      EXPECT_EQ(answerer.Boxes()[0].Text, "Sonabox is up to date.");
+    } else {
+      EXPECT_EQ(answerer.Boxes()[0].Text, kQuestion);
+      EXPECT_EQ(answerer.Boxes()[0].Informative, "Sonabox build 41 is offered; this is build 40.");
+    }
+    delete dSoftwareUpdate;
+    window.reset();
+    server.reset();
+  }
 }
 
 TEST_F(SoftwareUpdateDialogTest, ADeclinedBuildIsNotOfferedAgainANewerOneIs) {
