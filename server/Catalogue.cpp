@@ -295,8 +295,9 @@ std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &c
 
   auto ids = std::make_shared<std::vector<int64_t>>();
   const bool sqlite = connection.Dialect() == TSqlDialect::SQLite;
-  if (literal) {
-    // Title matches first, then by title.
+  // The keywords as they stand, inside titles and descriptions; title matches
+  // first, then by title.
+  const auto inside = [&] {
     auto rows = connection.Prepare(
         sqlite ? "SELECT id FROM videos WHERE (instr(title, ?1) > 0 OR instr(description, ?1) > 0) "
                  "AND (?2 = '' OR category = ?2 COLLATE NOCASE) "
@@ -306,6 +307,9 @@ std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &c
                  "ORDER BY strpos(title, ?1) = 0, lower(title), id");
     rows.Bind(1, sqlite ? symbols : ValidUtf8(symbols)).Bind(2, category);
     while (rows.Step()) ids->push_back(rows.Int(0));
+  };
+  if (literal) {
+    inside();
   } else if (match.empty()) {
     // Browsing: everything (in the category) by title.
     auto rows = connection.Prepare(
@@ -347,6 +351,13 @@ std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &c
     rows.Bind(1, match).Bind(2, category);
     while (rows.Step()) ids->push_back(rows.Int(0));
   }
+  // Words are whole tokens; in writing without spaces (Chinese, Japanese) a
+  // token is a whole run of text, so what the words did not find is looked
+  // for inside the texts.
+  if (ids->empty() && !literal && !match.empty() &&
+      std::any_of(symbols.begin(), symbols.end(),
+                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+    inside();
 
   std::lock_guard lock(cacheMutex_);
   if (const auto old = cache_.find(key); old != cache_.end()) {

@@ -63,7 +63,8 @@ std::string VideoIdFor(std::string_view contentKey, int attempt = 0);
 // The full-text query for keywords as typed: each word (a run of letters,
 // digits and non-ASCII bytes) quoted, all of them required. Empty when the
 // keywords hold no word: then the keywords (symbols such as "&") are looked
-// for as they stand, and blank ones match everything.
+// for as they stand, and blank ones match everything. Non-ASCII keywords whose
+// words find nothing are looked for as they stand too ("夜" inside "夜に駆ける").
 std::string MatchExpression(std::string_view keywords);
 
 class TCatalogue {

@@ -149,7 +149,7 @@ TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
   Add({Synthetic("Music", "Rock & Roll Night"), Synthetic("Music", "Rolling Stones Cover"),
        Synthetic("Music", "Cafe Blues"), Synthetic("Music", "Café Society"),
        Synthetic("Animals", "Dog Park", "a dog in a park"),
-       Synthetic("Animals", "Quiet Evening", "nothing to see")});
+       Synthetic("Animals", "Quiet Evening", "nothing to see"), Synthetic("Music", "夜に駆ける")});
   struct TCase {
     std::string Keywords; // as the program puts them after "vq="
     std::string Total;
@@ -158,7 +158,7 @@ TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
       {"rock%20%26%20roll", "1"},
       {"rock%20&%20roll", "1"}, // a raw ampersand, as older programs send it
       {"ROCK", "1"},
-      {"%20%20%20", "6"}, // blanks only: browsing
+      {"%20%20%20", "7"}, // blanks only: browsing
       {"%26", "1"},       // symbols only: what holds them
       {"&", "1"},
       {"%3C", "0"},
@@ -174,6 +174,8 @@ TEST_F(FeedTest, KeywordsArriveAsTheProgramSendsThem) {
       {"%zz", "0"},       // a broken escape stays as typed
       {"%E2%80%94", "0"}, // a dash only: nothing to find, and no failure
       {"%FF%FE", "0"},    // bytes that are no UTF-8
+      {"%E5%A4%9C", "1"}, // inside text without spaces: "夜" in "夜に駆ける"
+      {"%E9%A7%86%E3%81%91%E3%82%8B", "1"},
   };
   for (const TCase &c : cases) {
     SCOPED_TRACE(c.Keywords);

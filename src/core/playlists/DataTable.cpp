@@ -5,6 +5,7 @@
 #include "core/playlists/DatasetXml.h"
 
 #include <QChar>
+#include <QString>
 
 #include <algorithm>
 #include <cctype>
@@ -78,8 +79,22 @@ std::string FitText(const std::string &value, int width) {
   return text;
 }
 
+// A letter of the Latin, Greek or Cyrillic scripts without its accents ("ó"
+// is "o"); other characters as they are (a Hangul syllable is no letter and
+// its marks).
+char32_t WithoutAccents(char32_t code) {
+  while (code < 0x2000 && QChar::decompositionTag(code) == QChar::Canonical) {
+    const QString parts = QChar::decomposition(code);
+    if (parts.isEmpty() || parts.at(0).isSurrogate()) break;
+    code = parts.at(0).unicode();
+  }
+  return code;
+}
+
 // The characters of a UTF-8 text; a byte that starts no valid sequence is one
-// character of its own, kept apart from every real character.
+// character of its own, kept apart from every real character. With `fold`,
+// letter case and accents aside: accents typed apart (combining marks) go,
+// and "Jóga" reads as "joga".
 std::u32string Characters(std::string_view text, bool fold) {
   std::u32string out;
   out.reserve(text.size());
@@ -104,8 +119,12 @@ std::u32string Characters(std::string_view text, bool fold) {
       }
       code = (code << 6) | (next & 0x3F);
     }
-    out += fold && (code < 0xD800 || code > 0xDFFF) ? QChar::toCaseFolded(code) : code;
     pos += length;
+    if (!fold || (code >= 0xD800 && code <= 0xDFFF)) {
+      out += code;
+    } else if (QChar::category(code) != QChar::Mark_NonSpacing) {
+      out += QChar::toCaseFolded(WithoutAccents(code));
+    }
   }
   return out;
 }

@@ -301,8 +301,9 @@ TEST(DataTable, OpenLoadsFileNameAndSaveUsesIt) {
 TEST(DataTable, TitleFilter) {
   TDataTable table;
   CreateTable(table, PlayListColumns());
-  const std::string titles[] = {"Love Song", "GLOVES", "Rock & Roll", "It's love",
-                                "lov",       "",       "50% off",     "Ünïcode Love"};
+  const std::string titles[] = {"Love Song", "GLOVES",     "Rock & Roll",   "It's love",
+                                "lov",       "",           "50% off",       "Ünïcode Love",
+                                "Jóga",      "夜に駆ける", "Jo\u0301ga II", "한국"};
   for (const std::string &title : titles) AddTitle(table, &title);
   AddTitle(table, nullptr); // a null title
   const std::string deleted = "Deleted love";
@@ -321,12 +322,22 @@ TEST(DataTable, TitleFilter) {
       {"Title LIKE '_'", false, {}},
       {"Title LIKE '%'",
        false,
-       {"Love Song", "GLOVES", "Rock & Roll", "It's love", "lov", "", "50% off", "Ünïcode Love"}},
+       {"Love Song", "GLOVES", "Rock & Roll", "It's love", "lov", "", "50% off", "Ünïcode Love",
+        "Jóga", "夜に駆ける", "Jo\u0301ga II", "한국"}},
       {"Title LIKE ''", false, {""}},
       {"Title LIKE '%''%'", false, {"It's love"}}, // a doubled quote is one quote
       {"Title LIKE '50%'", false, {"50% off"}},
       {"Title LIKE '_nïcode%'", false, {"Ünïcode Love"}}, // "_" is one character, not one byte
       {"Title LIKE 'üNÏCODE LOVE'", true, {"Ünïcode Love"}},
+      // Without regard to case, accents are aside too, composed or typed apart.
+      {"Title LIKE 'unicode love'", true, {"Ünïcode Love"}},
+      {"Title LIKE '%jo%'", true, {"Jóga", "Jo\u0301ga II"}},
+      {"Title LIKE '%JÓ%'", true, {"Jóga", "Jo\u0301ga II"}},
+      {"Title LIKE '%jo%'", false, {}},
+      {"Title LIKE '%夜%'", true, {"夜に駆ける"}},
+      {"Title LIKE '%駆け%'", true, {"夜に駆ける"}},
+      {"Title LIKE '%국%'", true, {"한국"}},
+      {"Title LIKE '%구%'", true, {}}, // a syllable is not its first letter
       {"  Title   like   '%&%'  ", false, {"Rock & Roll"}},
   };
   for (const auto &c : cases) {
@@ -337,8 +348,8 @@ TEST(DataTable, TitleFilter) {
     EXPECT_EQ(table.RecordCount(), static_cast<int>(c.visible.size())) << c.filter;
   }
   table.SetFiltered(false);
-  EXPECT_EQ(table.RecordCount(), 9);
-  EXPECT_EQ(table.DisplayText(9, "Title"), ""); // the null title
+  EXPECT_EQ(table.RecordCount(), 13);
+  EXPECT_EQ(table.DisplayText(13, "Title"), ""); // the null title
 
   EXPECT_EQ(ErrorOf([&] { table.SetFilter("Title = 'x'"); }),
             "Invalid filter expression: Title = 'x'");
