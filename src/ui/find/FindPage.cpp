@@ -273,6 +273,9 @@ bool TFindPage::SelectButtonEvent(TSelectButton &button, QEvent *event) {
   const int index = button.Tag;
   if (index < 0 || index >= static_cast<int>(VisualResults.size())) return false;
   if (event->type() == QEvent::FocusIn) {
+    for (TVisualResult *result : VisualResults)
+      result->SelectImage->setFocusPolicy(result->SelectImage == &button ? Qt::StrongFocus
+                                                                         : Qt::ClickFocus);
     sbResults->ensureWidgetVisible(VisualResults[index]->Panel, 0, 0);
     return false;
   }
@@ -424,10 +427,13 @@ void TFindPage::OnTubeSearchTerminate(TTubeSearch &search) {
     button->move(areaWidth - button->width() - 25, 8);
     result->TitleLabel->resize(button->x() - 8 - result->TitleLabel->x(),
                                result->TitleLabel->height());
-    // Tab goes from the search bar to the results in order, then to the save bar.
+    // The results are one stop of Tab, between the search bar and the save
+    // bar: the toggle that had the focus last (the first at first); the
+    // arrow keys go from one to the next.
     setTabOrder(index == 0 ? static_cast<QWidget *>(iFindSearch)
                            : VisualResults[index - 1]->SelectImage,
                 button);
+    button->setFocusPolicy(index == 0 ? Qt::StrongFocus : Qt::ClickFocus);
     button->installEventFilter(this);
   }
   if (!VisualResults.empty())

@@ -53,7 +53,6 @@ void TClickPanel::resizeEvent(QResizeEvent *event) {
 }
 
 TSelectButton::TSelectButton(QWidget *parent) : QCheckBox(parent) {
-  setFocusPolicy(Qt::StrongFocus);
   setCursor(Qt::PointingHandCursor);
   connect(this, &QAbstractButton::clicked, this, [this] { emit Clicked(Tag); });
 }

@@ -36,8 +36,8 @@ protected:
 };
 
 // The panel's "ADD"/"Added" toggle: a check button that shows its picture,
-// reached by Tab and ticked by a click or Space; it reports the toggle with
-// its tag.
+// ticked by a click or Space; it reports the toggle with its tag. The page
+// decides which toggle Tab reaches.
 class TSelectButton : public QCheckBox {
   Q_OBJECT
 public:

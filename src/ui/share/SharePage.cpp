@@ -24,6 +24,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTabBar>
@@ -205,7 +206,8 @@ void TSharePage::CreateSteps() {
     for (const Row &row : rows) {
       row.label = Label(row.labelName, row.caption, tsShare3);
       row.edit = Edit(row.editName, tsShare3);
-      row.edit->setMaximumWidth(320);
+      row.edit->setMinimumWidth(340); // room for an e-mail address
+      row.edit->setMaximumWidth(480);
       row.label->setBuddy(row.edit);
       form->addWidget(row.label, r, 0);
       form->addWidget(row.edit, r, 1);
@@ -361,6 +363,8 @@ void TSharePage::FetchFinished(const TShare &share) {
                                  " videos have been found in the share key.");
   dialog->edPlayListName->setText(Text(share.ShareTitle()));
   dialog->lbShareNote->setText("Note: " + Text(share.ShareNote()));
+  for (const TVideo &video : share.SharedVideos())
+    dialog->lbShareVideos->addItem(Text(video.Title));
   FillPlayListCombo(dialog->cbAddPlayList, store_);
   if (dialog->exec() != QDialog::Accepted) return;
   SaveSharedVideos(share.SharedVideos(), dialog->cbAddPlayList->currentText().toStdString(),

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
 
@@ -22,7 +23,7 @@ TdShareVideos::TdShareVideos(QWidget *parent, TPlayListManager *store)
   InitArtwork();
   setObjectName("dShareVideos");
   setWindowTitle("Save Shared Videos");
-  setFixedSize(391, 240);
+  setFixedSize(391, 360);
 
   auto label = [this](const char *name, const char *text, QRect where) {
     auto *l = new QLabel(QString::fromUtf8(text), this);
@@ -40,21 +41,27 @@ TdShareVideos::TdShareVideos(QWidget *parent, TPlayListManager *store)
   lbShareNote->setTextFormat(Qt::PlainText); // the sender's note, as typed
   lbShareNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-  Label2 = label("Label2", "Add videos to play list: ", {16, 86, 263, 18});
+  lbShareVideos = new QListWidget(this);
+  lbShareVideos->setObjectName("lbShareVideos");
+  lbShareVideos->setAccessibleName("Videos received");
+  lbShareVideos->setGeometry(16, 78, 360, 110);
+  lbShareVideos->setSelectionMode(QAbstractItemView::NoSelection);
+
+  Label2 = label("Label2", "Add videos to play list: ", {16, 206, 263, 18});
   cbAddPlayList = new QComboBox(this);
   cbAddPlayList->setObjectName("cbAddPlayList");
-  cbAddPlayList->setGeometry(16, 106, 263, 24);
+  cbAddPlayList->setGeometry(16, 226, 263, 24);
   Label2->setBuddy(cbAddPlayList);
 
-  lbOrNewPlayList = label("lbOrNewPlayList", "Or create new play list:", {16, 144, 263, 18});
+  lbOrNewPlayList = label("lbOrNewPlayList", "Or create new play list:", {16, 264, 263, 18});
   edPlayListName = new QLineEdit(this);
   edPlayListName->setObjectName("edPlayListName");
-  edPlayListName->setGeometry(16, 164, 263, 24);
+  edPlayListName->setGeometry(16, 284, 263, 24);
   lbOrNewPlayList->setBuddy(edPlayListName);
 
   iFindSave = new TImageButton(31, {48, 48}, "Save", this);
   iFindSave->setObjectName("iFindSave");
-  iFindSave->move(310, 136);
+  iFindSave->move(310, 256);
   connect(cbAddPlayList, &QComboBox::currentTextChanged, this, &TdShareVideos::cbAddPlayListChange);
   edPlayListName->installEventFilter(this);
   connect(iFindSave, &TImageButton::clicked, this, &TdShareVideos::iFindSaveClick);

@@ -9,6 +9,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 
 namespace sonabox {
 
@@ -25,6 +26,7 @@ public:
 
   QLabel *lbShareNumber;
   QLabel *lbShareNote;
+  QListWidget *lbShareVideos; // the titles of the videos received, before they are saved
   QLabel *Label2;
   QComboBox *cbAddPlayList;
   QLabel *lbOrNewPlayList;

@@ -419,8 +419,9 @@ TEST_F(FindPageTest, WideningTheWindowWidensThePanels) {
   EXPECT_TRUE(page->sbResults->updatesEnabled());
 }
 
-// The results' toggles are check buttons named after their video: Tab reaches
-// them after the search bar, the arrow keys go from one to the next, Space ticks.
+// The results' toggles are check buttons named after their video: they are one
+// stop of Tab after the search bar, the arrow keys go from one to the next,
+// Space ticks.
 TEST_F(FindPageTest, TickingByKeyboard) {
   feed.Set(3, 3);
   Search("rock");
@@ -448,11 +449,13 @@ TEST_F(FindPageTest, TickingByKeyboard) {
   QTest::keyClick(toggle(0), Qt::Key_Space);
   QTest::keyClick(toggle(0), Qt::Key_Space);
   EXPECT_FALSE(page->VisualResults[0]->Selected);
-  // After the last result, Tab goes on to the save bar.
-  toggle(2)->setFocus();
-  QTest::keyClick(toggle(2), Qt::Key_Tab);
+  // Tab goes on to the save bar; Shift+Tab comes back to the toggle left.
+  QTest::keyClick(toggle(0), Qt::Key_Down);
+  QTest::keyClick(toggle(1), Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), page->cbAddPlayList)
       << QApplication::focusWidget()->objectName().toStdString();
+  QTest::keyClick(page->cbAddPlayList, Qt::Key_Backtab);
+  EXPECT_EQ(QApplication::focusWidget(), toggle(1));
 }
 
 TEST_F(FindPageTest, SavingNeedsATickedVideo) {

@@ -29,6 +29,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QTabWidget>
 #include <QTableView>
@@ -468,6 +469,10 @@ TEST_F(ShareWizardTest, ReceivedVideosGoIntoANewPlayListNamedAfterTheShare) {
   DialogAnswerer answer([](TdShareVideos &dialog) {
     EXPECT_EQ(dialog.lbShareNumber->text(), "2 videos have been found in the share key.");
     EXPECT_EQ(dialog.lbShareNote->text(), "Note: For the evening");
+    // The videos are listed before anything is saved.
+    ASSERT_EQ(dialog.lbShareVideos->count(), 2);
+    EXPECT_EQ(dialog.lbShareVideos->item(0)->text(), "Slow River");
+    EXPECT_EQ(dialog.lbShareVideos->item(1)->text(), "Night Birds");
     EXPECT_EQ(dialog.edPlayListName->text(), "Quiet Hours");
     EXPECT_EQ(dialog.cbAddPlayList->currentIndex(), -1);
     EXPECT_EQ(dialog.cbAddPlayList->count(), 1);
