@@ -295,14 +295,15 @@ std::shared_ptr<const std::vector<int64_t>> TCatalogue::RankedIds(TConnection &c
 
   auto ids = std::make_shared<std::vector<int64_t>>();
   const bool sqlite = connection.Dialect() == TSqlDialect::SQLite;
-  // The keywords as they stand, inside titles and descriptions; title matches
-  // first, then by title.
+  // The keywords as they stand, inside titles, artists and descriptions;
+  // title matches first, then by title.
   const auto inside = [&] {
     auto rows = connection.Prepare(
-        sqlite ? "SELECT id FROM videos WHERE (instr(title, ?1) > 0 OR instr(description, ?1) > 0) "
-                 "AND (?2 = '' OR category = ?2 COLLATE NOCASE) "
+        sqlite ? "SELECT id FROM videos WHERE (instr(title, ?1) > 0 OR instr(artist, ?1) > 0 OR "
+                 "instr(description, ?1) > 0) AND (?2 = '' OR category = ?2 COLLATE NOCASE) "
                  "ORDER BY instr(title, ?1) = 0, title COLLATE NOCASE, id"
-               : "SELECT id FROM videos WHERE (strpos(title, ?1) > 0 OR strpos(description, ?1) > 0) "
+               : "SELECT id FROM videos WHERE (strpos(title, ?1) > 0 OR strpos(artist, ?1) > 0 OR "
+                 "strpos(description, ?1) > 0) "
                  "AND (?2 = '' OR lower(category) = lower(?2 COLLATE \"C\")) "
                  "ORDER BY strpos(title, ?1) = 0, lower(title), id");
     rows.Bind(1, sqlite ? symbols : ValidUtf8(symbols)).Bind(2, category);
