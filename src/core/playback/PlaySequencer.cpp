@@ -15,6 +15,9 @@ namespace {
 // find another one: after this many draws the row last drawn is taken.
 constexpr int kMaxDraws = 100;
 
+// The history keeps this many videos; the oldest go first.
+constexpr std::size_t kHistoryLength = 1000;
+
 const struct {
   TPlayMode Mode;
   const char *Name;
@@ -85,11 +88,8 @@ void TPlaySequencer::Play() {
 }
 
 void TPlaySequencer::Previous(TSkip skip) {
-  if (previous_.Url.empty() || !HasRows()) return;
-  current_ = previous_;
-  previous_.Url.clear();
-  queuedBy_.clear();
-  if (MoveToRowOf(current_.Url)) place_ = current_;
+  if (!HasPrevious() || !HasRows()) return;
+  WalkTo(at_ - 1);
   if (!Running() && skip == TSkip::KeepState) {
     chosen_ = true;
     return;
@@ -102,6 +102,11 @@ void TPlaySequencer::Stop() {
   tShuffle_.stop();
   paused_ = false;
   emit Stopped();
+}
+
+void TPlaySequencer::Hold() {
+  Stop();
+  chosen_ = !current_.Url.empty();
 }
 
 void TPlaySequencer::PlayRow(int recNo) {
@@ -173,6 +178,11 @@ bool TPlaySequencer::ChooseNextVideo() {
     current_ = upNext_.front().Video;
     queuedBy_ = upNext_.front().QueuedBy;
     upNext_.pop_front();
+    Remember();
+    return true;
+  }
+  if (next.Walked) {
+    WalkTo(at_ + 1);
     return true;
   }
   if (mode_ == TPlayMode::ShuffleAll) { // the round goes on, or a new one begins
@@ -192,6 +202,7 @@ bool TPlaySequencer::ChooseNextVideo() {
   current_ = VideoFromRow(playList_);
   place_ = current_;
   queuedBy_.clear();
+  Remember();
   return true;
 }
 
@@ -206,6 +217,8 @@ void TPlaySequencer::Decide(bool skipped) {
   next_ = TDecision();
   next_.Made = true;
   next_.Current = current_.Url;
+  next_.At = at_;
+  next_.History = history_.size();
   if (!upNext_.empty()) {
     next_.Queued = true;
     next_.Video = upNext_.front().Video;
@@ -216,6 +229,13 @@ void TPlaySequencer::Decide(bool skipped) {
   next_.Rows = playList_.Active() ? playList_.RecordCount() : -1;
   if (!HasRows()) return;
   next_.PlaceRow = RowOfPlace();
+  // Walked back through the history, Next and the end of a video walk forward
+  // again (Repeat one repeats at the end of a video all the same).
+  if (at_ + 1 < history_.size() && (mode_ != TPlayMode::RepeatOne || skipped)) {
+    next_.Walked = true;
+    next_.Video = history_[at_ + 1];
+    return;
+  }
   next_.RecNo = PickNextRow(skipped, next_.NewRound);
   if (next_.RecNo > 0) { // read where it is: the table stays on its row
     next_.Video.Url = playList_.DisplayText(next_.RecNo, VideoColumn::Url);
@@ -227,7 +247,9 @@ void TPlaySequencer::Decide(bool skipped) {
 // has the same first video (or none), and the open playlist has the same rows
 // with the place and the row chosen where they were.
 bool TPlaySequencer::NextStillHolds() const {
-  if (!next_.Made || next_.Current != current_.Url) return false;
+  if (!next_.Made || next_.Current != current_.Url || next_.At != at_ ||
+      next_.History != history_.size())
+    return false;
   if (next_.Queued)
     return !upNext_.empty() && upNext_.front().Video.Url == next_.Video.Url &&
            upNext_.front().QueuedBy == next_.QueuedBy;
@@ -237,6 +259,25 @@ bool TPlaySequencer::NextStillHolds() const {
   return next_.File == playList_.FileName() && next_.PlaceRow == RowOfPlace() &&
          (next_.RecNo == 0 ||
           playList_.DisplayText(next_.RecNo, VideoColumn::Url) == next_.Video.Url);
+}
+
+void TPlaySequencer::Remember() {
+  if (current_.Url.empty()) return;
+  if (!history_.empty()) {
+    if (history_[at_].Url == current_.Url) return; // the same video again
+    history_.resize(at_ + 1);                      // chosen anew while walked back
+  }
+  history_.push_back(current_);
+  if (history_.size() > kHistoryLength) history_.erase(history_.begin());
+  at_ = history_.size() - 1;
+}
+
+void TPlaySequencer::WalkTo(std::size_t at) {
+  at_ = at;
+  previous_ = current_;
+  current_ = history_[at_];
+  queuedBy_.clear();
+  if (MoveToRowOf(current_.Url)) place_ = current_;
 }
 
 void TPlaySequencer::Advance() {
@@ -256,6 +297,7 @@ void TPlaySequencer::Advance() {
     line = "Next - 5 " + current_.Url;
     break;
   case TPlayPhase::Restart:
+    Remember(); // a row chosen by Play
     emit ShowVideo();
     phase_ = TPlayPhase::LeadIn;
     countDownLength_ = 3;

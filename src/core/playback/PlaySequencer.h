@@ -28,6 +28,13 @@
 // that all find that video (every row holds it) the last one drawn is taken.
 // RowChosen comes before ShowVideo, LogLine last.
 //
+// The history: every video that became the current one since the sequencer
+// was made, oldest first (a video that comes again at once, as in Repeat one,
+// once). Previous walks back through it; Next, and the end of a video, walk
+// forward again before the queue or the play mode choose anew (Repeat one
+// repeats at the end of a video all the same). A video chosen anew while
+// walked back takes the place of the videos after it.
+//
 // The place in the playlist is the last playlist row played, kept apart from
 // the last video played: a queued video, or Repeat one, never moves it, so In
 // order goes on with the row after it and Shuffle all keeps its round.
@@ -50,6 +57,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace sonabox {
 
@@ -106,15 +114,15 @@ public:
   // the row holds another video and the current one is not the previous one;
   // on the video already chosen otherwise.
   void Play();
-  // Phase 3 on the video played before the current one, which is then
-  // forgotten (Previous goes back one video only); the table moves to the
-  // first visible row of that video when there is one. Nothing when no video
-  // played before.
+  // Phase 3 on the video before the current one in the history; the table
+  // moves to the first visible row of that video when there is one. Nothing
+  // at the start of the history.
   void Previous(TSkip skip = TSkip::Play); // KeepState: as Next
   void Stop();                             // the timer stops (Stopped); the state stays as it is
-  void PlayRow(int recNo);                 // a double-clicked row (1-based record number); 0 (the
+  void Hold(); // Stop, with the current video chosen: Play plays it again from its start
+  void PlayRow(int recNo); // a double-clicked row (1-based record number); 0 (the
                            // header row), a row out of range or a closed table: nothing
-  void Tick(); // one second of the count-down (tShuffle's handler)
+  void Tick();             // one second of the count-down (tShuffle's handler)
 
   // The up-next queue. Enqueue adds at its end; PlayNow puts the video first
   // and goes on to it at once (phase 2).
@@ -158,7 +166,10 @@ public:
   bool Running() const { return tShuffle_.isActive() || paused_; } // playing or paused
   bool Paused() const { return paused_; }
   const TVideoDetails &CurrentVideo() const { return current_; }
+  // The video shown before the current one (the draw of Shuffle avoids it).
   const TVideoDetails &PreviousVideo() const { return previous_; }
+  // Previous has a video to go back to.
+  bool HasPrevious() const { return at_ > 0; }
   // Who queued the current video: empty for a row of the playlist, or when
   // nobody was named.
   const std::string &QueuedBy() const { return queuedBy_; }
@@ -194,10 +205,12 @@ private:
     TVideoDetails Video;
     std::string QueuedBy;
     bool Queued = false;   // the first of the up-next queue
+    bool Walked = false;   // else the next video of the history
     int RecNo = 0;         // else the row of the playlist; 0: none
     bool NewRound = false; // Shuffle all begins a new round with it
     std::string Current, File;
     int Rows = -1, PlaceRow = 0;
+    std::size_t At = 0, History = 0; // the place in the history, and its length
   };
 
   bool ChooseNextVideo();
@@ -209,6 +222,8 @@ private:
   int PickUnplayedRow(bool &newRound) const;
   int RowOfPlace() const;
   bool MoveToRowOf(const std::string &url); // false when no visible row holds it
+  void Remember();                          // the current video, into the history
+  void WalkTo(std::size_t at);              // the current video from the history
 
   TDataTable &playList_;
   QTimer tShuffle_;
@@ -227,6 +242,8 @@ private:
   std::set<std::string> played_; // Shuffle all: the videos of this round so far
   std::string playedFile_;       // the playlist file that round belongs to
   TDecision next_;
+  std::vector<TVideoDetails> history_;
+  std::size_t at_ = 0; // the current video's place in history_
 };
 
 } // namespace sonabox

@@ -1,11 +1,15 @@
 #include "core/playback/Playback.h"
 
+#include "core/common/Background.h"
 #include "core/playlists/PlayListExchange.h"
 #include "core/playlists/VideoRow.h"
 #include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
+#include "core/web/WebStuff.h"
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -18,6 +22,13 @@ int StoredInt(const char *key, int fallback, int low, int high) {
   return std::clamp(StoreReadInt(key).value_or(fallback), low, high);
 }
 
+// The pause before the service is asked again: one second, doubled after
+// each check that found it away, at most five.
+int RetryPause(int retries) { return std::min(1000 << std::min(retries, 3), 5000); }
+
+// How long one check of the service may take.
+constexpr std::chrono::seconds kCheckDeadline{3};
+
 } // namespace
 
 TPlayback::TPlayback(QObject *parent) : QObject(parent) {
@@ -29,6 +40,8 @@ TPlayback::TPlayback(QObject *parent) : QObject(parent) {
   connect(&sequencer_, &TPlaySequencer::ShowVideo, this, &TPlayback::VideoShown);
   connect(&sequencer_, &TPlaySequencer::Stopped, this, &TPlayback::Stopped);
   connect(&sequencer_, &TPlaySequencer::LogLine, this, &TPlayback::LogLine);
+  retry_.setSingleShot(true);
+  connect(&retry_, &QTimer::timeout, this, &TPlayback::CheckService);
 }
 
 TPlayback::~TPlayback() = default;
@@ -45,6 +58,10 @@ void TPlayback::SetPlayer(TVideoPlayer *player) {
 // ------------------------------------------------------------------ controls
 
 void TPlayback::Play() {
+  if (Running()) {
+    SetPaused(false);
+    return;
+  }
   sequencer_.Play();
   Changed();
 }
@@ -63,7 +80,12 @@ void TPlayback::SetPaused(bool paused) {
   Changed();
 }
 
-void TPlayback::Stop() { sequencer_.Stop(); }
+void TPlayback::Stop() {
+  waiting_ = false;
+  retry_.stop();
+  ++serial_;
+  sequencer_.Stop();
+}
 
 void TPlayback::Next(TSkip skip) {
   const bool paused = Paused();
@@ -193,7 +215,51 @@ void TPlayback::PlayerEnded() {
 }
 
 void TPlayback::PlayerFailed() {
-  if (!Running()) return;
+  if (!sequencer_.Running()) return;
+  CheckService();
+}
+
+void TPlayback::CheckService() {
+  auto outcome = std::make_shared<TWebOutcome>(TWebOutcome::Failed);
+  const std::string url = "http://" + VideoWebHost() + "/";
+  RunInBackground(
+      this,
+      [outcome, url] {
+        TWebStuff web;
+        web.SetDeadline(kCheckDeadline);
+        web.GetText(url);
+        *outcome = web.LastOutcome();
+      },
+      [this, outcome, serial = serial_] {
+        // Any answer, even an error status, means that something answers there.
+        if (serial == serial_)
+          ServiceChecked(*outcome != TWebOutcome::Unreachable && *outcome != TWebOutcome::TimedOut);
+      });
+}
+
+void TPlayback::ServiceChecked(bool answers) {
+  if (!waiting_ && !sequencer_.Running()) return; // stopped meanwhile
+  if (answers && waiting_) {                      // back: the video that waited plays
+    waiting_ = false;
+    retries_ = 0;
+    sequencer_.Play();
+    Changed();
+  } else if (answers) {
+    VideoFailed();
+  } else {
+    if (!waiting_) { // the video stays the current one, chosen for Play
+      waiting_ = true;
+      retries_ = 0;
+      sequencer_.Hold();
+    }
+    SetNowPlaying("The video service cannot be reached: " + ShownTitle(CurrentVideo()) +
+                  " plays as soon as it answers.");
+    retry_.start(RetryPause(retries_++));
+  }
+}
+
+void TPlayback::VideoFailed() {
+  if (!sequencer_.Running()) return;
   failedTitle_ = ShownTitle(CurrentVideo());
   if (++failuresInARow_ >= std::max(playList_.Active() ? playList_.RecordCount() : 0, 1)) {
     Stop();
@@ -216,9 +282,9 @@ TPlaybackActions TPlayback::Actions() const {
   TPlaybackActions can;
   can.Play = rows;
   can.Next = rows || !sequencer_.UpNext().empty();
-  can.Previous = rows && !sequencer_.PreviousVideo().Url.empty();
+  can.Previous = rows && sequencer_.HasPrevious();
   can.Stop = Running();
-  can.Pause = Running();
+  can.Pause = sequencer_.Running();
   can.Seek = Running() && Duration() > 0;
   return can;
 }
@@ -234,6 +300,9 @@ void TPlayback::CheckActions() {
 // A new video plays, not paused (Next and Previous pause it again after). The
 // step that showed it tells what changed once it has ended.
 void TPlayback::VideoShown() {
+  waiting_ = false;
+  retry_.stop();
+  ++serial_;
   const std::string failed = std::exchange(failedTitle_, std::string());
   std::string line = "Now playing: " + ShownTitle(CurrentVideo());
   if (!QueuedBy().empty()) line += " (queued by " + QueuedBy() + ")";
@@ -251,6 +320,7 @@ void TPlayback::Stopped() {
   failuresInARow_ = 0; // a new start counts its failures afresh
   offered_.clear();
   if (player_) player_->Blank();
+  SetNowPlaying({}); // no video plays
   Changed();
 }
 

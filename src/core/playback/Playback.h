@@ -14,9 +14,16 @@
 // queued, another mode, the playlist edited) the player is given the new one.
 //
 // A video that cannot be played is named in the now-playing line beside the
-// video after it ("Could not play A. Now playing: B"). When video after video
-// fails (a server that is down), playback stops once as many have failed in a
-// row as the playlist shows, and the line says so.
+// video after it ("Could not play A. Now playing: B"), once the video service
+// is known to answer. When video after video fails with the service answering,
+// playback stops once as many have failed in a row as the playlist shows, and
+// the line says so. When the service cannot be reached, the video stays the
+// current one, the line says so, and the service is asked again after a
+// pause that grows to a few seconds; once it answers, the video plays. That
+// wait counts as playing: Stop ends it.
+//
+// Play while a video plays does nothing, and resumes a paused one. The line
+// names a video only while one plays or is paused.
 //
 // What can be done now (play, pause, next, previous, seek, stop) is Actions();
 // ActionsChanged tells when any of it changes. Table changes made elsewhere
@@ -27,6 +34,7 @@
 #include "core/playlists/DataTable.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <string>
 
@@ -73,7 +81,9 @@ public:
   const TPlaySequencer &Sequencer() const { return sequencer_; }
 
   // The controls.
-  void Play();      // the chosen video (or the highlighted row) from its start
+  // Stopped: the chosen video (or the highlighted row) from its start;
+  // paused: resumes; playing: nothing.
+  void Play();
   void PlayPause(); // stopped: Play; else pause or resume
   void SetPaused(bool paused);
   void Stop();
@@ -107,7 +117,9 @@ public:
   void PlayerFailed();  // could not be opened or decoded
 
   // The state.
-  bool Running() const { return sequencer_.Running(); } // playing or paused
+  // Playing, paused, or waiting for the video service.
+  bool Running() const { return sequencer_.Running() || waiting_; }
+  bool WaitingForService() const { return waiting_; }
   bool Playing() const { return Running() && !Paused(); }
   bool Paused() const { return sequencer_.Paused(); }
   double Position() const; // seconds; 0 when nothing plays
@@ -140,8 +152,12 @@ private:
   void Stopped();
   void SetNowPlaying(const std::string &line);
   void Remember(const char *key, int value);
-  void Changed();   // the state may have changed: tells what did
-  void OfferNext(); // the player has the next video the sequencer decided
+  void Changed();     // the state may have changed: tells what did
+  void OfferNext();   // the player has the next video the sequencer decided
+  void VideoFailed(); // the service answers: the video itself could not be played
+  // Asks the video web host, in the background, whether it answers at all.
+  void CheckService();
+  void ServiceChecked(bool answers);
 
   TDataTable playList_{"cdsPlayList"};
   TPlaySequencer sequencer_{playList_};
@@ -151,6 +167,10 @@ private:
   std::string nowPlaying_;
   std::string failedTitle_; // the video that could not be played, until the next one shows
   int failuresInARow_ = 0;  // videos that could not be played since the last that did
+  bool waiting_ = false;    // for the video service, with the current video kept
+  int retries_ = 0;         // checks of the service that found it away
+  QTimer retry_;            // the next check while waiting
+  int serial_ = 0;          // counts shown videos and stops: a late check's answer is dropped
   bool wasRunning_ = false, wasPaused_ = false;
   TPlaybackActions told_; // the actions last told
   std::string offered_;   // the next video the player has

@@ -5,9 +5,16 @@
 
 #include "core/playlists/VideoRow.h"
 #include "core/settings/Settings.h"
+#include "support/EventLoop.h"
 #include "support/TestFolders.h"
+#include "support/UnusedPort.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
 
 #include <functional>
 #include <set>
@@ -76,9 +83,52 @@ void OpenPlayListOf(TPlayback &playback, const std::vector<std::string> &urls) {
   table.First();
 }
 
+// The video web host on a port of the test's choosing, which can go away
+// and come back on the same port.
+class WebHost {
+public:
+  explicit WebHost(int port) : port_(port) {}
+  ~WebHost() { GoAway(); }
+  void ComeBack() {
+    server_ = std::make_unique<httplib::Server>();
+    server_->Get("/", [](const httplib::Request &, httplib::Response &answer) {
+      answer.set_content("videos", "text/plain");
+    });
+    ASSERT_TRUE(server_->bind_to_port("127.0.0.1", port_));
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  void GoAway() {
+    if (!server_) return;
+    server_->stop();
+    thread_.join();
+    server_.reset();
+  }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+  int port_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+};
+
 class PlaybackTest : public ::testing::Test {
 protected:
-  void SetUp() override { playback.SetPlayer(&player); }
+  void SetUp() override {
+    playback.SetPlayer(&player);
+    web.ComeBack();
+    StoreWriteString("VideoWebHost", web.Host());
+  }
+
+  // The player could not play the video; the playback asks the web host
+  // whether it answers before it goes on.
+  void Failed() {
+    const std::size_t shown = player.shown.size();
+    playback.PlayerFailed();
+    ASSERT_TRUE(test::ProcessEventsUntil([&] {
+      return player.shown.size() > shown || !playback.Running() || playback.WaitingForService();
+    }));
+  }
 
   void OpenPlayList(const std::vector<std::string> &urls) { OpenPlayListOf(playback, urls); }
 
@@ -91,6 +141,7 @@ protected:
   std::string Current() const { return playback.CurrentVideo().Url; }
 
   test::TestFolders folders; // the settings store
+  WebHost web{test::UnusedPort()};
   FakePlayer player;
   TPlayback playback;
 };
@@ -206,7 +257,7 @@ TEST_F(PlaybackTest, Failures) {
     playback.PlayRow(1);
     for (const std::string &report : c.reports) {
       if (report == "fail")
-        playback.PlayerFailed();
+        Failed();
       else if (report == "start")
         Started();
       else
@@ -219,6 +270,7 @@ TEST_F(PlaybackTest, Failures) {
   // Reports after Stop change nothing.
   const std::string line = playback.NowPlayingLine();
   playback.PlayerFailed();
+  test::RunUntilIdle();
   playback.PlayerEnded();
   EXPECT_FALSE(playback.Running());
   EXPECT_EQ(playback.NowPlayingLine(), line);
@@ -280,8 +332,8 @@ TEST_F(PlaybackTest, QueuedVideosAndThePlaceKept) {
        {"q", "x", "r"}},
       {"previous after a queued video comes back to the row, the place stays",
        TPlayMode::InOrder,
-       {"row 1", "now x", "prev", "end"},
-       {"p", "x", "p", "q"}},
+       {"row 1", "now x", "prev", "end", "end"},
+       {"p", "x", "p", "x", "q"}},
       {"a queued video first of all: in order begins at the top",
        TPlayMode::InOrder,
        {"queue g", "next", "end"},
@@ -567,6 +619,156 @@ TEST_F(PlaybackTest, WhatCanBeDone) {
     if (!(c.can == before)) ++changes;
     before = c.can;
     EXPECT_EQ(told, changes) << "one signal for each change";
+  }
+}
+
+} // namespace
+
+namespace {
+
+// Play while a video plays leaves it playing where it is, resumes it when
+// paused; once stopped, the now-playing line names no video.
+TEST_F(PlaybackTest, PlayWhilePlayingAndTheLineAfterStop) {
+  OpenPlayList({"p", "q"});
+  playback.PlayRow(2);
+  Started();
+  player.position = 30;
+  const struct {
+    const char *name;
+    bool pausedBefore;
+  } cases[] = {{"playing", false}, {"paused", true}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    playback.SetPaused(c.pausedBefore);
+    playback.Play();
+    EXPECT_EQ(player.shown, (std::vector<std::string>{"q"})) << "not restarted";
+    EXPECT_TRUE(playback.Playing());
+    EXPECT_FALSE(player.paused);
+    EXPECT_EQ(playback.Position(), 30);
+    EXPECT_EQ(playback.NowPlayingLine(), "Now playing: Title of q");
+  }
+  playback.Stop();
+  EXPECT_EQ(playback.NowPlayingLine(), "");
+  playback.Play(); // stopped: from its start
+  EXPECT_EQ(player.shown, (std::vector<std::string>{"q", "q"}));
+  EXPECT_EQ(playback.NowPlayingLine(), "Now playing: Title of q");
+}
+
+// Previous walks back through what played, Next forward again before a new
+// video is chosen.
+TEST_F(PlaybackTest, HistoryOfWhatPlayed) {
+  const struct {
+    const char *name;
+    TPlayMode mode;
+    std::vector<std::string> steps;  // "row N", "next", "prev", "end"
+    std::vector<std::string> played; // the video after each step
+  } cases[] = {
+      {"back and forth, then on in order after the last",
+       TPlayMode::InOrder,
+       {"row 1", "row 3", "next", "prev", "prev", "prev", "next", "next", "next", "prev"},
+       {"p", "r", "s", "r", "p", "p", "r", "s", "p", "s"}},
+      {"the end of a video walks forward too",
+       TPlayMode::InOrder,
+       {"row 4", "row 2", "prev", "end", "end"},
+       {"s", "q", "s", "q", "r"}},
+      {"repeat one: previous leaves the video, next comes back to it",
+       TPlayMode::RepeatOne,
+       {"row 1", "next", "end", "end", "prev", "end", "next", "end"},
+       {"p", "q", "q", "q", "p", "p", "q", "q"}},
+      {"a video chosen while walked back drops the ones after",
+       TPlayMode::InOrder,
+       {"row 1", "next", "next", "prev", "prev", "row 4", "prev", "next", "next"},
+       {"p", "q", "r", "q", "p", "s", "p", "s", "p"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TPlayback fresh;
+    FakePlayer shown;
+    fresh.SetPlayer(&shown);
+    OpenPlayListOf(fresh, {"p", "q", "r", "s"});
+    fresh.SetPlayMode(c.mode);
+    std::vector<std::string> played;
+    for (const std::string &step : c.steps) {
+      if (step.rfind("row ", 0) == 0)
+        fresh.PlayRow(std::stoi(step.substr(4)));
+      else if (step == "next")
+        fresh.Next();
+      else if (step == "prev")
+        fresh.Previous();
+      else
+        fresh.PlayerEnded();
+      played.push_back(fresh.CurrentVideo().Url);
+    }
+    EXPECT_EQ(played, c.played);
+  }
+
+  // Shuffle: the walk back and forth meets the drawn videos in their order.
+  OpenPlayList({"a", "b", "c", "d", "e"});
+  playback.PlayRow(1);
+  std::vector<std::string> drawn = {Current()};
+  for (int i = 0; i < 3; ++i) {
+    playback.Next();
+    drawn.push_back(Current());
+  }
+  for (int i = 3; i-- > 0;) {
+    playback.Previous();
+    EXPECT_EQ(Current(), drawn[i]);
+  }
+  EXPECT_FALSE(playback.Actions().Previous) << "the start of the history";
+  for (int i = 1; i <= 3; ++i) {
+    playback.Next();
+    EXPECT_EQ(Current(), drawn[i]);
+  }
+  playback.Next();
+  EXPECT_NE(Current(), drawn[3]) << "a new draw";
+}
+
+// The web host goes away while a video plays: the playback says so, keeps
+// the video, asks again and again, and plays it once the host answers.
+TEST_F(PlaybackTest, TheServiceGoingAwayAndComingBack) {
+  OpenPlayList({"p", "q", "r"});
+  playback.SetPlayMode(TPlayMode::InOrder);
+  int stateChanges = 0;
+  QObject::connect(&playback, &TPlayback::StateChanged, [&] { ++stateChanges; });
+  for (bool stopWhileWaiting : {false, true}) {
+    SCOPED_TRACE(stopWhileWaiting ? "stopped while waiting" : "waits until the host is back");
+    playback.PlayRow(2);
+    Started();
+    web.GoAway();
+    playback.PlayerEnded(); // q played to its end, r could not be loaded
+    const std::size_t shown = player.shown.size();
+    const int blanked = player.blanked;
+    Failed();
+    EXPECT_TRUE(playback.WaitingForService());
+    EXPECT_TRUE(playback.Running());
+    EXPECT_EQ(Current(), "r") << "its place kept";
+    EXPECT_EQ(player.blanked, blanked + 1);
+    EXPECT_EQ(playback.NowPlayingLine(),
+              "The video service cannot be reached: Title of r plays as soon as it answers.");
+    // Asked again after a second, and again: no other video is tried meanwhile.
+    test::ProcessEventsUntil([] { return false; }, std::chrono::milliseconds(1500));
+    EXPECT_EQ(player.shown.size(), shown);
+    EXPECT_TRUE(playback.WaitingForService());
+    stateChanges = 0;
+    if (stopWhileWaiting) {
+      playback.Stop();
+      EXPECT_FALSE(playback.Running());
+      EXPECT_EQ(playback.NowPlayingLine(), "");
+      web.ComeBack();
+      test::ProcessEventsUntil([] { return false; }, std::chrono::milliseconds(2500));
+      EXPECT_EQ(player.shown.size(), shown) << "nothing plays after Stop";
+      EXPECT_EQ(stateChanges, 1);
+      continue;
+    }
+    web.ComeBack();
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return player.shown.size() > shown; },
+                                         std::chrono::seconds(10)));
+    EXPECT_EQ(player.shown.back(), "r");
+    EXPECT_FALSE(playback.WaitingForService());
+    EXPECT_TRUE(playback.Playing());
+    EXPECT_EQ(stateChanges, 0) << "playing all along";
+    EXPECT_EQ(playback.NowPlayingLine(), "Now playing: Title of r");
+    playback.Stop();
   }
 }
 
