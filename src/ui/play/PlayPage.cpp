@@ -189,6 +189,7 @@ void TPlayPage::CreateVideoArea() {
   tbPosition->setAccessibleName("Position");
   tbPosition->setToolTip("Position in the video (Left and Right: 5 seconds back or on)");
   tbPosition->setTracking(false);          // a drag seeks once, when it is let go
+  JumpToClick(tbPosition);                 // a click jumps there
   tbPosition->setFocusPolicy(Qt::NoFocus); // the arrows are the page's keys
   tbPosition->setEnabled(false);
   auto *seekRow = new QHBoxLayout(pSeekBar);
@@ -439,6 +440,13 @@ void TPlayPage::ConnectEvents() {
     ShowPosition();
   });
   connect(playback_.get(), &TPlayback::VolumeChanged, this, &TPlayPage::ShowVolume);
+  // The row of the video that plays has a marker of its own, apart from the selection.
+  ds->SetMarker([this](int recNo) {
+    return playback_->Running() && cdsPlayList->Active() &&
+           cdsPlayList->DisplayText(recNo, VideoColumn::Url) == playback_->CurrentVideo().Url;
+  });
+  connect(playback_.get(), &TPlayback::VideoChanged, ds, &TDataTableModel::MarkerChanged);
+  connect(playback_.get(), &TPlayback::StateChanged, ds, &TDataTableModel::MarkerChanged);
   connect(playback_.get(), &TPlayback::Seeked, this, &TPlayPage::ShowPosition);
   connect(playback_.get(), &TPlayback::PlayModeChanged, this, [this] {
     const QSignalBlocker quiet(cbPlayMode);
@@ -844,6 +852,7 @@ void TPlayPage::ShowVolume() {
   const QSignalBlocker quietVolume(tbVolume), quietMute(btnMute);
   tbVolume->setValue(playback_->Volume());
   btnMute->setChecked(playback_->Muted());
+  btnMute->setText(playback_->Muted() ? "Muted" : "Mute"); // the state, not only a pressed look
 }
 
 // The playback object's, under the page's names.
@@ -871,7 +880,8 @@ namespace {
 
 // Keys a focused control needs for itself win over the playback keys: a text
 // field keeps every key it types or moves with (Qt already gives a line edit
-// the keys it uses), the playlist grid Up and Down; Enter on the grid plays its row.
+// the keys it uses), the playlist grid Up and Down; Enter on the grid plays its
+// row and hands the keys to the video.
 class TGridKeys : public QObject {
 public:
   TGridKeys(QObject *grid, std::function<void()> enter) : QObject(grid), enter_(std::move(enter)) {}
@@ -905,13 +915,13 @@ private:
 
 } // namespace
 
+// The keys are the window's while the page shows (or the expanded window's),
+// wherever the focus is: on the tabs, the banner or a button as well.
 void TPlayPage::AddPlaybackKeys(QWidget &target) {
-  const Qt::ShortcutContext context =
-      &target == this ? Qt::WidgetWithChildrenShortcut : Qt::WindowShortcut;
   auto add = [&](std::initializer_list<QKeySequence> keys, auto handler) {
     for (const QKeySequence &key : keys) {
       auto *shortcut = new QShortcut(key, &target);
-      shortcut->setContext(context);
+      shortcut->setContext(Qt::WindowShortcut);
       connect(shortcut, &QShortcut::activated, this,
               [this, handler] { RunGuarded(this, [&] { handler(); }); });
     }
@@ -934,7 +944,9 @@ void TPlayPage::AddPlaybackKeys(QWidget &target) {
     sgPlayList->installEventFilter(new TGridKeys(sgPlayList, [this] {
       RunGuarded(this, [this] {
         const QModelIndex current = sgPlayList->currentIndex();
-        if (current.isValid()) sgPlayListDblClickCell(current.row() + 1, 0);
+        if (!current.isValid()) return;
+        sgPlayListDblClickCell(current.row() + 1, 0);
+        pMainVideoArea->setFocus(Qt::OtherFocusReason); // the arrows are the player's again
       });
     }));
   }

@@ -78,6 +78,14 @@ void TPlayerViews::Adopt(TMpvPlayer *player) {
     if (player == ActivePlayer()) RunGuarded(guard, [this] { playback_.PlayerFailed(); });
   });
   connect(player, &TMpvPlayer::DoubleClicked, this, &TPlayerViews::ToggleFullScreen);
+  // A click on the video takes the keys from wherever they were (the grid).
+  connect(player, &TMpvPlayer::Pressed, this, [player] {
+    if (QWidget *video = player->VideoWidget())
+      video->parentWidget()->setFocus(Qt::MouseFocusReason);
+  });
+  connect(player, &TMpvPlayer::MouseMoved, this, [this, player] {
+    if (expanded_ && player == expanded_->wbExpandedVideo->Player()) expanded_->MouseMoved();
+  });
 }
 
 void TPlayerViews::Show(const TVideoDetails &video) {
@@ -152,7 +160,7 @@ void TPlayerViews::SetEvenLoudness(bool on) {
 void TPlayerViews::Expand() {
   if (!expanded_) {
     resumeAt_ = Position();
-    expanded_ = new TdExpandedVideo(*owner_.window());
+    expanded_ = new TdExpandedVideo(*owner_.window(), playback_);
     connect(expanded_, &TdExpandedVideo::Closed, this, &TPlayerViews::ExpandedClosed);
     connect(expanded_->wbExpandedVideo, &THtmlView::PlayerMade, this, &TPlayerViews::Adopt);
     new TFullScreenWatch(*expanded_, [this] { emit FullScreenChanged(); });

@@ -6,6 +6,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
+#include <QSlider>
 #include <QTableView>
 #include <QToolButton>
 
@@ -94,6 +96,25 @@ QTableView *Grid(const char *name, QWidget *parent) {
   g->setAlternatingRowColors(true);
   g->setWordWrap(false);
   return g;
+}
+
+namespace {
+
+class TJumpToClick : public QProxyStyle {
+public:
+  int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                QStyleHintReturn *returnData) const override {
+    if (hint == QStyle::SH_Slider_AbsoluteSetButtons) return Qt::LeftButton;
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+};
+
+} // namespace
+
+void JumpToClick(QSlider *slider) {
+  auto *style = new TJumpToClick;
+  style->setParent(slider);
+  slider->setStyle(style);
 }
 
 } // namespace sonabox

@@ -19,6 +19,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QObject;
+class QSlider;
 class QTableView;
 class QToolButton;
 class QWidget;
@@ -50,5 +51,7 @@ QActionGroup *ActionList(const char *name, QObject *parent);
 QString NoMnemonic(QString text);
 // A read-only grid that selects whole rows, one at a time.
 QTableView *Grid(const char *name, QWidget *parent);
+// A click on the slider jumps to the place clicked, instead of a page step.
+void JumpToClick(QSlider *slider);
 
 } // namespace sonabox

@@ -1,6 +1,8 @@
 #include "ui/widgets/DataTableModel.h"
 
+#include <QImage>
 #include <QMimeData>
+#include <QPainter>
 
 #include <algorithm>
 
@@ -10,6 +12,22 @@ namespace {
 
 // A dragged row: its 1-based number among the visible rows, in decimal.
 const char kRowType[] = "application/x-sonabox-row";
+
+// The marker: an amber triangle pointing right, drawn once.
+const QImage &Marker() {
+  static const QImage marker = [] {
+    QImage picture(10, 10, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(230, 140, 20));
+    const QPointF corners[] = {{1, 0}, {10, 5}, {1, 10}};
+    painter.drawPolygon(corners, 3);
+    return picture;
+  }();
+  return marker;
+}
 
 } // namespace
 
@@ -28,6 +46,10 @@ int TDataTableModel::columnCount(const QModelIndex &parent) const {
 }
 
 QVariant TDataTableModel::data(const QModelIndex &index, int role) const {
+  if (index.isValid() && index.column() == 0 && marked_ &&
+      (role == Qt::DecorationRole || role == Qt::AccessibleDescriptionRole) &&
+      marked_(index.row() + 1))
+    return role == Qt::DecorationRole ? QVariant(Marker()) : QVariant(QString("Playing"));
   if (role != Qt::DisplayRole || !index.isValid() || index.column() >= columnCount()) return {};
   return QString::fromStdString(
       table_.DisplayText(index.row() + 1, columns_[index.column()].Field));
@@ -38,6 +60,10 @@ QVariant TDataTableModel::headerData(int section, Qt::Orientation orientation, i
       section >= columnCount())
     return {};
   return columns_[section].Header;
+}
+
+void TDataTableModel::MarkerChanged() {
+  if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole});
 }
 
 void TDataTableModel::Refresh() {

@@ -6,6 +6,7 @@
 
 #include <QAbstractTableModel>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ public:
   bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
                     const QModelIndex &parent) override;
 
+  // Rows that `marked` holds (by 1-based record number) show a marker (a
+  // "▶" picture) before their first column; MarkerChanged when that may
+  // have changed.
+  void SetMarker(std::function<bool(int recNo)> marked) { marked_ = std::move(marked); }
+  void MarkerChanged();
+
 signals:
   // The recNo-th row (1-based) was dropped so that it stands at the place
   // `to` among the rows.
@@ -50,6 +57,7 @@ private:
   TDataTable &table_;
   std::vector<Column> columns_;
   bool movable_ = false;
+  std::function<bool(int recNo)> marked_;
 };
 
 } // namespace sonabox

@@ -26,8 +26,10 @@ namespace sonabox {
 // until RenderReady.
 class TMpvVideoWindow : public QOpenGLWindow {
 public:
-  TMpvVideoWindow(mpv_handle *mpv, std::function<void()> ready, std::function<void()> doubleClicked)
-      : mpv_(mpv), ready_(std::move(ready)), doubleClicked_(std::move(doubleClicked)) {
+  TMpvVideoWindow(mpv_handle *mpv, std::function<void()> ready, std::function<void()> doubleClicked,
+                  std::function<void(bool pressed)> pointer)
+      : mpv_(mpv), ready_(std::move(ready)), doubleClicked_(std::move(doubleClicked)),
+        pointer_(std::move(pointer)) {
     // Keys stay with the widgets around: the video never takes the focus.
     setFlag(Qt::WindowDoesNotAcceptFocus);
   }
@@ -71,6 +73,8 @@ protected:
 
   // The clicks on the video are the window's, not its container's.
   void mouseDoubleClickEvent(QMouseEvent *) override { doubleClicked_(); }
+  void mousePressEvent(QMouseEvent *) override { pointer_(true); }
+  void mouseMoveEvent(QMouseEvent *) override { pointer_(false); }
 
 private:
   static void *GetProcAddress(void *, const char *name) {
@@ -93,6 +97,7 @@ private:
 
   mpv_handle *mpv_;
   std::function<void()> ready_, doubleClicked_;
+  std::function<void(bool pressed)> pointer_; // a press, or a move of the mouse
   mpv_render_context *render_ = nullptr;
 };
 
@@ -152,6 +157,12 @@ TMpvPlayer::TMpvPlayer(QWidget *videoParent) {
         mpv_, [this] { RenderReady(); },
         [this] {
           QMetaObject::invokeMethod(this, &TMpvPlayer::DoubleClicked, Qt::QueuedConnection);
+        },
+        [this](bool pressed) {
+          if (pressed)
+            emit Pressed();
+          else
+            emit MouseMoved();
         });
     // The container owns the window; the native child is not made for its
     // ancestors, which stay drawn by the main window.

@@ -77,6 +77,10 @@ signals:
   void PlaybackFailed();
   // The video was double-clicked.
   void DoubleClicked();
+  // The video was clicked (the keys go to the view around it), or the mouse
+  // moved over it.
+  void Pressed();
+  void MouseMoved();
 
 private:
   enum class TReport { None, Started, Ended, Failed };

@@ -4,6 +4,7 @@
 // playback on. PlayerTest plays real clips through the real player.
 #include "core/common/VideoRecord.h"
 #include "core/playback/PlaySequencer.h"
+#include "core/playback/Playback.h"
 #include "core/playback/PlayerDocument.h"
 #include "core/playlists/DataTable.h"
 #include "core/playlists/PlayListManager.h"
@@ -22,18 +23,22 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QSlider>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -205,7 +210,7 @@ TEST_F(SequencerTest, PreviousIsOfferedOnlyAfterAChangeOfVideo) {
   EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "p");
   EXPECT_EQ(Page(*page->wbPlayer), PageFor("p"));
   EXPECT_EQ(page->sgPlayList->currentIndex().row(), 0);
-  EXPECT_EQ(page->Sequencer->PreviousVideo().Url, "");
+  EXPECT_FALSE(page->Sequencer->HasPrevious()) << "P was the first video";
   RunUntilIdle();
   EXPECT_FALSE(page->aControlsPrev->isEnabled());
 }
@@ -295,6 +300,87 @@ TEST_F(SequencerTest, PlayNextAndPreviousNeedAPlayListWithRows) {
   EXPECT_TRUE(page->aControlsNext->isEnabled());
 }
 
+// The row that plays has a marker of its own, whichever row is selected; Mute
+// says when the sound is off.
+TEST_F(SequencerTest, WhatPlaysIsMarkedAndMuteSaysItsState) {
+  OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}, {"R", "r", 60}});
+  page->show();
+  const auto marked = [&] {
+    std::vector<int> rows;
+    for (int row = 0; row < page->ds->rowCount(); ++row)
+      if (!page->ds->data(page->ds->index(row, 0), Qt::DecorationRole).isNull())
+        rows.push_back(row);
+    return rows;
+  };
+  EXPECT_EQ(marked(), std::vector<int>{});
+  page->sgPlayListDblClickCell(2, 0);
+  EXPECT_EQ(marked(), std::vector<int>{1});
+  page->sgPlayList->setCurrentIndex(page->ds->index(2, 0)); // another row selected
+  EXPECT_EQ(marked(), std::vector<int>{1});
+  EXPECT_EQ(Text(page->ds->data(page->ds->index(1, 0), Qt::AccessibleDescriptionRole).toString()),
+            "Playing");
+  page->aControlsStopExecute();
+  EXPECT_EQ(marked(), std::vector<int>{});
+
+  EXPECT_EQ(Text(page->btnMute->text()), "Mute");
+  page->btnMute->click();
+  EXPECT_EQ(Text(page->btnMute->text()), "Muted");
+  page->SetMuted(false); // from elsewhere (a key, the desktop)
+  EXPECT_EQ(Text(page->btnMute->text()), "Mute");
+  EXPECT_FALSE(page->btnMute->isChecked());
+}
+
+// The playback keys hold on the page wherever the focus is (the window's
+// banner, a button), except in a text field; a row played by Enter, or a
+// click on the video, hands the arrows back to the volume.
+TEST_F(SequencerTest, KeysHoldWhereverTheFocusIs) {
+  QWidget window;
+  auto *banner = new QToolButton(&window); // as the gear beside the banner
+  banner->setFocusPolicy(Qt::StrongFocus);
+  auto *layout = new QVBoxLayout(&window);
+  layout->addWidget(banner);
+  page->setParent(&window);
+  const auto unparent = qScopeGuard([&] { page->setParent(nullptr); }); // the test owns the page
+  layout->addWidget(page.get());
+  OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}, {"R", "r", 60}});
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+  banner->setFocus();
+  QTest::keyClick(banner, Qt::Key_Space);
+  EXPECT_TRUE(page->Playing()) << "Space at a fresh start";
+  QTest::keyClick(banner, Qt::Key_Down);
+  EXPECT_EQ(page->Volume(), 95);
+
+  page->sgPlayList->setFocus();
+  page->sgPlayList->setCurrentIndex(page->ds->index(0, 0));
+  QTest::keyClick(page->sgPlayList, Qt::Key_Down); // the grid's own arrow
+  EXPECT_EQ(page->sgPlayList->currentIndex().row(), 1);
+  EXPECT_EQ(page->Volume(), 95);
+  QTest::keyClick(page->sgPlayList, Qt::Key_Return);
+  EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "q");
+  QWidget *focused = QApplication::focusWidget();
+  ASSERT_NE(focused, nullptr);
+  QTest::keyClick(focused, Qt::Key_Up);
+  EXPECT_EQ(page->Volume(), 100) << "after Enter the arrows are the volume's";
+  EXPECT_EQ(page->sgPlayList->currentIndex().row(), 1);
+
+  // A click on the video takes the keys from the grid.
+  page->sgPlayList->setFocus();
+  QTest::mouseClick(page->wbPlayer, Qt::LeftButton);
+  focused = QApplication::focusWidget();
+  ASSERT_NE(focused, nullptr);
+  QTest::keyClick(focused, Qt::Key_Down);
+  EXPECT_EQ(page->Volume(), 95);
+
+  // A text field keeps its keys.
+  page->edSearch->setFocus();
+  QTest::keyClick(page->edSearch, Qt::Key_Space);
+  EXPECT_TRUE(page->Playing());
+  EXPECT_EQ(Text(page->edSearch->text()), " ");
+}
+
 // ------------------------------------------------------------ expanded window
 
 TEST_F(SequencerTest, ExpandWhileNothingPlaysThenPlay) {
@@ -305,7 +391,13 @@ TEST_F(SequencerTest, ExpandWhileNothingPlaysThenPlay) {
   ASSERT_NE(expanded, nullptr);
   EXPECT_TRUE(expanded->isVisible());
   EXPECT_EQ(Text(expanded->windowTitle()), "Currently Playing: ");
-  EXPECT_EQ(expanded->size(), QSize(624, 409));
+  // Larger than the page's video: three quarters of the screen.
+  const QRect screen = expanded->screen()->availableGeometry();
+  EXPECT_GE(expanded->width(), screen.width() * 3 / 4);
+  EXPECT_GE(expanded->height(), screen.height() * 3 / 4);
+  EXPECT_GT(expanded->wbExpandedVideo->width(), page->wbPlayer->width());
+  EXPECT_GT(expanded->wbExpandedVideo->height(), page->wbPlayer->height());
+  EXPECT_TRUE(screen.contains(expanded->geometry()));
   EXPECT_EQ(Page(*expanded->wbExpandedVideo), "");
   EXPECT_FALSE(page->tShuffle->isActive());
 
@@ -341,6 +433,39 @@ TEST_F(SequencerTest, ExpandDuringPlaybackGoesOnThere) {
   EXPECT_EQ(page->dExpandedVideo, expanded);
   EXPECT_EQ(Log(), std::vector<std::string>{});
   EXPECT_EQ(page->Sequencer->TickCount(), 12);
+}
+
+// The expanded window's controls show when the mouse moves over the video,
+// hide 2 s after it last moved, and drive the playback.
+TEST_F(SequencerTest, ExpandedControlsShowOnMouseMove) {
+  OpenPlayList({{"P", "p", 60}, {"Q", "q", 60}});
+  page->show();
+  page->sgPlayListDblClickCell(1, 0);
+  emit page->lbExpand->linkActivated("expand");
+  TdExpandedVideo *expanded = page->dExpandedVideo;
+  ASSERT_NE(expanded, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(expanded));
+  EXPECT_FALSE(expanded->pControls->isVisible());
+  const int videoHeight = expanded->wbExpandedVideo->height();
+  QTest::mouseMove(expanded->wbExpandedVideo, QPoint(100, 100));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return expanded->pControls->isVisible(); }, 2000));
+  EXPECT_LT(expanded->wbExpandedVideo->height(), videoHeight) << "under the video, not over it";
+  EXPECT_EQ(Text(expanded->btnPause->text()), "Pause");
+  EXPECT_EQ(expanded->tbVolume->value(), page->Volume());
+
+  expanded->btnPause->click();
+  EXPECT_TRUE(page->Paused());
+  EXPECT_TRUE(page->btnPause->isChecked()) << "the page shows it too";
+  expanded->tbVolume->setValue(30);
+  EXPECT_EQ(page->Volume(), 30);
+  expanded->btnNext->click();
+  EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "q");
+  EXPECT_FALSE(expanded->btnPause->isChecked()) << "Next plays";
+
+  QTest::mouseMove(expanded->wbExpandedVideo, QPoint(120, 100)); // the 2 s begin again
+  QTest::qWait(1500);
+  EXPECT_TRUE(expanded->pControls->isVisible());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !expanded->pControls->isVisible(); }, 2000));
 }
 
 TEST_F(SequencerTest, ClosingTheExpandedWindowResumesInTheSmallView) {
@@ -428,25 +553,33 @@ TEST_F(PlayerTest, AVideoThatCannotBePlayedIsNamedAndSkipped) {
 }
 
 TEST_F(PlayerTest, WhenEveryVideoFailsPlaybackStops) {
-  const struct {
-    const char *name;
-    std::string host;
-  } cases[] = {
-      {"missing videos", clips.Host()},
-      {"a server that is down", "127.0.0.1:1"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    StoreWriteString("VideoWebHost", c.host);
-    OpenPlayList({{"X", "x", 60}, {"Y", "y", 60}, {"Z", "z", 60}});
-    page->aControlsNextExecute();
-    ASSERT_TRUE(Until([&] { return !page->Sequencer->Running(); }));
-    const std::string line = Text(page->lbNowPlayingTitle->text());
-    EXPECT_TRUE(line.starts_with("Could not play ") &&
-                line.ends_with(", nor any other video of this playlist"))
-        << line;
-    EXPECT_EQ(Page(*page->wbPlayer), "");
-  }
+  OpenPlayList({{"X", "x", 60}, {"Y", "y", 60}, {"Z", "z", 60}});
+  page->aControlsNextExecute(); // the server answers, but has none of them
+  ASSERT_TRUE(Until([&] { return !page->Sequencer->Running(); }));
+  const std::string line = Text(page->lbNowPlayingTitle->text());
+  EXPECT_TRUE(line.starts_with("Could not play ") &&
+              line.ends_with(", nor any other video of this playlist"))
+      << line;
+  EXPECT_EQ(Page(*page->wbPlayer), "");
+}
+
+// A server that is down is no fault of the videos: the first that cannot be
+// played waits for it, and no other is tried.
+TEST_F(PlayerTest, AServerThatIsDownIsWaitedFor) {
+  StoreWriteString("VideoWebHost", "127.0.0.1:" + std::to_string(test::UnusedPort()));
+  OpenPlayList({{"X", "x", 60}, {"Y", "y", 60}, {"Z", "z", 60}});
+  page->sgPlayListDblClickCell(2, 0);
+  ASSERT_TRUE(Until([&] { return page->Playback().WaitingForService(); }));
+  EXPECT_EQ(Text(page->lbNowPlayingTitle->text()),
+            "The video service cannot be reached: Y plays as soon as it answers.");
+  EXPECT_EQ(Page(*page->wbPlayer), "");
+  RunUntilIdle();
+  EXPECT_TRUE(page->aControlsStop->isEnabled());
+  EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "y");
+  for (const std::string &line : Log()) EXPECT_FALSE(line.starts_with("Next")) << line;
+  page->aControlsStop->trigger();
+  EXPECT_FALSE(page->Playback().Running());
+  EXPECT_EQ(Text(page->lbNowPlayingTitle->text()), "");
 }
 
 TEST_F(PlayerTest, PauseHoldsTheVideoAndTheCountDown) {
