@@ -29,6 +29,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QScreen>
@@ -447,7 +448,12 @@ TEST_F(SequencerTest, ExpandedControlsShowOnMouseMove) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(expanded));
   EXPECT_FALSE(expanded->pControls->isVisible());
   const int videoHeight = expanded->wbExpandedVideo->height();
-  QTest::mouseMove(expanded->wbExpandedVideo, QPoint(100, 100));
+  const auto moveMouse = [&](QPoint at) { // as the platform sends it: no button held
+    QMouseEvent move(QEvent::MouseMove, at, expanded->wbExpandedVideo->mapToGlobal(at),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(expanded->wbExpandedVideo, &move);
+  };
+  moveMouse(QPoint(100, 100));
   ASSERT_TRUE(QTest::qWaitFor([&] { return expanded->pControls->isVisible(); }, 2000));
   EXPECT_LT(expanded->wbExpandedVideo->height(), videoHeight) << "under the video, not over it";
   EXPECT_EQ(Text(expanded->btnPause->text()), "Pause");
@@ -462,7 +468,7 @@ TEST_F(SequencerTest, ExpandedControlsShowOnMouseMove) {
   EXPECT_EQ(page->Sequencer->CurrentVideo().Url, "q");
   EXPECT_FALSE(expanded->btnPause->isChecked()) << "Next plays";
 
-  QTest::mouseMove(expanded->wbExpandedVideo, QPoint(120, 100)); // the 2 s begin again
+  moveMouse(QPoint(120, 100)); // the 2 s begin again
   QTest::qWait(1500);
   EXPECT_TRUE(expanded->pControls->isVisible());
   EXPECT_TRUE(QTest::qWaitFor([&] { return !expanded->pControls->isVisible(); }, 2000));
