@@ -325,9 +325,10 @@ void TPlayback::Stopped() {
 }
 
 // Also run when the window is idle, so that a playlist edited elsewhere
-// (rows moved, deleted, filtered) gets the player a new next video.
+// (rows moved, deleted, filtered) gets the player a new next video. Nothing
+// is offered while the player is blank, waiting for the service.
 void TPlayback::OfferNext() {
-  if (!player_ || !Running()) return;
+  if (!player_ || !sequencer_.Running()) return;
   const TVideoDetails &next = sequencer_.NextVideo();
   if (next.Url == offered_) return;
   offered_ = next.Url;

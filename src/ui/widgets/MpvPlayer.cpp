@@ -182,8 +182,12 @@ TMpvPlayer::~TMpvPlayer() {
 void TMpvPlayer::Play(const std::string &address, double startSeconds) {
   if (!mpv_) return;
   if (video_) video_->show();
+  // The entry given ahead, unless the core went on to it by itself and it has
+  // ended meanwhile (it failed while the end of the one before was looked
+  // into): then it is loaded afresh, so that its end is told for it.
   const bool next = startSeconds <= 0 && renderReady_ && pending_.empty() &&
-                    address == nextAddress_ && nextEntry_ >= 0;
+                    address == nextAddress_ && nextEntry_ >= 0 &&
+                    !(coreEntry_ == nextEntry_ && coreEnded_);
   nextAddress_.clear();
   if (next) {
     GoOnToNext();
@@ -382,7 +386,7 @@ TMpvPlayer::TReport TMpvPlayer::Follow(const mpv_event &event) {
   }
   case MPV_EVENT_START_FILE:
     coreEntry_ = static_cast<const mpv_event_start_file *>(event.data)->playlist_entry_id;
-    coreShowing_ = false;
+    coreShowing_ = coreEnded_ = false;
     // The core went on from the video that ended to the next entry.
     if (heldEnd_ != TReport::None && coreEntry_ != current_) return std::exchange(heldEnd_, {});
     return TReport::None;
@@ -394,7 +398,10 @@ TMpvPlayer::TReport TMpvPlayer::Follow(const mpv_event &event) {
   case MPV_EVENT_END_FILE: {
     // A stream that cannot be opened or decoded ends here too.
     const auto *end = static_cast<const mpv_event_end_file *>(event.data);
-    if (end->playlist_entry_id == coreEntry_) coreShowing_ = false;
+    if (end->playlist_entry_id == coreEntry_) {
+      coreShowing_ = false;
+      coreEnded_ = true;
+    }
     if (end->playlist_entry_id != current_ || current_ < 0) return TReport::None;
     TReport report = TReport::None;
     if (end->reason == MPV_END_FILE_REASON_EOF)

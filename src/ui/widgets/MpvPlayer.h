@@ -118,6 +118,7 @@ private:
   std::optional<double> timePosition_, duration_; // as the core last told them
   std::int64_t coreEntry_ = kNoEntry;             // the entry the core started last
   bool coreShowing_ = false;                      // and has shown its first frame
+  bool coreEnded_ = false;                        // or has already ended
 };
 
 } // namespace sonabox

@@ -296,7 +296,7 @@ TEST_F(PlaybackTest, TheNowPlayingLineNamesTheArtistAndIsNeverBlank) {
   EXPECT_EQ(playback.CurrentVideo().Artist, byArtist.Artist);
   EXPECT_EQ(playback.NowPlayingLine(),
             "Now playing: Zo\xC3\xAB & The Testcards \xE2\x80\x93 Title of a");
-  playback.PlayerFailed();
+  Failed();
   EXPECT_EQ(playback.NowPlayingLine(),
             "Could not play Zo\xC3\xAB & The Testcards \xE2\x80\x93 Title of a. Now playing: b");
 }
