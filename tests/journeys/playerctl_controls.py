@@ -4,7 +4,9 @@
 Under a window manager (openbox), as on a desktop. A playlist is open and
 nothing plays. playerctl opens the watch address of one of its videos, which
 plays at once and is named in the now-playing line; an address of another
-site is refused and changes nothing. Loop "Track" is the page's Repeat one,
+site is refused and changes nothing; the address of a video that the
+playlist does not hold plays too, and its title follows from the video
+service. Loop "Track" is the page's Repeat one,
 shuffle on its Shuffle. Paused, next goes on to another video and stays
 paused, as the interface asks. The program must end with status 0.
 """
@@ -73,6 +75,19 @@ def main():
         if playerctl("metadata", "xesam:title") != titles[chosen] or playerctl("status") != "Playing":
             journey.fail("an address of another site changed what plays (%s)" % refused.stderr)
 
+        # A video that the playlist does not hold: its title is looked up.
+        other = service.search("marathon").decode("utf-8")
+        other_id = re.findall(r"/watch\?v=([A-Za-z0-9_-]+)", other)[0]
+        other_title = html.unescape(
+            re.findall(r"<media:title type='plain'>(.*?)</media:title>", other)[0])
+        if other_id in ids:
+            journey.fail("the playlist already holds %r" % other_title)
+        playerctl("open", "http://127.0.0.1:%d/watch?v=%s" % (service.web, other_id))
+        journey.wait_for("the looked-up title in the now-playing line",
+                         lambda: journey.now_playing(window) == "Now playing: " + other_title)
+        journey.wait_for("the desktop to read the looked-up title",
+                         lambda: playerctl("metadata", "xesam:title") == other_title)
+
         # loop and shuffle are the page's play mode.
         mode = lambda name: journey.find(window, pyatspi.ROLE_COMBO_BOX, name)  # noqa: E731
         playerctl("loop", "Track")
@@ -98,7 +113,8 @@ def main():
             journey.fail("next while paused left the player %s" % playerctl("status"))
 
         program.close_and_wait()
-        print("playerctl opened %r; paused, next went on to %r" % (titles[chosen], after))
+        print("playerctl opened %r, then %r by address alone; paused, next went on to %r" % (
+            titles[chosen], other_title, after))
         return 0
 
 

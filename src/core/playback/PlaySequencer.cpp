@@ -138,6 +138,10 @@ void TPlaySequencer::PlayNow(const TVideoDetails &video, const std::string &queu
   Advance();
 }
 
+void TPlaySequencer::UpdateCurrentVideo(const TVideoDetails &video) {
+  if (Running() && video.Url == current_.Url) current_ = video;
+}
+
 void TPlaySequencer::VideoEnded() {
   if (!Running()) return;
   while (phase_ != TPlayPhase::NextVideo) Advance(); // lead-in, video and lead-out end now

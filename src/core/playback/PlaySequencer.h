@@ -166,6 +166,10 @@ public:
   bool Running() const { return tShuffle_.isActive() || paused_; } // playing or paused
   bool Paused() const { return paused_; }
   const TVideoDetails &CurrentVideo() const { return current_; }
+  // The current video's details became known (a title looked up for a video
+  // opened by its address): they replace the current video's when its Url
+  // is the same; nothing else changes.
+  void UpdateCurrentVideo(const TVideoDetails &video);
   // The video shown before the current one (the draw of Shuffle avoids it).
   const TVideoDetails &PreviousVideo() const { return previous_; }
   // Previous has a video to go back to.

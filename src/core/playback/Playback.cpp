@@ -3,6 +3,7 @@
 #include "core/common/Background.h"
 #include "core/playlists/PlayListExchange.h"
 #include "core/playlists/VideoRow.h"
+#include "core/search/VideoLookup.h"
 #include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
 #include "core/web/WebStuff.h"
@@ -126,17 +127,41 @@ bool TPlayback::PlayAddress(const std::string &address) {
   if (id.empty()) return false;
   TVideoDetails video;
   video.Url = video.Title = id;
+  bool inPlayList = false;
   if (playList_.Active())
-    for (int recNo = 1; recNo <= playList_.RecordCount(); ++recNo)
+    for (int recNo = 1; recNo <= playList_.RecordCount() && !inPlayList; ++recNo)
       if (playList_.DisplayText(recNo, VideoColumn::Url) == id) {
         const int at = playList_.RecNo();
         playList_.SetRecNo(recNo);
         video = VideoFromRow(playList_);
         if (at > 0) playList_.SetRecNo(at);
-        break;
+        inPlayList = true;
       }
   PlayNow(video);
+  if (!inPlayList) LookUp(id);
   return true;
+}
+
+// The video plays meanwhile: a slow or absent service never holds it up.
+void TPlayback::LookUp(const std::string &id) {
+  auto asked = std::make_shared<TVideos>(1);
+  asked->front().Url = id;
+  auto notLookedUp = std::make_shared<std::string>("the lookup failed");
+  RunInBackground(
+      this, [asked, notLookedUp] { *notLookedUp = LookUpVideos(*asked, kExchangeDeadline); },
+      [this, asked, notLookedUp, id] {
+        if (!Running() || CurrentVideo().Url != id) return; // another video plays by now
+        if (!notLookedUp->empty()) {
+          emit LogLine("The title of " + id + " could not be looked up: " + *notLookedUp);
+          return;
+        }
+        TVideoDetails found = asked->front();
+        if (found.Title.empty() && found.Artist.empty()) return; // the service does not know it
+        if (found.Title.empty()) found.Title = id;
+        sequencer_.UpdateCurrentVideo(found);
+        SetNowPlaying(NowPlayingText());
+        emit VideoChanged();
+      });
 }
 
 void TPlayback::SeekBy(double seconds) { SetPosition(Position() + seconds); }
@@ -303,17 +328,21 @@ void TPlayback::VideoShown() {
   waiting_ = false;
   retry_.stop();
   ++serial_;
-  const std::string failed = std::exchange(failedTitle_, std::string());
-  std::string line = "Now playing: " + ShownTitle(CurrentVideo());
-  if (!QueuedBy().empty()) line += " (queued by " + QueuedBy() + ")";
-  if (!failed.empty()) line = "Could not play " + failed + ". " + line;
+  failedBefore_ = std::exchange(failedTitle_, std::string());
   offered_.clear(); // the player forgets its next video when it shows one
   if (player_) {
     player_->Show(CurrentVideo());
     player_->SetPaused(false);
   }
-  SetNowPlaying(line);
+  SetNowPlaying(NowPlayingText());
   emit VideoChanged();
+}
+
+std::string TPlayback::NowPlayingText() const {
+  std::string line = "Now playing: " + ShownTitle(CurrentVideo());
+  if (!QueuedBy().empty()) line += " (queued by " + QueuedBy() + ")";
+  if (!failedBefore_.empty()) line = "Could not play " + failedBefore_ + ". " + line;
+  return line;
 }
 
 void TPlayback::Stopped() {

@@ -97,8 +97,11 @@ public:
   void PlayNow(const TVideoDetails &video, const std::string &queuedBy = {});
   // A watch or stream address of the configured web host ("http://HOST/watch?v=ID",
   // "http://HOST/v/ID") plays now, as PlayNow; the details are those of a row of
-  // the open playlist that holds the video, else the identifier is its title.
-  // False, and nothing happens, for any other address.
+  // the open playlist that holds the video. Else it plays at once under its
+  // identifier, and its title, artist and length, looked up from the video
+  // service on a thread of their own, follow while it still plays (a lookup
+  // that fails is logged, and the identifier stays). False, and nothing
+  // happens, for any other address.
   bool PlayAddress(const std::string &address);
   void SeekBy(double seconds);
   void SetPosition(double seconds); // within the current video; nothing when it cannot seek
@@ -158,6 +161,8 @@ private:
   // Asks the video web host, in the background, whether it answers at all.
   void CheckService();
   void ServiceChecked(bool answers);
+  void LookUp(const std::string &id); // PlayAddress's video without a row
+  std::string NowPlayingText() const;
 
   TDataTable playList_{"cdsPlayList"};
   TPlaySequencer sequencer_{playList_};
@@ -165,12 +170,13 @@ private:
   int volume_ = 100;
   bool muted_ = false, evenLoudness_ = false;
   std::string nowPlaying_;
-  std::string failedTitle_; // the video that could not be played, until the next one shows
-  int failuresInARow_ = 0;  // videos that could not be played since the last that did
-  bool waiting_ = false;    // for the video service, with the current video kept
-  int retries_ = 0;         // checks of the service that found it away
-  QTimer retry_;            // the next check while waiting
-  int serial_ = 0;          // counts shown videos and stops: a late check's answer is dropped
+  std::string failedTitle_;  // the video that could not be played, until the next one shows
+  std::string failedBefore_; // the video that could not be played before the current one
+  int failuresInARow_ = 0;   // videos that could not be played since the last that did
+  bool waiting_ = false;     // for the video service, with the current video kept
+  int retries_ = 0;          // checks of the service that found it away
+  QTimer retry_;             // the next check while waiting
+  int serial_ = 0;           // counts shown videos and stops: a late check's answer is dropped
   bool wasRunning_ = false, wasPaused_ = false;
   TPlaybackActions told_; // the actions last told
   std::string offered_;   // the next video the player has

@@ -59,9 +59,11 @@ TNowPlayingNotifier::~TNowPlayingNotifier() = default;
 
 void TNowPlayingNotifier::VideoShown() {
   const TVideoDetails &video = playback_.CurrentVideo();
-  // The same video started again (Play, the expanded window) is not news.
-  const bool another = video.Url != lastVideo_;
-  lastVideo_ = video.Url;
+  // The same video started again (Play, the expanded window) is not news;
+  // its title, looked up once it played, is (the notification is replaced).
+  const std::string shown = video.Url + '\n' + ShownTitle(video);
+  const bool another = shown != lastVideo_;
+  lastVideo_ = shown;
   if (!another || window_.isActiveWindow() || StoreReadInt(store_key::kNotifyNextVideo) == 0 ||
       !QDBusConnection::sessionBus().isConnected())
     return;

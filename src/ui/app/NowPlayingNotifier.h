@@ -35,7 +35,7 @@ private:
 
   TPlayback &playback_;
   QWidget &window_;
-  std::string lastVideo_;                // the identifier of the last video told about
+  std::string lastVideo_;                // the identifier and title of the last video told about
   std::string title_;                    // the title waiting for its picture
   bool waiting_ = false;                 // a notification waits for its picture
   uint64_t generation_ = 0;              // counts the videos told about

@@ -6,6 +6,7 @@
 #include "core/playlists/VideoRow.h"
 #include "core/settings/Settings.h"
 #include "support/EventLoop.h"
+#include "support/LocalHttpServer.h"
 #include "support/TestFolders.h"
 #include "support/UnusedPort.h"
 
@@ -16,7 +17,9 @@
 #include <memory>
 #include <thread>
 
+#include <algorithm>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -299,6 +302,66 @@ TEST_F(PlaybackTest, TheNowPlayingLineNamesTheArtistAndIsNeverBlank) {
   Failed();
   EXPECT_EQ(playback.NowPlayingLine(),
             "Could not play Zo\xC3\xAB & The Testcards \xE2\x80\x93 Title of a. Now playing: b");
+}
+
+// A video opened by its address alone plays at once under its identifier;
+// its title, artist and length follow from the video service's lookup while
+// it still plays. A video of the open playlist has its row's details and is
+// not looked up; a service that cannot be reached is logged, the identifier stays.
+TEST_F(PlaybackTest, AVideoOpenedByAddressIsLookedUp) {
+  test::LocalHttpServer service;
+  std::mutex mutex;
+  std::vector<std::string> asked; // the "ids" of each lookup
+  service.Http().Post(
+      "/feeds/api/lookup", [&](const httplib::Request &request, httplib::Response &response) {
+        const std::lock_guard lock(mutex);
+        asked.push_back(request.get_file_value("ids").content);
+        response.set_content(R"({"videos":[{"id":"known","title":"Known <b>title</b>",)"
+                             R"("artist":"The Band","seconds":200,"description":"","rating":""}]})",
+                             "application/json");
+      });
+  service.Start();
+  const std::string web = "127.0.0.1:" + std::to_string(test::UnusedPort());
+  StoreWriteString(store_key::kVideoWebHost, web);
+  StoreWriteString(store_key::kVideoDataHost, service.Host());
+  OpenPlayList({"p", "q"});
+  std::vector<std::string> log;
+  int changes = 0;
+  QObject::connect(&playback, &TPlayback::LogLine,
+                   [&](const std::string &line) { log.push_back(line); });
+  QObject::connect(&playback, &TPlayback::VideoChanged, [&] { ++changes; });
+
+  // Known to the service: the identifier at once, the details once looked up.
+  ASSERT_TRUE(playback.PlayAddress("http://" + web + "/watch?v=known"));
+  EXPECT_EQ(player.shown.back(), "known");
+  EXPECT_EQ(playback.NowPlayingLine(), "Now playing: known");
+  ASSERT_TRUE(test::ProcessEventsUntil([&] { return changes == 2; }));
+  const auto lookups = [&] {
+    const std::lock_guard lock(mutex);
+    return asked;
+  };
+  EXPECT_EQ(lookups(), std::vector<std::string>{"known"});
+  const TVideoDetails &video = playback.CurrentVideo();
+  EXPECT_EQ(video.Title, "Known <b>title</b>");
+  EXPECT_EQ(video.Artist, "The Band");
+  EXPECT_EQ(video.DurationSeconds, 200);
+  EXPECT_EQ(playback.NowPlayingLine(), "Now playing: The Band \xE2\x80\x93 Known <b>title</b>");
+  EXPECT_EQ(player.shown.size(), 1u) << "the details do not load the video again";
+
+  // A row of the open playlist: its details, no lookup.
+  ASSERT_TRUE(playback.PlayAddress("http://" + web + "/v/q"));
+  EXPECT_EQ(playback.NowPlayingLine(), "Now playing: Title of q");
+  EXPECT_EQ(lookups().size(), 1u);
+
+  // No service: the line keeps the identifier, and the log says why.
+  StoreWriteString(store_key::kVideoDataHost, "127.0.0.1:" + std::to_string(test::UnusedPort()));
+  ASSERT_TRUE(playback.PlayAddress("http://" + web + "/watch?v=known"));
+  const std::string why = "The title of known could not be looked up: the video service at ";
+  ASSERT_TRUE(test::ProcessEventsUntil([&] {
+    return std::any_of(log.begin(), log.end(),
+                       [&](const std::string &line) { return line.starts_with(why); });
+  }));
+  EXPECT_EQ(playback.NowPlayingLine(), "Now playing: known");
 }
 
 // Queued videos play before the playlist's next pick, and neither they, nor a
