@@ -66,7 +66,7 @@ def main():
                 window, pyatspi.ROLE_LIST, "Up next") and journey.find(
                 window, pyatspi.ROLE_LIST, "Up next").childCount == 4 else None)
             first_item = upcoming.getChildAtIndex(0).name
-            if first_item != queued[0] + " - queued by " + MARKUP:
+            if first_item != "%s (queued by %s)" % (queued[0], MARKUP):
                 journey.fail("the host's Up next begins with %r" % first_item)
             picture = os.environ.get("SONABOX_JOURNEY_SCREENSHOT")
             if picture:

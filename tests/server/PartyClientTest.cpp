@@ -1,6 +1,6 @@
 // The host's party client against a real sonabox-server: the party's entries
 // play through the player object's up-next queue in the fair order with
-// "queued by NAME", a voted skip moves on, the playlist goes on after them in
+// "queued by NAME" and the artist, a voted skip moves on, the playlist goes on after them in
 // its mode, the host's actions reach the server, and an unreachable server
 // leaves the playlist playing.
 #include "core/party/PartyClient.h"
@@ -42,6 +42,7 @@ protected:
       videos[i].Seconds = 60;
       videos[i].Size = 1;
     }
+    videos[3].Artist = "Cy & Co"; // the others have no artist
     running.Server().Catalogue().Apply(videos, {});
     for (const auto &video : videos) ids[video.Title] = video.Id;
     playback.SetPlayer(&player);
@@ -95,7 +96,7 @@ TEST_F(PartyClientTest, GuestsVideosPlayInTurnWithTheirNamesThenThePlaylistGoesO
   };
   const std::vector<TStep> steps{
       {"v1", "Now playing: v1 (queued by Ann)", "v1"},
-      {"v3", "Now playing: v3 (queued by <b>Bob</b>)", "v3"},
+      {"v3", "Now playing: Cy & Co \u2013 v3 (queued by <b>Bob</b>)", "v3"},
       {"v2", "Now playing: v2 (queued by Ann)", "v2"},
       {"q", "Now playing: q", ""}, // the playlist goes on after the row it left
   };

@@ -99,6 +99,7 @@ std::optional<TQueuedVideo> TPartyClient::OfferNext() {
   TQueuedVideo queued;
   queued.Video.Url = entry.VideoId;
   queued.Video.Title = entry.Title;
+  queued.Video.Artist = entry.Artist;
   queued.Video.DurationSeconds = entry.Seconds;
   queued.Video.Duration = MinutesAndSeconds(entry.Seconds);
   queued.Video.Thumbnail = "http://" + webHost_ + "/t/" + entry.VideoId + ".jpg";

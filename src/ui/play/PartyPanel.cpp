@@ -1,5 +1,6 @@
 #include "ui/play/PartyPanel.h"
 
+#include "core/common/VideoRecord.h"
 #include "core/party/PartyClient.h"
 #include "core/settings/Settings.h"
 #include "core/web/ServiceHosts.h"
@@ -136,7 +137,11 @@ void TPartyPanel::Show() {
   const int row = lstUpNext->currentRow();
   lstUpNext->clear();
   for (const TPartyEntry &entry : party.Next) {
-    auto *item = new QListWidgetItem(Text(entry.Title) + " - queued by " + Text(entry.Name));
+    TVideo video;
+    video.Title = entry.Title;
+    video.Artist = entry.Artist;
+    auto *item =
+        new QListWidgetItem(Text(ShownTitle(video)) + " (queued by " + Text(entry.Name) + ")");
     item->setData(Qt::UserRole, static_cast<qlonglong>(entry.Entry));
     lstUpNext->addItem(item);
   }
