@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -64,6 +65,7 @@ TPartyPanel::TPartyPanel(TPlayback &playback, QWidget *parent)
   imgPartyCode = new QLabel(this);
   imgPartyCode->setObjectName("imgPartyCode");
   imgPartyCode->setAccessibleName("Party address as a QR code");
+  imgPartyCode->hide(); // until there is an address
   lbUpNext = new QLabel("Up next", this);
   lstUpNext = new QListWidget(this);
   lstUpNext->setObjectName("lstUpNext");
@@ -75,15 +77,26 @@ TPartyPanel::TPartyPanel(TPlayback &playback, QWidget *parent)
   btnClear->setObjectName("btnClear");
   cbLockAdding = new QCheckBox("Lock adding", this);
   cbLockAdding->setObjectName("cbLockAdding");
-  layout->addWidget(cbParty, 0, 0, 1, 3);
-  layout->addWidget(lbPartyAddress, 1, 0, 1, 3);
-  layout->addWidget(imgPartyCode, 2, 0, 1, 3, Qt::AlignLeft);
-  layout->addWidget(lbUpNext, 3, 0, 1, 3);
-  layout->addWidget(lstUpNext, 4, 0, 1, 3);
-  layout->addWidget(btnRemove, 5, 0);
-  layout->addWidget(btnClear, 5, 1);
-  layout->addWidget(cbLockAdding, 5, 2);
-  layout->setColumnStretch(2, 1);
+  // The code beside the address and the host's buttons, so that Up next
+  // keeps its room; the list takes what height the page gives the panel.
+  auto *buttons = new QHBoxLayout;
+  buttons->addWidget(btnRemove);
+  buttons->addWidget(btnClear);
+  buttons->addStretch();
+  layout->addWidget(cbParty, 0, 0, 1, 2);
+  layout->addWidget(imgPartyCode, 1, 0, 4, 1, Qt::AlignLeft | Qt::AlignTop);
+  layout->addWidget(lbPartyAddress, 1, 1);
+  layout->addWidget(cbLockAdding, 2, 1);
+  layout->addLayout(buttons, 3, 1);
+  layout->setRowStretch(4, 1);
+  layout->addWidget(lbUpNext, 5, 0, 1, 2);
+  layout->addWidget(lstUpNext, 6, 0, 1, 2);
+  layout->setRowStretch(6, 4);
+  layout->setColumnStretch(1, 1);
+  // Three entries at least; one line each, cut at the right rather than scrolled.
+  lstUpNext->setMinimumHeight(lstUpNext->fontMetrics().height() * 3 + 8);
+  lstUpNext->setTextElideMode(Qt::ElideRight);
+  lstUpNext->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   connect(cbParty, &QCheckBox::toggled, this, &TPartyPanel::cbPartyClick);
   connect(btnRemove, &QPushButton::clicked, this, [this] {
@@ -129,10 +142,10 @@ void TPartyPanel::Show() {
   if (client_) cbParty->setChecked(party.Reachable && party.On);
   if (address != address_) {
     address_ = address;
-    const QImage code = address.isEmpty() ? QImage() : PartyQrCode(party.Address, 4);
+    const QImage code = address.isEmpty() ? QImage() : PartyQrCode(party.Address, 2);
     imgPartyCode->setPixmap(QPixmap::fromImage(code));
     imgPartyCode->setVisible(!code.isNull());
-    emit AddressChanged(address, code);
+    emit AddressChanged(address_);
   }
   const int row = lstUpNext->currentRow();
   lstUpNext->clear();
@@ -151,6 +164,8 @@ void TPartyPanel::Show() {
   for (QWidget *w :
        std::initializer_list<QWidget *>{lbUpNext, lstUpNext, btnRemove, btnClear, cbLockAdding})
     w->setVisible(on);
+  // On, the panel shares the page's height with the playlist; off, it keeps to its lines.
+  setSizePolicy(QSizePolicy::Preferred, on ? QSizePolicy::Expanding : QSizePolicy::Maximum);
   btnRemove->setEnabled(lstUpNext->currentItem() != nullptr);
   btnClear->setEnabled(!party.Next.empty());
 }

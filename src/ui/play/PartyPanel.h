@@ -42,8 +42,8 @@ public:
   TPartyClient *Client() const { return client_.get(); }
 
 signals:
-  // The address to show beside the video (empty: none), and its QR code.
-  void AddressChanged(const QString &address, const QImage &code);
+  // The address to show beside the video (empty: none).
+  void AddressChanged(const QString &address);
 
 private:
   void cbPartyClick(bool on);

@@ -393,7 +393,7 @@ void TPlayPage::CreatePlayListPane() {
   pPlayListFiles = new TPlayListFiles(store_, *cbPlayLists, pRight);
   pane->addWidget(pPlayListFiles, 0, Qt::AlignLeft);
   pParty = new TPartyPanel(*playback_, pRight);
-  pane->addWidget(pParty);
+  pane->addWidget(pParty, 1); // while the party is on, Up next shares the height with the playlist
 }
 
 void TPlayPage::ConnectEvents() {
