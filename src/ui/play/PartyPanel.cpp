@@ -8,6 +8,8 @@
 #include <qrencode.h>
 
 #include <QCheckBox>
+#include <QEvent>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImage>
@@ -17,6 +19,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace sonabox {
 
@@ -30,6 +34,79 @@ std::filesystem::path HostKeyFile() {
 }
 
 QString Text(const std::string &text) { return QString::fromStdString(text); }
+
+// The address and its code in the top right corner of a window, the code
+// about a quarter of the window's height so that it can be read across a
+// room. The video under it draws in a native window of its own, so the corner
+// is a native window too, raised above its siblings whenever one of them
+// changes.
+class TPartyCorner : public QFrame {
+public:
+  explicit TPartyCorner(QWidget &window) : QFrame(&window) {
+    setObjectName("pPartyCorner");
+    setAttribute(Qt::WA_NativeWindow);
+    setAutoFillBackground(true);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, Qt::white);
+    colours.setColor(QPalette::WindowText, Qt::black);
+    setPalette(colours);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(2);
+    code_ = new QLabel(this);
+    code_->setObjectName("imgPartyCornerCode");
+    code_->setAccessibleName("Party address as a QR code");
+    address_ = new QLabel(this);
+    address_->setObjectName("lbPartyCornerAddress");
+    address_->setTextFormat(Qt::PlainText);
+    layout->addWidget(code_, 0, Qt::AlignHCenter);
+    layout->addWidget(address_, 0, Qt::AlignHCenter);
+    window.installEventFilter(this);
+    for (QWidget *sibling : window.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+      if (sibling != this) sibling->installEventFilter(this);
+    hide();
+  }
+
+  void Set(const QString &address) {
+    address_->setText(address);
+    scale_ = 0; // a new code
+    setVisible(!address.isEmpty());
+    Place();
+  }
+
+protected:
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::ChildAdded:
+    case QEvent::WinIdChange:
+      // After the change has been handled, so that a native window it made is below.
+      QMetaObject::invokeMethod(this, &TPartyCorner::Place, Qt::QueuedConnection);
+      break;
+    default: break;
+    }
+    return QFrame::eventFilter(watched, event);
+  }
+
+private:
+  void Place() {
+    if (isHidden()) return;
+    const QImage plain = PartyQrCode(address_->text().toStdString(), 1);
+    const int scale = std::max(2, parentWidget()->height() / 4 / std::max(plain.height(), 1));
+    if (scale != scale_) {
+      scale_ = scale;
+      code_->setPixmap(QPixmap::fromImage(PartyQrCode(address_->text().toStdString(), scale)));
+    }
+    adjustSize();
+    const int margin = 12;
+    move(parentWidget()->width() - width() - margin, margin);
+    raise();
+  }
+
+  QLabel *code_, *address_;
+  int scale_ = 0; // of the code shown
+};
 
 } // namespace
 
@@ -88,12 +165,13 @@ TPartyPanel::TPartyPanel(TPlayback &playback, QWidget *parent)
   layout->addWidget(lbPartyAddress, 1, 1);
   layout->addWidget(cbLockAdding, 2, 1);
   layout->addLayout(buttons, 3, 1);
-  layout->setRowStretch(4, 1);
   layout->addWidget(lbUpNext, 5, 0, 1, 2);
   layout->addWidget(lstUpNext, 6, 0, 1, 2);
   layout->setRowStretch(6, 4);
   layout->setColumnStretch(1, 1);
   // Three entries at least; one line each, cut at the right rather than scrolled.
+  // Its own wish of height counts for nothing: the playlist is served first.
+  lstUpNext->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
   lstUpNext->setMinimumHeight(lstUpNext->fontMetrics().height() * 3 + 8);
   lstUpNext->setTextElideMode(Qt::ElideRight);
   lstUpNext->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -112,6 +190,12 @@ TPartyPanel::TPartyPanel(TPlayback &playback, QWidget *parent)
 }
 
 TPartyPanel::~TPartyPanel() = default;
+
+void TPartyPanel::ShowInCorner(QWidget &window) {
+  auto *corner = new TPartyCorner(window);
+  corner->Set(address_);
+  connect(this, &TPartyPanel::AddressChanged, corner, &TPartyCorner::Set);
+}
 
 void TPartyPanel::cbPartyClick(bool on) {
   if (!client_) {
@@ -165,7 +249,7 @@ void TPartyPanel::Show() {
        std::initializer_list<QWidget *>{lbUpNext, lstUpNext, btnRemove, btnClear, cbLockAdding})
     w->setVisible(on);
   // On, the panel shares the page's height with the playlist; off, it keeps to its lines.
-  setSizePolicy(QSizePolicy::Preferred, on ? QSizePolicy::Expanding : QSizePolicy::Maximum);
+  setSizePolicy(QSizePolicy::Preferred, on ? QSizePolicy::Preferred : QSizePolicy::Maximum);
   btnRemove->setEnabled(lstUpNext->currentItem() != nullptr);
   btnClear->setEnabled(!party.Next.empty());
 }

@@ -41,6 +41,12 @@ public:
 
   TPartyClient *Client() const { return client_.get(); }
 
+  // Shows the address and its QR code in the top right corner of `window` (the
+  // expanded video, on the television) while the party is on: above the video,
+  // clear of the controls under it, following the switch. It goes with the
+  // window.
+  void ShowInCorner(QWidget &window);
+
 signals:
   // The address to show beside the video (empty: none).
   void AddressChanged(const QString &address);

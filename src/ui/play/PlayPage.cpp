@@ -349,7 +349,7 @@ void TPlayPage::CreatePlayListPane() {
   sgPlayList->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   sgPlayList->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
   sgPlayList->setColumnWidth(1, 42);
-  pane->addWidget(sgPlayList, 1);
+  pane->addWidget(sgPlayList, 2);
 
   pMessage = Panel("pMessage", pRight);
   auto *message = new QHBoxLayout(pMessage);
@@ -393,7 +393,7 @@ void TPlayPage::CreatePlayListPane() {
   pPlayListFiles = new TPlayListFiles(store_, *cbPlayLists, pRight);
   pane->addWidget(pPlayListFiles, 0, Qt::AlignLeft);
   pParty = new TPartyPanel(*playback_, pRight);
-  pane->addWidget(pParty, 1); // while the party is on, Up next shares the height with the playlist
+  pane->addWidget(pParty, 1); // while the party is on, Up next has a third of the height left
 }
 
 void TPlayPage::ConnectEvents() {
@@ -461,7 +461,10 @@ void TPlayPage::ConnectEvents() {
           [this](int recNo) { sgPlayList->setCurrentIndex(ds->index(recNo - 1, 0)); });
   connect(views_, &TPlayerViews::ExpandedChanged, this, [this](TdExpandedVideo *window) {
     dExpandedVideo = window;
-    if (window) AddPlaybackKeys(*window);
+    if (window) {
+      AddPlaybackKeys(*window);
+      pParty->ShowInCorner(*window);
+    }
     ShowNowPlaying(); // the video moved: the line is told again
   });
 

@@ -13,12 +13,14 @@
 #include "support/EventLoop.h"
 #include "support/TestFolders.h"
 #include "support/UnusedPort.h"
+#include "ui/play/ExpandedVideo.h"
 
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -190,6 +192,66 @@ TEST_F(PartyPanelTest, AServerThatCannotBeReachedIsToldAndThePlaylistPlaysOn) {
   playback.PlayerEnded();
   EXPECT_EQ(player.shown, (std::vector<std::string>{"p", "q", "p"}));
   EXPECT_EQ(playback.NowPlayingLine(), "Now playing: p");
+}
+
+TEST_F(PartyPanelTest, TheExpandedVideoShowsTheAddressInACornerClearOfItsControls) {
+  Make();
+  QWidget owner;
+  owner.resize(800, 600);
+  owner.show();
+  QPointer<TdExpandedVideo> window = new TdExpandedVideo(owner, playback);
+  panel->ShowInCorner(*window);
+  window->show();
+  auto *corner = window->findChild<QWidget *>("pPartyCorner");
+  ASSERT_NE(corner, nullptr);
+  EXPECT_FALSE(corner->isVisible()); // no party yet
+
+  const QString address =
+      "http://127.0.0.1:" + QString::number(running.Server().WebPort()) + "/party";
+  Tick(panel->cbParty);
+  ASSERT_TRUE(Until([&] { return corner->isVisible(); }));
+  EXPECT_EQ(window->findChild<QLabel *>("lbPartyCornerAddress")->text(), address);
+  auto code = [&] {
+    return window->findChild<QLabel *>("imgPartyCornerCode")
+        ->pixmap()
+        .toImage()
+        .convertToFormat(QImage::Format_Mono);
+  };
+
+  // In the top right corner, whole, and clear of the controls that a mouse
+  // move shows, at the window's smallest size too.
+  for (const QSize size : {window->size(), QSize(624, 409)}) {
+    SCOPED_TRACE(size.width());
+    window->resize(size);
+    window->MouseMoved();
+    ASSERT_TRUE(Until([&] {
+      return window->pControls->isVisible() &&
+             corner->geometry().topRight() == QPoint(window->width() - 13, 12);
+    })) << corner->geometry().x()
+        << "," << corner->geometry().y();
+    EXPECT_TRUE(window->rect().contains(corner->geometry()));
+    // The address's code, whole modules of a few pixels each, a quarter of the window high.
+    const QImage plain = PartyQrCode(address.toStdString(), 1);
+    EXPECT_EQ(code().height() % plain.height(), 0);
+    EXPECT_EQ(code().scaled(plain.size()).convertToFormat(QImage::Format_Mono), plain);
+    EXPECT_GE(code().height(), window->height() / 4 - plain.height());
+    EXPECT_FALSE(corner->geometry().intersects(window->pControls->geometry()));
+  }
+
+  // The switch off takes it away; a window opened while the party is on shows it from the start.
+  Tick(panel->cbParty);
+  ASSERT_TRUE(Until([&] { return !corner->isVisible(); }));
+  Tick(panel->cbParty);
+  ASSERT_TRUE(Until([&] { return corner->isVisible(); }));
+  window->close();
+  ASSERT_TRUE(Until([&] { return window.isNull(); }));
+  window = new TdExpandedVideo(owner, playback);
+  panel->ShowInCorner(*window);
+  window->show();
+  corner = window->findChild<QWidget *>("pPartyCorner");
+  EXPECT_TRUE(corner->isVisible());
+  EXPECT_EQ(window->findChild<QLabel *>("lbPartyCornerAddress")->text(), address);
+  delete window;
 }
 
 } // namespace
