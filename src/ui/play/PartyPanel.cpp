@@ -16,11 +16,13 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace sonabox {
 
@@ -191,10 +193,18 @@ TPartyPanel::TPartyPanel(TPlayback &playback, QWidget *parent)
 
 TPartyPanel::~TPartyPanel() = default;
 
+// The corner is made only once a party is on: a native child window changes
+// how the window's own video window is stacked and handed back, which a
+// window without a party must not pay for.
 void TPartyPanel::ShowInCorner(QWidget &window) {
-  auto *corner = new TPartyCorner(window);
-  corner->Set(address_);
-  connect(this, &TPartyPanel::AddressChanged, corner, &TPartyCorner::Set);
+  auto corner = std::make_shared<QPointer<TPartyCorner>>();
+  auto show = [&window, corner](const QString &address) {
+    if (!*corner && address.isEmpty()) return;
+    if (!*corner) *corner = new TPartyCorner(window);
+    (*corner)->Set(address);
+  };
+  show(address_);
+  connect(this, &TPartyPanel::AddressChanged, &window, show);
 }
 
 void TPartyPanel::cbPartyClick(bool on) {

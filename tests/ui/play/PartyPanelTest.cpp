@@ -202,14 +202,16 @@ TEST_F(PartyPanelTest, TheExpandedVideoShowsTheAddressInACornerClearOfItsControl
   QPointer<TdExpandedVideo> window = new TdExpandedVideo(owner, playback);
   panel->ShowInCorner(*window);
   window->show();
-  auto *corner = window->findChild<QWidget *>("pPartyCorner");
-  ASSERT_NE(corner, nullptr);
-  EXPECT_FALSE(corner->isVisible()); // no party yet
+  EXPECT_EQ(window->findChild<QWidget *>("pPartyCorner"), nullptr); // no party yet: no corner
 
   const QString address =
       "http://127.0.0.1:" + QString::number(running.Server().WebPort()) + "/party";
   Tick(panel->cbParty);
-  ASSERT_TRUE(Until([&] { return corner->isVisible(); }));
+  QWidget *corner = nullptr;
+  ASSERT_TRUE(Until([&] {
+    corner = window->findChild<QWidget *>("pPartyCorner");
+    return corner && corner->isVisible();
+  }));
   EXPECT_EQ(window->findChild<QLabel *>("lbPartyCornerAddress")->text(), address);
   auto code = [&] {
     return window->findChild<QLabel *>("imgPartyCornerCode")
