@@ -93,7 +93,8 @@ class InstalledService:
 
 
 def answer_import(program, choice):
-    """Answers the import dialog with `choice`, then the message of what was done."""
+    """Answers the import dialog with `choice`, then reads what was done on the
+    Play page's message line."""
     import pyatspi
     into = journey.wait_for("the import question", lambda: journey.find(
         program.application(), pyatspi.ROLE_COMBO_BOX, prefix="A new playlist"))
@@ -101,10 +102,15 @@ def answer_import(program, choice):
         program.choose(into, choice)
     program.press(journey.wait_for("the Import button", lambda: journey.find(
         program.application(), pyatspi.ROLE_PUSH_BUTTON, "Import")), "Import")
-    ok = journey.wait_for("the message of what was imported", lambda: journey.find(
-        program.application(), pyatspi.ROLE_PUSH_BUTTON, "OK"))
-    program.press(ok, "OK")
-    journey.wait_for("the message to close", lambda: len(program.window_ids()) == 1)
+
+    def told(acc):
+        try:
+            return acc.getRole() == pyatspi.ROLE_LABEL and " imported into " in acc.name
+        except Exception:
+            return False
+    journey.wait_for("the message of what was imported", lambda: (
+        program.window.clearCache() or pyatspi.findDescendant(program.window, told)))
+    journey.wait_for("the import question to close", lambda: len(program.window_ids()) == 1)
 
 
 def step(text):
